@@ -1,0 +1,39 @@
+#include "eventwait.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+namespace EventWait {
+
+void delayMs(int ms)
+{
+    waitUntil([] { return false; }, ms);
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    if (done())
+        return true;
+    if (timeoutMs <= 0 || !QCoreApplication::instance())
+        return false;
+
+    // The timer only exists to wake the dispatcher at the deadline.
+    QTimer wakeUp;
+    wakeUp.setSingleShot(true);
+    wakeUp.setTimerType(Qt::PreciseTimer);
+    wakeUp.start(timeoutMs);
+    while (clock.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        if (done())
+            return true;
+        if (!wakeUp.isActive() && clock.elapsed() < timeoutMs)
+            wakeUp.start(int(timeoutMs - clock.elapsed()));
+    }
+    return done();
+}
+
+} // namespace EventWait

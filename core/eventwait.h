@@ -1,0 +1,18 @@
+#pragma once
+
+#include <functional>
+
+// Waits on the calling thread while its events keep being delivered. The thread sleeps
+// in the event dispatcher until an event or the deadline arrives, so a long wait costs
+// next to no CPU, yet timers, queued calls and socket notifiers run during it.
+namespace EventWait {
+
+// Returns after at least `ms` milliseconds; 0 returns at once.
+void delayMs(int ms);
+
+// Returns true as soon as `done()` holds, false when `timeoutMs` has passed first.
+// `done` is checked after every batch of events, so whoever makes it true must also
+// post an event to this thread (a queued call, a signal across threads, a socket event).
+bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+
+} // namespace EventWait

@@ -1,0 +1,69 @@
+#include "platformpaths.h"
+
+#include <QFile>
+#include <QStandardPaths>
+
+namespace PlatformPaths {
+
+namespace {
+
+QString configRoot()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("C:/Users/Public");
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+#endif
+}
+
+} // namespace
+
+QString settingsFolder()
+{
+    return configRoot() + QStringLiteral("/plovik");
+}
+
+QString settingsIniPath()
+{
+    return settingsFolder() + QStringLiteral("/config.ini");
+}
+
+QString workParamsFolder()
+{
+    return configRoot() + QStringLiteral("/FERNO-FLASH_PROGRAMER");
+}
+
+QString workParamsFileName()
+{
+    return QStringLiteral("WORK_PARAMS.txt");
+}
+
+QString updateTempFileName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("plovikKit-update-temp.exe");
+#else
+    return QStringLiteral("plovikKit-update-temp");
+#endif
+}
+
+QString restartScriptName()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("restart.bat");
+#else
+    return QStringLiteral("restart.sh");
+#endif
+}
+
+bool restrictToOwner(const QString &filePath)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(filePath)
+    return true;
+#else
+    return QFile::setPermissions(filePath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
+}
+
+} // namespace PlatformPaths

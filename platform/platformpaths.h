@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// Every path that is fixed per operating system. On Windows they are the public folders
+// the tool has always used; elsewhere the same names live under the user's configuration
+// folder, so that XDG_CONFIG_HOME moves them (the tests rely on that).
+namespace PlatformPaths {
+
+// Folder of the INI settings file, and the file itself.
+QString settingsFolder();
+QString settingsIniPath();
+
+// Default folder and file name of the JSON work-parameter store.
+QString workParamsFolder();
+QString workParamsFileName();
+
+// Self-update hand-over: the downloaded build and the script that puts it in place.
+QString updateTempFileName();
+QString restartScriptName();
+
+// Restricts a settings file to its owner where the platform supports it; it may hold
+// credentials. Returns false when the permissions could not be set.
+bool restrictToOwner(const QString &filePath);
+
+} // namespace PlatformPaths

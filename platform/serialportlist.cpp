@@ -1,0 +1,40 @@
+#include "serialportlist.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+namespace SerialPortList {
+
+QStringList extraPortPaths()
+{
+    const QString value = qEnvironmentVariable("PLOVIKKIT_EXTRA_PORTS");
+    QStringList paths;
+    for (const QString &path : value.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        if (QFileInfo::exists(path) && !paths.contains(path))
+            paths.append(path);
+    }
+    return paths;
+}
+
+QList<SerialPortEntry> availablePorts()
+{
+    QList<SerialPortEntry> ports;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        ports.append({info.portName(), info.description()});
+    for (const QString &path : extraPortPaths())
+        ports.append({path, QStringLiteral("virtual port")});
+    return ports;
+}
+
+bool isListed(const QString &portName)
+{
+    if (portName.isEmpty())
+        return false;
+    for (const SerialPortEntry &entry : availablePorts()) {
+        if (entry.name == portName)
+            return true;
+    }
+    return false;
+}
+
+} // namespace SerialPortList

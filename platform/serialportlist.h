@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// The serial ports offered to the user: the system's list, followed by the device paths
+// named in PLOVIKKIT_EXTRA_PORTS (":"-separated: a simulator's pty, a socat symlink).
+// An extra port is listed, and so counts as present, while its path exists.
+struct SerialPortEntry
+{
+    QString name;
+    QString description;
+};
+
+namespace SerialPortList {
+
+QList<SerialPortEntry> availablePorts();
+bool isListed(const QString &portName);
+QStringList extraPortPaths();
+
+} // namespace SerialPortList
