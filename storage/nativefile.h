@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QJsonObject;
+
+// Key/value store over a small JSON object file, plus the facts the update page shows about a
+// firmware file. Every call opens, reads or rewrites the file and closes it again, so nothing is
+// cached between calls. The slots are also invoked by name, so their order is part of the interface.
+class NativeFile : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit NativeFile(QObject *parent = nullptr);
+
+public slots:
+    bool setPath_name(const QString &fullPath, const QString &fileName);
+    QString getPath();
+    QString getName();
+    bool getFileContent(const QString &fullPath_fileName, QString *getValue);
+    bool getFileContent(const QString &fullPath_fileName, QByteArray *getValue);
+    QString getFileCreatedTime(const QString &fullPath_fileName);
+    QString getFileName(const QString &fullPath_fileName);
+    QString getFileOwner(const QString &fullPath_fileName);
+    bool writeItem(const QString &fullPath, const QString &fileName, const QString &key,
+                   const QString &value);
+    bool writeItem(const QString &fullPath, const QString &fileName, const QString &key,
+                   const QStringList &valueList);
+    bool writeItem(const QString &key, const QString &value);
+    bool writeItem(const QString &key, const QStringList &valueList);
+    bool readItem(const QString &fullPath, const QString &fileName, const QString &key, QString *getValue);
+    bool readItem(const QString &fullPath, const QString &fileName, const QString &key,
+                  QStringList *getValueList);
+    bool readItem(const QString &key, QString *getValue);
+    bool readItem(const QString &key, QStringList *getValueList);
+
+private:
+    static bool hasDefaultFile();
+    bool loadStore(const QString &filePath, QJsonObject *store);
+    static bool saveStore(const QString &filePath, const QJsonObject &store);
+    static QString keepCorruptCopy(const QString &filePath);
+    static QStringList fileFacts(const QString &filePath);
+};
