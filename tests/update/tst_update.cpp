@@ -1,0 +1,806 @@
+#include "bootentry.h"
+#include "bootentryport.h"
+#include "bootframe.h"
+#include "gatewaybootpublisher.h"
+#include "updatelink.h"
+#include "updatereporter.h"
+#include "updatesession.h"
+
+#include <QFile>
+#include <QHash>
+#include <QQueue>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <functional>
+#include <utility>
+
+namespace {
+
+QByteArray bytes(std::initializer_list<int> values)
+{
+    QByteArray out;
+    for (int v : values)
+        out.append(char(v));
+    return out;
+}
+
+QByteArray reply(uint8_t command, uint8_t code = 0)
+{
+    return makeBootFrame(command, QByteArray(1, char(code)));
+}
+
+QByteArray image(int size)
+{
+    QByteArray out(size, '\0');
+    for (int i = 0; i < size; ++i)
+        out[i] = char((i * 7 + 3) % 251);
+    return out;
+}
+
+QByteArray padded(QByteArray data, int splitLen)
+{
+    while (data.size() % splitLen)
+        data.append(char(0xFF));
+    return data;
+}
+
+// Plays the bootloader inside the test: answers at once, keeps what it receives split by
+// split (a split counts once its check is answered CONTINUE), and can be told to answer a
+// given frame differently. An empty scripted answer is silence, which the session sees as
+// a time-out.
+class FakeBootloader : public UpdateLink
+{
+public:
+    SplitLenRequest params{BootCmd::SplitLen, 256, 128, 0, 0x00A1B2C3};
+    bool gateway = false;
+    // Answers to the frame with this number (counted from 0 over all written frames).
+    QHash<int, QByteArray> scripted;
+    // Answers to the boot entry with this number; the others get the SPLIT LEN request.
+    QHash<int, QByteArray> bootScripted;
+    // After a RETURN FAIL other than 0x85 the device starts over with a new request.
+    bool restartAfterFail = true;
+    std::function<void()> onWait;
+
+    QVector<QByteArray> frames;
+    QVector<int> waits;
+    QVector<uint> delays;
+    int bootEntries = 0;
+    QByteArray received;
+    QVector<quint32> packetIndexes;
+    QVector<uint8_t> checkCrcs;
+    QVector<quint32> announcedLengths;
+    int badFrames = 0;
+
+    void writeFrame(const char *data, qint64 len) override
+    {
+        const QByteArray frame(data, int(len));
+        frames.append(frame);
+        answers.clear();
+        if (!checkBootFrame(frame))
+            ++badFrames;
+        const int number = frames.size() - 1;
+        if (scripted.contains(number))
+            answerScripted(scripted.value(number));
+        else
+            answers.enqueue(answer(frame));
+    }
+
+    QByteArray waitReply(int timeoutMs) override
+    {
+        waits.append(timeoutMs);
+        if (onWait)
+            onWait();
+        return answers.isEmpty() ? QByteArray() : answers.dequeue();
+    }
+
+    void sendBootEntry() override
+    {
+        answers.clear();
+        const int number = bootEntries++;
+        answers.enqueue(bootScripted.value(number, encodeSplitLenRequest(params)));
+    }
+
+    bool usesGateway() const override { return gateway; }
+    void delayMs(uint ms) override { delays.append(ms); }
+
+    int framesOf(uint8_t command) const
+    {
+        return int(std::count_if(frames.cbegin(), frames.cend(),
+                                 [command](const QByteArray &f) { return uint8_t(f.at(2)) == command; }));
+    }
+
+private:
+    QQueue<QByteArray> answers;
+    QByteArray split;
+
+    void answerScripted(const QByteArray &scriptedAnswer)
+    {
+        answers.enqueue(scriptedAnswer);
+        if (replyByte(scriptedAnswer, 2) != BootCmd::ReturnFail)
+            return;
+        split.clear();
+        if (replyByte(scriptedAnswer, 3) != BootReturn::RewindSplit && restartAfterFail) {
+            received.clear();
+            answers.enqueue(encodeSplitLenRequest(params));
+        }
+    }
+
+    QByteArray answer(const QByteArray &frame)
+    {
+        const auto *p = reinterpret_cast<const uint8_t *>(frame.constData());
+        switch (p[2]) {
+        case BootCmd::FirmwareLen:
+            announcedLengths.append(readLe32(p + 3));
+            received.clear();
+            split.clear();
+            return reply(BootCmd::RequestFirmware);
+        case BootCmd::FirmwarePacket:
+            packetIndexes.append(readLe32(p + 3));
+            split.append(frame.mid(7, frame.size() - 8));
+            return reply(BootCmd::FirmwareContinue);
+        case BootCmd::FirmwareCheck:
+            checkCrcs.append(p[3]);
+            received.append(split);
+            split.clear();
+            return reply(BootCmd::FirmwareContinue);
+        case BootCmd::FirmwareOver:
+            return reply(BootCmd::ReturnSuccess);
+        default:
+            return reply(BootCmd::ReturnFail, BootReturn::CmdError);
+        }
+    }
+};
+
+class RecordingReporter : public UpdateReporter
+{
+public:
+    QStringList lines;
+    QVector<int> progress;
+    int maximum = -1;
+    int resets = 0;
+    QString address;
+
+    void consoleLine(const QString &text) override { lines.append(text); }
+    void progressReset() override { ++resets; }
+    void progressMaximum(int value) override { maximum = value; }
+    void progressValue(int value) override { progress.append(value); }
+    void deviceAddress(const QString &text) override { address = text; }
+
+    int count(const QString &line) const { return lines.count(line); }
+    bool hasLineStarting(const QString &prefix) const
+    {
+        return std::any_of(lines.cbegin(), lines.cend(),
+                           [&](const QString &l) { return l.startsWith(prefix); });
+    }
+    bool reported() const
+    {
+        return hasLineStarting(QStringLiteral("firmware update process over, use time="));
+    }
+    QVector<qint64> remainingCounts() const
+    {
+        QVector<qint64> out;
+        const QString prefix = QStringLiteral("firmware packet sending - ");
+        for (const QString &l : lines)
+            if (l.startsWith(prefix))
+                out.append(l.mid(prefix.size()).toLongLong());
+        return out;
+    }
+};
+
+class RecordingPort : public BootEntryPort
+{
+public:
+    QStringList calls;
+    QByteArray written;
+
+    void write(const char *data, qint64 len) override
+    {
+        calls.append(QStringLiteral("write ") + QString::fromLatin1(QByteArray(data, int(len)).toHex(' ')));
+        written.append(data, int(len));
+    }
+    void write(const char *text) override
+    {
+        calls.append(QStringLiteral("text ") + QString::fromUtf8(text));
+        written.append(text);
+    }
+    bool readWait(int timeoutMs) override
+    {
+        calls.append(QStringLiteral("readWait %1").arg(timeoutMs));
+        return false;
+    }
+};
+
+class RecordingPublisher : public GatewayBootPublisher
+{
+public:
+    int published = 0;
+    void publishBootRequest() override { ++published; }
+};
+
+struct Run
+{
+    FakeBootloader device;
+    RecordingReporter reporter;
+    UpdateOutcome outcome = UpdateOutcome::Failed;
+
+    UpdateOutcome start(const QByteArray &firmware)
+    {
+        UpdateSession session(device, reporter);
+        outcome = session.run(QString(), &firmware);
+        return outcome;
+    }
+};
+
+// Collects the debug trace written while it exists.
+class TraceCapture
+{
+public:
+    TraceCapture() { previous = qInstallMessageHandler(&TraceCapture::handle); }
+    ~TraceCapture()
+    {
+        qInstallMessageHandler(previous);
+        captured().clear();
+    }
+    QStringList lines() const { return captured(); }
+
+private:
+    QtMessageHandler previous = nullptr;
+    static QStringList &captured()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static void handle(QtMsgType, const QMessageLogContext &, const QString &text)
+    {
+        captured().append(text);
+    }
+};
+
+const QString kSuccessLine = QStringLiteral("firmware packet update success ");
+
+} // namespace
+
+class TestUpdate : public QObject
+{
+    Q_OBJECT
+private slots:
+    void crc8CheckValues_data();
+    void crc8CheckValues();
+    void bootFrameExamples();
+    void paddingToWholeSplits();
+    void exactMultipleNotPadded();
+    void splitTailNotSent();
+    void rewindKeepsCountsMoving();
+    void timeoutsInARowEndSession_data();
+    void timeoutsInARowEndSession();
+    void replyBetweenTimeoutsResetsCount();
+    void otherReturnFailResynchronises();
+    void finishAnswers_data();
+    void finishAnswers();
+    void deviceSilentWhileConnecting_data();
+    void deviceSilentWhileConnecting();
+    void announceAnsweredOtherwiseEndsQuietly();
+    void emptyImageHasNoReport();
+    void localFileIsRead();
+    void reportFormat_data();
+    void reportFormat();
+    void secondRunWhileRunningIsRefused();
+
+    void shortSplitLenReplyIsNotRead();
+    void shortRepliesAreNotReadPastEnd();
+    void consoleReturnCodeOnShortReply_data();
+    void consoleReturnCodeOnShortReply();
+    void unusableParametersEndSession_data();
+    void unusableParametersEndSession();
+    void packetFrameSizedFromUartLen();
+    void packetRepeatsAreBounded();
+    void splitRewindsAreBounded_data();
+    void splitRewindsAreBounded();
+    void resynchronisationsAreBounded();
+    void remainingCountDoesNotWrap();
+
+    void bootEntryPerTarget_data();
+    void bootEntryPerTarget();
+    void gatewayBootMessages();
+};
+
+void TestUpdate::crc8CheckValues_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<int>("crc");
+    QTest::newRow("empty") << QByteArray() << 0x55;
+    QTest::newRow("digits") << QByteArray("123456789") << 0xF1;
+    QTest::newRow("abc") << QByteArray("abc") << 0xBB;
+}
+
+void TestUpdate::crc8CheckValues()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(int, crc);
+    QCOMPARE(int(crc8(data)), crc);
+}
+
+void TestUpdate::bootFrameExamples()
+{
+    QByteArray over = bytes({0x00, 0x00, 0x07, 0x01, 0x00});
+    encodeBootFrame(reinterpret_cast<uint8_t *>(over.data()), 5);
+    QCOMPARE(over, bytes({0x03, 0x00, 0x07, 0x01, 0xE4}));
+    QVERIFY(checkBootFrame(reinterpret_cast<const uint8_t *>(over.constData()), 5));
+    over.append('\0');
+    QVERIFY(!checkBootFrame(reinterpret_cast<const uint8_t *>(over.constData()), 6));
+
+    // The session's own FIRMWARE LEN frame for a 65536-byte image.
+    Run run;
+    run.device.params.splitLen = 0x8000;
+    run.device.params.uartLen = 0x8000;
+    run.device.scripted.insert(0, reply(BootCmd::FirmwareContinue));
+    run.start(image(65536));
+    QCOMPARE(run.device.frames.first(), bytes({0x07, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x01, 0xF3}));
+
+    const QByteArray request = encodeSplitLenRequest(run.device.params);
+    QVERIFY(checkBootFrame(request));
+    QVERIFY(!checkBootFrame(request.left(13)));
+}
+
+void TestUpdate::paddingToWholeSplits()
+{
+    Run run;
+    const QByteArray firmware = image(1000);
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+
+    QCOMPARE(run.device.announcedLengths, QVector<quint32>{1024});
+    QCOMPARE(run.device.packetIndexes, (QVector<quint32>{0, 1, 1, 2, 2, 3, 3, 4}));
+    QCOMPARE(run.device.received, padded(firmware, 256));
+    QCOMPARE(run.device.received.right(24), QByteArray(24, char(0xFF)));
+    QCOMPARE(run.device.badFrames, 0);
+    QCOMPARE(run.reporter.maximum, 1024);
+    QCOMPARE(run.reporter.progress.last(), 1024);
+    QCOMPARE(run.reporter.address, QStringLiteral("00A1B2C3"));
+    QCOMPARE(run.reporter.count(kSuccessLine), 1);
+    QVERIFY(run.reporter.reported());
+    QCOMPARE(firmware.size(), 1000); // the caller's image is not padded
+}
+
+void TestUpdate::exactMultipleNotPadded()
+{
+    Run run;
+    const QByteArray firmware = image(768);
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+    QCOMPARE(run.device.announcedLengths, QVector<quint32>{768});
+    QCOMPARE(run.device.received, firmware);
+}
+
+void TestUpdate::splitTailNotSent()
+{
+    Run run;
+    run.device.params.splitLen = 300;
+    const QByteArray firmware = image(600);
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+
+    QCOMPARE(run.device.framesOf(BootCmd::FirmwarePacket), 4);
+    QCOMPARE(run.device.received, firmware.left(256) + firmware.mid(300, 256));
+    QCOMPARE(run.device.checkCrcs,
+             (QVector<uint8_t>{crc8(firmware.left(299)), crc8(firmware.mid(300, 299))}));
+    int warnings = 0;
+    for (const QString &line : run.reporter.lines)
+        warnings += line.contains(QStringLiteral("last 44 bytes")) ? 1 : 0;
+    QCOMPARE(warnings, 1);
+}
+
+void TestUpdate::rewindKeepsCountsMoving()
+{
+    Run run;
+    // Frame 0 is FIRMWARE LEN; frame 2 is the second packet of split 0.
+    run.device.scripted.insert(2, reply(BootCmd::ReturnFail, BootReturn::RewindSplit));
+    const QByteArray firmware = image(1024);
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+
+    QCOMPARE(run.reporter.count(QStringLiteral("------------------error 1164")), 1);
+    QCOMPARE(run.device.packetIndexes.mid(0, 4), (QVector<quint32>{0, 0, 1, 1}));
+    QCOMPARE(run.device.received, firmware);
+    const QVector<qint64> remaining = run.reporter.remainingCounts();
+    QCOMPARE(remaining.mid(0, 4), (QVector<qint64>{1024, 896, 896, 768}));
+    QVERIFY(std::is_sorted(remaining.crbegin(), remaining.crend()));
+    QVERIFY(std::is_sorted(run.reporter.progress.cbegin(), run.reporter.progress.cend()));
+    QCOMPARE(run.reporter.progress.last(), 1152);
+}
+
+void TestUpdate::timeoutsInARowEndSession_data()
+{
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<QString>("trace");
+    QTest::newRow("packet") << 1 << "packet";
+    // Frames 1, 2 are the packets of split 0, frame 3 its check; each silent check resends the split.
+    QTest::newRow("check") << 3 << "check";
+}
+
+void TestUpdate::timeoutsInARowEndSession()
+{
+    QFETCH(int, frame);
+    QFETCH(QString, trace);
+    Run run;
+    const int stride = trace == QLatin1String("packet") ? 1 : 3;
+    for (int i = 0; i < 3; ++i)
+        run.device.scripted.insert(frame + i * stride, QByteArray());
+    QCOMPARE(run.start(image(512)), UpdateOutcome::Failed);
+
+    QStringList timeouts;
+    for (const QString &line : run.reporter.lines)
+        if (line.startsWith(QStringLiteral("firmware packet send timeout")))
+            timeouts.append(line);
+    QCOMPARE(timeouts, (QStringList{"firmware packet send timeout 0", "firmware packet send timeout 1",
+                                    "firmware packet send timeout 2"}));
+    QCOMPARE(run.device.frames.size(), frame + 2 * stride + 1);
+    QVERIFY(run.reporter.reported());
+    QVERIFY(!run.reporter.lines.contains(kSuccessLine));
+}
+
+void TestUpdate::replyBetweenTimeoutsResetsCount()
+{
+    Run run;
+    run.device.scripted.insert(1, QByteArray());
+    run.device.scripted.insert(2, QByteArray());
+    run.device.scripted.insert(3, bytes({0x01, 0x02, 0x03}));
+    run.device.scripted.insert(4, QByteArray());
+    run.device.scripted.insert(5, QByteArray());
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
+    QCOMPARE(run.reporter.count(QStringLiteral("firmware packet send timeout 0")), 2);
+    QCOMPARE(run.reporter.count(QStringLiteral("firmware packet send timeout 1")), 2);
+    QCOMPARE(run.reporter.count(QStringLiteral("firmware packet send timeout 2")), 0);
+}
+
+void TestUpdate::otherReturnFailResynchronises()
+{
+    Run run;
+    run.device.scripted.insert(2, bytes({0x03, 0x00, 0xFB, 0x02, 0x00})); // code 2, bad CRC: still a fail
+    const QByteArray firmware = image(700);
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+
+    QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 1);
+    QCOMPARE(run.device.bootEntries, 1); // resynchronising sends no boot entry
+    QCOMPARE(run.device.announcedLengths, (QVector<quint32>{768, 768}));
+    QCOMPARE(run.device.received, padded(firmware, 256));
+    QCOMPARE(run.reporter.remainingCounts().mid(2, 1), QVector<qint64>{768}); // counters start over
+}
+
+void TestUpdate::finishAnswers_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("success") << reply(BootCmd::ReturnSuccess) << kSuccessLine << int(UpdateOutcome::Success);
+    QTest::newRow("other") << reply(BootCmd::FirmwareContinue) << "firmware packet send error"
+                           << int(UpdateOutcome::Failed);
+    QTest::newRow("silence") << QByteArray() << "firmware packet send timeout" << int(UpdateOutcome::Failed);
+}
+
+void TestUpdate::finishAnswers()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, line);
+    QFETCH(int, outcome);
+    Run run;
+    run.device.params.overDelay = 123;
+    run.device.scripted.insert(4, answer); // LEN, 2 packets, check, OVER
+    QCOMPARE(int(run.start(image(256))), outcome);
+    QCOMPARE(run.device.frames.last(), bytes({0x03, 0x00, 0x07, 0x01, 0xE4}));
+    QCOMPARE(run.device.delays, QVector<uint>{123});
+    QCOMPARE(run.reporter.count(line), 1);
+    QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), line);
+    QVERIFY(run.reporter.reported());
+}
+
+void TestUpdate::deviceSilentWhileConnecting_data()
+{
+    QTest::addColumn<bool>("gateway");
+    QTest::addColumn<int>("wait");
+    QTest::newRow("serial") << false << 2000;
+    QTest::newRow("gateway") << true << 20000;
+}
+
+void TestUpdate::deviceSilentWhileConnecting()
+{
+    QFETCH(bool, gateway);
+    QFETCH(int, wait);
+    Run run;
+    run.device.gateway = gateway;
+    for (int i = 0; i < 10; ++i)
+        run.device.bootScripted.insert(i, i % 2 ? QByteArray() : reply(BootCmd::RequestFirmware));
+    QCOMPARE(run.start(image(10)), UpdateOutcome::Failed);
+    QCOMPARE(run.device.bootEntries, 10);
+    QCOMPARE(run.device.waits, QVector<int>(10, wait));
+    QCOMPARE(run.reporter.lines.filter(QStringLiteral("trying to connect device ")).last(),
+             QStringLiteral("trying to connect device 9"));
+    QVERIFY(run.device.frames.isEmpty());
+    QVERIFY(run.reporter.reported());
+}
+
+void TestUpdate::announceAnsweredOtherwiseEndsQuietly()
+{
+    Run run;
+    run.device.scripted.insert(0, reply(BootCmd::FirmwareContinue));
+    QCOMPARE(run.start(image(10)), UpdateOutcome::Failed);
+    QCOMPARE(run.device.frames.size(), 1);
+    QCOMPARE(run.reporter.lines.filter(QStringLiteral("firmware packet")).size(), 0);
+    QVERIFY(run.reporter.reported());
+}
+
+void TestUpdate::emptyImageHasNoReport()
+{
+    FakeBootloader device;
+    RecordingReporter reporter;
+    UpdateSession session(device, reporter);
+    const QByteArray empty;
+    QCOMPARE(session.run(QString(), &empty), UpdateOutcome::EmptyImage);
+    QCOMPARE(reporter.lines, (QStringList{"use nation firmware", "firmware packet is empty"}));
+    QVERIFY(!session.lastReadOk());
+    QCOMPARE(device.bootEntries, 0);
+
+    // No path and no array at all: nothing to read, but the report closes the session.
+    QCOMPARE(session.run(QString(), nullptr), UpdateOutcome::Failed);
+    QVERIFY(reporter.reported());
+}
+
+void TestUpdate::localFileIsRead()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("fw.bin"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const QByteArray firmware = image(512);
+    file.write(firmware);
+    file.close();
+
+    FakeBootloader device;
+    RecordingReporter reporter;
+    UpdateSession session(device, reporter);
+    QCOMPARE(session.run(path, nullptr), UpdateOutcome::Success);
+    QVERIFY(session.lastReadOk());
+    QCOMPARE(reporter.lines.first(), QStringLiteral("use nation firmware"));
+    QCOMPARE(device.received, firmware);
+
+    QCOMPARE(session.run(dir.filePath(QStringLiteral("missing.bin")), nullptr), UpdateOutcome::EmptyImage);
+    QVERIFY(!session.lastReadOk());
+}
+
+void TestUpdate::reportFormat_data()
+{
+    QTest::addColumn<qint64>("elapsed");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("example") << qint64(83456) << "83456ms(1min 23sec 456msec)";
+    QTest::newRow("zero") << qint64(0) << "0ms(0min 0sec 0msec)";
+    QTest::newRow("hour") << qint64(3600000) << "3600000ms(60min 0sec 0msec)";
+}
+
+void TestUpdate::reportFormat()
+{
+    QFETCH(qint64, elapsed);
+    QFETCH(QString, text);
+    QCOMPARE(UpdateSession::formatElapsed(elapsed), text);
+}
+
+void TestUpdate::secondRunWhileRunningIsRefused()
+{
+    Run run;
+    RecordingReporter secondReporter;
+    FakeBootloader secondDevice;
+    UpdateOutcome second = UpdateOutcome::Success;
+    const QByteArray firmware = image(256);
+    bool pressedAgain = false;
+    run.device.onWait = [&] {
+        if (std::exchange(pressedAgain, true))
+            return;
+        UpdateSession another(secondDevice, secondReporter);
+        second = another.run(QString(), &firmware);
+    };
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+    QCOMPARE(second, UpdateOutcome::Busy);
+    QCOMPARE(secondReporter.lines, QStringList{"update already running, request ignored"});
+    QCOMPARE(secondDevice.bootEntries, 0);
+    QVERIFY(!UpdateSession::isRunning());
+}
+
+void TestUpdate::shortSplitLenReplyIsNotRead()
+{
+    Run run;
+    run.device.bootScripted.insert(0, encodeSplitLenRequest(run.device.params).left(13));
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
+    QCOMPARE(run.device.bootEntries, 2);
+    QVERIFY(run.reporter.hasLineStarting(QStringLiteral("SPLIT LEN request too short")));
+    QCOMPARE(run.reporter.count(QStringLiteral("get splitLen: 256")), 1);
+}
+
+void TestUpdate::shortRepliesAreNotReadPastEnd()
+{
+    Run run;
+    run.device.bootScripted.insert(0, bytes({0x01}));
+    run.device.scripted.insert(1, bytes({0x03, 0x00}));
+    run.device.scripted.insert(2, bytes({0x03, 0x00, 0xFB})); // RETURN FAIL without its code
+    run.device.scripted.insert(6, bytes({0x03, 0x00}));       // answer to the check
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
+    QCOMPARE(run.reporter.count(QStringLiteral("get buffer:0300")), 2);
+    QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 1);
+}
+
+void TestUpdate::consoleReturnCodeOnShortReply_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("trace");
+    QTest::newRow("empty") << QByteArray() << QString();
+    QTest::newRow("3 bytes") << bytes({0x03, 0x00, 0xFB}) << QString();
+    QTest::newRow("4 bytes") << bytes({0x03, 0x00, 0xFB, 0x85}) << QString();
+    QTest::newRow("wrong crc") << bytes({0x03, 0x00, 0xFB, 0x85, 0x00}) << QString();
+    QTest::newRow("not a fail") << reply(BootCmd::FirmwareContinue, 0x85) << QString();
+    QTest::newRow("code 5 flagged") << reply(BootCmd::ReturnFail, 0x85) << "FIRMWARE LEN ERROR";
+    QTest::newRow("longer reply") << reply(BootCmd::ReturnFail, 0x02) + "xyz"
+                                  << "CRC CHECK ERROR";
+    QTest::newRow("no name") << reply(BootCmd::ReturnFail, 0x7F) << "UNKNOWN 127";
+}
+
+void TestUpdate::consoleReturnCodeOnShortReply()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, trace);
+    TraceCapture capture;
+    UpdateSession::consoleReturnCode(answer);
+    if (trace.isEmpty()) {
+        QVERIFY(capture.lines().isEmpty());
+    } else {
+        QCOMPARE(capture.lines().size(), 1);
+        QVERIFY(capture.lines().first().contains(QStringLiteral("bootloader return fail []")));
+        QVERIFY(capture.lines().first().contains(trace));
+    }
+}
+
+void TestUpdate::unusableParametersEndSession_data()
+{
+    QTest::addColumn<int>("splitLen");
+    QTest::addColumn<int>("uartLen");
+    QTest::newRow("splitLen 0") << 0 << 128;
+    QTest::newRow("uartLen 0") << 256 << 0;
+    QTest::newRow("both 0") << 0 << 0;
+    QTest::newRow("uartLen above splitLen") << 128 << 256;
+    QTest::newRow("packet frame above 16 bits") << 0xFFFF << 0xFFF8;
+}
+
+void TestUpdate::unusableParametersEndSession()
+{
+    QFETCH(int, splitLen);
+    QFETCH(int, uartLen);
+    Run run;
+    run.device.params.splitLen = uint16_t(splitLen);
+    run.device.params.uartLen = uint16_t(uartLen);
+    QCOMPARE(run.start(image(1000)), UpdateOutcome::Failed);
+    QVERIFY(run.device.frames.isEmpty());
+    QVERIFY(run.reporter.hasLineStarting(QStringLiteral("device parameters unusable: ")));
+    QVERIFY(run.reporter.reported());
+}
+
+void TestUpdate::packetFrameSizedFromUartLen()
+{
+    Run run;
+    run.device.params.splitLen = 0xFFF7;
+    run.device.params.uartLen = 0xFFF7;
+    const QByteArray firmware = image(5000);
+    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+    QCOMPARE(run.device.frames.at(1).size(), 0xFFFF);
+    QCOMPARE(run.device.badFrames, 0);
+    QCOMPARE(run.device.received, padded(firmware, 0xFFF7));
+}
+
+void TestUpdate::packetRepeatsAreBounded()
+{
+    Run run;
+    for (int frame = 1; frame <= 11; ++frame)
+        run.device.scripted.insert(frame, reply(BootCmd::RequestFirmware));
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Failed);
+    QCOMPARE(run.device.frames.size(), 12);
+    QVERIFY(run.reporter.hasLineStarting(QStringLiteral("packet 0 of split 0 refused 11 times")));
+    QVERIFY(run.reporter.reported());
+
+    // Ten repeats are still allowed.
+    Run tolerated;
+    for (int frame = 1; frame <= 10; ++frame)
+        tolerated.device.scripted.insert(frame, reply(BootCmd::RequestFirmware));
+    QCOMPARE(tolerated.start(image(256)), UpdateOutcome::Success);
+}
+
+void TestUpdate::splitRewindsAreBounded_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("atCheck");
+    QTest::newRow("0x85 on packet") << reply(BootCmd::ReturnFail, BootReturn::RewindSplit) << false;
+    QTest::newRow("0x85 on check") << reply(BootCmd::ReturnFail, BootReturn::RewindSplit) << true;
+    QTest::newRow("other on check") << reply(BootCmd::RequestFirmware) << true;
+}
+
+void TestUpdate::splitRewindsAreBounded()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, atCheck);
+    Run run;
+    // Split of one packet: frames alternate packet, check after FIRMWARE LEN.
+    run.device.params.uartLen = 256;
+    for (int frame = 1; frame < 200; ++frame)
+        if (atCheck ? frame % 2 == 0 : frame % 2 == 1)
+            run.device.scripted.insert(frame, answer);
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Failed);
+    QVERIFY(run.reporter.hasLineStarting(QStringLiteral("split 0 started again 10 times")));
+    QCOMPARE(run.device.framesOf(BootCmd::FirmwarePacket), 11);
+    QVERIFY(run.reporter.reported());
+}
+
+void TestUpdate::resynchronisationsAreBounded()
+{
+    Run run;
+    for (int frame = 1; frame < 200; frame += 2) // every first packet after FIRMWARE LEN
+        run.device.scripted.insert(frame, reply(BootCmd::ReturnFail, BootReturn::CrcCheckError));
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Failed);
+    QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 11);
+    QCOMPARE(run.device.framesOf(BootCmd::FirmwareLen), 11);
+    QVERIFY(run.reporter.hasLineStarting(QStringLiteral("device restarted its request 10 times")));
+    QVERIFY(run.reporter.reported());
+}
+
+void TestUpdate::remainingCountDoesNotWrap()
+{
+    Run run;
+    for (int frame : {2, 4, 6})
+        run.device.scripted.insert(frame, reply(BootCmd::ReturnFail, BootReturn::RewindSplit));
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
+    const QVector<qint64> remaining = run.reporter.remainingCounts();
+    QCOMPARE(remaining, (QVector<qint64>{256, 128, 128, 0, 0, 0, 0, 0}));
+}
+
+void TestUpdate::bootEntryPerTarget_data()
+{
+    QTest::addColumn<int>("target");
+    QTest::addColumn<bool>("overGateway");
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<int>("published");
+    const QStringList module{"write 03 26 01 8e", "readWait 100", "write 03 53 01 6d", "readWait 100"};
+    QTest::newRow("module") << int(TargetKind::Module) << false << module << 0;
+    QTest::newRow("module, gateway link") << int(TargetKind::Module) << true << module << 0;
+    QTest::newRow("gateway serial") << int(TargetKind::Gateway) << false
+                                    << QStringList{QStringLiteral("text ") + gatewaySerialBootText()} << 0;
+    QTest::newRow("gateway network") << int(TargetKind::Gateway) << true << QStringList() << 1;
+    QTest::newRow("demo board") << int(TargetKind::DemoBoard) << false << QStringList() << 0;
+}
+
+void TestUpdate::bootEntryPerTarget()
+{
+    QFETCH(int, target);
+    QFETCH(bool, overGateway);
+    QFETCH(QStringList, calls);
+    QFETCH(int, published);
+    RecordingPort port;
+    RecordingPublisher publisher;
+    TraceCapture capture;
+    performBootEntry(TargetKind(target), port, overGateway, &publisher);
+    QCOMPARE(port.calls, calls);
+    QCOMPARE(publisher.published, published);
+    const bool module = TargetKind(target) == TargetKind::Module;
+    QCOMPARE(capture.lines().filter(QStringLiteral("send config mode cmd")).size(), module ? 1 : 0);
+    QCOMPARE(capture.lines().filter(QStringLiteral("send into boot cmd")).size(), module ? 1 : 0);
+
+    RecordingPort withoutPublisher;
+    performBootEntry(TargetKind(target), withoutPublisher, overGateway, nullptr);
+    QCOMPARE(withoutPublisher.calls, calls);
+}
+
+void TestUpdate::gatewayBootMessages()
+{
+    RecordingPort port;
+    performBootEntry(TargetKind::Gateway, port, false);
+    QCOMPARE(
+        port.written,
+        QByteArray(R"({"method":"thing/gw/config/set","sys":{"ack":1,"src":"ext"},"params":[{"boot":1}]})"));
+    QVERIFY(!port.written.contains('\0'));
+    QCOMPARE(gatewayBootTopic(QStringLiteral("G1")), QStringLiteral("thing/G1/gw/config/set"));
+    QCOMPARE(
+        gatewayBootMessage(),
+        QByteArray(R"({"method":"thing/gw/config/set","sys":{"src":"sv","ack":1},"params":[{"boot":1}]})"));
+}
+
+QTEST_GUILESS_MAIN(TestUpdate)
+#include "tst_update.moc"

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "bootentry.h"
+#include "bootentryport.h"
+#include "updatelink.h"
+
+class SerialChannel;
+
+// The update session's way to a device on the serial port, as the command-line flasher
+// uses it: frames and boot entry go to the port, replies are the worker's received frames.
+class SerialUpdateLink : public UpdateLink, public BootEntryPort
+{
+public:
+    SerialUpdateLink(SerialChannel &channel, TargetKind target);
+
+    void writeFrame(const char *data, qint64 len) override;
+    QByteArray waitReply(int timeoutMs) override;
+    void sendBootEntry() override;
+    bool usesGateway() const override { return false; }
+    void delayMs(uint ms) override;
+
+    void write(const char *data, qint64 len) override;
+    void write(const char *text) override;
+    bool readWait(int timeoutMs) override;
+
+private:
+    SerialChannel &channel;
+    TargetKind target;
+};

@@ -1,0 +1,482 @@
+#include "updatesession.h"
+
+#include "debugtrace.h"
+#include "nativefile.h"
+#include "updatelink.h"
+#include "updatereporter.h"
+
+#define SESSION_TRACE() MAIN_TRACE_AS("sendFirmwarePacket")
+
+namespace {
+
+// The waits process events, so the start button can be pressed again while a session runs.
+bool sessionRunning = false;
+
+class RunningFlag
+{
+public:
+    RunningFlag() { sessionRunning = true; }
+    ~RunningFlag() { sessionRunning = false; }
+    RunningFlag(const RunningFlag &) = delete;
+    RunningFlag &operator=(const RunningFlag &) = delete;
+};
+
+QString hexText(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+uint8_t *bytesOf(QByteArray &frame)
+{
+    return reinterpret_cast<uint8_t *>(frame.data());
+}
+
+} // namespace
+
+UpdateSession::UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject *parent)
+    : QObject(parent), link(link), reporter(reporter)
+{
+}
+
+UpdateSession::~UpdateSession() = default;
+
+bool UpdateSession::isRunning()
+{
+    return sessionRunning;
+}
+
+QString UpdateSession::formatElapsed(qint64 elapsedMs)
+{
+    return QStringLiteral("%1ms(%2min %3sec %4msec)")
+        .arg(elapsedMs)
+        .arg(elapsedMs / 60000)
+        .arg((elapsedMs / 1000) % 60)
+        .arg(elapsedMs % 1000);
+}
+
+void UpdateSession::consoleReturnCode(const QByteArray &reply)
+{
+    constexpr int returnFrameSize = 5;
+    if (reply.size() < returnFrameSize)
+        return;
+    const auto *frame = reinterpret_cast<const uint8_t *>(reply.constData());
+    if (checkBootFrame(frame, returnFrameSize) && frame[2] == BootCmd::ReturnFail)
+        MAIN_TRACE_AS("consoleReturnCode") << "bootloader return fail []" << bootReturnName(frame[3]);
+}
+
+UpdateOutcome UpdateSession::run(const QString &path, const QByteArray *packet)
+{
+    if (sessionRunning) {
+        reporter.consoleLine(QStringLiteral("update already running, request ignored"));
+        return UpdateOutcome::Busy;
+    }
+    RunningFlag running;
+
+    State state = stepPrepare(path, packet);
+    while (state != State::Done) {
+        switch (state) {
+        case State::Prepare:
+            state = stepPrepare(path, packet);
+            break;
+        case State::Connect:
+            state = stepConnect();
+            break;
+        case State::Resynchronise:
+            state = stepResynchronise();
+            break;
+        case State::Parameters:
+            state = stepParameters();
+            break;
+        case State::Announce:
+            state = stepAnnounce();
+            break;
+        case State::Transfer:
+            state = stepTransfer();
+            break;
+        case State::Check:
+            state = stepCheck();
+            break;
+        case State::Finish:
+            state = stepFinish();
+            break;
+        case State::Report:
+            state = stepReport();
+            break;
+        case State::Done:
+            break;
+        }
+    }
+    // The session's own copy of the image is not kept.
+    firmware.clear();
+    return outcome;
+}
+
+UpdateSession::State UpdateSession::stepPrepare(const QString &path, const QByteArray *packet)
+{
+    clock.start();
+    outcome = UpdateOutcome::Failed;
+    firmware.clear();
+    connectAttempt = 0;
+    resynchronisations = 0;
+
+    if (path.isEmpty() && !packet) {
+        SESSION_TRACE() << "path error";
+        return State::Report;
+    }
+    if (!packet || packet->isEmpty()) {
+        SESSION_TRACE() << "use nation firmware";
+        reporter.consoleLine(QStringLiteral("use nation firmware"));
+        readOk = readLocalFile(path);
+    } else {
+        firmware = *packet;
+        SESSION_TRACE() << "use netserver firmware";
+        reporter.consoleLine(QStringLiteral("use netserver firmware"));
+    }
+    if (firmware.isEmpty()) {
+        reporter.consoleLine(QStringLiteral("firmware packet is empty"));
+        outcome = UpdateOutcome::EmptyImage;
+        return State::Done;
+    }
+    firmLen = quint32(firmware.size());
+    reporter.progressReset();
+    reporter.consoleLine(QStringLiteral("start to send packet"));
+    return State::Connect;
+}
+
+UpdateSession::State UpdateSession::stepConnect()
+{
+    if (connectAttempt >= kConnectAttempts)
+        return State::Report;
+    reporter.consoleLine(QStringLiteral("trying to connect device ") + QString::number(connectAttempt));
+    ++connectAttempt;
+    link.sendBootEntry();
+    const QByteArray reply =
+        link.waitReply(link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs);
+    return takeSplitLenRequest(reply) ? State::Parameters : State::Connect;
+}
+
+// The device restarts its request on its own: wait once more, without a boot entry.
+UpdateSession::State UpdateSession::stepResynchronise()
+{
+    const QByteArray reply =
+        link.waitReply(link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs);
+    return takeSplitLenRequest(reply) ? State::Parameters : State::Report;
+}
+
+bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
+{
+    if (reply.isEmpty()) {
+        SESSION_TRACE() << "get uart timeout";
+        return false;
+    }
+    reporter.consoleLine(QStringLiteral("get device pacekt: ") + hexText(reply));
+    SESSION_TRACE() << "get uart" << hexText(reply);
+    if (replyByte(reply, 2) != BootCmd::SplitLen)
+        return false;
+    if (!parseSplitLenRequest(reply, &device)) {
+        reporter.consoleLine(QStringLiteral("SPLIT LEN request too short (%1 of %2 bytes), ignored")
+                                 .arg(reply.size())
+                                 .arg(kSplitLenFrameSize));
+        return false;
+    }
+    splitLenReply = reply;
+    return true;
+}
+
+UpdateSession::State UpdateSession::stepParameters()
+{
+    const QString address = QStringLiteral("%1").arg(device.deviceAddr, 8, 16, QLatin1Char('0')).toUpper();
+    SESSION_TRACE() << "get uart deviceAddr" << address;
+    reporter.consoleLine(QStringLiteral("get cmd: ") + QString::number(device.command));
+    reporter.consoleLine(QStringLiteral("get splitLen: ") + QString::number(device.splitLen));
+    reporter.consoleLine(QStringLiteral("get uartLen: ") + QString::number(device.uartLen));
+    reporter.consoleLine(QStringLiteral("get firm_len: ") + QString::number(firmLen));
+    reporter.consoleLine(QStringLiteral("get deviceAddr: ") + address);
+    SESSION_TRACE() << "get uart cmd" << device.command;
+    SESSION_TRACE() << "get uart splitLen" << device.splitLen;
+    SESSION_TRACE() << "get uart uartLen" << device.uartLen;
+    SESSION_TRACE() << "get uart firm_len" << firmLen;
+    reporter.deviceAddress(address);
+    consoleReturnCode(splitLenReply);
+
+    if (!parametersUsable())
+        return State::Report;
+    padImage();
+    reporter.progressMaximum(int(firmLen));
+    SESSION_TRACE() << "get uart firm_len" << firmLen;
+    splitCount = firmLen / device.splitLen;
+    packetsPerSplit = device.splitLen / device.uartLen;
+    return State::Announce;
+}
+
+bool UpdateSession::parametersUsable()
+{
+    const auto refuse = [this](const QString &reason) {
+        reporter.consoleLine(QStringLiteral("device parameters unusable: ") + reason);
+        return false;
+    };
+    if (device.splitLen == 0 || device.uartLen == 0)
+        return refuse(QStringLiteral("split length %1 and packet length %2 must both be above 0")
+                          .arg(device.splitLen)
+                          .arg(device.uartLen));
+    if (device.uartLen > device.splitLen)
+        return refuse(QStringLiteral("packet length %1 is above split length %2")
+                          .arg(device.uartLen)
+                          .arg(device.splitLen));
+    if (int(device.uartLen) + 8 > 0xFFFF)
+        return refuse(QStringLiteral("packet length %1 does not fit a frame").arg(device.uartLen));
+
+    const int tail = device.splitLen % device.uartLen;
+    if (tail != 0)
+        reporter.consoleLine(
+            QStringLiteral("split length %1 is not a multiple of packet length %2: the last %3 "
+                           "bytes of each split are not sent (the device decides)")
+                .arg(device.splitLen)
+                .arg(device.uartLen)
+                .arg(tail));
+    return true;
+}
+
+void UpdateSession::padImage()
+{
+    if (firmLen % device.splitLen == 0)
+        return;
+    const quint32 padding = (firmLen / device.splitLen + 1) * device.splitLen - firmLen;
+    SESSION_TRACE() << "get uart firm_len" << padding;
+    firmware.append(int(padding), char(0xFF));
+    firmLen = quint32(firmware.size());
+}
+
+UpdateSession::State UpdateSession::stepAnnounce()
+{
+    QByteArray frame(9, '\0');
+    frame[2] = char(BootCmd::FirmwareLen);
+    writeLe32(bytesOf(frame) + 3, firmLen);
+    frame[7] = 0x01;
+    encodeBootFrame(bytesOf(frame), uint16_t(frame.size()));
+    sendFrame(frame);
+    SESSION_TRACE() << "get uart split len";
+
+    const QByteArray reply = link.waitReply(kFirmwareLenWaitMs);
+    if (reply.isEmpty()) {
+        SESSION_TRACE() << "update fail time out.............";
+        return State::Report;
+    }
+    reporter.consoleLine(QStringLiteral("get buffer:") + hexText(reply));
+    SESSION_TRACE() << "get uart" << hexText(reply);
+    SESSION_TRACE() << "get uart cmd" << replyByte(reply, 2);
+    consoleReturnCode(reply);
+    if (replyByte(reply, 2) != BootCmd::RequestFirmware)
+        return State::Report;
+    startTransfer();
+    return splitIndex < splitCount ? State::Transfer : State::Finish;
+}
+
+void UpdateSession::startTransfer()
+{
+    splitIndex = 0;
+    checkTimeouts = 0;
+    splitRewinds = 0;
+    bytesAcknowledged = 0;
+    bytesRemaining = firmLen;
+    restartSplit();
+}
+
+void UpdateSession::restartSplit()
+{
+    packetIndex = 0;
+    packetTimeouts = 0;
+    packetRepeats = 0;
+}
+
+UpdateSession::State UpdateSession::stepTransfer()
+{
+    reporter.consoleLine(QStringLiteral("firmware packet sending - ") + QString::number(bytesRemaining));
+    const QByteArray data = currentSplit().mid(int(packetIndex * device.uartLen), device.uartLen);
+    sendFrame(buildPacketFrame(data));
+
+    const QByteArray reply = link.waitReply(kPacketWaitMs);
+    if (reply.isEmpty()) {
+        reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
+                             QString::number(packetTimeouts));
+        SESSION_TRACE() << "wait continue update fail time out.............";
+        if (packetTimeouts >= kLastAllowedTimeout)
+            return State::Report;
+        ++packetTimeouts;
+    } else {
+        consoleReply(reply);
+        const int command = replyByte(reply, 2);
+        if (command == BootCmd::FirmwareContinue) {
+            acknowledgePacket();
+        } else if (command == BootCmd::ReturnFail && replyByte(reply, 3) == BootReturn::RewindSplit) {
+            SESSION_TRACE() << "RC_SPLIT_LEN_ERROR goto SCROLL_FLAG";
+            reporter.consoleLine(QStringLiteral("------------------error 1164"));
+            return rewindSplit();
+        } else if (command == BootCmd::ReturnFail) {
+            reporter.consoleLine(QStringLiteral("------------------error  1168"));
+            return resynchronise();
+        } else {
+            packetTimeouts = 0;
+            if (++packetRepeats > kMaxPacketRepeats) {
+                reporter.consoleLine(QStringLiteral("packet %1 of split %2 refused %3 times, giving up")
+                                         .arg(packetIndex)
+                                         .arg(splitIndex)
+                                         .arg(packetRepeats));
+                return State::Report;
+            }
+        }
+    }
+    SESSION_TRACE() << "send firmware packet" << hexText(data);
+    return packetIndex < packetsPerSplit ? State::Transfer : State::Check;
+}
+
+void UpdateSession::acknowledgePacket()
+{
+    ++packetIndex;
+    // A rewound split is counted again; the count must not wrap below 0.
+    bytesRemaining = bytesRemaining > device.uartLen ? bytesRemaining - device.uartLen : 0;
+    bytesAcknowledged += device.uartLen;
+    reporter.progressValue(int(qMin<quint64>(bytesAcknowledged, quint64(INT_MAX))));
+    packetTimeouts = 0;
+    packetRepeats = 0;
+}
+
+UpdateSession::State UpdateSession::rewindSplit()
+{
+    if (++splitRewinds > kMaxSplitRewinds) {
+        reporter.consoleLine(QStringLiteral("split %1 started again %2 times, giving up")
+                                 .arg(splitIndex)
+                                 .arg(kMaxSplitRewinds));
+        return State::Report;
+    }
+    restartSplit();
+    return State::Transfer;
+}
+
+UpdateSession::State UpdateSession::resynchronise()
+{
+    if (++resynchronisations > kMaxResynchronisations) {
+        reporter.consoleLine(
+            QStringLiteral("device restarted its request %1 times, giving up").arg(kMaxResynchronisations));
+        return State::Report;
+    }
+    // Past the last attempt, so a missing request ends the session instead of connecting again.
+    connectAttempt = 100;
+    return State::Resynchronise;
+}
+
+UpdateSession::State UpdateSession::stepCheck()
+{
+    sendFrame(buildCheckFrame());
+    const QByteArray reply = link.waitReply(kCheckWaitMs);
+    if (reply.isEmpty()) {
+        reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
+                             QString::number(checkTimeouts));
+        SESSION_TRACE() << "send check update fail time out.............";
+        if (checkTimeouts >= kLastAllowedTimeout)
+            return State::Report;
+        ++checkTimeouts;
+        restartSplit();
+        return State::Transfer;
+    }
+    consoleReply(reply);
+    const int command = replyByte(reply, 2);
+    if (command == BootCmd::FirmwareContinue) {
+        ++splitIndex;
+        checkTimeouts = 0;
+        splitRewinds = 0;
+        restartSplit();
+        return splitIndex < splitCount ? State::Transfer : State::Finish;
+    }
+    if (command == BootCmd::ReturnFail) {
+        SESSION_TRACE() << "RC_SPLIT_LEN_ERROR goto SCROLL_FLAG";
+        if (replyByte(reply, 3) != BootReturn::RewindSplit) {
+            reporter.consoleLine(QStringLiteral("------------------error 1226"));
+            return resynchronise();
+        }
+        reporter.consoleLine(QStringLiteral("------------------error 1221"));
+    }
+    checkTimeouts = 0;
+    return rewindSplit();
+}
+
+UpdateSession::State UpdateSession::stepFinish()
+{
+    link.delayMs(device.overDelay);
+    QByteArray frame(5, '\0');
+    frame[2] = char(BootCmd::FirmwareOver);
+    frame[3] = 0x01;
+    encodeBootFrame(bytesOf(frame), uint16_t(frame.size()));
+    sendFrame(frame);
+
+    const QByteArray reply = link.waitReply(kOverWaitMs);
+    if (reply.isEmpty()) {
+        reporter.consoleLine(QStringLiteral("firmware packet send timeout"));
+        SESSION_TRACE() << "update fail time out.............";
+        return State::Report;
+    }
+    consoleReply(reply);
+    if (replyByte(reply, 2) == BootCmd::ReturnSuccess) {
+        reporter.consoleLine(QStringLiteral("firmware packet update success "));
+        outcome = UpdateOutcome::Success;
+    } else {
+        SESSION_TRACE() << "update fail .............";
+        reporter.consoleLine(QStringLiteral("firmware packet send error"));
+    }
+    return State::Report;
+}
+
+UpdateSession::State UpdateSession::stepReport()
+{
+    reporter.consoleLine(QStringLiteral("firmware update process over, use time=") +
+                         formatElapsed(clock.elapsed()));
+    SESSION_TRACE() << "update end......";
+    return State::Done;
+}
+
+QByteArray UpdateSession::currentSplit() const
+{
+    return firmware.mid(int(splitIndex * device.splitLen), device.splitLen);
+}
+
+// packetIndex is split index + packet index: the device counts that way.
+QByteArray UpdateSession::buildPacketFrame(const QByteArray &data) const
+{
+    const int total = device.uartLen + 8;
+    QByteArray frame(total, '\0');
+    frame[2] = char(BootCmd::FirmwarePacket);
+    writeLe32(bytesOf(frame) + 3, splitIndex + packetIndex);
+    std::copy(data.cbegin(), data.cbegin() + qMin(data.size(), int(device.uartLen)), frame.begin() + 7);
+    encodeBootFrame(bytesOf(frame), uint16_t(total));
+    return frame;
+}
+
+// The split's last byte is left out of its CRC: the device checks it that way.
+QByteArray UpdateSession::buildCheckFrame() const
+{
+    const QByteArray split = currentSplit();
+    QByteArray frame(5, '\0');
+    frame[2] = char(BootCmd::FirmwareCheck);
+    frame[3] =
+        char(crc8(reinterpret_cast<const uint8_t *>(split.constData()), uint16_t(device.splitLen - 1)));
+    encodeBootFrame(bytesOf(frame), uint16_t(frame.size()));
+    return frame;
+}
+
+void UpdateSession::sendFrame(const QByteArray &frame)
+{
+    link.writeFrame(frame.constData(), frame.size());
+}
+
+void UpdateSession::consoleReply(const QByteArray &reply)
+{
+    reporter.consoleLine(QStringLiteral("get buffer:") + hexText(reply));
+    consoleReturnCode(reply);
+}
+
+bool UpdateSession::readLocalFile(const QString &path)
+{
+    firmware.clear();
+    NativeFile store;
+    return store.getFileContent(path, &firmware);
+}

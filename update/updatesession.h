@@ -1,0 +1,127 @@
+#pragma once
+
+#include "bootframe.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+
+class UpdateLink;
+class UpdateReporter;
+
+// How one update ended. Only Success prints a verdict in the console; every other ending
+// is visible through the console lines that led to it.
+enum class UpdateOutcome
+{
+    Success,    // FIRMWARE OVER answered by RETURN SUCCESS
+    Failed,     // ran and ended in any other way (with the timing report)
+    EmptyImage, // nothing to send: no report
+    Busy,       // another update was still running
+};
+
+// One firmware update from start to end: boot entry, the device's parameters, the image
+// split by split and packet by packet, the check of each split and the closing frame.
+// It talks only to a link and a reporter, so the window, the command-line flasher and the
+// tests all drive the same exchange.
+class UpdateSession : public QObject
+{
+    Q_OBJECT
+public:
+    // The exchange's fixed waits and limits.
+    static constexpr int kConnectAttempts = 10;
+    static constexpr int kSplitLenWaitSerialMs = 2000;
+    static constexpr int kSplitLenWaitGatewayMs = 20000;
+    static constexpr int kFirmwareLenWaitMs = 5000;
+    static constexpr int kPacketWaitMs = 1000;
+    static constexpr int kCheckWaitMs = 5000;
+    static constexpr int kOverWaitMs = 5000;
+    static constexpr int kLastAllowedTimeout = 2; // the time-out after this count ends the session
+    // A device that keeps refusing would otherwise hold the session forever.
+    static constexpr int kMaxPacketRepeats = 10;
+    static constexpr int kMaxSplitRewinds = 10;
+    static constexpr int kMaxResynchronisations = 10;
+
+    UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject *parent = nullptr);
+    ~UpdateSession() override;
+
+    // Runs a whole update. `packet` (may be null) holds an image already in memory; when it
+    // is null or empty the file at `path` is read instead. The caller's array is not changed.
+    UpdateOutcome run(const QString &path, const QByteArray *packet);
+
+    // Result of the last local file read.
+    bool lastReadOk() const { return readOk; }
+
+    // True while any session of this process is running; a second start is refused.
+    static bool isRunning();
+
+    // The elapsed time of the closing report: "%1ms(%2min %3sec %4msec)".
+    static QString formatElapsed(qint64 elapsedMs);
+
+    // Traces the return code of a reply that is a valid 5-byte RETURN FAIL frame.
+    static void consoleReturnCode(const QByteArray &reply);
+
+private:
+    enum class State
+    {
+        Prepare,
+        Connect,
+        Resynchronise,
+        Parameters,
+        Announce,
+        Transfer,
+        Check,
+        Finish,
+        Report,
+        Done,
+    };
+
+    State stepPrepare(const QString &path, const QByteArray *packet);
+    State stepConnect();
+    State stepResynchronise();
+    State stepParameters();
+    State stepAnnounce();
+    State stepTransfer();
+    State stepCheck();
+    State stepFinish();
+    State stepReport();
+
+    bool takeSplitLenRequest(const QByteArray &reply);
+    bool parametersUsable();
+    void padImage();
+    void startTransfer();
+    void restartSplit();
+    State rewindSplit();
+    State resynchronise();
+    void acknowledgePacket();
+    QByteArray currentSplit() const;
+    QByteArray buildPacketFrame(const QByteArray &data) const;
+    QByteArray buildCheckFrame() const;
+    void sendFrame(const QByteArray &frame);
+    void consoleReply(const QByteArray &reply);
+    bool readLocalFile(const QString &path);
+
+    UpdateLink &link;
+    UpdateReporter &reporter;
+    bool readOk = false;
+
+    // Values of the running session.
+    QElapsedTimer clock;
+    UpdateOutcome outcome = UpdateOutcome::Failed;
+    QByteArray firmware;
+    quint32 firmLen = 0;
+    QByteArray splitLenReply;
+    SplitLenRequest device;
+    int connectAttempt = 0;
+    int resynchronisations = 0;
+    quint32 splitCount = 0;
+    quint32 packetsPerSplit = 0;
+    quint32 splitIndex = 0;
+    quint32 packetIndex = 0;
+    int packetTimeouts = 0;
+    int checkTimeouts = 0;
+    int packetRepeats = 0;
+    int splitRewinds = 0;
+    quint64 bytesAcknowledged = 0;
+    quint64 bytesRemaining = 0;
+};
