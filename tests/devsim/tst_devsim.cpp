@@ -1,0 +1,607 @@
+#include "bootframe.h"
+#include "devicesimulator.h"
+#include "simulatoroptions.h"
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// Small parameters so that a whole update fits in a handful of frames: two packets a split.
+constexpr uint16_t kSplitLen = 8;
+constexpr uint16_t kUartLen = 4;
+
+const QByteArray kRequestFirmware = QByteArray::fromHex("03000300b7");
+const QByteArray kContinue = QByteArray::fromHex("03000600f6");
+const QByteArray kSuccess = QByteArray::fromHex("0300fa001e");
+
+QByteArray failReply(uint8_t code)
+{
+    return makeBootFrame(BootCmd::ReturnFail, QByteArray(1, char(code)));
+}
+
+QByteArray firmwareLenFrame(uint32_t length)
+{
+    QByteArray payload(5, '\x01');
+    writeLe32(reinterpret_cast<uint8_t *>(payload.data()), length);
+    return makeBootFrame(BootCmd::FirmwareLen, payload);
+}
+
+QByteArray packetFrame(uint32_t packetIndex, const QByteArray &data)
+{
+    QByteArray payload(4, '\0');
+    writeLe32(reinterpret_cast<uint8_t *>(payload.data()), packetIndex);
+    return makeBootFrame(BootCmd::FirmwarePacket, payload + data);
+}
+
+QByteArray checkFrame(uint8_t splitCrc)
+{
+    return makeBootFrame(BootCmd::FirmwareCheck, QByteArray(1, char(splitCrc)));
+}
+
+QByteArray overFrame()
+{
+    return makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01'));
+}
+
+QByteArray testImage(int size)
+{
+    QByteArray image;
+    for (int i = 0; i < size; ++i)
+        image.append(char(0x11 * (i % 15) + 1));
+    return image;
+}
+
+// The split as the tool pads it, and the CRC it sends for it.
+uint8_t toolSplitCrc(const QByteArray &image, int split)
+{
+    QByteArray bytes = image.mid(split * kSplitLen, kSplitLen);
+    bytes.append(QByteArray(kSplitLen - bytes.size(), char(0xFF)));
+    return crc8(bytes.left(kSplitLen - 1));
+}
+
+// The frames a correct tool sends for an image, in order.
+QList<QByteArray> updateFrames(const QByteArray &image)
+{
+    QList<QByteArray> frames{firmwareLenFrame(uint32_t(image.size()))};
+    const int splits = (image.size() + kSplitLen - 1) / kSplitLen;
+    for (int split = 0; split < splits; ++split) {
+        for (int packet = 0; packet < kSplitLen / kUartLen; ++packet) {
+            QByteArray data = image.mid(split * kSplitLen + packet * kUartLen, kUartLen);
+            data.append(QByteArray(kUartLen - data.size(), char(0xFF)));
+            frames.append(packetFrame(uint32_t(split + packet), data));
+        }
+        frames.append(checkFrame(toolSplitCrc(image, split)));
+    }
+    frames.append(overFrame());
+    return frames;
+}
+
+QByteArray normalReply(const QByteArray &frame)
+{
+    switch (uint8_t(frame.at(2))) {
+    case BootCmd::FirmwareLen:
+        return kRequestFirmware;
+    case BootCmd::FirmwareOver:
+        return kSuccess;
+    default:
+        return kContinue;
+    }
+}
+
+SimulatorOptions smallOptions()
+{
+    SimulatorOptions options;
+    options.splitLen = kSplitLen;
+    options.uartLen = kUartLen;
+    options.restartDelayMs = 0;
+    return options;
+}
+
+bool parseOptions(const QStringList &arguments, SimulatorOptions *out, QString *error)
+{
+    QCommandLineParser parser;
+    SimulatorOptions::addTo(&parser);
+    if (!parser.parse(QStringList{"plovikkit-devsim"} + arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    return SimulatorOptions::read(parser, out, error);
+}
+
+// A simulator with everything it sends collected, fed as the pty would feed it.
+class Bench
+{
+public:
+    explicit Bench(const SimulatorOptions &options) : device(options)
+    {
+        QObject::connect(&device, &DeviceSimulator::output, &device,
+                         [this](const QByteArray &bytes) { sent.append(bytes); });
+    }
+
+    QByteArray exchange(const QByteArray &bytes)
+    {
+        sent.clear();
+        device.receive(bytes);
+        return sent.join();
+    }
+
+    DeviceSimulator device;
+    QList<QByteArray> sent;
+};
+
+} // namespace
+
+class TestDevsim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void splitLenRequestCarriesOptions_data();
+    void splitLenRequestCarriesOptions();
+    void badOptionsAreRefused_data();
+    void badOptionsAreRefused();
+    void bootEntryStartsRequest_data();
+    void bootEntryStartsRequest();
+    void newBootEntryRestartsSession();
+    void demoBoardRepeatsRequestUntilFirmwareLen();
+    void badFramesGetFittingFailure_data();
+    void badFramesGetFittingFailure();
+    void packetIndexIsSplitPlusPacket_data();
+    void packetIndexIsSplitPlusPacket();
+    void splitCheckCoversAllButLastByte_data();
+    void splitCheckCoversAllButLastByte();
+    void imageWrittenWithAnnouncedLength_data();
+    void imageWrittenWithAnnouncedLength();
+    void overBeforeLastSplitFails();
+    void burstsAreReassembled_data();
+    void burstsAreReassembled();
+    void injectionsHitNumberedFrame_data();
+    void injectionsHitNumberedFrame();
+    void failWithoutRewindRestartsRequest();
+    void silentDeviceSendsNothing();
+    void replyDelayKeepsReplies();
+    void binaryAnswersModuleCommandsOnPty();
+};
+
+void TestDevsim::splitLenRequestCarriesOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("withoutCrc");
+    QTest::newRow("defaults") << QStringList{} << QByteArray::fromHex("0c0001 0004 8000 0a00 78563412");
+    QTest::newRow("custom") << QStringList{"--split-len",  "256", "--uart-len",    "64",
+                                           "--over-delay", "0",   "--device-addr", "ABCDEF01"}
+                            << QByteArray::fromHex("0c0001 0001 4000 0000 01efcdab");
+    QTest::newRow("largest") << QStringList{"--split-len", "65535",         "--over-delay",
+                                            "65535",       "--device-addr", "ffffffff"}
+                             << QByteArray::fromHex("0c0001 ffff 8000 ffff ffffffff");
+}
+
+void TestDevsim::splitLenRequestCarriesOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, withoutCrc);
+    SimulatorOptions options;
+    QString error;
+    QVERIFY2(parseOptions(arguments, &options, &error), qPrintable(error));
+    const QByteArray request = DeviceSimulator(options).splitLenRequest();
+    QCOMPARE(request.toHex(), (withoutCrc + char(crc8(withoutCrc))).toHex());
+    QVERIFY(checkBootFrame(request));
+}
+
+void TestDevsim::badOptionsAreRefused_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("split-len 0") << QStringList{"--split-len", "0"};
+    QTest::newRow("split-len too big") << QStringList{"--split-len", "65536"};
+    QTest::newRow("uart-len not a number") << QStringList{"--uart-len", "x"};
+    QTest::newRow("device-addr too long") << QStringList{"--device-addr", "123456789"};
+    QTest::newRow("fail-code above a byte") << QStringList{"--fail-code", "100"};
+    QTest::newRow("frame 0") << QStringList{"--drop-reply", "0"};
+    QTest::newRow("unknown target") << QStringList{"--target", "router"};
+}
+
+void TestDevsim::badOptionsAreRefused()
+{
+    QFETCH(QStringList, arguments);
+    SimulatorOptions options;
+    QString error;
+    QVERIFY(!parseOptions(arguments, &options, &error));
+    QVERIFY(!error.isEmpty());
+}
+
+void TestDevsim::bootEntryStartsRequest_data()
+{
+    const QByteArray config = QByteArray::fromHex("0326018e");
+    const QByteArray boot = QByteArray::fromHex("0353016d");
+    const QByteArray text =
+        R"({"method":"thing/gw/config/set","sys":{"ack":1,"src":"ext"},"params":[{"boot":1}]})";
+    QList<QByteArray> byteByByte;
+    for (char byte : config + boot)
+        byteByByte.append(QByteArray(1, byte));
+
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<QList<QByteArray>>("bursts");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("module, one burst") << "module" << QList<QByteArray>{config + boot} << 1;
+    QTest::newRow("module, as the tool writes") << "module" << QList<QByteArray>{config, boot} << 1;
+    QTest::newRow("module, byte by byte") << "module" << byteByByte << 1;
+    QTest::newRow("module, split across commands")
+        << "module" << QList<QByteArray>{config.left(3), config.mid(3) + boot.left(1), boot.mid(1)} << 1;
+    QTest::newRow("module, reversed order") << "module" << QList<QByteArray>{boot, config} << 1;
+    QTest::newRow("module, config command only") << "module" << QList<QByteArray>{config} << 0;
+    QTest::newRow("module, two connect attempts")
+        << "module" << QList<QByteArray>{config, boot, config, boot} << 2;
+    QTest::newRow("module, gateway text") << "module" << QList<QByteArray>{text} << 0;
+    QTest::newRow("gateway, text in pieces")
+        << "gateway" << QList<QByteArray>{text.left(10), text.mid(10, 40), text.mid(50)} << 1;
+    QTest::newRow("gateway, module commands") << "gateway" << QList<QByteArray>{config, boot} << 0;
+    QTest::newRow("demo, module commands") << "demo" << QList<QByteArray>{config, boot} << 0;
+}
+
+void TestDevsim::bootEntryStartsRequest()
+{
+    QFETCH(QString, target);
+    QFETCH(QList<QByteArray>, bursts);
+    QFETCH(int, requests);
+    SimulatorOptions options;
+    QString error;
+    QVERIFY(parseOptions({"--target", target}, &options, &error));
+    Bench bench(options);
+    QByteArray sent;
+    for (const QByteArray &burst : bursts)
+        sent += bench.exchange(burst);
+    QCOMPARE(sent.toHex(), bench.device.splitLenRequest().repeated(requests).toHex());
+}
+
+void TestDevsim::newBootEntryRestartsSession()
+{
+    Bench bench(smallOptions());
+    const QByteArray entry = QByteArray::fromHex("0326018e0353016d");
+    const QByteArray image = testImage(16);
+    QCOMPARE(bench.exchange(entry), bench.device.splitLenRequest());
+    QCOMPARE(bench.exchange(firmwareLenFrame(16)), kRequestFirmware);
+    QCOMPARE(bench.exchange(packetFrame(0, image.left(4))), kContinue);
+    QCOMPARE(bench.exchange(entry), bench.device.splitLenRequest());
+    // The restarted bootloader has forgotten the announced image.
+    QCOMPARE(bench.exchange(packetFrame(1, image.mid(4, 4))).toHex(),
+             failReply(BootReturn::CmdError).toHex());
+}
+
+void TestDevsim::demoBoardRepeatsRequestUntilFirmwareLen()
+{
+    SimulatorOptions options = smallOptions();
+    options.target = DeviceTarget::Demo;
+    options.demoDelayMs = 0;
+    options.demoRepeatMs = 5;
+    Bench bench(options);
+    bench.device.start();
+    QTRY_VERIFY(bench.sent.size() >= 2);
+    for (const QByteArray &request : bench.sent)
+        QCOMPARE(request, bench.device.splitLenRequest());
+    QCOMPARE(bench.exchange(firmwareLenFrame(16)), kRequestFirmware);
+    QTest::qWait(30);
+    QCOMPARE(bench.sent.size(), 1);
+}
+
+void TestDevsim::badFramesGetFittingFailure_data()
+{
+    QByteArray badCrc = firmwareLenFrame(16);
+    badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x01);
+    QByteArray longLenFrame = makeBootFrame(BootCmd::FirmwareLen, QByteArray::fromHex("1000000001ff"));
+
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<uint>("code");
+    QTest::newRow("CRC wrong") << badCrc << uint(BootReturn::CrcCheckError);
+    QTest::newRow("unknown command") << makeBootFrame(0x09, QByteArray(1, '\0'))
+                                     << uint(BootReturn::CmdError);
+    QTest::newRow("SPLIT LEN from the tool")
+        << makeBootFrame(BootCmd::SplitLen, QByteArray(10, '\0')) << uint(BootReturn::CmdError);
+    QTest::newRow("packet before FIRMWARE LEN") << packetFrame(0, "abcd") << uint(BootReturn::CmdError);
+    QTest::newRow("check before FIRMWARE LEN") << checkFrame(0) << uint(BootReturn::CmdError);
+    QTest::newRow("over before FIRMWARE LEN") << overFrame() << uint(BootReturn::CmdError);
+    QTest::newRow("FIRMWARE LEN of 0") << firmwareLenFrame(0) << uint(BootReturn::FirmwareLenError);
+    QTest::newRow("FIRMWARE LEN frame too long") << longLenFrame << uint(BootReturn::FirmwareLenError);
+}
+
+void TestDevsim::badFramesGetFittingFailure()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(uint, code);
+    Bench bench(smallOptions());
+    QCOMPARE(bench.exchange(frame).toHex(), failReply(uint8_t(code)).toHex());
+}
+
+void TestDevsim::packetIndexIsSplitPlusPacket_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<QString>("answers");
+    // pN: packet with packetIndex N, c: check of the current split, w: packet 0 with uartLen + 1 bytes.
+    QTest::newRow("split + packet") << "p0 p1 c p1 p2 c"
+                                    << "ok ok ok ok ok ok";
+    QTest::newRow("split * packets + packet") << "p0 p1 c p2"
+                                              << "ok ok ok 04";
+    QTest::newRow("resent after a lost answer") << "p0 p0 p1 p1 c"
+                                                << "ok ok ok ok ok";
+    QTest::newRow("split rewound") << "p0 p1 p0 p1 c"
+                                   << "ok ok ok ok ok";
+    QTest::newRow("packet skipped") << "p1"
+                                    << "04";
+    QTest::newRow("past the split") << "p0 p1 p2"
+                                    << "ok ok 04";
+    QTest::newRow("data longer than uartLen") << "w"
+                                              << "04";
+}
+
+void TestDevsim::packetIndexIsSplitPlusPacket()
+{
+    QFETCH(QString, script);
+    QFETCH(QString, answers);
+    const QByteArray image = testImage(16);
+    Bench bench(smallOptions());
+    QCOMPARE(bench.exchange(firmwareLenFrame(uint32_t(image.size()))), kRequestFirmware);
+    const QStringList steps = script.split(' ');
+    const QStringList expected = answers.split(' ');
+    int split = 0;
+    for (int i = 0; i < steps.size(); ++i) {
+        QByteArray frame;
+        if (steps[i] == "c") {
+            frame = checkFrame(toolSplitCrc(image, split++));
+        } else if (steps[i] == "w") {
+            frame = packetFrame(0, image.left(kUartLen + 1));
+        } else {
+            const int index = steps[i].mid(1).toInt();
+            frame = packetFrame(uint32_t(index),
+                                image.mid(split * kSplitLen + (index - split) * kUartLen, kUartLen));
+        }
+        const QByteArray want =
+            expected[i] == "ok" ? kContinue : failReply(uint8_t(expected[i].toUInt(nullptr, 16)));
+        QVERIFY2(bench.exchange(frame) == want,
+                 qPrintable(QStringLiteral("step %1 (%2)").arg(i).arg(steps[i])));
+    }
+}
+
+void TestDevsim::splitCheckCoversAllButLastByte_data()
+{
+    const QByteArray image = testImage(16);
+    const uint8_t wholeSplitCrc = crc8(image.left(kSplitLen));
+    QVERIFY(wholeSplitCrc != toolSplitCrc(image, 0));
+
+    QTest::addColumn<uint>("splitCrc");
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("splitLen - 1 bytes") << uint(toolSplitCrc(image, 0)) << kContinue;
+    QTest::newRow("whole split") << uint(wholeSplitCrc) << failReply(BootReturn::CrcCheckError);
+    QTest::newRow("other split") << uint(toolSplitCrc(image, 1)) << failReply(BootReturn::CrcCheckError);
+}
+
+void TestDevsim::splitCheckCoversAllButLastByte()
+{
+    QFETCH(uint, splitCrc);
+    QFETCH(QByteArray, answer);
+    const QByteArray image = testImage(16);
+    Bench bench(smallOptions());
+    bench.exchange(firmwareLenFrame(16));
+    QCOMPARE(bench.exchange(packetFrame(0, image.left(4))), kContinue);
+    QCOMPARE(bench.exchange(packetFrame(1, image.mid(4, 4))), kContinue);
+    QCOMPARE(bench.exchange(checkFrame(uint8_t(splitCrc))).toHex(), answer.toHex());
+}
+
+void TestDevsim::imageWrittenWithAnnouncedLength_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("one split") << 8;
+    QTest::newRow("two splits") << 16;
+    QTest::newRow("last split short") << 13;
+}
+
+void TestDevsim::imageWrittenWithAnnouncedLength()
+{
+    QFETCH(int, size);
+    QTemporaryDir dir;
+    SimulatorOptions options = smallOptions();
+    options.outputPath = dir.filePath("image.bin");
+    Bench bench(options);
+    const QByteArray image = testImage(size);
+    for (const QByteArray &frame : updateFrames(image))
+        QCOMPARE(bench.exchange(frame).toHex(), normalReply(frame).toHex());
+    QVERIFY(bench.device.updateSucceeded());
+    QFile written(options.outputPath);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll().toHex(), image.toHex());
+}
+
+void TestDevsim::overBeforeLastSplitFails()
+{
+    QTemporaryDir dir;
+    SimulatorOptions options = smallOptions();
+    options.outputPath = dir.filePath("image.bin");
+    Bench bench(options);
+    const QList<QByteArray> frames = updateFrames(testImage(16));
+    for (int i = 0; i < 4; ++i) // FIRMWARE LEN and split 0
+        bench.exchange(frames[i]);
+    QCOMPARE(bench.exchange(overFrame()).toHex(), failReply(BootReturn::CmdError).toHex());
+    QVERIFY(!QFile::exists(options.outputPath));
+    QVERIFY(!bench.device.updateSucceeded());
+}
+
+void TestDevsim::burstsAreReassembled_data()
+{
+    const QByteArray len = firmwareLenFrame(16);
+    const QByteArray packet = packetFrame(0, "abcd");
+    QTest::addColumn<QList<QByteArray>>("bursts");
+    QTest::addColumn<QByteArray>("answers");
+    QTest::newRow("two frames in one read")
+        << QList<QByteArray>{len + packet} << kRequestFirmware + kContinue;
+    QTest::newRow("frame over three reads")
+        << QList<QByteArray>{len, packet.left(1), packet.mid(1, 6), packet.mid(7)}
+        << kRequestFirmware + kContinue;
+    QTest::newRow("frame end and next frame in one read")
+        << QList<QByteArray>{len.left(4), len.mid(4) + packet} << kRequestFirmware + kContinue;
+    QTest::newRow("garbage before a frame")
+        << QList<QByteArray>{QByteArray::fromHex("0030ffff") + len} << kRequestFirmware;
+}
+
+void TestDevsim::burstsAreReassembled()
+{
+    QFETCH(QList<QByteArray>, bursts);
+    QFETCH(QByteArray, answers);
+    Bench bench(smallOptions());
+    QByteArray sent;
+    for (const QByteArray &burst : bursts)
+        sent += bench.exchange(burst);
+    QCOMPARE(sent.toHex(), answers.toHex());
+}
+
+void TestDevsim::injectionsHitNumberedFrame_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<int>>("hitFrames");
+    QTest::addColumn<QByteArray>("injectedReply");
+    // Frames of a 16-byte update: 1 LEN, 2 and 3 packets, 4 check, 5 and 6 packets, 7 check, 8 OVER.
+    QTest::newRow("drop a packet") << QStringList{"--drop-reply", "3"} << QList<int>{3} << QByteArray();
+    QTest::newRow("drop the resend too")
+        << QStringList{"--drop-reply", "3", "--drop-reply", "4"} << QList<int>{3, 4} << QByteArray();
+    QTest::newRow("drop a check") << QStringList{"--drop-reply", "7"} << QList<int>{7} << QByteArray();
+    QTest::newRow("rewind on a packet") << QStringList{"--fail-frame", "5", "--fail-code", "85"}
+                                        << QList<int>{5} << failReply(BootReturn::RewindSplit);
+    QTest::newRow("rewind on a check") << QStringList{"--fail-frame", "4", "--fail-code", "85"}
+                                       << QList<int>{4} << failReply(BootReturn::RewindSplit);
+    QTest::newRow("garbage") << QStringList{"--garbage-frame", "2"} << QList<int>{2} << QByteArray("garbage");
+    QTest::newRow("drop wins over fail")
+        << QStringList{"--drop-reply", "2", "--fail-frame", "2"} << QList<int>{2} << QByteArray();
+    QTest::newRow("over reply") << QStringList{"--over-reply", "06"} << QList<int>{8} << kContinue;
+}
+
+// The bench plays a tool that sends a frame again until it gets the usual answer, so the
+// injected frame must leave the device expecting the same frame again.
+void TestDevsim::injectionsHitNumberedFrame()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<int>, hitFrames);
+    QFETCH(QByteArray, injectedReply);
+    SimulatorOptions options;
+    QString error;
+    QVERIFY2(parseOptions(arguments + QStringList{"--split-len", "8", "--uart-len", "4"}, &options, &error),
+             qPrintable(error));
+    Bench bench(options);
+    QList<int> hits;
+    const QList<QByteArray> frames = updateFrames(testImage(16));
+    for (const QByteArray &frame : frames) {
+        QByteArray answer = bench.exchange(frame);
+        while (answer != normalReply(frame) && hits.size() < 5) {
+            hits.append(bench.device.firmwareFrameCount());
+            if (injectedReply == "garbage") {
+                QCOMPARE(answer.size(), 5);
+                QVERIFY(!checkBootFrame(answer));
+            } else {
+                QCOMPARE(answer.toHex(), injectedReply.toHex());
+            }
+            if (frame == overFrame())
+                break;
+            answer = bench.exchange(frame);
+        }
+    }
+    QCOMPARE(hits, hitFrames);
+    QVERIFY(bench.device.updateSucceeded());
+}
+
+void TestDevsim::failWithoutRewindRestartsRequest()
+{
+    SimulatorOptions options = smallOptions();
+    options.failFrames = {2};
+    options.failCode = BootReturn::CrcCheckError;
+    Bench bench(options);
+    const QList<QByteArray> frames = updateFrames(testImage(16));
+    QCOMPARE(bench.exchange(frames[0]), kRequestFirmware);
+    QCOMPARE(bench.exchange(frames[1]).toHex(), failReply(BootReturn::CrcCheckError).toHex());
+    // Kept apart from the failure answer, so that the tool's resynchronising wait sees it.
+    QCOMPARE(bench.sent.size(), 1);
+    QTRY_COMPARE(bench.sent.size(), 2);
+    QCOMPARE(bench.sent[1], bench.device.splitLenRequest());
+    for (const QByteArray &frame : frames)
+        QCOMPARE(bench.exchange(frame).toHex(), normalReply(frame).toHex());
+}
+
+void TestDevsim::silentDeviceSendsNothing()
+{
+    SimulatorOptions options = smallOptions();
+    options.silent = true;
+    Bench bench(options);
+    QVERIFY(bench.exchange(QByteArray::fromHex("0326018e0353016d")).isEmpty());
+    for (const QByteArray &frame : updateFrames(testImage(8)))
+        QVERIFY(bench.exchange(frame).isEmpty());
+    QTest::qWait(20);
+    QVERIFY(bench.sent.isEmpty());
+}
+
+void TestDevsim::replyDelayKeepsReplies()
+{
+    SimulatorOptions options = smallOptions();
+    options.replyDelayMs = 20;
+    Bench bench(options);
+    QVERIFY(bench.exchange(firmwareLenFrame(16) + packetFrame(0, "abcd")).isEmpty());
+    QTRY_COMPARE(bench.sent, (QList<QByteArray>{kRequestFirmware, kContinue}));
+}
+
+void TestDevsim::binaryAnswersModuleCommandsOnPty()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("device");
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(PLOVIKKIT_BINARY_DIR "/bin/plovikkit-devsim",
+                  {"--link", link, "--split-len", "512", "--uart-len", "64", "--baud", "115200"});
+    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    QTRY_VERIFY(process.canReadLine());
+    const QString firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
+    QVERIFY2(firstLine.startsWith("pty: /dev/"), qPrintable(firstLine));
+    QCOMPARE(QFileInfo(link).symLinkTarget(), firstLine.mid(5));
+
+    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(fd >= 0);
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+    const QByteArray commands = QByteArray::fromHex("0326018e0353016d");
+    QCOMPARE(::write(fd, commands.constData(), size_t(commands.size())), ssize_t(commands.size()));
+
+    QByteArray received;
+    QDeadlineTimer deadline(5000);
+    while (received.size() < kSplitLenFrameSize && !deadline.hasExpired()) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 50) > 0) {
+            char buffer[64];
+            const ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count > 0)
+                received.append(buffer, int(count));
+        }
+    }
+    ::close(fd);
+
+    QVERIFY2(checkBootFrame(received), qPrintable(received.toHex()));
+    SplitLenRequest request;
+    QVERIFY(parseSplitLenRequest(received, &request));
+    QCOMPARE(request.command, BootCmd::SplitLen);
+    QCOMPARE(request.splitLen, uint16_t(512));
+    QCOMPARE(request.uartLen, uint16_t(64));
+    QCOMPARE(request.deviceAddr, 0x12345678u);
+
+    process.terminate();
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+QTEST_GUILESS_MAIN(TestDevsim)
+#include "tst_devsim.moc"

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "framereassembler.h"
+#include "simulatoroptions.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QTimer>
+
+// The bootloader's side of the update exchange, fed with the bytes that reach the device
+// and answering through output(). It knows nothing of the line: a transport carries the
+// bytes both ways.
+class DeviceSimulator : public QObject
+{
+    Q_OBJECT
+public:
+    explicit DeviceSimulator(const SimulatorOptions &options, QObject *parent = nullptr);
+
+    // Arms the demo board's own SPLIT LEN requests; other targets wait for a boot entry.
+    void start();
+
+    QByteArray splitLenRequest() const;
+    // Firmware-phase frames received so far; the numbering of the injection options.
+    int firmwareFrameCount() const { return m_frameCount; }
+    bool updateSucceeded() const { return m_succeeded; }
+    QString summary() const;
+
+public slots:
+    void receive(const QByteArray &bytes);
+    // The device was told to enter its bootloader (or restarted): it starts a new request.
+    void enterBoot();
+
+signals:
+    void output(const QByteArray &bytes);
+    void logLine(const QString &line);
+
+private:
+    struct Reply
+    {
+        QByteArray frame;
+        QString text;
+    };
+
+    void handleItems(const QList<FrameReassembler::Item> &items);
+    void handleEntryCommand(FrameReassembler::Kind kind);
+    void handleFrame(const QByteArray &frame);
+    bool injectFault(int number, const QString &what);
+    Reply answerFrame(const QByteArray &frame);
+    Reply answerFirmwareLen(const QByteArray &frame);
+    Reply answerPacket(const QByteArray &frame);
+    Reply answerCheck(const QByteArray &frame);
+    Reply answerOver(const QByteArray &frame);
+    Reply fail(uint8_t code, const QString &why);
+    void sendReply(const QString &what, const Reply &reply);
+    void send(const QByteArray &bytes);
+    void sendSplitLen(const QString &why);
+    void resetSession();
+    void restartAfterFailure();
+    void sendDemoRequest();
+    void dropStalledByte();
+    bool writeImage(QString *error) const;
+    QString describeFrame(const QByteArray &frame, int number) const;
+    int splitCount() const;
+    int packetsPerSplit() const;
+
+    SimulatorOptions m_options;
+    FrameReassembler m_reassembler;
+    QTimer m_stallTimer;
+    QTimer m_demoTimer;
+    QTimer m_restartTimer;
+    bool m_configCommandSeen = false;
+    bool m_bootCommandSeen = false;
+    bool m_firmwareAnnounced = false;
+    QByteArray m_image;
+    int m_split = 0;
+    int m_nextPacket = 0;
+    int m_frameCount = 0;
+    int m_packetsTaken = 0;
+    int m_splitsChecked = 0;
+    int m_failsSent = 0;
+    int m_splitLenSent = 0;
+    bool m_succeeded = false;
+};

@@ -1,0 +1,3 @@
+#include "devicetransport.h"
+
+DeviceTransport::~DeviceTransport() = default;

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "devicetransport.h"
+
+#include <QElapsedTimer>
+#include <QTimer>
+
+class QSocketNotifier;
+
+// The device's end of a pseudo terminal. The tool opens the slave like a serial port;
+// the device reads and writes the master. Output can be paced at a line rate so that
+// replies take as long as on a real UART.
+class PtyTransport : public DeviceTransport
+{
+    Q_OBJECT
+public:
+    explicit PtyTransport(QObject *parent = nullptr);
+    ~PtyTransport() override;
+
+    bool open(QString *error);
+    QString slavePath() const { return m_slavePath; }
+    // 0 writes at once; otherwise 10 bits a byte at this rate.
+    void setBaudRate(int baudRate) { m_baudRate = baudRate; }
+
+    void write(const QByteArray &bytes) override;
+
+signals:
+    void logLine(const QString &line);
+
+private:
+    void readMaster();
+    void waitAfterHangup();
+    void flushPending();
+    void discardStaleOutput();
+    qint64 pacedBudget() const;
+
+    int m_master = -1;
+    // Held open so that the master does not see a hangup while no tool has the port open.
+    int m_slaveKeeper = -1;
+    QString m_slavePath;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QTimer m_hangupTimer;
+    QTimer m_writeTimer;
+    QByteArray m_pending;
+    int m_baudRate = 0;
+    QElapsedTimer m_paceClock;
+    qint64 m_pacedBytes = 0;
+    QElapsedTimer m_lastWrite;
+};

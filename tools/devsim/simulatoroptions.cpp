@@ -1,0 +1,158 @@
+#include "simulatoroptions.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+bool readNumber(const QString &text, int base, qint64 min, qint64 max, qint64 *out)
+{
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok, base);
+    if (!ok || value < min || value > max)
+        return false;
+    *out = value;
+    return true;
+}
+
+// Reads one option; leaves `target` alone when the option is absent.
+template <typename T>
+bool readOption(const QCommandLineParser &parser, const QString &name, int base, qint64 min, qint64 max,
+                T *target, QString *error)
+{
+    if (!parser.isSet(name))
+        return true;
+    qint64 value = 0;
+    if (!readNumber(parser.value(name), base, min, max, &value)) {
+        *error = QStringLiteral("--%1: '%2' is not a %3 number from %4 to %5")
+                     .arg(name, parser.value(name),
+                          base == 16 ? QStringLiteral("hexadecimal") : QStringLiteral("decimal"))
+                     .arg(QString::number(min, base), QString::number(max, base));
+        return false;
+    }
+    *target = T(value);
+    return true;
+}
+
+bool readFrameNumbers(const QCommandLineParser &parser, const QString &name, QSet<int> *out, QString *error)
+{
+    for (const QString &text : parser.values(name)) {
+        qint64 value = 0;
+        if (!readNumber(text, 10, 1, INT32_MAX, &value)) {
+            *error = QStringLiteral("--%1: '%2' is not a frame number (counted from 1)").arg(name, text);
+            return false;
+        }
+        out->insert(int(value));
+    }
+    return true;
+}
+
+bool readTarget(const QCommandLineParser &parser, DeviceTarget *out, QString *error)
+{
+    if (!parser.isSet(QStringLiteral("target")))
+        return true;
+    const QString text = parser.value(QStringLiteral("target"));
+    for (DeviceTarget target : {DeviceTarget::Module, DeviceTarget::Demo, DeviceTarget::Gateway}) {
+        if (text == targetName(target)) {
+            *out = target;
+            return true;
+        }
+    }
+    *error = QStringLiteral("--target: '%1' is not one of module, demo, gateway").arg(text);
+    return false;
+}
+
+} // namespace
+
+QString targetName(DeviceTarget target)
+{
+    switch (target) {
+    case DeviceTarget::Module:
+        return QStringLiteral("module");
+    case DeviceTarget::Demo:
+        return QStringLiteral("demo");
+    case DeviceTarget::Gateway:
+        return QStringLiteral("gateway");
+    }
+    return QString();
+}
+
+void SimulatorOptions::addTo(QCommandLineParser *parser)
+{
+    parser->addOptions({
+        {"target",
+         "Target kind: module (waits for the two module commands), demo (sends SPLIT LEN on its "
+         "own) or gateway (waits for the gateway boot text). Default module.",
+         "kind"},
+        {"split-len", "splitLen of the SPLIT LEN request, bytes (default 1024).", "n"},
+        {"uart-len", "uartLen of the SPLIT LEN request, bytes (default 128).", "n"},
+        {"over-delay", "overDelay of the SPLIT LEN request, ms (default 10).", "ms"},
+        {"device-addr", "deviceAddr of the SPLIT LEN request, hexadecimal (default 12345678).", "hex"},
+        {"output", "Write the received image (exactly the FIRMWARE LEN bytes) to this file at FIRMWARE OVER.",
+         "file"},
+        {"link", "Make a symlink at this path to the pty (removed at exit).", "path"},
+        {"demo-delay", "Demo target: first SPLIT LEN this many ms after start (default 500).", "ms"},
+        {"demo-repeat", "Demo target: repeat SPLIT LEN every this many ms until FIRMWARE LEN (default 1500).",
+         "ms"},
+        {"restart-delay",
+         "After a RETURN FAIL without bit 7 the device restarts and sends SPLIT LEN again after this many ms "
+         "(default 200); a negative value keeps it quiet.",
+         "ms"},
+        {"drop-reply", "Treat frame N as lost: neither handled nor answered. May repeat.", "n"},
+        {"fail-frame", "Answer frame N with RETURN FAIL and --fail-code, without handling it. May repeat.",
+         "n"},
+        {"fail-code",
+         "Return byte for --fail-frame, hexadecimal (default 02; 85 makes the tool rewind the "
+         "split).",
+         "hex"},
+        {"garbage-frame", "Answer frame N with five random bytes that are no valid frame. May repeat.", "n"},
+        {"silent", "Never send anything, not even SPLIT LEN."},
+        {"reply-delay", "Delay everything the device sends by this many ms (default 0).", "ms"},
+        {"baud", "Pace the output at this line rate, 10 bits a byte (default: unpaced).", "rate"},
+        {"over-reply", "Answer FIRMWARE OVER with this command byte (hexadecimal) instead of RETURN SUCCESS.",
+         "hex"},
+        {"summary", "Print a summary line on stderr at exit."},
+    });
+}
+
+bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
+{
+    SimulatorOptions options;
+    if (!readTarget(parser, &options.target, error) ||
+        !readOption(parser, "split-len", 10, 1, 0xFFFF, &options.splitLen, error) ||
+        !readOption(parser, "uart-len", 10, 1, 0xFFFF - 8, &options.uartLen, error) ||
+        !readOption(parser, "over-delay", 10, 0, 0xFFFF, &options.overDelay, error) ||
+        !readOption(parser, "device-addr", 16, 0, 0xFFFFFFFFLL, &options.deviceAddr, error) ||
+        !readOption(parser, "demo-delay", 10, 0, INT32_MAX, &options.demoDelayMs, error) ||
+        !readOption(parser, "demo-repeat", 10, 1, INT32_MAX, &options.demoRepeatMs, error) ||
+        !readOption(parser, "restart-delay", 10, INT32_MIN, INT32_MAX, &options.restartDelayMs, error) ||
+        !readOption(parser, "fail-code", 16, 0, 0xFF, &options.failCode, error) ||
+        !readOption(parser, "reply-delay", 10, 0, INT32_MAX, &options.replyDelayMs, error) ||
+        !readOption(parser, "baud", 10, 1, 100000000, &options.baudRate, error) ||
+        !readOption(parser, "over-reply", 16, 0, 0xFF, &options.overReply, error) ||
+        !readFrameNumbers(parser, "drop-reply", &options.dropReplyFrames, error) ||
+        !readFrameNumbers(parser, "fail-frame", &options.failFrames, error) ||
+        !readFrameNumbers(parser, "garbage-frame", &options.garbageFrames, error))
+        return false;
+    options.outputPath = parser.value("output");
+    options.linkPath = parser.value("link");
+    options.silent = parser.isSet("silent");
+    options.summary = parser.isSet("summary");
+    *out = options;
+    return true;
+}
+
+QString SimulatorOptions::helpText()
+{
+    return QStringLiteral(
+        "Simulated bootloader of a plovik device behind a pty. The first line on stdout is\n"
+        "\"pty: <slave path>\"; a log line per frame goes to stderr.\n"
+        "\n"
+        "Frame numbers (for --drop-reply, --fail-frame, --garbage-frame) count every complete\n"
+        "FIRMWARE LEN, FIRMWARE PACKET, FIRMWARE CHECK and FIRMWARE OVER frame from 1 in arrival\n"
+        "order, whether its CRC holds or not, repeats and frames after a restart included, over\n"
+        "the whole life of the process. Boot entry commands and other frames are not counted.\n"
+        "A frame hit by an injection is not handled, so the device expects it again; after a\n"
+        "RETURN FAIL without bit 7 (injected or real) the device restarts its SPLIT LEN request.\n"
+        "When one frame has several injections, --silent wins, then --drop-reply, then\n"
+        "--garbage-frame, then --fail-frame.");
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QMap>
+#include <QSet>
+#include <QString>
+#include <cstdint>
+
+class QCommandLineParser;
+
+enum class DeviceTarget
+{
+    Module,
+    Demo,
+    Gateway
+};
+
+// Everything the simulated device can be told on its command line. Frame numbers count
+// the FIRMWARE LEN, PACKET, CHECK and OVER frames from 1 in arrival order over the
+// whole life of the process.
+struct SimulatorOptions
+{
+    DeviceTarget target = DeviceTarget::Module;
+    uint16_t splitLen = 1024;
+    uint16_t uartLen = 128;
+    uint16_t overDelay = 10;
+    uint32_t deviceAddr = 0x12345678;
+    QString outputPath;
+    QString linkPath;
+    int demoDelayMs = 500;
+    int demoRepeatMs = 1500;
+    // After a RETURN FAIL without the rewind flag the bootloader starts its request again;
+    // negative: it stays quiet.
+    int restartDelayMs = 200;
+    QSet<int> dropReplyFrames;
+    QSet<int> failFrames;
+    uint8_t failCode = 0x02;
+    QSet<int> garbageFrames;
+    bool silent = false;
+    int replyDelayMs = 0;
+    int baudRate = 0;
+    int overReply = -1; // command byte that answers FIRMWARE OVER; -1: RETURN SUCCESS
+    bool summary = false;
+
+    static void addTo(QCommandLineParser *parser);
+    // False with a message when a value is out of range or not a number.
+    static bool read(const QCommandLineParser &parser, SimulatorOptions *out, QString *error);
+    static QString helpText();
+};
+
+QString targetName(DeviceTarget target);
