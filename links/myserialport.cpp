@@ -1,0 +1,223 @@
+#include "myserialport.h"
+
+#include "configini.h"
+#include "mycombobox.h"
+#include "serialportlist.h"
+#include "settingskeys.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+
+namespace {
+
+const char *const indicatorRed = "background-color:red;border-radius: 10px;";
+const char *const indicatorGreen = "background-color:green;border-radius: 10px;";
+constexpr int indicatorSize = 20;
+
+void deleteLayoutWidgets(QLayout *layout)
+{
+    while (QLayoutItem *item = layout->takeAt(0)) {
+        if (QLayout *inner = item->layout())
+            deleteLayoutWidgets(inner);
+        delete item->widget();
+        delete item;
+    }
+}
+
+} // namespace
+
+mySerialPort::mySerialPort(QObject *parent) : SerialChannel(parent)
+{
+    baudList = QStringList{QStringLiteral("1200"),  QStringLiteral("2400"),   QStringLiteral("4800"),
+                           QStringLiteral("9600"),  QStringLiteral("19200"),  QStringLiteral("38400"),
+                           QStringLiteral("57600"), QStringLiteral("115200"), QStringLiteral("250000"),
+                           QStringLiteral("500000")};
+    panelLayout = new QHBoxLayout;
+    portListBox = new MyComboBox;
+    baudBox = new QComboBox;
+    openButton = new QPushButton;
+    closeButton = new QPushButton;
+    indicator = new QLabel;
+    settings = ConfigIni::open(this);
+
+    // The worker only learns the chosen port through this copy; it never reads the box.
+    connect(portListBox, &QComboBox::currentTextChanged, this,
+            [this](const QString &text) { setSelectedPortName(portNameOfItem(text)); });
+    connect(this, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState, Qt::QueuedConnection);
+
+    buildPortGroup();
+    buildBaudGroup();
+    buildButtons();
+    buildIndicator();
+    applyPanelToPort();
+    startWorker();
+}
+
+mySerialPort::~mySerialPort()
+{
+    qDebug() << "~mySerialPort";
+    // Nothing may be queued for this object while it is half destroyed.
+    stopWorker();
+    deleteUninstalledPanel();
+}
+
+void mySerialPort::deleteUninstalledPanel()
+{
+    // Once installed, the panel belongs to the window's widgets.
+    if (!panelLayout || panelLayout->parent())
+        return;
+    deleteLayoutWidgets(panelLayout);
+    delete panelLayout;
+}
+
+QString mySerialPort::portNameOfItem(const QString &itemText)
+{
+    return itemText.section(QLatin1Char(' '), 0, 0);
+}
+
+QHBoxLayout *mySerialPort::getUi()
+{
+    return panelLayout;
+}
+
+void mySerialPort::buildPortGroup()
+{
+    auto *group = new QHBoxLayout;
+    group->addWidget(new QLabel(QStringLiteral("串口选择")));
+    group->addWidget(portListBox);
+    portListBox->setObjectName(QStringLiteral("comboBox_serialport"));
+    portListBox->clear();
+    fillPortList();
+    const QString storedPort = settings->value(SettingsKeys::serialCom).toString();
+    if (!storedPort.isEmpty()) {
+        const int index = portListBox->findText(storedPort);
+        if (index >= 0)
+            portListBox->setCurrentIndex(index);
+    }
+    connect(portListBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &mySerialPort::onPortSelected);
+    connect(portListBox, &MyComboBox::clicked, this, &mySerialPort::onPortListPressed);
+    panelLayout->addLayout(group);
+}
+
+void mySerialPort::buildBaudGroup()
+{
+    auto *group = new QHBoxLayout;
+    group->addWidget(new QLabel(QStringLiteral("波特率")));
+    baudBox->setEditable(true);
+    baudBox->addItems(baudList);
+    const QString storedBaud = settings->value(SettingsKeys::serialBaudrate).toString();
+    if (!storedBaud.isEmpty()) {
+        const int index = baudBox->findText(storedBaud);
+        if (index >= 0)
+            baudBox->setCurrentIndex(index);
+        else
+            baudBox->setEditText(storedBaud);
+    }
+    connect(baudBox, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            &mySerialPort::onBaudRateSelected);
+    group->addWidget(baudBox);
+    panelLayout->addLayout(group);
+}
+
+void mySerialPort::buildButtons()
+{
+    openButton->setText(QStringLiteral("打开"));
+    openButton->setObjectName(QStringLiteral("pushButton_openport"));
+    connect(openButton, &QPushButton::clicked, this, &mySerialPort::onOpenPressed);
+    panelLayout->addWidget(openButton);
+
+    closeButton->setText(QStringLiteral("关闭"));
+    closeButton->setObjectName(QStringLiteral("pushButton_closeport"));
+    panelLayout->addWidget(closeButton);
+    connect(closeButton, &QPushButton::clicked, this, &mySerialPort::onClosePressed);
+}
+
+void mySerialPort::buildIndicator()
+{
+    indicator->setFixedSize(indicatorSize, indicatorSize);
+    indicator->setStyleSheet(QLatin1String(indicatorRed));
+    panelLayout->addWidget(indicator);
+}
+
+void mySerialPort::applyPanelToPort()
+{
+    setBaudRate(baudBox->currentText().toInt(nullptr, 10));
+    port()->setPortName(portNameOfItem(portListBox->currentText()));
+}
+
+void mySerialPort::fillPortList()
+{
+    for (const SerialPortEntry &entry : SerialPortList::availablePorts())
+        portListBox->addItem(QStringLiteral("%1 %2").arg(entry.name, entry.description));
+}
+
+void mySerialPort::reopenPort()
+{
+    if (isPortOpen()) {
+        setPortClosedByUser(true);
+        closePort();
+    }
+    openPort();
+    setPortClosedByUser(false);
+}
+
+void mySerialPort::showOpenState(bool open)
+{
+    indicator->setStyleSheet(QLatin1String(open ? indicatorGreen : indicatorRed));
+}
+
+void mySerialPort::onPortListPressed()
+{
+    qDebug() << "comboBox_serialport clicked";
+    portListRefreshing = true;
+    const QString selected = portListBox->currentText();
+    portListBox->clear();
+    fillPortList();
+    const int index = portListBox->findText(selected);
+    if (index >= 0)
+        portListBox->setCurrentIndex(index);
+    portListRefreshing = false;
+}
+
+void mySerialPort::onPortSelected(int index)
+{
+    if (portListRefreshing) {
+        qDebug() << "comboBox_serialport currentIndexChange auto" << index;
+        return;
+    }
+    port()->setPortName(portNameOfItem(portListBox->currentText()));
+    reopenPort();
+    qDebug() << "comboBox_serialport currentIndexChange" << index << (isPortOpen() ? "true" : "false");
+}
+
+void mySerialPort::onBaudRateSelected(int index)
+{
+    qDebug() << "comboBox_baut currentIndexChange" << index;
+    setBaudRate(baudBox->currentText().toInt(nullptr, 10));
+    reopenPort();
+}
+
+void mySerialPort::onOpenPressed()
+{
+    qDebug() << "pushButton_openport clicked";
+    setPortClosedByUser(false);
+    if (!openPort()) {
+        qDebug() << lastOpenError();
+        return;
+    }
+    settings->setValue(SettingsKeys::serialCom, portListBox->currentText());
+    settings->setValue(SettingsKeys::serialBaudrate, baudBox->currentText());
+    ConfigIni::sync(settings);
+}
+
+void mySerialPort::onClosePressed()
+{
+    qDebug() << "pushButton_closeport clicked";
+    closePort();
+    setPortClosedByUser(true);
+}
