@@ -30,6 +30,9 @@ bool isListed(const QString &portName)
 {
     if (portName.isEmpty())
         return false;
+    // A port chosen by its device path (a pty, a symlink) is there while the path is.
+    if (QFileInfo(portName).isAbsolute())
+        return QFileInfo::exists(portName);
     for (const SerialPortEntry &entry : availablePorts()) {
         if (entry.name == portName)
             return true;

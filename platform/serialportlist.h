@@ -5,7 +5,8 @@
 
 // The serial ports offered to the user: the system's list, followed by the device paths
 // named in PLOVIKKIT_EXTRA_PORTS (":"-separated: a simulator's pty, a socat symlink).
-// An extra port is listed, and so counts as present, while its path exists.
+// An extra port is listed, and so counts as present, while its path exists; so does any
+// port named by an absolute device path.
 struct SerialPortEntry
 {
     QString name;

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QWidget>
+
+namespace Ui {
+class appStartMessage;
+}
+
+// Shown once after start-up with the page "startContent.html" from the working directory.
+class appStartMessage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit appStartMessage(QWidget *parent = nullptr);
+    ~appStartMessage() override;
+
+    QString pageHtml() const;
+
+    static QString contentFileName() { return QStringLiteral("startContent.html"); }
+
+private:
+    Ui::appStartMessage *ui;
+};

@@ -1,0 +1,37 @@
+#include "logdisplay.h"
+
+#include "consoleline.h"
+
+#include <QDebug>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
+
+namespace {
+const QString kWelcome = QStringLiteral("Welcome ...");
+}
+
+LogDisplay::LogDisplay() : consoleLayout(new QVBoxLayout), textEdit(new QPlainTextEdit)
+{
+    consoleLayout->addWidget(textEdit);
+    textEdit->clear();
+    textEdit->appendPlainText(kWelcome);
+
+    auto *clearButton = new QPushButton(QStringLiteral("Clear Display"));
+    clearButton->setObjectName(QStringLiteral("pushButton_clearDisplay"));
+    connect(clearButton, &QPushButton::clicked, this, [this] {
+        qDebug() << "pushButton_clearDisplay ";
+        clearDisplay();
+    });
+    consoleLayout->addWidget(clearButton);
+}
+
+void LogDisplay::set(const QString &text)
+{
+    textEdit->appendPlainText(ConsoleLine::formatNow(text));
+}
+
+void LogDisplay::clearDisplay()
+{
+    textEdit->clear();
+    textEdit->appendPlainText(kWelcome);
+}

@@ -1,0 +1,36 @@
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleFactory>
+
+namespace {
+
+// Every offered style is applied in turn; the last one stays, with a font sized to the
+// primary screen (a 1920-pixel screen gives 11 pt).
+void applyStyleAndFont()
+{
+    for (const QString &name : QStyleFactory::keys()) {
+        QStyle *style = QStyleFactory::create(name);
+        QApplication::setStyle(style);
+        QFont font = QApplication::font();
+        if (const QScreen *screen = QGuiApplication::primaryScreen())
+            font.setPointSize(qMax(1, screen->geometry().width() / 170));
+        QApplication::setFont(font);
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The toolkit reads this attribute only before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication app(argc, argv);
+    applyStyleAndFont();
+
+    MainWindow window;
+    window.show();
+    return app.exec();
+}

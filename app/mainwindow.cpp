@@ -1,0 +1,268 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "console/appstartmessage.h"
+#include "console/logdisplay.h"
+#include "debugtrace.h"
+#include "eventwait.h"
+#include "myserialport.h"
+#include "nativefile.h"
+#include "settingskeys.h"
+#include "windowupdatelink.h"
+#include "windowupdatereporter.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
+{
+    nativeFile = new NativeFile(this);
+    ui->setupUi(this);
+    restoreTitle();
+    restoreLastFirmware();
+    setUpFirmwareTable();
+    setTargetToolTips();
+    issueVersionQuery();
+    showAboutTexts();
+    createSerialWorker();
+    createAccountButton();
+    buildTopStrip();
+    initialize_mainTimer(1);
+    uart_bondDeviceSerialPort_controls();
+    createLogConsole();
+    createMqttWindow();
+    buildMenuBar();
+
+    updateReporter = new WindowUpdateReporter(ui, logDisplay);
+    updateLink = new WindowUpdateLink(this);
+}
+
+MainWindow::~MainWindow()
+{
+    // The worker thread must be out of its loop before any child goes away.
+    serialPort->stopWorker();
+    delete updateLink;
+    delete updateReporter;
+    delete ui;
+}
+
+void MainWindow::restoreTitle()
+{
+    lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName, SettingsKeys::appTitle,
+                                      &lastReadText);
+    MAIN_TRACE() << (lastReadOk ? "true" : "false") << QDir::currentPath() << lastReadText;
+    if (lastReadOk)
+        setWindowTitle(lastReadText);
+    lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName,
+                                      SettingsKeys::updateInfor, &lastReadText);
+}
+
+void MainWindow::restoreLastFirmware()
+{
+    lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
+    MAIN_TRACE() << (lastReadOk ? "true" : "false") << "---------------" << lastReadText;
+    if (!lastReadOk)
+        return;
+    ui->comboBox_update_link->setEditText(lastReadText);
+    QByteArray content;
+    lastReadOk = nativeFile->getFileContent(lastReadText, &content);
+    MAIN_TRACE() << (lastReadOk ? "true" : "false") << "---------------" << content.size();
+    if (lastReadOk)
+        showFirmwareFacts(lastReadText, content);
+}
+
+void MainWindow::showFirmwareFacts(const QString &path, const QByteArray &content)
+{
+    ui->lineEdit__firmware_length->setText(QString::number(content.size()));
+    ui->lineEdit_firmware_name->setText(nativeFile->getFileName(path));
+    ui->lineEdit__firmware_make_time->setText(nativeFile->getFileCreatedTime(path));
+    ui->lineEdit__firmware_editer->setText(nativeFile->getFileOwner(path));
+}
+
+void MainWindow::setUpFirmwareTable()
+{
+    ui->tableWidget->resizeColumnToContents(2);
+    ui->tableWidget->setWordWrap(true);
+    ui->tableWidget->setColumnWidth(0, 50);
+    ui->tableWidget->setColumnWidth(1, 440);
+    ui->progressBar_upadate_progress->reset();
+}
+
+void MainWindow::setTargetToolTips()
+{
+    ui->radioButton_target_directModue->setToolTip(QStringLiteral("发送hex命令"));
+    ui->radioButton_target_demoBoard->setToolTip(QStringLiteral("不发送任何命令，等待升级请求"));
+    ui->radioButton_target_gateway->setToolTip(QStringLiteral("发送json命令"));
+}
+
+void MainWindow::issueVersionQuery()
+{
+    // Seam: the start-up version query of the self-update runs here, before the serial
+    // worker exists, once the cloud helpers are in place.
+}
+
+void MainWindow::showAboutTexts()
+{
+    ui->label_appVersion->setText(appVersion());
+    ui->label_appEditer->setText(appEditor());
+    ui->label_appowder->setText(appOwner());
+}
+
+void MainWindow::createSerialWorker()
+{
+    serialPort = new mySerialPort(this);
+}
+
+void MainWindow::createAccountButton()
+{
+    // Seam: the account button and window are created here, after the serial worker.
+}
+
+void MainWindow::buildTopStrip()
+{
+    auto *strip = new QHBoxLayout(ui->widget_4);
+    strip->addLayout(serialPort->getUi(), 0);
+    // Seam: the account button joins the strip here, right of the serial panel.
+}
+
+void MainWindow::createLogConsole()
+{
+    logDisplay = new LogDisplay;
+    auto *page = new QWidget(nullptr, Qt::WindowFlags());
+    page->setLayout(logDisplay->layout());
+    ui->tabWidget->insertTab(1, page, QStringLiteral("日志"));
+}
+
+void MainWindow::createMqttWindow()
+{
+    // Seam: the MQTT settings window (which owns the MQTT client) is created here.
+}
+
+void MainWindow::buildMenuBar()
+{
+    QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("文件"));
+    fileMenu->addAction(QStringLiteral("---"));
+    fileMenu->addAction(QStringLiteral("---"));
+    QMenu *paramMenu = menuBar()->addMenu(QStringLiteral("参数设置"));
+    QAction *mqttParams = paramMenu->addAction(QStringLiteral("mqtt参数"));
+    mqttParams->setObjectName(QStringLiteral("action_mqttParams"));
+    connect(mqttParams, &QAction::triggered, this, [] {
+        qDebug() << "action_mqttParams";
+        // Seam: shows the MQTT settings window once it exists.
+    });
+}
+
+void MainWindow::initialize_mainTimer(int timeout_ms)
+{
+    mainTimer = new QTimer(this);
+    connect(mainTimer, SIGNAL(timeout()), this, SLOT(mainTimerCallback()));
+    mainTimer->start(timeout_ms);
+}
+
+void MainWindow::mainTimeout_restart()
+{
+    mainTimer->start();
+}
+
+void MainWindow::mainTimeout_stop()
+{
+    mainTimer->stop();
+}
+
+void MainWindow::mainTimerCallback()
+{
+    if (startMessageShown)
+        return;
+    startMessageShown = true;
+    auto *startMessage = new appStartMessage(nullptr);
+    startMessage->setAttribute(Qt::WA_DeleteOnClose);
+    startMessage->show();
+}
+
+void MainWindow::uart_bondDeviceSerialPort_controls()
+{
+    connect(ui->pushButton_update_openFile, SIGNAL(clicked()), this, SLOT(deviceSerialPort_click()));
+    connect(ui->pushButton_update_start, SIGNAL(clicked()), this, SLOT(deviceSerialPort_click()));
+}
+
+void MainWindow::postToastDisplay(QString title, QString content)
+{
+    QMessageBox box(QMessageBox::Critical, title, content, QMessageBox::Ok, this);
+    box.setDefaultButton(static_cast<QPushButton *>(nullptr));
+    box.exec();
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent *event)
+{
+    Q_UNUSED(event)
+    MAIN_TRACE() << "mouseMoveEvent" << mouseMoveCount;
+    ++mouseMoveCount;
+}
+
+// Seams of the firmware catalogue and the self-update, connected by name from the form.
+void MainWindow::on_tableWidget_cellDoubleClicked(int row, int column)
+{
+    Q_UNUSED(row)
+    Q_UNUSED(column)
+}
+
+void MainWindow::on_pushButton_clicked() {}
+
+void MainWindow::on_pushButton_2_clicked() {}
+
+void MainWindow::on_lineEdit_filter_text_textChanged(QString arg1)
+{
+    Q_UNUSED(arg1)
+}
+
+void MainWindow::on_tableWidget_cellClicked(int row, int column)
+{
+    Q_UNUSED(row)
+    Q_UNUSED(column)
+}
+
+// Kept for callers that invoke them through the meta-object system; they do nothing.
+void MainWindow::displayConsole(QString arg)
+{
+    Q_UNUSED(arg)
+}
+
+void MainWindow::updateSerialData(bool tend, QString str)
+{
+    Q_UNUSED(tend)
+    Q_UNUSED(str)
+}
+
+void MainWindow::updateUartRecvByteCounter(uint32_t cnt)
+{
+    Q_UNUSED(cnt)
+}
+
+void MainWindow::updateUartSendByteCounter(uint32_t cnt)
+{
+    Q_UNUSED(cnt)
+}
+
+void MainWindow::uart_initialize() {}
+void MainWindow::updateUartPortList() {}
+void MainWindow::mySocketUDP_receive() {}
+void MainWindow::server_New_Connect() {}
+void MainWindow::mySocketTcpSever_close() {}
+void MainWindow::tcpSocket_disconnected() {}
+void MainWindow::updateLocalIntIpList() {}
+void MainWindow::socket_Read_Data() {}
+
+void MainWindow::startRequest(QUrl requestedUrl)
+{
+    Q_UNUSED(requestedUrl)
+}
+
+void MainWindow::httpReadyRead() {}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QString>
+#include <QUrl>
+#include <cstdint>
+
+class LogDisplay;
+class NativeFile;
+class QTimer;
+class mySerialPort;
+class WindowUpdateLink;
+class WindowUpdateReporter;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The composition root: builds the form, restores the last session's choices, owns every
+// long-lived object and offers the update engine's operations as slots. The slots are thin:
+// the update itself runs in UpdateSession, which knows nothing of widgets.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    static QString appVersion() { return QStringLiteral("202410071921"); }
+    static QString appEditor() { return QStringLiteral("ormund"); }
+    static QString appOwner() { return QStringLiteral("plovik"); }
+
+    Ui::MainWindow *form() const { return ui; }
+    LogDisplay *console() const { return logDisplay; }
+    mySerialPort *serialWorker() const { return serialPort; }
+    NativeFile *settingsStore() const { return nativeFile; }
+    QTimer *mainTimerObject() const { return mainTimer; }
+    QByteArray &downloadedFirmware() { return netserverFirmware; }
+    bool startMessageWasShown() const { return startMessageShown; }
+
+    QString lastReadText;
+    bool lastReadOk = false;
+
+public slots:
+    void initialize_mainTimer(int timeout_ms);
+    void mainTimeout_restart();
+    void mainTimeout_stop();
+    void mainTimerCallback();
+    void uart_bondDeviceSerialPort_controls();
+
+    // Update engine.
+    void sendFirmwarePacket(QString path, QByteArray *packet);
+    void firmwarePacketWrite(const char *data, qlonglong len);
+    QByteArray waitRecvData(int timeout_ms);
+    void Delay_MSec(uint msec);
+    int checkRc();
+    void myThreadRun();
+    void sendBootCmd();
+    void decodeBootCmd(QByteArray src);
+    uint32_t hexStr2Int32(QString text);
+    void deviceSerialPort_click();
+
+    void postToastDisplay(QString title, QString content);
+
+    // Firmware catalogue and self-update: connected by name from the form.
+    void on_tableWidget_cellDoubleClicked(int row, int column);
+    void on_pushButton_clicked();
+    void on_pushButton_2_clicked();
+    void on_lineEdit_filter_text_textChanged(QString arg1);
+    void on_tableWidget_cellClicked(int row, int column);
+
+    // Declared for compatibility with scripts that invoke them by name; they do nothing.
+    void displayConsole(QString arg);
+    void updateSerialData(bool tend, QString str);
+    void updateUartRecvByteCounter(uint32_t cnt);
+    void updateUartSendByteCounter(uint32_t cnt);
+    void uart_initialize();
+    void updateUartPortList();
+    void mySocketUDP_receive();
+    void server_New_Connect();
+    void mySocketTcpSever_close();
+    void tcpSocket_disconnected();
+    void updateLocalIntIpList();
+    void socket_Read_Data();
+    void startRequest(QUrl requestedUrl);
+    void httpReadyRead();
+
+protected:
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void restoreTitle();
+    void restoreLastFirmware();
+    void showFirmwareFacts(const QString &path, const QByteArray &content);
+    void setUpFirmwareTable();
+    void setTargetToolTips();
+    void issueVersionQuery();
+    void showAboutTexts();
+    void createSerialWorker();
+    void createAccountButton();
+    void buildTopStrip();
+    void createLogConsole();
+    void createMqttWindow();
+    void buildMenuBar();
+    void openFirmwareFile();
+    void startUpdate();
+    void consoleReturnCode(const QByteArray &frame);
+
+    Ui::MainWindow *ui;
+    NativeFile *nativeFile = nullptr;
+    mySerialPort *serialPort = nullptr;
+    LogDisplay *logDisplay = nullptr;
+    QTimer *mainTimer = nullptr;
+    WindowUpdateLink *updateLink = nullptr;
+    WindowUpdateReporter *updateReporter = nullptr;
+    QByteArray netserverFirmware;
+    QByteArray ackBuffer;
+    bool startMessageShown = false;
+    int32_t mouseMoveCount = 0;
+};

@@ -1,0 +1,162 @@
+// The update engine's slots of the main window: thin adapters between the form, the
+// serial worker and the widget-free update session.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "bootentry.h"
+#include "bootframe.h"
+#include "debugtrace.h"
+#include "eventwait.h"
+#include "myserialport.h"
+#include "nativefile.h"
+#include "serialupdatelink.h"
+#include "settingskeys.h"
+#include "updatesession.h"
+#include "windowupdatelink.h"
+#include "windowupdatereporter.h"
+
+#include <QDateTime>
+#include <QFileDialog>
+
+void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
+{
+    UpdateSession session(*updateLink, *updateReporter);
+    session.run(path, packet);
+    // Only a local file read changes the window's read result.
+    if (!packet || packet->isEmpty())
+        lastReadOk = session.lastReadOk();
+}
+
+void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
+{
+    if (ui->checkBox_sendUseNet->isChecked()) {
+        // Seam: the gateway link publishes the frame through the MQTT broker.
+        return;
+    }
+    serialPort->write(data, len);
+}
+
+QByteArray MainWindow::waitRecvData(int timeout_ms)
+{
+    if (ui->checkBox_sendUseNet->isChecked()) {
+        // Seam: the gateway link's reply wait. Until it exists there is no reply.
+        MAIN_TRACE() << "gateway link not available";
+        return QByteArray();
+    }
+    return serialPort->getRecv(timeout_ms);
+}
+
+void MainWindow::Delay_MSec(uint msec)
+{
+    EventWait::delayMs(int(msec));
+}
+
+int MainWindow::checkRc()
+{
+    ackBuffer.clear();
+    EventWait::waitUntil([this] { return !ackBuffer.isEmpty(); }, 5000);
+    if (ackBuffer.size() != 2 && ackBuffer.size() != 4) {
+        MAIN_TRACE() << "checkRc->no action";
+        return 0;
+    }
+    const bool first = uint8_t(ackBuffer.at(0)) == 0xCC;
+    const bool second = uint8_t(ackBuffer.at(1)) == 0xDD;
+    MAIN_TRACE() << "checkRc->get OK" << int(uint8_t(ackBuffer.at(0))) << (first ? "true" : "false");
+    MAIN_TRACE() << "checkRc->get OK" << int(uint8_t(ackBuffer.at(1))) << (second ? "true" : "false");
+    if (!first || !second)
+        return 0;
+    MAIN_TRACE() << "checkRc->get OK";
+    return 1;
+}
+
+void MainWindow::myThreadRun()
+{
+    MAIN_TRACE() << "Delay_MSec" << QDateTime::currentDateTime();
+}
+
+void MainWindow::sendBootCmd()
+{
+    TargetKind target = TargetKind::DemoBoard;
+    if (ui->radioButton_target_directModue->isChecked())
+        target = TargetKind::Module;
+    else if (ui->radioButton_target_gateway->isChecked())
+        target = TargetKind::Gateway;
+    SerialUpdateLink serial(*serialPort, target);
+    // Seam: the gateway link's publisher takes the place of the null publisher.
+    performBootEntry(target, serial, ui->checkBox_sendUseNet->isChecked(), nullptr);
+}
+
+void MainWindow::consoleReturnCode(const QByteArray &frame)
+{
+    UpdateSession::consoleReturnCode(frame);
+}
+
+void MainWindow::decodeBootCmd(QByteArray src)
+{
+    if (!checkBootFrame(src))
+        return;
+    const auto *bytes = reinterpret_cast<const uint8_t *>(src.constData());
+    MAIN_TRACE() << "bootloader return CMD->" << bootCommandName(bytes[2]);
+    consoleReturnCode(src);
+    SplitLenRequest request;
+    if (bytes[2] == BootCmd::SplitLen && src.size() == kSplitLenFrameSize && parseSplitLenRequest(src, &request)) {
+        MAIN_TRACE() << "get uart cmd" << request.command;
+        MAIN_TRACE() << "get uart splitLen" << request.splitLen;
+        MAIN_TRACE() << "get uart uartLen" << request.uartLen;
+        MAIN_TRACE() << "get uart deviceAddr" << request.deviceAddr;
+    }
+}
+
+uint32_t MainWindow::hexStr2Int32(QString text)
+{
+    text.remove(QLatin1Char(' '));
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        bool ok = false;
+        const uint byte = text.mid(2 * i, 2).toUInt(&ok, 16);
+        value = (value << 8) | (ok && text.mid(2 * i, 2).size() == 2 ? byte : 0);
+    }
+    MAIN_TRACE() << "hexStr2Int32=" << value;
+    return value;
+}
+
+void MainWindow::deviceSerialPort_click()
+{
+    const QString name = sender() ? sender()->objectName() : QString();
+    MAIN_TRACE() << "deviceSerialPort_click" << name;
+    if (name.contains(QStringLiteral("pushButton_update_openFile")))
+        openFirmwareFile();
+    else if (name.contains(QStringLiteral("pushButton_update_start")))
+        startUpdate();
+}
+
+void MainWindow::openFirmwareFile()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("打开文件"), ui->comboBox_update_link->currentText(),
+                                                      tr("Image Files (*.bin)"));
+    if (path.isEmpty())
+        return;
+    QByteArray content;
+    lastReadOk = nativeFile->getFileContent(path, &content);
+    MAIN_TRACE() << lastReadOk << "---------------" << content.size();
+    if (lastReadOk)
+        showFirmwareFacts(path, content);
+    ui->comboBox_update_link->setEditText(path);
+    ui->comboBox_update_link->setToolTip(path);
+    bool written = nativeFile->writeItem(SettingsKeys::dirListIndex,
+                                         QString::number(ui->comboBox_update_link->currentIndex()));
+    MAIN_TRACE() << written;
+    written = nativeFile->writeItem(SettingsKeys::filePathFirmware, ui->comboBox_update_link->currentText());
+    MAIN_TRACE() << written;
+    lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
+    netserverFirmware.clear();
+    MAIN_TRACE() << lastReadOk << "---------------" << lastReadText;
+}
+
+void MainWindow::startUpdate()
+{
+    const QString path = ui->comboBox_update_link->currentText();
+    MAIN_TRACE() << "sendPackage all currendPath =" << path;
+    ui->progressBar_upadate_progress->reset();
+    sendFirmwarePacket(path, &netserverFirmware);
+}

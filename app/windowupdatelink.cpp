@@ -1,0 +1,31 @@
+#include "windowupdatelink.h"
+#include "ui_mainwindow.h"
+
+#include "mainwindow.h"
+
+WindowUpdateLink::WindowUpdateLink(MainWindow *window) : mainWindow(window) {}
+
+void WindowUpdateLink::writeFrame(const char *data, qint64 len)
+{
+    mainWindow->firmwarePacketWrite(data, len);
+}
+
+QByteArray WindowUpdateLink::waitReply(int timeoutMs)
+{
+    return mainWindow->waitRecvData(timeoutMs);
+}
+
+void WindowUpdateLink::sendBootEntry()
+{
+    mainWindow->sendBootCmd();
+}
+
+bool WindowUpdateLink::usesGateway() const
+{
+    return mainWindow->form()->checkBox_sendUseNet->isChecked();
+}
+
+void WindowUpdateLink::delayMs(uint ms)
+{
+    mainWindow->Delay_MSec(ms);
+}

@@ -1,0 +1,79 @@
+#include "flashoptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace {
+
+bool parseTarget(const QString &text, TargetKind *target)
+{
+    if (text == QLatin1String("module"))
+        *target = TargetKind::Module;
+    else if (text == QLatin1String("demo"))
+        *target = TargetKind::DemoBoard;
+    else if (text == QLatin1String("gateway"))
+        *target = TargetKind::Gateway;
+    else
+        return false;
+    return true;
+}
+
+} // namespace
+
+FlashOptions FlashOptions::parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Writes a firmware image into a device through its bootloader."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
+                                        QStringLiteral("Serial port: a name as the system lists it (ttyUSB0, "
+                                                       "COM3) or a device path."),
+                                        QStringLiteral("PORT"));
+    const QCommandLineOption baudOption({QStringLiteral("b"), QStringLiteral("baud")},
+                                        QStringLiteral("Baud rate, default 115200."), QStringLiteral("RATE"),
+                                        QStringLiteral("115200"));
+    const QCommandLineOption targetOption({QStringLiteral("t"), QStringLiteral("target")},
+                                          QStringLiteral("module | demo | gateway (default: module)."),
+                                          QStringLiteral("KIND"), QStringLiteral("module"));
+    const QCommandLineOption listOption(QStringLiteral("list-ports"),
+                                        QStringLiteral("Print one line per port, \"<name> <description>\", and "
+                                                       "exit."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"), QStringLiteral("Write the debug trace to stderr."));
+    parser.addOptions({portOption, baudOption, targetOption, listOption, traceOption});
+    parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The firmware image (.bin) to write."));
+
+    FlashOptions options;
+    if (!parser.parse(arguments)) {
+        options.error = parser.errorText();
+        return options;
+    }
+    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
+        options.action = Action::Exit;
+        options.exitText = parser.isSet(helpOption)
+                               ? parser.helpText()
+                               : QCoreApplication::applicationName() + QLatin1Char(' ') +
+                                     QCoreApplication::applicationVersion() + QLatin1Char('\n');
+        return options;
+    }
+    options.trace = parser.isSet(traceOption);
+    if (parser.isSet(listOption)) {
+        options.action = Action::ListPorts;
+        return options;
+    }
+
+    bool baudOk = false;
+    options.baudRate = parser.value(baudOption).toInt(&baudOk);
+    if (!baudOk || options.baudRate <= 0)
+        options.error = QStringLiteral("invalid baud rate \"%1\"").arg(parser.value(baudOption));
+    else if (!parseTarget(parser.value(targetOption), &options.target))
+        options.error = QStringLiteral("invalid target \"%1\": use module, demo or gateway")
+                            .arg(parser.value(targetOption));
+    else if (!parser.isSet(portOption) || parser.value(portOption).isEmpty())
+        options.error = QStringLiteral("no serial port given: use -p PORT (see --list-ports)");
+    else if (parser.positionalArguments().size() != 1)
+        options.error = QStringLiteral("give exactly one firmware image");
+    options.port = parser.value(portOption);
+    options.imagePath = parser.positionalArguments().value(0);
+    return options;
+}

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "bootentry.h"
+
+#include <QString>
+#include <QStringList>
+
+// What the flasher was asked to do, read from its command line.
+struct FlashOptions
+{
+    enum class Action { Flash, ListPorts, Exit };
+
+    Action action = Action::Flash;
+    QString imagePath;
+    QString port;
+    qint32 baudRate = 115200;
+    TargetKind target = TargetKind::Module;
+    bool trace = false;
+    // Set when the command line is unusable; the text names the cause in one line.
+    QString error;
+    // Help or version text to print before exiting with 0.
+    QString exitText;
+
+    static FlashOptions parse(const QStringList &arguments);
+};

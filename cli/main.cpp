@@ -1,0 +1,107 @@
+// plovikkit-flash: the window's update engine without the window.
+//
+// Exit status: 0 when the device confirmed the update; 1 when the update ran and ended
+// otherwise; 2 for a usage error or an image that is missing, unreadable or empty; 3 when
+// the serial port cannot be opened.
+#include "clireporter.h"
+#include "flashoptions.h"
+#include "serialchannel.h"
+#include "serialportlist.h"
+#include "serialupdatelink.h"
+#include "updatesession.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+enum ExitStatus { ExitSuccess = 0, ExitUpdateFailed = 1, ExitUsage = 2, ExitPort = 3 };
+
+bool traceWanted = false;
+
+void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtDebugMsg && !traceWanted)
+        return;
+    fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+}
+
+int fail(int status, const QString &message)
+{
+    fprintf(stderr, "plovikkit-flash: %s\n", message.toLocal8Bit().constData());
+    return status;
+}
+
+int listPorts()
+{
+    for (const SerialPortEntry &port : SerialPortList::availablePorts())
+        printf("%s %s\n", port.name.toLocal8Bit().constData(), port.description.toLocal8Bit().constData());
+    return ExitSuccess;
+}
+
+QString imageProblem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QStringLiteral("image \"%1\" does not exist").arg(path);
+    if (!info.isFile())
+        return QStringLiteral("image \"%1\" is not a file").arg(path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("image \"%1\" cannot be read: %2").arg(path, file.errorString());
+    if (file.size() == 0)
+        return QStringLiteral("image \"%1\" is empty").arg(path);
+    return QString();
+}
+
+int flash(const FlashOptions &options)
+{
+    const QString problem = imageProblem(options.imagePath);
+    if (!problem.isEmpty())
+        return fail(ExitUsage, problem);
+
+    SerialChannel channel;
+    channel.port()->setPortName(options.port);
+    channel.port()->setBaudRate(options.baudRate);
+    channel.setSelectedPortName(options.port);
+    if (!channel.openPort())
+        return fail(ExitPort, QStringLiteral("cannot open port \"%1\": %2").arg(options.port, channel.lastOpenError()));
+    channel.startWorker();
+
+    CliReporter reporter(stdout, stderr, isatty(STDERR_FILENO));
+    SerialUpdateLink link(channel, options.target);
+    UpdateSession session(link, reporter);
+    const UpdateOutcome outcome = session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr);
+    reporter.finishProgress();
+    channel.stopWorker();
+    channel.closePort();
+    return outcome == UpdateOutcome::Success ? ExitSuccess : ExitUpdateFailed;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("plovikkit-flash"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("202410071921"));
+    qInstallMessageHandler(messageHandler);
+
+    const FlashOptions options = FlashOptions::parse(QCoreApplication::arguments());
+    traceWanted = options.trace;
+    if (!options.error.isEmpty())
+        return fail(ExitUsage, options.error + QStringLiteral(" (see --help)"));
+    switch (options.action) {
+    case FlashOptions::Action::Exit:
+        fputs(options.exitText.toLocal8Bit().constData(), stdout);
+        return ExitSuccess;
+    case FlashOptions::Action::ListPorts:
+        return listPorts();
+    case FlashOptions::Action::Flash:
+        break;
+    }
+    return flash(options);
+}

@@ -1,0 +1,244 @@
+// The window shell: form defaults, start-up restore, console, start message window.
+#include "console/appstartmessage.h"
+#include "console/logdisplay.h"
+#include "consoleline.h"
+#include "mainwindow.h"
+#include "nativefile.h"
+#include "settingskeys.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+void writeFile(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+QStringList consoleLines(LogDisplay *console)
+{
+    return console->textArea()->toPlainText().split(QLatin1Char('\n'));
+}
+
+} // namespace
+
+class tst_App : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void consoleLineFormat_data();
+    void consoleLineFormat();
+    void clearDisplayLeavesWelcomeOnly();
+
+    void formDefaultsAfterConstruction();
+    void titleFromProjectConf_data();
+    void titleFromProjectConf();
+    void lastFirmwareRestoredWithFacts();
+    void unreadableRememberedFirmwareShowsPathOnly();
+    void startMessageShownExactlyOnce();
+    void startMessageShowsContentFile();
+    void menuBarEntries();
+
+private:
+    QTemporaryDir workDir;
+    QString previousDir;
+};
+
+void tst_App::init()
+{
+    QVERIFY(workDir.isValid());
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(workDir.path());
+    writeFile(QStringLiteral("startContent.html"), "<p>hello start page</p>");
+    QFile::remove(QStringLiteral("project.conf"));
+    NativeFile().setPath_name(workDir.path() + QStringLiteral("/store"), QStringLiteral("WORK_PARAMS.txt"));
+    QDir(workDir.path()).mkpath(QStringLiteral("store"));
+    QFile::remove(workDir.path() + QStringLiteral("/store/WORK_PARAMS.txt"));
+}
+
+void tst_App::cleanup()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<appStartMessage *>(w))
+            delete w;
+    }
+    QDir::setCurrent(previousDir);
+}
+
+void tst_App::consoleLineFormat_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("plain") << "firmware packet is empty"
+                           << "14:03:07.125 - (set-65): firmware packet is empty";
+    QTest::newRow("empty") << "" << "14:03:07.125 - (set-65): ";
+    QTest::newRow("multi-line") << "a\nb" << "14:03:07.125 - (set-65): a\nb";
+}
+
+void tst_App::consoleLineFormat()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    QCOMPARE(ConsoleLine::format(QStringLiteral("14:03:07.125"), text), expected);
+
+    LogDisplay console;
+    console.set(text);
+    const QStringList lines = consoleLines(&console);
+    const int added = text.count(QLatin1Char('\n')) + 1;
+    QCOMPARE(lines.size(), 1 + added);
+    QCOMPARE(lines.first(), QStringLiteral("Welcome ..."));
+    const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d - \\(set-65\\): "));
+    QVERIFY(stamp.match(lines.at(1)).hasMatch());
+    // Only the first line of a multi-line text carries the time stamp.
+    for (int i = 2; i < lines.size(); ++i)
+        QVERIFY(!stamp.match(lines.at(i)).hasMatch());
+}
+
+void tst_App::clearDisplayLeavesWelcomeOnly()
+{
+    LogDisplay console;
+    console.set(QStringLiteral("one"));
+    console.set(QStringLiteral("two"));
+    auto *clear = console.layout()->itemAt(1)->widget();
+    QVERIFY(qobject_cast<QPushButton *>(clear));
+    QCOMPARE(qobject_cast<QPushButton *>(clear)->text(), QStringLiteral("Clear Display"));
+    QTest::mouseClick(clear, Qt::LeftButton);
+    QCOMPARE(console.textArea()->toPlainText(), QStringLiteral("Welcome ..."));
+}
+
+void tst_App::formDefaultsAfterConstruction()
+{
+    MainWindow window;
+    Ui::MainWindow *ui = window.form();
+    QCOMPARE(window.windowTitle(), QStringLiteral("plovikKit"));
+    QCOMPARE(window.minimumSize(), QSize(350, 475));
+    QCOMPARE(ui->tabWidget->count(), 3);
+    QCOMPARE(ui->tabWidget->currentIndex(), 0);
+    QCOMPARE(ui->tabWidget->tabText(0), QStringLiteral("在线固件列表"));
+    QCOMPARE(ui->tabWidget->tabText(1), QStringLiteral("日志"));
+    QCOMPARE(ui->tabWidget->tabText(2), QStringLiteral("关于"));
+    QVERIFY(ui->radioButton_target_directModue->isChecked());
+    QVERIFY(!ui->checkBox_sendUseNet->isChecked());
+    QCOMPARE(ui->progressBar_upadate_progress->value(), ui->progressBar_upadate_progress->minimum() - 1);
+    QCOMPARE(ui->tableWidget->rowCount(), 6);
+    QCOMPARE(ui->tableWidget->columnCount(), 4);
+    QCOMPARE(ui->tableWidget->verticalHeaderItem(5)->text(), QStringLiteral("6"));
+    QCOMPARE(ui->tableWidget->columnWidth(0), 50);
+    QCOMPARE(ui->tableWidget->columnWidth(1), 440);
+    QCOMPARE(ui->label_appVersion->text(), QStringLiteral("202410071921"));
+    QCOMPARE(ui->label_appEditer->text(), QStringLiteral("ormund"));
+    QCOMPARE(ui->label_appowder->text(), QStringLiteral("plovik"));
+    QCOMPARE(ui->radioButton_target_demoBoard->toolTip(), QStringLiteral("不发送任何命令，等待升级请求"));
+    QVERIFY(ui->comboBox_update_link->currentText().isEmpty());
+    // The serial panel sits in the top strip.
+    QVERIFY(ui->widget_4->findChild<QWidget *>(QStringLiteral("comboBox_serialport")));
+    QVERIFY(ui->widget_4->findChild<QWidget *>(QStringLiteral("pushButton_openport")));
+
+    window.resize(100, 100);
+    QVERIFY(window.width() >= 350 && window.height() >= 475);
+}
+
+void tst_App::titleFromProjectConf_data()
+{
+    QTest::addColumn<QByteArray>("projectConf");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("no file") << QByteArray() << "plovikKit";
+    QTest::newRow("title text") << QByteArray("{\n    \"APP_TITLE\": \"Field Flasher\"\n}\n") << "Field Flasher";
+    QTest::newRow("not a string") << QByteArray("{\"APP_TITLE\": 5}") << "plovikKit";
+    QTest::newRow("not json") << QByteArray("APP_TITLE=x") << "plovikKit";
+}
+
+void tst_App::titleFromProjectConf()
+{
+    QFETCH(QByteArray, projectConf);
+    QFETCH(QString, title);
+    if (!projectConf.isNull())
+        writeFile(QStringLiteral("project.conf"), projectConf);
+    MainWindow window;
+    QCOMPARE(window.windowTitle(), title);
+}
+
+void tst_App::lastFirmwareRestoredWithFacts()
+{
+    const QString image = workDir.path() + QStringLiteral("/empty_fw.bin");
+    writeFile(image, QByteArray());
+    NativeFile store;
+    QVERIFY(store.writeItem(SettingsKeys::filePathFirmware, image));
+
+    MainWindow window;
+    Ui::MainWindow *ui = window.form();
+    QCOMPARE(ui->comboBox_update_link->currentText(), image);
+    QCOMPARE(ui->lineEdit__firmware_length->text(), QStringLiteral("0"));
+    QCOMPARE(ui->lineEdit_firmware_name->text(), QStringLiteral("empty_fw.bin"));
+    QVERIFY(!ui->lineEdit__firmware_make_time->text().isEmpty());
+    QVERIFY(window.lastReadOk);
+}
+
+void tst_App::unreadableRememberedFirmwareShowsPathOnly()
+{
+    const QString image = workDir.path() + QStringLiteral("/gone.bin");
+    NativeFile store;
+    QVERIFY(store.writeItem(SettingsKeys::filePathFirmware, image));
+
+    MainWindow window;
+    Ui::MainWindow *ui = window.form();
+    QCOMPARE(ui->comboBox_update_link->currentText(), image);
+    QVERIFY(ui->lineEdit__firmware_length->text().isEmpty());
+    QVERIFY(ui->lineEdit_firmware_name->text().isEmpty());
+    QVERIFY(!window.lastReadOk);
+}
+
+void tst_App::startMessageShownExactlyOnce()
+{
+    MainWindow window;
+    auto startWindows = [] {
+        int count = 0;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            count += qobject_cast<appStartMessage *>(w) ? 1 : 0;
+        return count;
+    };
+    QCOMPARE(startWindows(), 0);
+    QTRY_COMPARE(startWindows(), 1);
+    QTest::qWait(50); // many more ticks of the 1 ms timer
+    QCOMPARE(startWindows(), 1);
+    QVERIFY(window.startMessageWasShown());
+}
+
+void tst_App::startMessageShowsContentFile()
+{
+    appStartMessage message;
+    QVERIFY(message.pageHtml().contains(QStringLiteral("hello start page")));
+    QCOMPARE(message.size(), QSize(673, 380));
+    QCOMPARE(message.windowModality(), Qt::WindowModal);
+}
+
+void tst_App::menuBarEntries()
+{
+    MainWindow window;
+    const QList<QAction *> menus = window.menuBar()->actions();
+    QCOMPARE(menus.size(), 2);
+    QCOMPARE(menus.at(0)->text(), QStringLiteral("文件"));
+    QCOMPARE(menus.at(1)->text(), QStringLiteral("参数设置"));
+    const QList<QAction *> fileEntries = menus.at(0)->menu()->actions();
+    QCOMPARE(fileEntries.size(), 2);
+    QCOMPARE(fileEntries.at(0)->text(), QStringLiteral("---"));
+    fileEntries.at(0)->trigger(); // does nothing, and must not fail
+    QCOMPARE(menus.at(1)->menu()->actions().at(0)->text(), QStringLiteral("mqtt参数"));
+}
+
+QTEST_MAIN(tst_App)
+#include "tst_app.moc"

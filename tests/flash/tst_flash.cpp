@@ -1,0 +1,246 @@
+// plovikkit-flash against the simulated device over a real pty: whole updates, the
+// device's failure answers, the command-line contract and a device that vanishes.
+#include "devsimprocess.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+struct FlashRun
+{
+    int exitCode = -1;
+    QStringList lines;
+    QString errors;
+};
+
+QByteArray patternImage(int size)
+{
+    QByteArray image(size, '\0');
+    for (int i = 0; i < size; ++i)
+        image[i] = char((i * 7 + i / 251) & 0xFF);
+    return image;
+}
+
+} // namespace
+
+class tst_Flash : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void wholeUpdates_data();
+    void wholeUpdates();
+    void usageAndPortErrors_data();
+    void usageAndPortErrors();
+    void listPortsIncludesExtraPorts();
+    void deviceVanishingMidUpdateEndsTheSession();
+
+private:
+    QString writeImage(const QByteArray &content);
+    FlashRun runFlash(const QStringList &arguments, int timeoutMs = 60000,
+                      const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
+    QTemporaryDir dir;
+    int imageCount = 0;
+};
+
+void tst_Flash::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::exists(DevsimProcess::binary(QStringLiteral("plovikkit-flash"))));
+}
+
+QString tst_Flash::writeImage(const QByteArray &content)
+{
+    const QString path = dir.filePath(QStringLiteral("image%1.bin").arg(++imageCount));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return path;
+}
+
+FlashRun tst_Flash::runFlash(const QStringList &arguments, int timeoutMs, const QProcessEnvironment &env)
+{
+    QProcess flash;
+    flash.setProcessEnvironment(env);
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")), arguments);
+    FlashRun run;
+    if (!flash.waitForFinished(timeoutMs)) {
+        flash.kill();
+        flash.waitForFinished();
+        return run;
+    }
+    run.exitCode = flash.exitStatus() == QProcess::NormalExit ? flash.exitCode() : -1;
+    run.lines = QString::fromUtf8(flash.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    run.errors = QString::fromLocal8Bit(flash.readAllStandardError());
+    return run;
+}
+
+void tst_Flash::wholeUpdates_data()
+{
+    QTest::addColumn<QStringList>("deviceArgs");
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("imageSize");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("receivedSize"); // -1: the device must not have written an image
+    QTest::addColumn<QStringList>("expectedLines");
+
+    const QStringList small = {"--split-len", "256", "--uart-len", "128"};
+    QTest::newRow("1000 bytes padded to 1024")
+        << small << "module" << 1000 << 0 << 1024
+        << QStringList{"use nation firmware", "get splitLen: 256", "get uartLen: 128", "get firm_len: 1000",
+                       "get deviceAddr: 12345678", "firmware packet sending - 1024",
+                       "firmware packet sending - 128", "firmware packet update success "};
+    QTest::newRow("exact multiple is not padded")
+        << QStringList{"--split-len", "1024", "--uart-len", "128"} << "module" << 2048 << 0 << 2048
+        << QStringList{"get firm_len: 2048", "firmware packet update success "};
+    QTest::newRow("rewind on 0x85 still succeeds")
+        << (small + QStringList{"--fail-frame", "3", "--fail-code", "85"}) << "module" << 1000 << 0 << 1024
+        << QStringList{"------------------error 1164", "firmware packet update success "};
+    QTest::newRow("other RETURN FAIL resynchronises")
+        << (small + QStringList{"--fail-frame", "3", "--fail-code", "02"}) << "module" << 1000 << 0 << 1024
+        << QStringList{"------------------error  1168", "firmware packet update success "};
+    QTest::newRow("three time-outs in a row end the session")
+        << (small + QStringList{"--drop-reply", "3", "--drop-reply", "4", "--drop-reply", "5"}) << "module"
+        << 1000 << 1 << -1
+        << QStringList{"firmware packet send timeout 0", "firmware packet send timeout 1",
+                       "firmware packet send timeout 2"};
+    QTest::newRow("FIRMWARE OVER answered otherwise")
+        << (small + QStringList{"--over-reply", "06"}) << "module" << 1000 << 1 << 1024
+        << QStringList{"firmware packet send error"};
+    QTest::newRow("demo board sends its request by itself")
+        << (small + QStringList{"--target", "demo", "--demo-delay", "300"}) << "demo" << 600 << 0 << 768
+        << QStringList{"firmware packet update success "};
+    QTest::newRow("gateway on the serial port")
+        << (small + QStringList{"--target", "gateway"}) << "gateway" << 600 << 0 << 768
+        << QStringList{"firmware packet update success "};
+}
+
+void tst_Flash::wholeUpdates()
+{
+    QFETCH(QStringList, deviceArgs);
+    QFETCH(QString, target);
+    QFETCH(int, imageSize);
+    QFETCH(int, exitCode);
+    QFETCH(int, receivedSize);
+    QFETCH(QStringList, expectedLines);
+
+    const QByteArray image = patternImage(imageSize);
+    const QString imagePath = writeImage(image);
+    const QString received = dir.filePath(QStringLiteral("received-%1.bin").arg(imageCount));
+    DevsimProcess device;
+    QVERIFY(device.start(deviceArgs + QStringList{"--output", received}));
+
+    const FlashRun run = runFlash({"-p", device.portPath(), "-t", target, imagePath});
+    QCOMPARE(run.exitCode, exitCode);
+
+    // Every stdout line is a console line, time-stamped as the window's log shows it.
+    const QRegularExpression consoleLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d - \\(set-65\\): (.*)$"));
+    QStringList texts;
+    for (const QString &line : run.lines) {
+        const QRegularExpressionMatch match = consoleLine.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        texts << match.captured(1);
+    }
+    int from = 0;
+    for (const QString &expected : expectedLines) {
+        const int at = texts.indexOf(expected, from);
+        QVERIFY2(at >= 0, qPrintable(QStringLiteral("missing or out of order: \"%1\"\n%2")
+                                         .arg(expected, texts.join(QLatin1Char('\n')))));
+        from = at + 1;
+    }
+    QVERIFY(texts.last().startsWith(QStringLiteral("firmware update process over, use time=")));
+
+    device.stop();
+    if (receivedSize < 0) {
+        QVERIFY(!QFile::exists(received));
+        return;
+    }
+    QFile file(received);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray got = file.readAll();
+    QCOMPARE(got.size(), receivedSize);
+    QCOMPARE(got.left(imageSize), image);
+    QCOMPARE(got.mid(imageSize), QByteArray(receivedSize - imageSize, char(0xFF)));
+}
+
+void tst_Flash::usageAndPortErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("no port") << QStringList{"IMAGE"} << 2 << "no serial port";
+    QTest::newRow("no image") << QStringList{"-p", "/dev/null"} << 2 << "exactly one firmware image";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate", "IMAGE"} << 2 << "frobnicate";
+    QTest::newRow("bad target") << QStringList{"-p", "x", "-t", "toaster", "IMAGE"} << 2 << "invalid target";
+    QTest::newRow("bad baud") << QStringList{"-p", "x", "-b", "fast", "IMAGE"} << 2 << "invalid baud rate";
+    QTest::newRow("missing image") << QStringList{"-p", "x", "MISSING"} << 2 << "does not exist";
+    QTest::newRow("empty image") << QStringList{"-p", "x", "EMPTY"} << 2 << "is empty";
+    QTest::newRow("port cannot be opened") << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3
+                                           << "cannot open port";
+}
+
+void tst_Flash::usageAndPortErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, message);
+    const QString image = writeImage("\x01\x02\x03");
+    const QString empty = writeImage(QByteArray());
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), image);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^EMPTY$")), empty);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^MISSING$")), dir.filePath("missing.bin"));
+
+    const FlashRun run = runFlash(arguments, 10000);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+    QCOMPARE(run.errors.trimmed().count(QLatin1Char('\n')), 0); // one clear line
+    QVERIFY(run.lines.isEmpty());
+}
+
+void tst_Flash::listPortsIncludesExtraPorts()
+{
+    DevsimProcess device;
+    const QString link = dir.filePath(QStringLiteral("ttyLISTED"));
+    QVERIFY(device.start({"--link", link}));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PLOVIKKIT_EXTRA_PORTS"), link + QStringLiteral(":/nonexistent/tty"));
+    const FlashRun run = runFlash({"--list-ports"}, 10000, env);
+    QCOMPARE(run.exitCode, 0);
+    QStringList names;
+    for (const QString &line : run.lines)
+        names << line.section(QLatin1Char(' '), 0, 0);
+    QVERIFY(names.contains(link));
+    QVERIFY(!names.contains(QStringLiteral("/nonexistent/tty")));
+}
+
+void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
+{
+    // At 9600 baud a 16 KiB image takes many seconds: plenty of time to pull the plug.
+    const QString imagePath = writeImage(patternImage(16 * 1024));
+    DevsimProcess device;
+    QVERIFY(device.start({"--baud", "9600"}));
+
+    QProcess flash;
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                {"-p", device.portPath(), "-b", "9600", imagePath});
+    QVERIFY(flash.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
+    device.stop();
+
+    QVERIFY(flash.waitForFinished(30000));
+    QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(flash.exitCode(), 1);
+    const QString output = QString::fromUtf8(flash.readAllStandardOutput());
+    QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
+}
+
+QTEST_GUILESS_MAIN(tst_Flash)
+#include "tst_flash.moc"
