@@ -8,6 +8,7 @@
 #include "myserialport.h"
 #include "nativefile.h"
 #include "settingskeys.h"
+#include "updatesession.h"
 #include "windowupdatelink.h"
 #include "windowupdatereporter.h"
 
@@ -43,6 +44,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     updateReporter = new WindowUpdateReporter(ui, logDisplay);
     updateLink = new WindowUpdateLink(this);
+    // One line when the adapter is pulled out, however the port noticed it.
+    connect(serialPort, &SerialChannel::portLost, this,
+            [this](const QString &reason) { logDisplay->set(QStringLiteral("serial port lost: ") + reason); });
 }
 
 MainWindow::~MainWindow()
@@ -198,6 +202,14 @@ void MainWindow::postToastDisplay(QString title, QString content)
     QMessageBox box(QMessageBox::Critical, title, content, QMessageBox::Ok, this);
     box.setDefaultButton(static_cast<QPushButton *>(nullptr));
     box.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // A session waits inside a slot; without this, closing the window would leave it
+    // running unseen until its device gave up.
+    UpdateSession::requestAbort();
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)

@@ -88,6 +88,7 @@ public slots:
 
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void restoreTitle();

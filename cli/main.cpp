@@ -70,6 +70,9 @@ int flash(const FlashOptions &options)
     if (!channel.openPort())
         return fail(ExitPort, QStringLiteral("cannot open port \"%1\": %2").arg(options.port, channel.lastOpenError()));
     channel.startWorker();
+    QObject::connect(&channel, &SerialChannel::portLost, [](const QString &reason) {
+        fprintf(stderr, "plovikkit-flash: serial port lost: %s\n", reason.toLocal8Bit().constData());
+    });
 
     CliReporter reporter(stdout, stderr, isatty(STDERR_FILENO));
     SerialUpdateLink link(channel, options.target);

@@ -11,6 +11,7 @@ namespace {
 
 // The waits process events, so the start button can be pressed again while a session runs.
 bool sessionRunning = false;
+bool abortRequested = false;
 
 class RunningFlag
 {
@@ -45,6 +46,12 @@ bool UpdateSession::isRunning()
     return sessionRunning;
 }
 
+void UpdateSession::requestAbort()
+{
+    if (sessionRunning)
+        abortRequested = true;
+}
+
 QString UpdateSession::formatElapsed(qint64 elapsedMs)
 {
     return QStringLiteral("%1ms(%2min %3sec %4msec)")
@@ -72,8 +79,14 @@ UpdateOutcome UpdateSession::run(const QString &path, const QByteArray *packet)
     }
     RunningFlag running;
 
+    abortRequested = false;
     State state = stepPrepare(path, packet);
     while (state != State::Done) {
+        if (abortRequested && state != State::Report) {
+            abortRequested = false;
+            reporter.consoleLine(QStringLiteral("update aborted"));
+            state = State::Report;
+        }
         switch (state) {
         case State::Prepare:
             state = stepPrepare(path, packet);

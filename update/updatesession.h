@@ -54,6 +54,9 @@ public:
 
     // True while any session of this process is running; a second start is refused.
     static bool isRunning();
+    // Ends the running session after its current wait, with the report (the window is
+    // being closed, the user gave up). Does nothing when no session runs.
+    static void requestAbort();
 
     // The elapsed time of the closing report: "%1ms(%2min %3sec %4msec)".
     static QString formatElapsed(qint64 elapsedMs);

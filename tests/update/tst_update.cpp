@@ -285,6 +285,7 @@ private slots:
     void reportFormat_data();
     void reportFormat();
     void secondRunWhileRunningIsRefused();
+    void abortEndsTheSessionWithTheReport();
 
     void shortSplitLenReplyIsNotRead();
     void shortRepliesAreNotReadPastEnd();
@@ -598,6 +599,25 @@ void TestUpdate::secondRunWhileRunningIsRefused()
     QCOMPARE(secondReporter.lines, QStringList{"update already running, request ignored"});
     QCOMPARE(secondDevice.bootEntries, 0);
     QVERIFY(!UpdateSession::isRunning());
+}
+
+void TestUpdate::abortEndsTheSessionWithTheReport()
+{
+    Run run;
+    int waits = 0;
+    run.device.onWait = [&] {
+        if (++waits == 4)
+            UpdateSession::requestAbort();
+    };
+    QCOMPARE(run.start(image(1024)), UpdateOutcome::Failed);
+    QVERIFY(run.reporter.lines.contains(QStringLiteral("update aborted")));
+    QVERIFY(run.reporter.lines.last().startsWith(QStringLiteral("firmware update process over, use time=")));
+    QVERIFY(run.device.frames.size() < 8);
+
+    // A request while nothing runs is forgotten, not carried into the next session.
+    UpdateSession::requestAbort();
+    Run next;
+    QCOMPARE(next.start(image(256)), UpdateOutcome::Success);
 }
 
 void TestUpdate::shortSplitLenReplyIsNotRead()
