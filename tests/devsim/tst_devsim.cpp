@@ -1,5 +1,6 @@
 #include "bootframe.h"
 #include "devicesimulator.h"
+#include "receiveline.h"
 #include "simulatoroptions.h"
 
 #include <QCommandLineParser>
@@ -139,6 +140,78 @@ public:
     QList<QByteArray> sent;
 };
 
+// The bytes a ReceiveLine lets through, each batch with the time it came out.
+class LineListener
+{
+public:
+    explicit LineListener(ReceiveLine *line)
+    {
+        clock.start();
+        QObject::connect(line, &ReceiveLine::arrived, line, [this](const QByteArray &bytes) {
+            batches.append(bytes);
+            times.append(clock.nsecsElapsed());
+        });
+    }
+
+    QElapsedTimer clock;
+    QList<QByteArray> batches;
+    QList<qint64> times;
+};
+
+// Wire time of this many bytes, 10 bits each.
+qint64 lineTimeNs(qint64 byteCount, int baudRate)
+{
+    return byteCount * 10 * 1000000000LL / baudRate;
+}
+
+// A port opened like the tool opens it: raw, and not blocking so that reads can time out.
+int openRawPort(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return fd;
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+    return fd;
+}
+
+QByteArray readAtLeast(int fd, int size, int timeoutMs)
+{
+    QByteArray received;
+    QDeadlineTimer deadline(timeoutMs);
+    while (received.size() < size && !deadline.hasExpired()) {
+        pollfd readable{fd, POLLIN, 0};
+        if (::poll(&readable, 1, 50) > 0) {
+            char buffer[256];
+            const ssize_t count = ::read(fd, buffer, sizeof buffer);
+            if (count > 0)
+                received.append(buffer, int(count));
+        }
+    }
+    return received;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    return ::write(fd, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
+}
+
+// Starts the binary and returns the pty path it announces, empty on failure.
+QString startDevsim(QProcess *process, const QStringList &arguments)
+{
+    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process->start(PLOVIKKIT_BINARY_DIR "/bin/plovikkit-devsim", arguments);
+    if (!process->waitForStarted())
+        return QString();
+    QDeadlineTimer deadline(5000);
+    while (!process->canReadLine() && !deadline.hasExpired())
+        process->waitForReadyRead(100);
+    const QString firstLine = QString::fromLocal8Bit(process->readLine()).trimmed();
+    return firstLine.startsWith("pty: /dev/") ? firstLine.mid(5) : QString();
+}
+
 } // namespace
 
 class TestDevsim : public QObject
@@ -171,6 +244,11 @@ private slots:
     void silentDeviceSendsNothing();
     void replyDelayKeepsReplies();
     void binaryAnswersModuleCommandsOnPty();
+    void receiveLineKeepsEveryByteInOrder_data();
+    void receiveLineKeepsEveryByteInOrder();
+    void frameHandledOnlyAfterLineTime_data();
+    void frameHandledOnlyAfterLineTime();
+    void binaryTakesFramesAtLineRate();
 };
 
 void TestDevsim::splitLenRequestCarriesOptions_data()
@@ -557,35 +635,15 @@ void TestDevsim::binaryAnswersModuleCommandsOnPty()
     QTemporaryDir dir;
     const QString link = dir.filePath("device");
     QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(PLOVIKKIT_BINARY_DIR "/bin/plovikkit-devsim",
-                  {"--link", link, "--split-len", "512", "--uart-len", "64", "--baud", "115200"});
-    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
-    QTRY_VERIFY(process.canReadLine());
-    const QString firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
-    QVERIFY2(firstLine.startsWith("pty: /dev/"), qPrintable(firstLine));
-    QCOMPARE(QFileInfo(link).symLinkTarget(), firstLine.mid(5));
+    const QString slavePath =
+        startDevsim(&process, {"--link", link, "--split-len", "512", "--uart-len", "64", "--baud", "115200"});
+    QVERIFY(!slavePath.isEmpty());
+    QCOMPARE(QFileInfo(link).symLinkTarget(), slavePath);
 
-    const int fd = ::open(QFile::encodeName(link).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int fd = openRawPort(link);
     QVERIFY(fd >= 0);
-    termios settings{};
-    tcgetattr(fd, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(fd, TCSANOW, &settings);
-    const QByteArray commands = QByteArray::fromHex("0326018e0353016d");
-    QCOMPARE(::write(fd, commands.constData(), size_t(commands.size())), ssize_t(commands.size()));
-
-    QByteArray received;
-    QDeadlineTimer deadline(5000);
-    while (received.size() < kSplitLenFrameSize && !deadline.hasExpired()) {
-        pollfd readable{fd, POLLIN, 0};
-        if (::poll(&readable, 1, 50) > 0) {
-            char buffer[64];
-            const ssize_t count = ::read(fd, buffer, sizeof buffer);
-            if (count > 0)
-                received.append(buffer, int(count));
-        }
-    }
+    QVERIFY(writeAll(fd, QByteArray::fromHex("0326018e0353016d")));
+    const QByteArray received = readAtLeast(fd, kSplitLenFrameSize, 5000);
     ::close(fd);
 
     QVERIFY2(checkBootFrame(received), qPrintable(received.toHex()));
@@ -601,6 +659,123 @@ void TestDevsim::binaryAnswersModuleCommandsOnPty()
     QCOMPARE(process.exitStatus(), QProcess::NormalExit);
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
+}
+
+void TestDevsim::receiveLineKeepsEveryByteInOrder_data()
+{
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<QList<QByteArray>>("writes");
+    const QList<QByteArray> writes{"abc", QByteArray(1, '\0'), testImage(300), "xyz"};
+    QTest::newRow("unpaced") << 0 << writes;
+    QTest::newRow("115200") << 115200 << writes;
+    QTest::newRow("57600 one byte") << 57600 << QList<QByteArray>{"q"};
+}
+
+void TestDevsim::receiveLineKeepsEveryByteInOrder()
+{
+    QFETCH(int, baudRate);
+    QFETCH(QList<QByteArray>, writes);
+    ReceiveLine line;
+    line.setBaudRate(baudRate);
+    LineListener listener(&line);
+    for (const QByteArray &bytes : writes)
+        line.push(bytes);
+    // Unpaced, the bytes pass before push() returns, as they did straight from the pty.
+    if (baudRate == 0)
+        QCOMPARE(listener.batches, writes);
+    QTRY_COMPARE(listener.batches.join(), writes.join());
+    QCOMPARE(line.bytesOnLine(), 0);
+}
+
+void TestDevsim::frameHandledOnlyAfterLineTime_data()
+{
+    QTest::addColumn<int>("baudRate");
+    QTest::addColumn<QList<QByteArray>>("frames");
+    // Before this frame is pushed, wait so long; -1 pushes it in two halves, the second later.
+    QTest::addColumn<int>("pauseMs");
+
+    const QByteArray len = firmwareLenFrame(1024);
+    const QByteArray packet = packetFrame(0, testImage(128));
+    QTest::newRow("one frame 9600") << 9600 << QList<QByteArray>{len} << 0;
+    QTest::newRow("queued frames 9600") << 9600 << QList<QByteArray>{len, packet} << 0;
+    QTest::newRow("queued frames 115200") << 115200 << QList<QByteArray>{len, packet, packet} << 0;
+    QTest::newRow("packet in halves 9600") << 9600 << QList<QByteArray>{len, packet} << -1;
+    QTest::newRow("idle line between 9600") << 9600 << QList<QByteArray>{len, packet} << 30;
+}
+
+// A frame's reply may not leave before all bytes up to the frame's last one have had their
+// line time, counted from the first byte pushed.
+void TestDevsim::frameHandledOnlyAfterLineTime()
+{
+    QFETCH(int, baudRate);
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(int, pauseMs);
+    SimulatorOptions options;
+    options.splitLen = 1024;
+    options.uartLen = 128;
+    options.baudRate = baudRate;
+    DeviceSimulator device(options);
+    ReceiveLine line;
+    line.setBaudRate(baudRate);
+    QObject::connect(&line, &ReceiveLine::arrived, &device, &DeviceSimulator::receive);
+    QElapsedTimer clock;
+    QList<QByteArray> replies;
+    QList<qint64> replyTimes;
+    QObject::connect(&device, &DeviceSimulator::output, &device, [&](const QByteArray &bytes) {
+        replies.append(bytes);
+        replyTimes.append(clock.nsecsElapsed());
+    });
+
+    clock.start();
+    for (const QByteArray &frame : frames) {
+        if (pauseMs > 0 && &frame != &frames.first())
+            QTest::qWait(pauseMs);
+        if (pauseMs < 0) {
+            line.push(frame.left(frame.size() / 2));
+            QTest::qWait(20);
+            line.push(frame.mid(frame.size() / 2));
+        } else {
+            line.push(frame);
+        }
+    }
+    QTRY_COMPARE(replies.size(), frames.size());
+
+    qint64 bytesSoFar = 0;
+    for (int i = 0; i < frames.size(); ++i) {
+        bytesSoFar += frames.at(i).size();
+        QCOMPARE(replies.at(i), normalReply(frames.at(i)));
+        QVERIFY2(replyTimes.at(i) >= lineTimeNs(bytesSoFar, baudRate),
+                 qPrintable(QStringLiteral("reply %1 after %2 ns, line time %3 ns")
+                                .arg(i)
+                                .arg(replyTimes.at(i))
+                                .arg(lineTimeNs(bytesSoFar, baudRate))));
+    }
+}
+
+void TestDevsim::binaryTakesFramesAtLineRate()
+{
+    constexpr int kBaud = 9600;
+    QProcess process;
+    const QString slavePath =
+        startDevsim(&process, {"--split-len", "1024", "--uart-len", "128", "--baud", QString::number(kBaud)});
+    QVERIFY(!slavePath.isEmpty());
+    const int fd = openRawPort(slavePath);
+    QVERIFY(fd >= 0);
+    QVERIFY(writeAll(fd, QByteArray::fromHex("0326018e0353016d")));
+    QCOMPARE(readAtLeast(fd, kSplitLenFrameSize, 5000).size(), kSplitLenFrameSize);
+
+    const QByteArray frames = firmwareLenFrame(1024) + packetFrame(0, testImage(128));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(writeAll(fd, frames));
+    const QByteArray replies = readAtLeast(fd, 2 * kContinue.size(), 5000);
+    const qint64 elapsedNs = clock.nsecsElapsed();
+    ::close(fd);
+
+    QCOMPARE(replies, kRequestFirmware + kContinue);
+    QVERIFY2(elapsedNs >= lineTimeNs(frames.size(), kBaud), qPrintable(QString::number(elapsedNs)));
+    process.terminate();
+    QVERIFY(process.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(TestDevsim)

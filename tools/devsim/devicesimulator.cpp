@@ -12,6 +12,17 @@ constexpr int kStallMs = 300;
 // Bounds the buffer a FIRMWARE LEN makes the device allocate.
 constexpr uint32_t kMaxImageBytes = 64u * 1024 * 1024;
 constexpr int kGarbageReplySize = 5;
+// On a slow line the bytes of one frame come that far apart; a gap of a few byte times is
+// still no stall.
+constexpr int kStallByteTimes = 3;
+
+int stallMs(int baudRate)
+{
+    if (baudRate <= 0)
+        return kStallMs;
+    const qint64 byteMs = (10 * 1000 + baudRate - 1) / baudRate;
+    return int(qMax<qint64>(kStallMs, kStallByteTimes * byteMs));
+}
 
 bool isFirmwarePhase(uint8_t command)
 {
@@ -48,7 +59,7 @@ DeviceSimulator::DeviceSimulator(const SimulatorOptions &options, QObject *paren
     // An oversized packet is still taken as one frame so that it gets a fitting answer.
     m_reassembler.setMaxFrameLength(qMax(7, qMax<int>(options.splitLen, options.uartLen) + 6));
     m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(kStallMs);
+    m_stallTimer.setInterval(stallMs(options.baudRate));
     connect(&m_stallTimer, &QTimer::timeout, this, &DeviceSimulator::dropStalledByte);
     m_demoTimer.setSingleShot(true);
     connect(&m_demoTimer, &QTimer::timeout, this, &DeviceSimulator::sendDemoRequest);

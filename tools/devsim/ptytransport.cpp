@@ -34,6 +34,13 @@ PtyTransport::PtyTransport(QObject *parent) : DeviceTransport(parent)
     m_writeTimer.setSingleShot(true);
     m_writeTimer.setInterval(kWriteRetryMs);
     connect(&m_writeTimer, &QTimer::timeout, this, &PtyTransport::flushPending);
+    connect(&m_receiveLine, &ReceiveLine::arrived, this, &DeviceTransport::received);
+}
+
+void PtyTransport::setBaudRate(int baudRate)
+{
+    m_baudRate = baudRate;
+    m_receiveLine.setBaudRate(baudRate);
 }
 
 PtyTransport::~PtyTransport()
@@ -80,7 +87,7 @@ void PtyTransport::readMaster()
     for (;;) {
         const ssize_t count = ::read(m_master, buffer, sizeof buffer);
         if (count > 0) {
-            emit received(QByteArray(buffer, int(count)));
+            m_receiveLine.push(QByteArray(buffer, int(count)));
             continue;
         }
         if (count < 0 && errno == EINTR)

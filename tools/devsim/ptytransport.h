@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devicetransport.h"
+#include "receiveline.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -8,8 +9,8 @@
 class QSocketNotifier;
 
 // The device's end of a pseudo terminal. The tool opens the slave like a serial port;
-// the device reads and writes the master. Output can be paced at a line rate so that
-// replies take as long as on a real UART.
+// the device reads and writes the master. Both directions can be paced at a line rate so
+// that frames and replies take as long as on a real UART.
 class PtyTransport : public DeviceTransport
 {
     Q_OBJECT
@@ -19,8 +20,8 @@ public:
 
     bool open(QString *error);
     QString slavePath() const { return m_slavePath; }
-    // 0 writes at once; otherwise 10 bits a byte at this rate.
-    void setBaudRate(int baudRate) { m_baudRate = baudRate; }
+    // 0: bytes pass at once; otherwise 10 bits a byte at this rate, both ways.
+    void setBaudRate(int baudRate);
 
     void write(const QByteArray &bytes) override;
 
@@ -41,6 +42,7 @@ private:
     QSocketNotifier *m_readNotifier = nullptr;
     QTimer m_hangupTimer;
     QTimer m_writeTimer;
+    ReceiveLine m_receiveLine;
     QByteArray m_pending;
     int m_baudRate = 0;
     QElapsedTimer m_paceClock;

@@ -107,7 +107,12 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
         {"garbage-frame", "Answer frame N with five random bytes that are no valid frame. May repeat.", "n"},
         {"silent", "Never send anything, not even SPLIT LEN."},
         {"reply-delay", "Delay everything the device sends by this many ms (default 0).", "ms"},
-        {"baud", "Pace the output at this line rate, 10 bits a byte (default: unpaced).", "rate"},
+        {"baud",
+         "Pace the line at this rate in both directions, 10 bits a byte: the device sends no faster, "
+         "and takes in each byte the tool writes only once it would have finished arriving, queued "
+         "behind the bytes before it, so a frame is handled when its last byte is in "
+         "(default: unpaced).",
+         "rate"},
         {"over-reply", "Answer FIRMWARE OVER with this command byte (hexadecimal) instead of RETURN SUCCESS.",
          "hex"},
         {"summary", "Print a summary line on stderr at exit."},

@@ -1,0 +1,231 @@
+// The update page in the window: opening a firmware file, its facts and settings, and a
+// whole update from the start button against the simulated device on a pty.
+#include "console/appstartmessage.h"
+#include "console/logdisplay.h"
+#include "devsimprocess.h"
+#include "mainwindow.h"
+#include "myserialport.h"
+#include "nativefile.h"
+#include "settingskeys.h"
+#include "ui_mainwindow.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QByteArray patternImage(int size)
+{
+    QByteArray image(size, '\0');
+    for (int i = 0; i < size; ++i)
+        image[i] = char((i * 13 + 5) & 0xFF);
+    return image;
+}
+
+// Answers the next file dialog: picks `path`, or cancels when it is empty.
+void answerFileDialog(const QString &path)
+{
+    QTimer::singleShot(0, [path] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!dialog) {
+            answerFileDialog(path);
+            return;
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        dialog->selectFile(path);
+        QMetaObject::invokeMethod(dialog, "accept");
+    });
+}
+
+QStringList consoleTexts(MainWindow &window)
+{
+    QStringList texts;
+    const QStringList lines = window.console()->textArea()->toPlainText().split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        texts << line.section(QStringLiteral(" - (set-65): "), 1);
+    return texts;
+}
+
+} // namespace
+
+class tst_Window : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void openFileShowsFactsAndRemembersPath();
+    void cancelledDialogChangesNothing();
+    void startWithoutImageSaysEmpty();
+    void wholeUpdatesFromTheStartButton();
+
+private:
+    void openSimulatedPort(MainWindow &window, const QString &portPath);
+    QByteArray receivedImage(const QString &path);
+    QString writeImage(const QString &name, const QByteArray &content);
+    QString storedItem(const QString &key);
+
+    QTemporaryDir dir;
+    QString previousDir;
+};
+
+void tst_Window::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    previousDir = QDir::currentPath();
+    QDir::setCurrent(dir.path());
+    writeImage(QStringLiteral("startContent.html"), "<p>start</p>");
+    QDir(dir.path()).mkpath(QStringLiteral("store"));
+}
+
+void tst_Window::init()
+{
+    NativeFile().setPath_name(dir.filePath(QStringLiteral("store")), QStringLiteral("WORK_PARAMS.txt"));
+    QFile::remove(dir.filePath(QStringLiteral("store/WORK_PARAMS.txt")));
+}
+
+void tst_Window::cleanup()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<appStartMessage *>(w))
+            delete w;
+    }
+}
+
+QString tst_Window::writeImage(const QString &name, const QByteArray &content)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(content);
+    return path;
+}
+
+QString tst_Window::storedItem(const QString &key)
+{
+    QString value;
+    return NativeFile().readItem(key, &value) ? value : QStringLiteral("<absent>");
+}
+
+void tst_Window::openFileShowsFactsAndRemembersPath()
+{
+    const QString path = writeImage(QStringLiteral("app.bin"), patternImage(12345));
+    MainWindow window;
+    Ui::MainWindow *ui = window.form();
+    window.downloadedFirmware() = "from the cloud";
+
+    answerFileDialog(path);
+    QTest::mouseClick(ui->pushButton_update_openFile, Qt::LeftButton);
+
+    QCOMPARE(ui->lineEdit__firmware_length->text(), QStringLiteral("12345"));
+    QCOMPARE(ui->lineEdit_firmware_name->text(), QStringLiteral("app.bin"));
+    QVERIFY(!ui->lineEdit__firmware_make_time->text().isEmpty());
+    QCOMPARE(ui->comboBox_update_link->currentText(), path);
+    QCOMPARE(ui->comboBox_update_link->toolTip(), path);
+    QCOMPARE(storedItem(SettingsKeys::filePathFirmware), path);
+    QCOMPARE(storedItem(SettingsKeys::dirListIndex), QStringLiteral("-1"));
+    QVERIFY(window.downloadedFirmware().isEmpty());
+    QVERIFY(window.lastReadOk);
+    QCOMPARE(window.lastReadText, path);
+}
+
+void tst_Window::cancelledDialogChangesNothing()
+{
+    MainWindow window;
+    window.downloadedFirmware() = "from the cloud";
+    answerFileDialog(QString());
+    QTest::mouseClick(window.form()->pushButton_update_openFile, Qt::LeftButton);
+    QCOMPARE(storedItem(SettingsKeys::filePathFirmware), QStringLiteral("<absent>"));
+    QCOMPARE(window.downloadedFirmware(), QByteArray("from the cloud"));
+    QVERIFY(window.form()->comboBox_update_link->currentText().isEmpty());
+}
+
+void tst_Window::startWithoutImageSaysEmpty()
+{
+    MainWindow window;
+    QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+    const QStringList texts = consoleTexts(window);
+    QCOMPARE(texts.mid(1), (QStringList{"use nation firmware", "firmware packet is empty"}));
+}
+
+void tst_Window::openSimulatedPort(MainWindow &window, const QString &portPath)
+{
+    Ui::MainWindow *ui = window.form();
+    auto *ports = ui->widget_4->findChild<QComboBox *>(QStringLiteral("comboBox_serialport"));
+    QVERIFY(ports);
+    const int item = ports->findText(portPath + QLatin1Char(' '), Qt::MatchStartsWith);
+    QVERIFY(item >= 0);
+    if (ports->currentIndex() == item)
+        QTest::mouseClick(ui->widget_4->findChild<QWidget *>(QStringLiteral("pushButton_openport")),
+                          Qt::LeftButton);
+    else
+        ports->setCurrentIndex(item); // choosing a port opens it
+    QVERIFY(window.serialWorker()->port()->isOpen());
+    // The frame cut waits for 70 characters of silence: at the first rate of the list,
+    // 1200 baud, that is almost half a second per reply.
+    for (auto *box : ui->widget_4->findChildren<QComboBox *>()) {
+        if (box != ports)
+            box->setCurrentIndex(box->findText(QStringLiteral("115200")));
+    }
+    QCOMPARE(window.serialWorker()->port()->baudRate(), 115200);
+}
+
+QByteArray tst_Window::receivedImage(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<nothing received>");
+}
+
+void tst_Window::wholeUpdatesFromTheStartButton()
+{
+    const QString received = dir.filePath(QStringLiteral("received.bin"));
+    DevsimProcess device;
+    QVERIFY(device.start({"--split-len", "256", "--uart-len", "128", "--device-addr", "00C0FFEE", "--output",
+                          received}));
+    qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
+    MainWindow window;
+    qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+    Ui::MainWindow *ui = window.form();
+    openSimulatedPort(window, device.portPath());
+
+    // A downloaded image is sent even though the path box shows a local file.
+    const QByteArray downloaded = patternImage(512);
+    window.downloadedFirmware() = downloaded;
+    ui->comboBox_update_link->setEditText(dir.filePath(QStringLiteral("missing.bin")));
+    QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton); // returns when the session has ended
+    QStringList texts = consoleTexts(window);
+    QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
+    QVERIFY(texts.contains(QStringLiteral("use netserver firmware")));
+    QCOMPARE(receivedImage(received), downloaded);
+    QCOMPARE(window.downloadedFirmware(), downloaded); // the caller's array is never padded
+
+    // Opening a local file drops the download; the next start sends the file.
+    const QByteArray image = patternImage(1000);
+    const QString path = writeImage(QStringLiteral("fw1000.bin"), image);
+    answerFileDialog(path);
+    QTest::mouseClick(ui->pushButton_update_openFile, Qt::LeftButton);
+    window.console()->textArea()->clear();
+    QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton);
+
+    texts = consoleTexts(window);
+    QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
+    QVERIFY(texts.contains(QStringLiteral("use nation firmware")));
+    QVERIFY(texts.contains(QStringLiteral("get deviceAddr: 00C0FFEE")));
+    QCOMPARE(ui->lineEdit_targetDeviceAddr->text(), QStringLiteral("00C0FFEE"));
+    QCOMPARE(ui->progressBar_upadate_progress->maximum(), 1024);
+    QCOMPARE(ui->progressBar_upadate_progress->value(), 1024);
+    QCOMPARE(receivedImage(received), image + QByteArray(24, char(0xFF)));
+}
+
+QTEST_MAIN(tst_Window)
+#include "tst_window.moc"

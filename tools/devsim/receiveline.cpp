@@ -1,0 +1,68 @@
+#include "receiveline.h"
+
+namespace {
+
+constexpr qint64 kBitsPerByte = 10;
+constexpr qint64 kNsPerSecond = 1000000000;
+constexpr qint64 kNsPerMs = 1000000;
+
+} // namespace
+
+ReceiveLine::ReceiveLine(QObject *parent) : QObject(parent)
+{
+    m_clock.start();
+    m_arrivalTimer.setSingleShot(true);
+    // A coarse timer may fire early or late by several ms, which at 115200 baud is dozens of bytes.
+    m_arrivalTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_arrivalTimer, &QTimer::timeout, this, &ReceiveLine::releaseArrived);
+}
+
+void ReceiveLine::push(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (m_baudRate <= 0) {
+        emit arrived(bytes);
+        return;
+    }
+    // An idle line starts the first byte now; a busy one queues it behind the others.
+    if (m_onLine.isEmpty())
+        m_lineFreeNs = qMax(m_lineFreeNs, m_clock.nsecsElapsed());
+    m_onLine.append(bytes);
+    scheduleNextArrival();
+}
+
+qint64 ReceiveLine::lineTimeNs(qint64 byteCount) const
+{
+    const qint64 bitTimes = byteCount * kBitsPerByte * kNsPerSecond;
+    return (bitTimes + m_baudRate - 1) / m_baudRate;
+}
+
+qint64 ReceiveLine::bytesArrivedBy(qint64 nowNs) const
+{
+    if (nowNs >= m_lineFreeNs + lineTimeNs(m_onLine.size()))
+        return m_onLine.size();
+    if (nowNs <= m_lineFreeNs)
+        return 0;
+    return (nowNs - m_lineFreeNs) * m_baudRate / (kBitsPerByte * kNsPerSecond);
+}
+
+void ReceiveLine::releaseArrived()
+{
+    const qint64 count = bytesArrivedBy(m_clock.nsecsElapsed());
+    if (count > 0) {
+        const QByteArray bytes = m_onLine.left(int(count));
+        m_onLine.remove(0, int(count));
+        m_lineFreeNs += lineTimeNs(count);
+        emit arrived(bytes);
+    }
+    scheduleNextArrival();
+}
+
+void ReceiveLine::scheduleNextArrival()
+{
+    if (m_onLine.isEmpty() || m_arrivalTimer.isActive())
+        return;
+    const qint64 waitNs = m_lineFreeNs + lineTimeNs(1) - m_clock.nsecsElapsed();
+    m_arrivalTimer.start(int(qMax<qint64>(0, (waitNs + kNsPerMs - 1) / kNsPerMs)));
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+// The device's receive side of a serial line. A pty hands over whatever the tool writes at
+// once; a UART at a given rate needs 10 bits a byte, and a byte written while the line is
+// still busy waits behind the ones before it. Bytes come out of arrived() only once they
+// would have finished arriving, so the device cannot answer a frame sooner than a real one.
+class ReceiveLine : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ReceiveLine(QObject *parent = nullptr);
+
+    // 0: bytes arrive as soon as they are pushed; otherwise 10 bits a byte at this rate.
+    void setBaudRate(int baudRate) { m_baudRate = baudRate; }
+    int baudRate() const { return m_baudRate; }
+
+    // Bytes the tool has just written to the line.
+    void push(const QByteArray &bytes);
+    // Bytes written but still travelling.
+    int bytesOnLine() const { return m_onLine.size(); }
+
+signals:
+    void arrived(const QByteArray &bytes);
+
+private:
+    void releaseArrived();
+    void scheduleNextArrival();
+    // Line time of this many bytes, rounded up so that no byte ever arrives early.
+    qint64 lineTimeNs(qint64 byteCount) const;
+    qint64 bytesArrivedBy(qint64 nowNs) const;
+
+    int m_baudRate = 0;
+    QElapsedTimer m_clock;
+    QTimer m_arrivalTimer;
+    QByteArray m_onLine;
+    // When the last released byte finished arriving: the next byte on the line starts then.
+    qint64 m_lineFreeNs = 0;
+};
