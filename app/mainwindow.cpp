@@ -62,7 +62,7 @@ void MainWindow::restoreTitle()
 {
     lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName, SettingsKeys::appTitle,
                                       &lastReadText);
-    MAIN_TRACE() << (lastReadOk ? "true" : "false") << QDir::currentPath() << lastReadText;
+    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << QDir::currentPath() << lastReadText;
     if (lastReadOk)
         setWindowTitle(lastReadText);
     lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName,
@@ -72,13 +72,13 @@ void MainWindow::restoreTitle()
 void MainWindow::restoreLastFirmware()
 {
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
-    MAIN_TRACE() << (lastReadOk ? "true" : "false") << "---------------" << lastReadText;
+    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << lastReadText;
     if (!lastReadOk)
         return;
     ui->comboBox_update_link->setEditText(lastReadText);
     QByteArray content;
     lastReadOk = nativeFile->getFileContent(lastReadText, &content);
-    MAIN_TRACE() << (lastReadOk ? "true" : "false") << "---------------" << content.size();
+    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << content.size();
     if (lastReadOk)
         showFirmwareFacts(lastReadText, content);
 }

@@ -138,25 +138,25 @@ void MainWindow::openFirmwareFile()
         return;
     QByteArray content;
     lastReadOk = nativeFile->getFileContent(path, &content);
-    MAIN_TRACE() << lastReadOk << "---------------" << content.size();
+    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << content.size();
     if (lastReadOk)
         showFirmwareFacts(path, content);
     ui->comboBox_update_link->setEditText(path);
     ui->comboBox_update_link->setToolTip(path);
     bool written = nativeFile->writeItem(SettingsKeys::dirListIndex,
                                          QString::number(ui->comboBox_update_link->currentIndex()));
-    MAIN_TRACE() << written;
+    MAIN_TRACE_AS("deviceSerialPort_click") << written;
     written = nativeFile->writeItem(SettingsKeys::filePathFirmware, ui->comboBox_update_link->currentText());
-    MAIN_TRACE() << written;
+    MAIN_TRACE_AS("deviceSerialPort_click") << written;
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
     netserverFirmware.clear();
-    MAIN_TRACE() << lastReadOk << "---------------" << lastReadText;
+    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << lastReadText;
 }
 
 void MainWindow::startUpdate()
 {
     const QString path = ui->comboBox_update_link->currentText();
-    MAIN_TRACE() << "sendPackage all currendPath =" << path;
+    MAIN_TRACE_AS("deviceSerialPort_click") << "sendPackage all currendPath =" << path;
     ui->progressBar_upadate_progress->reset();
     sendFirmwarePacket(path, &netserverFirmware);
 }

@@ -190,7 +190,11 @@ void mySerialPort::onPortSelected(int index)
         qDebug() << "comboBox_serialport currentIndexChange auto" << index;
         return;
     }
-    port()->setPortName(portNameOfItem(portListBox->currentText()));
+    const QString name = portNameOfItem(portListBox->currentText());
+    // The box reports its new text only after this handler; a presence scan in between must
+    // not judge the newly opened port by the old name.
+    //setSelectedPortName(name);
+    port()->setPortName(name);
     reopenPort();
     qDebug() << "comboBox_serialport currentIndexChange" << index << (isPortOpen() ? "true" : "false");
 }

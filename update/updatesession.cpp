@@ -232,11 +232,8 @@ bool UpdateSession::parametersUsable()
         return refuse(QStringLiteral("split length %1 and packet length %2 must both be above 0")
                           .arg(device.splitLen)
                           .arg(device.uartLen));
-    if (device.uartLen > device.splitLen)
-        return refuse(QStringLiteral("packet length %1 is above split length %2")
-                          .arg(device.uartLen)
-                          .arg(device.splitLen));
-    if (int(device.uartLen) + 8 > 0xFFFF)
+    // A packet longer than the split is never sent, so only a packet that travels must fit a frame.
+    if (device.uartLen <= device.splitLen && int(device.uartLen) + 8 > 0xFFFF)
         return refuse(QStringLiteral("packet length %1 does not fit a frame").arg(device.uartLen));
 
     const int tail = device.splitLen % device.uartLen;
@@ -282,7 +279,13 @@ UpdateSession::State UpdateSession::stepAnnounce()
     if (replyByte(reply, 2) != BootCmd::RequestFirmware)
         return State::Report;
     startTransfer();
-    return splitIndex < splitCount ? State::Transfer : State::Finish;
+    return splitIndex < splitCount ? splitStart() : State::Finish;
+}
+
+// A packet longer than the split leaves no packet to send: the split goes straight to its check.
+UpdateSession::State UpdateSession::splitStart() const
+{
+    return packetsPerSplit > 0 ? State::Transfer : State::Check;
 }
 
 void UpdateSession::startTransfer()
@@ -363,7 +366,7 @@ UpdateSession::State UpdateSession::rewindSplit()
         return State::Report;
     }
     restartSplit();
-    return State::Transfer;
+    return splitStart();
 }
 
 UpdateSession::State UpdateSession::resynchronise()
@@ -390,7 +393,7 @@ UpdateSession::State UpdateSession::stepCheck()
             return State::Report;
         ++checkTimeouts;
         restartSplit();
-        return State::Transfer;
+        return splitStart();
     }
     consoleReply(reply);
     const int command = replyByte(reply, 2);
@@ -399,7 +402,7 @@ UpdateSession::State UpdateSession::stepCheck()
         checkTimeouts = 0;
         splitRewinds = 0;
         restartSplit();
-        return splitIndex < splitCount ? State::Transfer : State::Finish;
+        return splitIndex < splitCount ? splitStart() : State::Finish;
     }
     if (command == BootCmd::ReturnFail) {
         SESSION_TRACE() << "RC_SPLIT_LEN_ERROR goto SCROLL_FLAG";

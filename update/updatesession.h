@@ -94,6 +94,7 @@ private:
     void padImage();
     void startTransfer();
     void restartSplit();
+    State splitStart() const;
     State rewindSplit();
     State resynchronise();
     void acknowledgePacket();

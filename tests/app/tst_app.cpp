@@ -52,6 +52,9 @@ private slots:
     void startMessageShownExactlyOnce();
     void startMessageShowsContentFile();
     void menuBarEntries();
+    void hexStr2Int32ReadsBigEndian_data();
+    void hexStr2Int32ReadsBigEndian();
+    void gatewayLinkWithoutBrokerEndsCleanly();
 
 private:
     QTemporaryDir workDir;
@@ -238,6 +241,40 @@ void tst_App::menuBarEntries()
     QCOMPARE(fileEntries.at(0)->text(), QStringLiteral("---"));
     fileEntries.at(0)->trigger(); // does nothing, and must not fail
     QCOMPARE(menus.at(1)->menu()->actions().at(0)->text(), QStringLiteral("mqtt参数"));
+}
+
+void tst_App::hexStr2Int32ReadsBigEndian_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<uint>("value");
+    QTest::newRow("plain") << "12345678" << 0x12345678u;
+    QTest::newRow("blanks") << "12 34 56 78 9A BC DE F0" << 0x12345678u;
+    QTest::newRow("invalid pair") << "12zz5678" << 0x12005678u;
+    QTest::newRow("short") << "AB" << 0xAB000000u;
+    QTest::newRow("empty") << "" << 0u;
+}
+
+void tst_App::hexStr2Int32ReadsBigEndian()
+{
+    QFETCH(QString, text);
+    QFETCH(uint, value);
+    MainWindow window;
+    QCOMPARE(window.hexStr2Int32(text), value);
+}
+
+void tst_App::gatewayLinkWithoutBrokerEndsCleanly()
+{
+    // Until the broker link exists, the network choice gets no answer: every connect
+    // attempt ends at once and the session closes with its report.
+    MainWindow window;
+    window.form()->checkBox_sendUseNet->setChecked(true);
+    window.form()->radioButton_target_gateway->setChecked(true);
+    QByteArray image(300, '\x5A');
+    window.sendFirmwarePacket(QString(), &image);
+    const QStringList lines = consoleLines(window.console());
+    QVERIFY(lines.last().contains(QStringLiteral("firmware update process over, use time=")));
+    QCOMPARE(lines.filter(QStringLiteral("trying to connect device ")).size(), 10);
+    QCOMPARE(image, QByteArray(300, '\x5A'));
 }
 
 QTEST_MAIN(tst_App)

@@ -517,8 +517,16 @@ void TestLinks::selectingPortOpensItAndLightFollows()
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     QLabel *light = indicatorOf(host);
 
+    // The worker watches the new name from the moment the new port is open, not only once
+    // the box has announced its new text (a scan in between would close the new port).
+    QString watchedWhileOpen;
+    connect(ports, QOverload<int>::of(&QComboBox::currentIndexChanged), &host, [&] {
+        if (serial.isPortOpen())
+            watchedWhileOpen = serial.selectedPortName();
+    });
     ports->setCurrentIndex(ports->findText(itemText(second.slavePath)));
     QVERIFY(serial.isPortOpen());
+    QCOMPARE(watchedWhileOpen, second.slavePath);
     QCOMPARE(serial.portLocation(), second.slavePath);
     QCOMPARE(serial.selectedPortName(), second.slavePath);
     QTRY_COMPARE(light->styleSheet(), QStringLiteral("background-color:green;border-radius: 10px;"));

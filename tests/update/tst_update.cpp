@@ -269,6 +269,7 @@ private slots:
     void bootFrameExamples();
     void paddingToWholeSplits();
     void exactMultipleNotPadded();
+    void splitTailNotSent_data();
     void splitTailNotSent();
     void rewindKeepsCountsMoving();
     void timeoutsInARowEndSession_data();
@@ -371,21 +372,39 @@ void TestUpdate::exactMultipleNotPadded()
     QCOMPARE(run.device.received, firmware);
 }
 
+void TestUpdate::splitTailNotSent_data()
+{
+    QTest::addColumn<int>("splitLen");
+    QTest::addColumn<int>("uartLen");
+    QTest::addColumn<int>("packets");
+    QTest::addColumn<int>("sentPerSplit");
+    QTest::newRow("tail of 44 bytes") << 300 << 128 << 4 << 256;
+    // The packet is longer than the split: nothing of it travels, yet each split is checked.
+    QTest::newRow("packet above split") << 300 << 512 << 0 << 0;
+}
+
 void TestUpdate::splitTailNotSent()
 {
+    QFETCH(int, splitLen);
+    QFETCH(int, uartLen);
+    QFETCH(int, packets);
+    QFETCH(int, sentPerSplit);
     Run run;
-    run.device.params.splitLen = 300;
+    run.device.params.splitLen = uint16_t(splitLen);
+    run.device.params.uartLen = uint16_t(uartLen);
     const QByteArray firmware = image(600);
     QCOMPARE(run.start(firmware), UpdateOutcome::Success);
 
-    QCOMPARE(run.device.framesOf(BootCmd::FirmwarePacket), 4);
-    QCOMPARE(run.device.received, firmware.left(256) + firmware.mid(300, 256));
+    QCOMPARE(run.device.framesOf(BootCmd::FirmwarePacket), packets);
+    QCOMPARE(run.device.received, firmware.left(sentPerSplit) + firmware.mid(300, sentPerSplit));
     QCOMPARE(run.device.checkCrcs,
              (QVector<uint8_t>{crc8(firmware.left(299)), crc8(firmware.mid(300, 299))}));
+    const QString warning = QStringLiteral("last %1 bytes").arg(splitLen % uartLen);
     int warnings = 0;
     for (const QString &line : run.reporter.lines)
-        warnings += line.contains(QStringLiteral("last 44 bytes")) ? 1 : 0;
+        warnings += line.contains(warning) ? 1 : 0;
     QCOMPARE(warnings, 1);
+    QVERIFY(!run.reporter.hasLineStarting(QStringLiteral("device parameters unusable: ")));
 }
 
 void TestUpdate::rewindKeepsCountsMoving()
@@ -679,7 +698,6 @@ void TestUpdate::unusableParametersEndSession_data()
     QTest::newRow("splitLen 0") << 0 << 128;
     QTest::newRow("uartLen 0") << 256 << 0;
     QTest::newRow("both 0") << 0 << 0;
-    QTest::newRow("uartLen above splitLen") << 128 << 256;
     QTest::newRow("packet frame above 16 bits") << 0xFFFF << 0xFFF8;
 }
 
