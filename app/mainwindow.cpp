@@ -45,8 +45,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     updateReporter = new WindowUpdateReporter(ui, logDisplay);
     updateLink = new WindowUpdateLink(this);
     // One line when the adapter is pulled out, however the port noticed it.
-    connect(serialPort, &SerialChannel::portLost, this,
-            [this](const QString &reason) { logDisplay->set(QStringLiteral("serial port lost: ") + reason); });
+    connect(serialPort, &SerialChannel::portLost, this, [this](const QString &reason) {
+        logDisplay->set(QStringLiteral("serial port lost: ") + reason);
+    });
 }
 
 MainWindow::~MainWindow()
@@ -60,8 +61,8 @@ MainWindow::~MainWindow()
 
 void MainWindow::restoreTitle()
 {
-    lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName, SettingsKeys::appTitle,
-                                      &lastReadText);
+    lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName,
+                                      SettingsKeys::appTitle, &lastReadText);
     MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << QDir::currentPath() << lastReadText;
     if (lastReadOk)
         setWindowTitle(lastReadText);

@@ -99,7 +99,8 @@ void MainWindow::decodeBootCmd(QByteArray src)
     MAIN_TRACE() << "bootloader return CMD->" << bootCommandName(bytes[2]);
     consoleReturnCode(src);
     SplitLenRequest request;
-    if (bytes[2] == BootCmd::SplitLen && src.size() == kSplitLenFrameSize && parseSplitLenRequest(src, &request)) {
+    if (bytes[2] == BootCmd::SplitLen && src.size() == kSplitLenFrameSize &&
+        parseSplitLenRequest(src, &request)) {
         MAIN_TRACE() << "get uart cmd" << request.command;
         MAIN_TRACE() << "get uart splitLen" << request.splitLen;
         MAIN_TRACE() << "get uart uartLen" << request.uartLen;
@@ -132,8 +133,8 @@ void MainWindow::deviceSerialPort_click()
 
 void MainWindow::openFirmwareFile()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("打开文件"), ui->comboBox_update_link->currentText(),
-                                                      tr("Image Files (*.bin)"));
+    const QString path = QFileDialog::getOpenFileName(
+        this, tr("打开文件"), ui->comboBox_update_link->currentText(), tr("Image Files (*.bin)"));
     if (path.isEmpty())
         return;
     QByteArray content;

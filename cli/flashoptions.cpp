@@ -23,7 +23,8 @@ bool parseTarget(const QString &text, TargetKind *target)
 FlashOptions FlashOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Writes a firmware image into a device through its bootloader."));
+    parser.setApplicationDescription(
+        QStringLiteral("Writes a firmware image into a device through its bootloader."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
@@ -36,12 +37,14 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
     const QCommandLineOption targetOption({QStringLiteral("t"), QStringLiteral("target")},
                                           QStringLiteral("module | demo | gateway (default: module)."),
                                           QStringLiteral("KIND"), QStringLiteral("module"));
-    const QCommandLineOption listOption(QStringLiteral("list-ports"),
-                                        QStringLiteral("Print one line per port, \"<name> <description>\", and "
-                                                       "exit."));
-    const QCommandLineOption traceOption(QStringLiteral("trace"), QStringLiteral("Write the debug trace to stderr."));
+    const QCommandLineOption listOption(
+        QStringLiteral("list-ports"), QStringLiteral("Print one line per port, \"<name> <description>\", and "
+                                                     "exit."));
+    const QCommandLineOption traceOption(QStringLiteral("trace"),
+                                         QStringLiteral("Write the debug trace to stderr."));
     parser.addOptions({portOption, baudOption, targetOption, listOption, traceOption});
-    parser.addPositionalArgument(QStringLiteral("IMAGE"), QStringLiteral("The firmware image (.bin) to write."));
+    parser.addPositionalArgument(QStringLiteral("IMAGE"),
+                                 QStringLiteral("The firmware image (.bin) to write."));
 
     FlashOptions options;
     if (!parser.parse(arguments)) {

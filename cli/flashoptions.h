@@ -8,7 +8,12 @@
 // What the flasher was asked to do, read from its command line.
 struct FlashOptions
 {
-    enum class Action { Flash, ListPorts, Exit };
+    enum class Action
+    {
+        Flash,
+        ListPorts,
+        Exit
+    };
 
     Action action = Action::Flash;
     QString imagePath;

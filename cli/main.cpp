@@ -18,7 +18,13 @@
 
 namespace {
 
-enum ExitStatus { ExitSuccess = 0, ExitUpdateFailed = 1, ExitUsage = 2, ExitPort = 3 };
+enum ExitStatus
+{
+    ExitSuccess = 0,
+    ExitUpdateFailed = 1,
+    ExitUsage = 2,
+    ExitPort = 3
+};
 
 bool traceWanted = false;
 
@@ -68,7 +74,8 @@ int flash(const FlashOptions &options)
     channel.port()->setBaudRate(options.baudRate);
     channel.setSelectedPortName(options.port);
     if (!channel.openPort())
-        return fail(ExitPort, QStringLiteral("cannot open port \"%1\": %2").arg(options.port, channel.lastOpenError()));
+        return fail(ExitPort,
+                    QStringLiteral("cannot open port \"%1\": %2").arg(options.port, channel.lastOpenError()));
     channel.startWorker();
     QObject::connect(&channel, &SerialChannel::portLost, [](const QString &reason) {
         fprintf(stderr, "plovikkit-flash: serial port lost: %s\n", reason.toLocal8Bit().constData());

@@ -7,8 +7,8 @@ namespace DebugTrace {
 
 QString mainTag(const char *function, int line)
 {
-    return QStringLiteral("main-") + QString::fromLatin1(function) + QLatin1Char('[') + QString::number(line) +
-           QLatin1Char(']');
+    return QStringLiteral("main-") + QString::fromLatin1(function) + QLatin1Char('[') +
+           QString::number(line) + QLatin1Char(']');
 }
 
 QString moduleTag(const char *sourceFile, int line, const char *function)

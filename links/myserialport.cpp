@@ -193,7 +193,7 @@ void mySerialPort::onPortSelected(int index)
     const QString name = portNameOfItem(portListBox->currentText());
     // The box reports its new text only after this handler; a presence scan in between must
     // not judge the newly opened port by the old name.
-    //setSelectedPortName(name);
+    setSelectedPortName(name);
     port()->setPortName(name);
     reopenPort();
     qDebug() << "comboBox_serialport currentIndexChange" << index << (isPortOpen() ? "true" : "false");

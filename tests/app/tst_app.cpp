@@ -88,8 +88,10 @@ void tst_App::consoleLineFormat_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("plain") << "firmware packet is empty"
                            << "14:03:07.125 - (set-65): firmware packet is empty";
-    QTest::newRow("empty") << "" << "14:03:07.125 - (set-65): ";
-    QTest::newRow("multi-line") << "a\nb" << "14:03:07.125 - (set-65): a\nb";
+    QTest::newRow("empty") << ""
+                           << "14:03:07.125 - (set-65): ";
+    QTest::newRow("multi-line") << "a\nb"
+                                << "14:03:07.125 - (set-65): a\nb";
 }
 
 void tst_App::consoleLineFormat()
@@ -160,7 +162,8 @@ void tst_App::titleFromProjectConf_data()
     QTest::addColumn<QByteArray>("projectConf");
     QTest::addColumn<QString>("title");
     QTest::newRow("no file") << QByteArray() << "plovikKit";
-    QTest::newRow("title text") << QByteArray("{\n    \"APP_TITLE\": \"Field Flasher\"\n}\n") << "Field Flasher";
+    QTest::newRow("title text") << QByteArray("{\n    \"APP_TITLE\": \"Field Flasher\"\n}\n")
+                                << "Field Flasher";
     QTest::newRow("not a string") << QByteArray("{\"APP_TITLE\": 5}") << "plovikKit";
     QTest::newRow("not json") << QByteArray("APP_TITLE=x") << "plovikKit";
 }

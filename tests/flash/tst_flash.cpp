@@ -92,11 +92,15 @@ void tst_Flash::wholeUpdates_data()
     QTest::addColumn<QStringList>("expectedLines");
 
     const QStringList small = {"--split-len", "256", "--uart-len", "128"};
-    QTest::newRow("1000 bytes padded to 1024")
-        << small << "module" << 1000 << 0 << 1024
-        << QStringList{"use nation firmware", "get splitLen: 256", "get uartLen: 128", "get firm_len: 1000",
-                       "get deviceAddr: 12345678", "firmware packet sending - 1024",
-                       "firmware packet sending - 128", "firmware packet update success "};
+    QTest::newRow("1000 bytes padded to 1024") << small << "module" << 1000 << 0 << 1024
+                                               << QStringList{"use nation firmware",
+                                                              "get splitLen: 256",
+                                                              "get uartLen: 128",
+                                                              "get firm_len: 1000",
+                                                              "get deviceAddr: 12345678",
+                                                              "firmware packet sending - 1024",
+                                                              "firmware packet sending - 128",
+                                                              "firmware packet update success "};
     QTest::newRow("exact multiple is not padded")
         << QStringList{"--split-len", "1024", "--uart-len", "128"} << "module" << 2048 << 0 << 2048
         << QStringList{"get firm_len: 2048", "firmware packet update success "};
@@ -141,7 +145,8 @@ void tst_Flash::wholeUpdates()
     QCOMPARE(run.exitCode, exitCode);
 
     // Every stdout line is a console line, time-stamped as the window's log shows it.
-    const QRegularExpression consoleLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d - \\(set-65\\): (.*)$"));
+    const QRegularExpression consoleLine(
+        QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d - \\(set-65\\): (.*)$"));
     QStringList texts;
     for (const QString &line : run.lines) {
         const QRegularExpressionMatch match = consoleLine.match(line);
@@ -183,8 +188,8 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("bad baud") << QStringList{"-p", "x", "-b", "fast", "IMAGE"} << 2 << "invalid baud rate";
     QTest::newRow("missing image") << QStringList{"-p", "x", "MISSING"} << 2 << "does not exist";
     QTest::newRow("empty image") << QStringList{"-p", "x", "EMPTY"} << 2 << "is empty";
-    QTest::newRow("port cannot be opened") << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3
-                                           << "cannot open port";
+    QTest::newRow("port cannot be opened")
+        << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3 << "cannot open port";
 }
 
 void tst_Flash::usageAndPortErrors()

@@ -190,8 +190,8 @@ void tst_Window::wholeUpdatesFromTheStartButton()
 {
     const QString received = dir.filePath(QStringLiteral("received.bin"));
     DevsimProcess device;
-    QVERIFY(device.start({"--split-len", "256", "--uart-len", "128", "--device-addr", "00C0FFEE", "--output",
-                          received}));
+    QVERIFY(device.start(
+        {"--split-len", "256", "--uart-len", "128", "--device-addr", "00C0FFEE", "--output", received}));
     qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
     MainWindow window;
     qunsetenv("PLOVIKKIT_EXTRA_PORTS");
