@@ -15,15 +15,18 @@
 #include "windowupdatelink.h"
 #include "windowupdatereporter.h"
 
-#include <QDateTime>
+#include <QTime>
+#include <climits>
 #include <QFileDialog>
 
 void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 {
     UpdateSession session(*updateLink, *updateReporter);
-    session.run(path, packet);
-    // Only a local file read changes the window's read result.
-    if (!packet || packet->isEmpty())
+    const UpdateOutcome outcome = session.run(path, packet);
+    // Only a session that read the local file changes the window's read result.
+    const bool usedLocalFile = !packet || packet->isEmpty();
+    const bool readAttempted = !(path.isEmpty() && !packet);
+    if (outcome != UpdateOutcome::Busy && usedLocalFile && readAttempted)
         lastReadOk = session.lastReadOk();
 }
 
@@ -48,7 +51,7 @@ QByteArray MainWindow::waitRecvData(int timeout_ms)
 
 void MainWindow::Delay_MSec(uint msec)
 {
-    EventWait::delayMs(int(msec));
+    EventWait::delayMs(int(qMin<uint>(msec, INT_MAX)));
 }
 
 int MainWindow::checkRc()
@@ -71,7 +74,7 @@ int MainWindow::checkRc()
 
 void MainWindow::myThreadRun()
 {
-    MAIN_TRACE() << "Delay_MSec" << QDateTime::currentDateTime();
+    MAIN_TRACE() << "Delay_MSec" << QTime::currentTime();
 }
 
 void MainWindow::sendBootCmd()

@@ -233,7 +233,8 @@ bool SerialChannel::readWait(int timeout_ms)
         return false;
     }
     // The port's readyRead is emitted inside the wait, so the bytes land in uartRecvArray.
-    return serialPort->waitForReadyRead(timeout_ms);
+    // The port would take a negative time-out as "wait for ever" and freeze the window.
+    return serialPort->waitForReadyRead(qMax(0, timeout_ms));
 }
 
 QByteArray SerialChannel::getRecv(int timeout_ms)

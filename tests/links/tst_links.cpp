@@ -258,6 +258,8 @@ void TestLinks::readWaitSeesNewBytes()
     SerialChannel channel;
     openOnPty(channel, pty, 115200);
     QVERIFY(!channel.readWait(50));
+    // A negative time-out is no time at all, not the port's endless wait.
+    QVERIFY(!channel.readWait(-1));
     pty.send("ok");
     QVERIFY(channel.readWait(2000));
     // What readWait took in is handed over as the next frame.
