@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kHangupPollMs = 100;
 constexpr int kWriteRetryMs = 5;
+constexpr qint64 kBitTimesPerSecondUs = 10 * 1000000LL;
 // Beyond this nobody reads the line; a UART would lose the bytes too.
 constexpr int kMaxPendingBytes = 64 * 1024;
 // Output still unread after this long went to a port nobody has open.
@@ -32,7 +33,7 @@ PtyTransport::PtyTransport(QObject *parent) : DeviceTransport(parent)
     m_hangupTimer.setInterval(kHangupPollMs);
     connect(&m_hangupTimer, &QTimer::timeout, this, [this] { m_readNotifier->setEnabled(true); });
     m_writeTimer.setSingleShot(true);
-    m_writeTimer.setInterval(kWriteRetryMs);
+    m_writeTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_writeTimer, &QTimer::timeout, this, &PtyTransport::flushPending);
     connect(&m_receiveLine, &ReceiveLine::arrived, this, &DeviceTransport::received);
 }
@@ -143,7 +144,19 @@ qint64 PtyTransport::pacedBudget() const
 {
     if (m_baudRate <= 0)
         return m_pending.size();
-    return m_paceClock.elapsed() * m_baudRate / 10000 - m_pacedBytes;
+    return m_paceClock.nsecsElapsed() / 1000 * m_baudRate / kBitTimesPerSecondUs - m_pacedBytes;
+}
+
+// Wakes when the next byte has had its line time, not on a fixed tick that would hold
+// every short reply back by the tick.
+int PtyTransport::msUntilNextByte() const
+{
+    if (m_baudRate <= 0)
+        return kWriteRetryMs;
+    const qint64 dueUs = ((m_pacedBytes + 1) * kBitTimesPerSecondUs + m_baudRate - 1) / m_baudRate;
+    const qint64 waitUs = dueUs - m_paceClock.nsecsElapsed() / 1000;
+    // A full pty buffer leaves budget unused; retry it at the usual pace.
+    return waitUs <= 0 ? kWriteRetryMs : int((waitUs + 999) / 1000);
 }
 
 void PtyTransport::flushPending()
@@ -157,5 +170,5 @@ void PtyTransport::flushPending()
         }
     }
     if (!m_pending.isEmpty() && !m_writeTimer.isActive())
-        m_writeTimer.start();
+        m_writeTimer.start(msUntilNextByte());
 }

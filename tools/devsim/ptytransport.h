@@ -34,6 +34,7 @@ private:
     void flushPending();
     void discardStaleOutput();
     qint64 pacedBudget() const;
+    int msUntilNextByte() const;
 
     int m_master = -1;
     // Held open so that the master does not see a hangup while no tool has the port open.
