@@ -4,6 +4,7 @@
 // otherwise; 2 for a usage error or an image that is missing, unreadable or empty; 3 when
 // the serial port cannot be opened.
 #include "clireporter.h"
+#include "deviceaccess.h"
 #include "flashoptions.h"
 #include "serialchannel.h"
 #include "serialportlist.h"
@@ -14,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cstdio>
-#include <unistd.h>
 
 namespace {
 
@@ -81,7 +81,7 @@ int flash(const FlashOptions &options)
         fprintf(stderr, "plovikkit-flash: serial port lost: %s\n", reason.toLocal8Bit().constData());
     });
 
-    CliReporter reporter(stdout, stderr, isatty(STDERR_FILENO));
+    CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
     SerialUpdateLink link(channel, options.target);
     UpdateSession session(link, reporter);
     const UpdateOutcome outcome = session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr);

@@ -1,5 +1,7 @@
 #include "serialchannel.h"
 
+#include "deviceaccess.h"
+
 #include "eventwait.h"
 #include "serialportlist.h"
 
@@ -10,7 +12,6 @@
 #include <QFileInfo>
 #include <QMutexLocker>
 #include <QTime>
-#include <unistd.h>
 
 namespace {
 
@@ -107,9 +108,7 @@ QString SerialChannel::describeOpenFailure() const
     const QString location = portLocation();
     QString text = QStringLiteral("cannot open serial port %1: %2").arg(location, serialPort->errorString());
     // Qt folds "busy" into the same error code, so ask the file system who is at fault.
-    const QByteArray path = QFile::encodeName(location);
-    if (serialPort->error() == QSerialPort::PermissionError && QFileInfo::exists(location) &&
-        ::access(path.constData(), R_OK | W_OK) != 0)
+    if (serialPort->error() == QSerialPort::PermissionError && DeviceAccess::lacksReadWritePermission(location))
         text += QStringLiteral(" (the user must be in the 'dialout' group to use serial ports)");
     return text;
 }

@@ -1,0 +1,35 @@
+#include "deviceaccess.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_WIN
+#include <cstdio>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace DeviceAccess {
+
+bool lacksReadWritePermission(const QString &devicePath)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(devicePath)
+    return false;
+#else
+    const QByteArray path = QFile::encodeName(devicePath);
+    return QFileInfo::exists(devicePath) && ::access(path.constData(), R_OK | W_OK) != 0;
+#endif
+}
+
+bool stderrIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return ::isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+} // namespace DeviceAccess
