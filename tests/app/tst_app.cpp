@@ -142,6 +142,12 @@ void tst_App::formDefaultsAfterConstruction()
     QCOMPARE(ui->tableWidget->rowCount(), 6);
     QCOMPARE(ui->tableWidget->columnCount(), 4);
     QCOMPARE(ui->tableWidget->verticalHeaderItem(5)->text(), QStringLiteral("6"));
+    QCOMPARE(ui->tableWidget->horizontalHeaderItem(3)->textAlignment(),
+             int(Qt::AlignLeading | Qt::AlignVCenter));
+    // The form carries exactly one cell item, an empty one at row 3, column 3.
+    QVERIFY(ui->tableWidget->item(3, 3));
+    QVERIFY(ui->tableWidget->item(3, 3)->text().isEmpty());
+    QVERIFY(!ui->tableWidget->item(0, 0));
     QCOMPARE(ui->tableWidget->columnWidth(0), 50);
     QCOMPARE(ui->tableWidget->columnWidth(1), 440);
     QCOMPARE(ui->label_appVersion->text(), QStringLiteral("202410071921"));
