@@ -21,3 +21,5 @@ QString moduleTag(const char *sourceFile, int line, const char *function);
 #define MAIN_TRACE_AS(function) qDebug() << DebugTrace::mainTag(function, __LINE__)
 // Helper-module form: unquoted output after the prefix.
 #define MODULE_TRACE() qDebug().noquote() << DebugTrace::moduleTag(__FILE__, __LINE__, __func__)
+// Same prefix for a helper that writes on behalf of the operation `function`.
+#define MODULE_TRACE_AS(function) qDebug().noquote() << DebugTrace::moduleTag(__FILE__, __LINE__, function)

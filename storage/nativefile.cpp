@@ -87,12 +87,8 @@ bool NativeFile::getFileContent(const QString &fullPath_fileName, QString *getVa
 bool NativeFile::getFileContent(const QString &fullPath_fileName, QByteArray *getValue)
 {
     QFile file(fullPath_fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        MODULE_TRACE() << "open file ERROR";
+    if (!openForFacts(file, __func__, FileFacts::All))
         return false;
-    }
-    for (const QString &fact : fileFacts(fullPath_fileName))
-        MODULE_TRACE() << fact;
     const QByteArray bytes = file.readAll();
     if (getValue)
         *getValue = bytes;
@@ -102,37 +98,25 @@ bool NativeFile::getFileContent(const QString &fullPath_fileName, QByteArray *ge
 QString NativeFile::getFileCreatedTime(const QString &fullPath_fileName)
 {
     QFile file(fullPath_fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        MODULE_TRACE() << "open file ERROR";
+    if (!openForFacts(file, __func__, FileFacts::All))
         return QString();
-    }
-    for (const QString &fact : fileFacts(fullPath_fileName))
-        MODULE_TRACE() << fact;
     return isoLocal(creationTime(QFileInfo(fullPath_fileName)));
 }
 
 QString NativeFile::getFileName(const QString &fullPath_fileName)
 {
     QFile file(fullPath_fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        MODULE_TRACE() << "open file ERROR";
+    if (!openForFacts(file, __func__, FileFacts::All))
         return QString();
-    }
-    for (const QString &fact : fileFacts(fullPath_fileName))
-        MODULE_TRACE() << fact;
     return QFileInfo(fullPath_fileName).fileName();
 }
 
 QString NativeFile::getFileOwner(const QString &fullPath_fileName)
 {
     QFile file(fullPath_fileName);
-    if (!file.open(QIODevice::ReadOnly)) {
-        MODULE_TRACE() << "open file ERROR";
+    if (!openForFacts(file, __func__, FileFacts::NameOnly))
         return QString();
-    }
-    const QFileInfo info(fullPath_fileName);
-    MODULE_TRACE() << info.fileName();
-    return info.owner();
+    return QFileInfo(fullPath_fileName).owner();
 }
 
 bool NativeFile::writeItem(const QString &fullPath, const QString &fileName, const QString &key,
@@ -269,8 +253,17 @@ QString NativeFile::keepCorruptCopy(const QString &filePath)
     return copyPath;
 }
 
-QStringList NativeFile::fileFacts(const QString &filePath)
+bool NativeFile::openForFacts(QFile &file, const char *operation, FileFacts facts)
 {
-    const QFileInfo info(filePath);
-    return {info.fileName(), isoLocal(creationTime(info)), isoLocal(info.lastModified())};
+    if (!file.open(QIODevice::ReadOnly)) {
+        MODULE_TRACE_AS(operation) << "open file ERROR";
+        return false;
+    }
+    const QFileInfo info(file.fileName());
+    MODULE_TRACE_AS(operation) << info.fileName();
+    if (facts == FileFacts::All) {
+        MODULE_TRACE_AS(operation) << isoLocal(creationTime(info));
+        MODULE_TRACE_AS(operation) << isoLocal(info.lastModified());
+    }
+    return true;
 }

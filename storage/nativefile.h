@@ -10,6 +10,8 @@ class QJsonObject;
 // Key/value store over a small JSON object file, plus the facts the update page shows about a
 // firmware file. Every call opens, reads or rewrites the file and closes it again, so nothing is
 // cached between calls. The slots are also invoked by name, so their order is part of the interface.
+class QFile;
+
 class NativeFile : public QObject
 {
     Q_OBJECT
@@ -43,5 +45,11 @@ private:
     bool loadStore(const QString &filePath, QJsonObject *store);
     static bool saveStore(const QString &filePath, const QJsonObject &store);
     static QString keepCorruptCopy(const QString &filePath);
-    static QStringList fileFacts(const QString &filePath);
+    enum class FileFacts
+    {
+        All,
+        NameOnly
+    };
+    // Opens a file for one of the file-information operations and writes their trace lines.
+    static bool openForFacts(QFile &file, const char *operation, FileFacts facts);
 };
