@@ -42,8 +42,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     createMqttWindow();
     buildMenuBar();
 
-    updateReporter = new WindowUpdateReporter(ui, logDisplay);
-    updateLink = new WindowUpdateLink(this);
+    updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
+    updateLink = std::make_unique<WindowUpdateLink>(this);
     // One line when the adapter is pulled out, however the port noticed it.
     connect(serialPort, &SerialChannel::portLost, this, [this](const QString &reason) {
         logDisplay->set(QStringLiteral("serial port lost: ") + reason);
@@ -54,8 +54,6 @@ MainWindow::~MainWindow()
 {
     // The worker thread must be out of its loop before any child goes away.
     serialPort->stopWorker();
-    delete updateLink;
-    delete updateReporter;
     delete ui;
 }
 

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QUrl>
 #include <cstdint>
+#include <memory>
 
 class LogDisplay;
 class NativeFile;
@@ -113,8 +114,8 @@ private:
     mySerialPort *serialPort = nullptr;
     LogDisplay *logDisplay = nullptr;
     QTimer *mainTimer = nullptr;
-    WindowUpdateLink *updateLink = nullptr;
-    WindowUpdateReporter *updateReporter = nullptr;
+    std::unique_ptr<WindowUpdateLink> updateLink;
+    std::unique_ptr<WindowUpdateReporter> updateReporter;
     QByteArray netserverFirmware;
     QByteArray ackBuffer;
     bool startMessageShown = false;
