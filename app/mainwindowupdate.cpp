@@ -15,9 +15,8 @@
 #include "windowupdatelink.h"
 #include "windowupdatereporter.h"
 
-#include <QTime>
-#include <climits>
 #include <QFileDialog>
+#include <QTime>
 
 void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 {
@@ -51,7 +50,7 @@ QByteArray MainWindow::waitRecvData(int timeout_ms)
 
 void MainWindow::Delay_MSec(uint msec)
 {
-    EventWait::delayMs(int(qMin<uint>(msec, INT_MAX)));
+    EventWait::delayMs(msec);
 }
 
 int MainWindow::checkRc()

@@ -4,12 +4,13 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#include <climits>
 
 namespace EventWait {
 
-void delayMs(int ms)
+void delayMs(qint64 ms)
 {
-    waitUntil([] { return false; }, ms);
+    waitUntil([] { return false; }, int(qBound<qint64>(0, ms, INT_MAX)));
 }
 
 bool waitUntil(const std::function<bool()> &done, int timeoutMs)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QtGlobal>
 #include <functional>
 
 // Waits on the calling thread while its events keep being delivered. The thread sleeps
@@ -7,8 +8,9 @@
 // next to no CPU, yet timers, queued calls and socket notifiers run during it.
 namespace EventWait {
 
-// Returns after at least `ms` milliseconds; 0 returns at once.
-void delayMs(int ms);
+// Returns after at least `ms` milliseconds; 0 or less returns at once. Takes any
+// unsigned 32-bit delay the device may ask for.
+void delayMs(qint64 ms);
 
 // Returns true as soon as `done()` holds, false when `timeoutMs` has passed first.
 // `done` is checked after every batch of events, so whoever makes it true must also

@@ -31,7 +31,6 @@ constexpr uint8_t RewindSplit = 0x85;
 } // namespace BootReturn
 
 constexpr int kSplitLenFrameSize = 14;
-constexpr int kMaxBootFrameSize = 0xFFFF + 2;
 
 uint8_t crc8(const uint8_t *data, uint16_t length);
 uint8_t crc8(const QByteArray &data);

@@ -3,8 +3,6 @@
 #include "eventwait.h"
 #include "serialchannel.h"
 
-#include <climits>
-
 SerialUpdateLink::SerialUpdateLink(SerialChannel &channel, TargetKind target)
     : channel(channel), target(target)
 {
@@ -27,7 +25,7 @@ void SerialUpdateLink::sendBootEntry()
 
 void SerialUpdateLink::delayMs(uint ms)
 {
-    EventWait::delayMs(int(qMin<uint>(ms, INT_MAX)));
+    EventWait::delayMs(ms);
 }
 
 void SerialUpdateLink::write(const char *data, qint64 len)

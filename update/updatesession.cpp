@@ -259,12 +259,9 @@ void UpdateSession::padImage()
 
 UpdateSession::State UpdateSession::stepAnnounce()
 {
-    QByteArray frame(9, '\0');
-    frame[2] = char(BootCmd::FirmwareLen);
-    writeLe32(bytesOf(frame) + 3, firmLen);
-    frame[7] = 0x01;
-    encodeBootFrame(bytesOf(frame), uint16_t(frame.size()));
-    sendFrame(frame);
+    QByteArray length(4, '\0');
+    writeLe32(bytesOf(length), firmLen);
+    sendFrame(makeBootFrame(BootCmd::FirmwareLen, length + '\x01'));
     SESSION_TRACE() << "get uart split len";
 
     const QByteArray reply = link.waitReply(kFirmwareLenWaitMs);
@@ -419,11 +416,7 @@ UpdateSession::State UpdateSession::stepCheck()
 UpdateSession::State UpdateSession::stepFinish()
 {
     link.delayMs(device.overDelay);
-    QByteArray frame(5, '\0');
-    frame[2] = char(BootCmd::FirmwareOver);
-    frame[3] = 0x01;
-    encodeBootFrame(bytesOf(frame), uint16_t(frame.size()));
-    sendFrame(frame);
+    sendFrame(makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
 
     const QByteArray reply = link.waitReply(kOverWaitMs);
     if (reply.isEmpty()) {
@@ -458,25 +451,18 @@ QByteArray UpdateSession::currentSplit() const
 // packetIndex is split index + packet index: the device counts that way.
 QByteArray UpdateSession::buildPacketFrame(const QByteArray &data) const
 {
-    const int total = device.uartLen + 8;
-    QByteArray frame(total, '\0');
-    frame[2] = char(BootCmd::FirmwarePacket);
-    writeLe32(bytesOf(frame) + 3, splitIndex + packetIndex);
-    std::copy(data.cbegin(), data.cbegin() + qMin(data.size(), int(device.uartLen)), frame.begin() + 7);
-    encodeBootFrame(bytesOf(frame), uint16_t(total));
-    return frame;
+    QByteArray payload(4 + int(device.uartLen), '\0');
+    writeLe32(bytesOf(payload), splitIndex + packetIndex);
+    std::copy(data.cbegin(), data.cbegin() + qMin(data.size(), int(device.uartLen)), payload.begin() + 4);
+    return makeBootFrame(BootCmd::FirmwarePacket, payload);
 }
 
 // The split's last byte is left out of its CRC: the device checks it that way.
 QByteArray UpdateSession::buildCheckFrame() const
 {
     const QByteArray split = currentSplit();
-    QByteArray frame(5, '\0');
-    frame[2] = char(BootCmd::FirmwareCheck);
-    frame[3] =
-        char(crc8(reinterpret_cast<const uint8_t *>(split.constData()), uint16_t(device.splitLen - 1)));
-    encodeBootFrame(bytesOf(frame), uint16_t(frame.size()));
-    return frame;
+    const uint8_t splitCrc = crc8(split.left(device.splitLen - 1));
+    return makeBootFrame(BootCmd::FirmwareCheck, QByteArray(1, char(splitCrc)));
 }
 
 void UpdateSession::sendFrame(const QByteArray &frame)

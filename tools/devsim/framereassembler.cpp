@@ -15,6 +15,9 @@ void appendGarbage(QList<FrameReassembler::Item> *items, char byte)
 
 } // namespace
 
+// The boot entry bytes are written out here rather than taken from the tool's own encoder:
+// the simulated device is the tool's counterpart, so an encoding fault in the tool must
+// show up as a device that does not react.
 QByteArray FrameReassembler::moduleConfigCommand()
 {
     return QByteArray::fromHex("0326018E");
