@@ -44,17 +44,24 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
     updateLink = std::make_unique<WindowUpdateLink>(this);
-    // One line when the adapter is pulled out, however the port noticed it.
-    connect(serialPort, &SerialChannel::portLost, this, [this](const QString &reason) {
-        logDisplay->set(QStringLiteral("serial port lost: ") + reason);
-    });
+    updateSession = std::make_unique<UpdateSession>(*updateLink, *updateReporter);
+    reportPortTrouble();
 }
 
 MainWindow::~MainWindow()
 {
-    // The worker thread must be out of its loop before any child goes away.
-    serialPort->stopWorker();
     delete ui;
+}
+
+void MainWindow::reportPortTrouble()
+{
+    // One line when the adapter is pulled out, however the port noticed it. A running
+    // update names the loss itself, as the reason it ends.
+    connect(serialPort, &SerialChannel::portLost, this, [this](const QString &reason) {
+        if (!updateSession->isRunning())
+            logDisplay->set(QStringLiteral("serial port lost: ") + reason);
+    });
+    connect(serialPort, &SerialChannel::openFailed, logDisplay, &LogDisplay::set);
 }
 
 void MainWindow::restoreTitle()
@@ -158,7 +165,7 @@ void MainWindow::buildMenuBar()
     QAction *mqttParams = paramMenu->addAction(QStringLiteral("mqtt参数"));
     mqttParams->setObjectName(QStringLiteral("action_mqttParams"));
     connect(mqttParams, &QAction::triggered, this, [] {
-        qDebug() << "action_mqttParams";
+        TRACE() << "action_mqttParams";
         // Seam: shows the MQTT settings window once it exists.
     });
 }
@@ -182,6 +189,9 @@ void MainWindow::mainTimeout_stop()
 
 void MainWindow::mainTimerCallback()
 {
+    // The timer has no work after its first tick; left running it would wake the idle
+    // window every millisecond.
+    mainTimer->stop();
     if (startMessageShown)
         return;
     startMessageShown = true;
@@ -207,7 +217,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A session waits inside a slot; without this, closing the window would leave it
     // running unseen until its device gave up.
-    UpdateSession::requestAbort();
+    if (updateSession)
+        updateSession->requestAbort();
     QMainWindow::closeEvent(event);
 }
 

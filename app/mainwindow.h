@@ -11,6 +11,7 @@ class LogDisplay;
 class NativeFile;
 class QTimer;
 class mySerialPort;
+class UpdateSession;
 class WindowUpdateLink;
 class WindowUpdateReporter;
 
@@ -38,6 +39,7 @@ public:
     NativeFile *settingsStore() const { return nativeFile; }
     QTimer *mainTimerObject() const { return mainTimer; }
     QByteArray &downloadedFirmware() { return netserverFirmware; }
+    UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
 
     QString lastReadText;
@@ -108,6 +110,8 @@ private:
     void openFirmwareFile();
     void startUpdate();
     void consoleReturnCode(const QByteArray &frame);
+    void reportPortTrouble();
+    bool updateAborting() const;
 
     Ui::MainWindow *ui;
     NativeFile *nativeFile = nullptr;
@@ -116,6 +120,7 @@ private:
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
+    std::unique_ptr<UpdateSession> updateSession;
     QByteArray netserverFirmware;
     QByteArray ackBuffer;
     bool startMessageShown = false;

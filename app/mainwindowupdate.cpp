@@ -20,13 +20,12 @@
 
 void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 {
-    UpdateSession session(*updateLink, *updateReporter);
-    const UpdateOutcome outcome = session.run(path, packet);
+    const UpdateOutcome outcome = updateSession->run(path, packet);
     // Only a session that read the local file changes the window's read result.
     const bool usedLocalFile = !packet || packet->isEmpty();
     const bool readAttempted = !(path.isEmpty() && !packet);
     if (outcome != UpdateOutcome::Busy && usedLocalFile && readAttempted)
-        lastReadOk = session.lastReadOk();
+        lastReadOk = updateSession->lastReadOk();
 }
 
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
@@ -45,12 +44,17 @@ QByteArray MainWindow::waitRecvData(int timeout_ms)
         MAIN_TRACE() << "gateway link not available";
         return QByteArray();
     }
-    return serialPort->getRecv(timeout_ms);
+    return serialPort->takeReply(timeout_ms, [this] { return updateAborting(); });
+}
+
+bool MainWindow::updateAborting() const
+{
+    return updateLink && updateLink->stopRequested();
 }
 
 void MainWindow::Delay_MSec(uint msec)
 {
-    EventWait::delayMs(msec);
+    EventWait::waitUntil([this] { return updateAborting(); }, int(qMin<uint>(msec, INT_MAX)));
 }
 
 int MainWindow::checkRc()
@@ -84,8 +88,12 @@ void MainWindow::sendBootCmd()
     else if (ui->radioButton_target_gateway->isChecked())
         target = TargetKind::Gateway;
     SerialUpdateLink serial(*serialPort, target);
+    if (!ui->checkBox_sendUseNet->isChecked()) {
+        serial.sendBootEntry();
+        return;
+    }
     // Seam: the gateway link's publisher takes the place of the null publisher.
-    performBootEntry(target, serial, ui->checkBox_sendUseNet->isChecked(), nullptr);
+    performBootEntry(target, serial, true, nullptr);
 }
 
 void MainWindow::consoleReturnCode(const QByteArray &frame)

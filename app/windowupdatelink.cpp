@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "mainwindow.h"
+#include "myserialport.h"
 
 WindowUpdateLink::WindowUpdateLink(MainWindow *window) : mainWindow(window) {}
 
@@ -28,4 +29,12 @@ bool WindowUpdateLink::usesGateway() const
 void WindowUpdateLink::delayMs(uint ms)
 {
     mainWindow->Delay_MSec(ms);
+}
+
+QString WindowUpdateLink::unavailableReason() const
+{
+    // Frames through the gateway do not need the serial port.
+    if (usesGateway())
+        return QString();
+    return mainWindow->serialWorker()->unavailableReason();
 }

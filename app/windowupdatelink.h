@@ -16,6 +16,7 @@ public:
     void sendBootEntry() override;
     bool usesGateway() const override;
     void delayMs(uint ms) override;
+    QString unavailableReason() const override;
 
 private:
     MainWindow *mainWindow;

@@ -1,5 +1,7 @@
 #include "flashoptions.h"
 
+#include "serialchannel.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
@@ -31,9 +33,10 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
                                         QStringLiteral("Serial port: a name as the system lists it (ttyUSB0, "
                                                        "COM3) or a device path."),
                                         QStringLiteral("PORT"));
-    const QCommandLineOption baudOption({QStringLiteral("b"), QStringLiteral("baud")},
-                                        QStringLiteral("Baud rate, default 115200."), QStringLiteral("RATE"),
-                                        QStringLiteral("115200"));
+    const QCommandLineOption baudOption(
+        {QStringLiteral("b"), QStringLiteral("baud")},
+        QStringLiteral("Baud rate, default 115200, at least %1.").arg(SerialChannel::kMinimumBaudRate),
+        QStringLiteral("RATE"), QStringLiteral("115200"));
     const QCommandLineOption targetOption({QStringLiteral("t"), QStringLiteral("target")},
                                           QStringLiteral("module | demo | gateway (default: module)."),
                                           QStringLiteral("KIND"), QStringLiteral("module"));
@@ -69,6 +72,8 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
     options.baudRate = parser.value(baudOption).toInt(&baudOk);
     if (!baudOk || options.baudRate <= 0)
         options.error = QStringLiteral("invalid baud rate \"%1\"").arg(parser.value(baudOption));
+    else if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
+        options.error = SerialChannel::baudRateProblem(options.baudRate);
     else if (!parseTarget(parser.value(targetOption), &options.target))
         options.error = QStringLiteral("invalid target \"%1\": use module, demo or gateway")
                             .arg(parser.value(targetOption));

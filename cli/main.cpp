@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <cstdio>
 
 namespace {
@@ -76,19 +77,18 @@ int flash(const FlashOptions &options)
     if (!channel.openPort())
         return fail(ExitPort,
                     QStringLiteral("cannot open port \"%1\": %2").arg(options.port, channel.lastOpenError()));
-    channel.startWorker();
-    QObject::connect(&channel, &SerialChannel::portLost, [](const QString &reason) {
-        fprintf(stderr, "plovikkit-flash: serial port lost: %s\n", reason.toLocal8Bit().constData());
-    });
 
     CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
     SerialUpdateLink link(channel, options.target);
     UpdateSession session(link, reporter);
     const UpdateOutcome outcome = session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr);
     reporter.finishProgress();
-    channel.stopWorker();
     channel.closePort();
-    return outcome == UpdateOutcome::Success ? ExitSuccess : ExitUpdateFailed;
+    if (outcome == UpdateOutcome::Success)
+        return ExitSuccess;
+    if (outcome == UpdateOutcome::EmptyImage)
+        return fail(ExitUsage, QStringLiteral("image \"%1\" is empty").arg(options.imagePath));
+    return fail(ExitUpdateFailed, session.failureReason());
 }
 
 } // namespace
@@ -102,6 +102,8 @@ int main(int argc, char *argv[])
 
     const FlashOptions options = FlashOptions::parse(QCoreApplication::arguments());
     traceWanted = options.trace;
+    // Off, the trace is not even formatted: it would cost more CPU than the update itself.
+    QLoggingCategory::defaultCategory()->setEnabled(QtDebugMsg, traceWanted);
     if (!options.error.isEmpty())
         return fail(ExitUsage, options.error + QStringLiteral(" (see --help)"));
     switch (options.action) {

@@ -5,6 +5,11 @@
 
 namespace DebugTrace {
 
+const QLoggingCategory &category()
+{
+    return *QLoggingCategory::defaultCategory();
+}
+
 QString mainTag(const char *function, int line)
 {
     return QStringLiteral("main-") + QString::fromLatin1(function) + QLatin1Char('[') +

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <io.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -20,6 +21,17 @@ bool lacksReadWritePermission(const QString &devicePath)
 #else
     const QByteArray path = QFile::encodeName(devicePath);
     return QFileInfo::exists(devicePath) && ::access(path.constData(), R_OK | W_OK) != 0;
+#endif
+}
+
+bool hasUnreadInput(qintptr handle)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle)
+    return true;
+#else
+    int unread = 0;
+    return ::ioctl(int(handle), FIONREAD, &unread) != 0 || unread > 0;
 #endif
 }
 

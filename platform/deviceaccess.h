@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QtGlobal>
 
 // Questions about devices and terminals whose answer depends on the operating system.
 namespace DeviceAccess {
@@ -8,6 +9,10 @@ namespace DeviceAccess {
 // True when the device file exists but the user may not read and write it (on Linux:
 // not in the `dialout` group). Always false where the system has no such notion.
 bool lacksReadWritePermission(const QString &devicePath);
+
+// True when the device behind this open handle holds received bytes that nobody has
+// read yet. Where the system cannot tell, true (the caller then simply tries to read).
+bool hasUnreadInput(qintptr handle);
 
 // True when standard error is an interactive terminal (progress bars only go there).
 bool stderrIsTerminal();

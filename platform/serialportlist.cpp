@@ -40,4 +40,17 @@ bool isListed(const QString &portName)
     return false;
 }
 
+bool isPresent(const QString &portName)
+{
+    if (portName.isEmpty())
+        return false;
+#ifdef Q_OS_UNIX
+    if (QFileInfo(portName).isAbsolute())
+        return QFileInfo::exists(portName);
+    return QFileInfo::exists(QStringLiteral("/dev/") + portName);
+#else
+    return isListed(portName);
+#endif
+}
+
 } // namespace SerialPortList

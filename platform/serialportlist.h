@@ -17,6 +17,10 @@ namespace SerialPortList {
 
 QList<SerialPortEntry> availablePorts();
 bool isListed(const QString &portName);
+// Whether the port is still there, cheap enough to ask every second: where ports are
+// device files, whether its device file exists (listing every port costs thousands of
+// system calls); elsewhere, whether the system lists it.
+bool isPresent(const QString &portName);
 QStringList extraPortPaths();
 
 } // namespace SerialPortList

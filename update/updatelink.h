@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
+#include <functional>
+#include <utility>
 
 // What the update session needs from the way to the device. The window implements it by
 // reading its link check box afresh on every call; the command-line flasher and the
@@ -13,7 +16,8 @@ public:
 
     // Sends one bootloader frame, unchanged.
     virtual void writeFrame(const char *data, qint64 len) = 0;
-    // The next reply frame, or an empty array when none came within the time-out.
+    // The next reply, or an empty array when none came within the time-out, the link went
+    // away or the session asked to stop.
     virtual QByteArray waitReply(int timeoutMs) = 0;
     // Asks the device to enter its bootloader (nothing for a demo board).
     virtual void sendBootEntry() = 0;
@@ -21,4 +25,13 @@ public:
     virtual bool usesGateway() const = 0;
     // Pauses while the caller's events keep running.
     virtual void delayMs(uint ms) = 0;
+    // Why no frame can travel now (the port is closed or was lost); empty while it can.
+    virtual QString unavailableReason() const { return QString(); }
+
+    // Set by the session while it runs: every wait of the link ends early once it holds.
+    void setStopCheck(std::function<bool()> check) { stopCheck = std::move(check); }
+    bool stopRequested() const { return stopCheck && stopCheck(); }
+
+private:
+    std::function<bool()> stopCheck;
 };

@@ -10,16 +10,16 @@
 namespace {
 
 // The waits process events, so the start button can be pressed again while a session runs.
-bool sessionRunning = false;
-bool abortRequested = false;
-
 class RunningFlag
 {
 public:
-    RunningFlag() { sessionRunning = true; }
-    ~RunningFlag() { sessionRunning = false; }
+    explicit RunningFlag(bool &flag) : flag(flag) { flag = true; }
+    ~RunningFlag() { flag = false; }
     RunningFlag(const RunningFlag &) = delete;
     RunningFlag &operator=(const RunningFlag &) = delete;
+
+private:
+    bool &flag;
 };
 
 QString hexText(const QByteArray &bytes)
@@ -41,15 +41,26 @@ UpdateSession::UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject
 
 UpdateSession::~UpdateSession() = default;
 
-bool UpdateSession::isRunning()
-{
-    return sessionRunning;
-}
-
 void UpdateSession::requestAbort()
 {
-    if (sessionRunning)
+    if (running)
         abortRequested = true;
+}
+
+int UpdateSession::replyCommand(const QByteArray &reply)
+{
+    return checkBootFrame(reply) ? replyByte(reply, 2) : -1;
+}
+
+QString UpdateSession::refusal(const QString &frame, const QString &expected, const QByteArray &reply)
+{
+    const int command = replyCommand(reply);
+    if (command == BootCmd::ReturnFail && reply.size() > 4)
+        return QStringLiteral("%1 refused by the device: %2")
+            .arg(frame, bootReturnName(uint8_t(reply.at(3))));
+    const QString answer =
+        command < 0 ? QStringLiteral("a reply that is not a valid frame") : bootCommandName(uint8_t(command));
+    return QStringLiteral("%1 answered with %2 instead of %3").arg(frame, answer, expected);
 }
 
 QString UpdateSession::formatElapsed(qint64 elapsedMs)
@@ -73,20 +84,19 @@ void UpdateSession::consoleReturnCode(const QByteArray &reply)
 
 UpdateOutcome UpdateSession::run(const QString &path, const QByteArray *packet)
 {
-    if (sessionRunning) {
+    if (running) {
         reporter.consoleLine(QStringLiteral("update already running, request ignored"));
         return UpdateOutcome::Busy;
     }
-    RunningFlag running;
-
+    RunningFlag runningFlag(running);
     abortRequested = false;
+    failure.clear();
+    link.setStopCheck([this] { return abortRequested; });
+
     State state = stepPrepare(path, packet);
     while (state != State::Done) {
-        if (abortRequested && state != State::Report) {
-            abortRequested = false;
-            reporter.consoleLine(QStringLiteral("update aborted"));
+        if (state != State::Report && halted())
             state = State::Report;
-        }
         switch (state) {
         case State::Prepare:
             state = stepPrepare(path, packet);
@@ -121,7 +131,29 @@ UpdateOutcome UpdateSession::run(const QString &path, const QByteArray *packet)
     }
     // The session's own copy of the image is not kept.
     firmware.clear();
+    link.setStopCheck(nullptr);
+    abortRequested = false;
     return outcome;
+}
+
+// The session cannot go on when it was aborted or its link went away (port closed or lost).
+bool UpdateSession::halted()
+{
+    if (abortRequested) {
+        failure = QStringLiteral("update aborted");
+        return true;
+    }
+    const QString reason = link.unavailableReason();
+    if (reason.isEmpty())
+        return false;
+    failure = reason;
+    return true;
+}
+
+UpdateSession::State UpdateSession::fail(const QString &reason)
+{
+    failure = reason;
+    return State::Report;
 }
 
 UpdateSession::State UpdateSession::stepPrepare(const QString &path, const QByteArray *packet)
@@ -134,7 +166,7 @@ UpdateSession::State UpdateSession::stepPrepare(const QString &path, const QByte
 
     if (path.isEmpty() && !packet) {
         SESSION_TRACE() << "path error";
-        return State::Report;
+        return fail(QStringLiteral("no firmware image given"));
     }
     if (!packet || packet->isEmpty()) {
         SESSION_TRACE() << "use nation firmware";
@@ -159,12 +191,17 @@ UpdateSession::State UpdateSession::stepPrepare(const QString &path, const QByte
 UpdateSession::State UpdateSession::stepConnect()
 {
     if (connectAttempt >= kConnectAttempts)
-        return State::Report;
+        return fail(QStringLiteral("no SPLIT LEN request from the device after %1 connect attempts")
+                        .arg(kConnectAttempts));
     reporter.consoleLine(QStringLiteral("trying to connect device ") + QString::number(connectAttempt));
     ++connectAttempt;
     link.sendBootEntry();
+    if (halted())
+        return State::Report;
     const QByteArray reply =
         link.waitReply(link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs);
+    if (reply.isEmpty() && halted())
+        return State::Report;
     return takeSplitLenRequest(reply) ? State::Parameters : State::Connect;
 }
 
@@ -173,7 +210,11 @@ UpdateSession::State UpdateSession::stepResynchronise()
 {
     const QByteArray reply =
         link.waitReply(link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs);
-    return takeSplitLenRequest(reply) ? State::Parameters : State::Report;
+    if (reply.isEmpty() && halted())
+        return State::Report;
+    if (takeSplitLenRequest(reply))
+        return State::Parameters;
+    return fail(QStringLiteral("the device did not send a new SPLIT LEN request after RETURN FAIL"));
 }
 
 bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
@@ -184,7 +225,7 @@ bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
     }
     reporter.consoleLine(QStringLiteral("get device pacekt: ") + hexText(reply));
     SESSION_TRACE() << "get uart" << hexText(reply);
-    if (replyByte(reply, 2) != BootCmd::SplitLen)
+    if (replyCommand(reply) != BootCmd::SplitLen)
         return false;
     if (!parseSplitLenRequest(reply, &device)) {
         reporter.consoleLine(QStringLiteral("SPLIT LEN request too short (%1 of %2 bytes), ignored")
@@ -225,7 +266,7 @@ UpdateSession::State UpdateSession::stepParameters()
 bool UpdateSession::parametersUsable()
 {
     const auto refuse = [this](const QString &reason) {
-        reporter.consoleLine(QStringLiteral("device parameters unusable: ") + reason);
+        failure = QStringLiteral("device parameters unusable: ") + reason;
         return false;
     };
     if (device.splitLen == 0 || device.uartLen == 0)
@@ -266,15 +307,17 @@ UpdateSession::State UpdateSession::stepAnnounce()
 
     const QByteArray reply = link.waitReply(kFirmwareLenWaitMs);
     if (reply.isEmpty()) {
+        if (halted())
+            return State::Report;
         SESSION_TRACE() << "update fail time out.............";
-        return State::Report;
+        return fail(QStringLiteral("no answer to FIRMWARE LEN"));
     }
     reporter.consoleLine(QStringLiteral("get buffer:") + hexText(reply));
     SESSION_TRACE() << "get uart" << hexText(reply);
     SESSION_TRACE() << "get uart cmd" << replyByte(reply, 2);
     consoleReturnCode(reply);
-    if (replyByte(reply, 2) != BootCmd::RequestFirmware)
-        return State::Report;
+    if (replyCommand(reply) != BootCmd::RequestFirmware)
+        return fail(refusal(QStringLiteral("FIRMWARE LEN"), QStringLiteral("REQUEST FIRMWARE"), reply));
     startTransfer();
     return splitIndex < splitCount ? splitStart() : State::Finish;
 }
@@ -310,15 +353,20 @@ UpdateSession::State UpdateSession::stepTransfer()
 
     const QByteArray reply = link.waitReply(kPacketWaitMs);
     if (reply.isEmpty()) {
+        if (halted())
+            return State::Report;
         reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
                              QString::number(packetTimeouts));
         SESSION_TRACE() << "wait continue update fail time out.............";
         if (packetTimeouts >= kLastAllowedTimeout)
-            return State::Report;
+            return fail(QStringLiteral("packet %1 of split %2 not answered %3 times in a row, giving up")
+                            .arg(packetIndex)
+                            .arg(splitIndex)
+                            .arg(kLastAllowedTimeout + 1));
         ++packetTimeouts;
     } else {
         consoleReply(reply);
-        const int command = replyByte(reply, 2);
+        const int command = replyCommand(reply);
         if (command == BootCmd::FirmwareContinue) {
             acknowledgePacket();
         } else if (command == BootCmd::ReturnFail && replyByte(reply, 3) == BootReturn::RewindSplit) {
@@ -330,13 +378,11 @@ UpdateSession::State UpdateSession::stepTransfer()
             return resynchronise();
         } else {
             packetTimeouts = 0;
-            if (++packetRepeats > kMaxPacketRepeats) {
-                reporter.consoleLine(QStringLiteral("packet %1 of split %2 refused %3 times, giving up")
-                                         .arg(packetIndex)
-                                         .arg(splitIndex)
-                                         .arg(packetRepeats));
-                return State::Report;
-            }
+            if (++packetRepeats > kMaxPacketRepeats)
+                return fail(QStringLiteral("packet %1 of split %2 refused %3 times, giving up")
+                                .arg(packetIndex)
+                                .arg(splitIndex)
+                                .arg(packetRepeats));
         }
     }
     SESSION_TRACE() << "send firmware packet" << hexText(data);
@@ -356,23 +402,19 @@ void UpdateSession::acknowledgePacket()
 
 UpdateSession::State UpdateSession::rewindSplit()
 {
-    if (++splitRewinds > kMaxSplitRewinds) {
-        reporter.consoleLine(QStringLiteral("split %1 started again %2 times, giving up")
-                                 .arg(splitIndex)
-                                 .arg(kMaxSplitRewinds));
-        return State::Report;
-    }
+    if (++splitRewinds > kMaxSplitRewinds)
+        return fail(QStringLiteral("split %1 started again %2 times, giving up")
+                        .arg(splitIndex)
+                        .arg(kMaxSplitRewinds));
     restartSplit();
     return splitStart();
 }
 
 UpdateSession::State UpdateSession::resynchronise()
 {
-    if (++resynchronisations > kMaxResynchronisations) {
-        reporter.consoleLine(
+    if (++resynchronisations > kMaxResynchronisations)
+        return fail(
             QStringLiteral("device restarted its request %1 times, giving up").arg(kMaxResynchronisations));
-        return State::Report;
-    }
     // Past the last attempt, so a missing request ends the session instead of connecting again.
     connectAttempt = 100;
     return State::Resynchronise;
@@ -383,17 +425,21 @@ UpdateSession::State UpdateSession::stepCheck()
     sendFrame(buildCheckFrame());
     const QByteArray reply = link.waitReply(kCheckWaitMs);
     if (reply.isEmpty()) {
+        if (halted())
+            return State::Report;
         reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
                              QString::number(checkTimeouts));
         SESSION_TRACE() << "send check update fail time out.............";
         if (checkTimeouts >= kLastAllowedTimeout)
-            return State::Report;
+            return fail(QStringLiteral("check of split %1 not answered %2 times in a row, giving up")
+                            .arg(splitIndex)
+                            .arg(kLastAllowedTimeout + 1));
         ++checkTimeouts;
         restartSplit();
         return splitStart();
     }
     consoleReply(reply);
-    const int command = replyByte(reply, 2);
+    const int command = replyCommand(reply);
     if (command == BootCmd::FirmwareContinue) {
         ++splitIndex;
         checkTimeouts = 0;
@@ -416,27 +462,36 @@ UpdateSession::State UpdateSession::stepCheck()
 UpdateSession::State UpdateSession::stepFinish()
 {
     link.delayMs(device.overDelay);
+    if (halted())
+        return State::Report;
     sendFrame(makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
 
     const QByteArray reply = link.waitReply(kOverWaitMs);
     if (reply.isEmpty()) {
+        if (halted())
+            return State::Report;
         reporter.consoleLine(QStringLiteral("firmware packet send timeout"));
         SESSION_TRACE() << "update fail time out.............";
-        return State::Report;
+        return fail(QStringLiteral("no answer to FIRMWARE OVER"));
     }
     consoleReply(reply);
-    if (replyByte(reply, 2) == BootCmd::ReturnSuccess) {
+    if (replyCommand(reply) == BootCmd::ReturnSuccess) {
         reporter.consoleLine(QStringLiteral("firmware packet update success "));
         outcome = UpdateOutcome::Success;
-    } else {
-        SESSION_TRACE() << "update fail .............";
-        reporter.consoleLine(QStringLiteral("firmware packet send error"));
+        return State::Report;
     }
-    return State::Report;
+    SESSION_TRACE() << "update fail .............";
+    reporter.consoleLine(QStringLiteral("firmware packet send error"));
+    return fail(refusal(QStringLiteral("FIRMWARE OVER"), QStringLiteral("RETURN SUCCESS"), reply));
 }
 
 UpdateSession::State UpdateSession::stepReport()
 {
+    if (outcome != UpdateOutcome::Success) {
+        if (failure.isEmpty())
+            failure = QStringLiteral("update failed");
+        reporter.consoleLine(failure);
+    }
     reporter.consoleLine(QStringLiteral("firmware update process over, use time=") +
                          formatElapsed(clock.elapsed()));
     SESSION_TRACE() << "update end......";

@@ -52,17 +52,25 @@ public:
     // Result of the last local file read.
     bool lastReadOk() const { return readOk; }
 
-    // True while any session of this process is running; a second start is refused.
-    static bool isRunning();
-    // Ends the running session after its current wait, with the report (the window is
-    // being closed, the user gave up). Does nothing when no session runs.
-    static void requestAbort();
+    // True while this session runs; a second start of it is refused.
+    bool isRunning() const { return running; }
+    // Ends the running session at once, its current wait included, with the report (the
+    // window is being closed, the user gave up). Does nothing when the session is not running.
+    void requestAbort();
+    // Why the last run did not succeed, in one line; empty after a success.
+    QString failureReason() const { return failure; }
 
     // The elapsed time of the closing report: "%1ms(%2min %3sec %4msec)".
     static QString formatElapsed(qint64 elapsedMs);
 
     // Traces the return code of a reply that is a valid 5-byte RETURN FAIL frame.
     static void consoleReturnCode(const QByteArray &reply);
+    // The command byte of a reply that is a whole bootloader frame (its length field and
+    // CRC hold); -1 for anything else, which answers no frame.
+    static int replyCommand(const QByteArray &reply);
+    // The failure reason for a frame answered otherwise than `expected`: "FIRMWARE LEN
+    // refused by the device: FIRMWARE LEN ERROR", "... answered with FIRMWARE CONTINUE ...".
+    static QString refusal(const QString &frame, const QString &expected, const QByteArray &reply);
 
 private:
     enum class State
@@ -89,6 +97,8 @@ private:
     State stepFinish();
     State stepReport();
 
+    bool halted();
+    State fail(const QString &reason);
     bool takeSplitLenRequest(const QByteArray &reply);
     bool parametersUsable();
     void padImage();
@@ -108,6 +118,9 @@ private:
     UpdateLink &link;
     UpdateReporter &reporter;
     bool readOk = false;
+    bool running = false;
+    bool abortRequested = false;
+    QString failure;
 
     // Values of the running session.
     QElapsedTimer clock;

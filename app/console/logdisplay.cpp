@@ -2,6 +2,8 @@
 
 #include "consoleline.h"
 
+#include "debugtrace.h"
+
 #include <QDebug>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
@@ -19,7 +21,7 @@ LogDisplay::LogDisplay() : consoleLayout(new QVBoxLayout), textEdit(new QPlainTe
     auto *clearButton = new QPushButton(QStringLiteral("Clear Display"));
     clearButton->setObjectName(QStringLiteral("pushButton_clearDisplay"));
     connect(clearButton, &QPushButton::clicked, this, [this] {
-        qDebug() << "pushButton_clearDisplay ";
+        TRACE() << "pushButton_clearDisplay ";
         clearDisplay();
     });
     consoleLayout->addWidget(clearButton);

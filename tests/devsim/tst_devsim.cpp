@@ -339,6 +339,18 @@ void TestDevsim::bootEntryStartsRequest()
     for (const QByteArray &burst : bursts)
         sent += bench.exchange(burst);
     QCOMPARE(sent.toHex(), bench.device.splitLenRequest().repeated(requests).toHex());
+
+    // Told to, a module acknowledges each command before it boots.
+    if (target != QLatin1String("module") || requests != 1)
+        return;
+    QVERIFY(parseOptions({"--module-answers"}, &options, &error));
+    Bench answering(options);
+    sent.clear();
+    for (const QByteArray &burst : bursts)
+        sent += answering.exchange(burst);
+    QVERIFY(sent.contains(QByteArray::fromHex("03260089")));
+    QVERIFY(sent.contains(QByteArray::fromHex("0353006a")));
+    QVERIFY(sent.endsWith(answering.device.splitLenRequest()));
 }
 
 void TestDevsim::newBootEntryRestartsSession()
@@ -635,16 +647,19 @@ void TestDevsim::binaryAnswersModuleCommandsOnPty()
     QTemporaryDir dir;
     const QString link = dir.filePath("device");
     QProcess process;
-    const QString slavePath =
-        startDevsim(&process, {"--link", link, "--split-len", "512", "--uart-len", "64", "--baud", "115200"});
+    const QString slavePath = startDevsim(&process, {"--link", link, "--split-len", "512", "--uart-len", "64",
+                                                     "--baud", "115200", "--module-answers"});
     QVERIFY(!slavePath.isEmpty());
     QCOMPARE(QFileInfo(link).symLinkTarget(), slavePath);
 
     const int fd = openRawPort(link);
     QVERIFY(fd >= 0);
     QVERIFY(writeAll(fd, QByteArray::fromHex("0326018e0353016d")));
-    const QByteArray received = readAtLeast(fd, kSplitLenFrameSize, 5000);
+    const QByteArray moduleAnswers = QByteArray::fromHex("032600890353006a");
+    QByteArray received = readAtLeast(fd, moduleAnswers.size() + kSplitLenFrameSize, 5000);
     ::close(fd);
+    QVERIFY(received.startsWith(moduleAnswers));
+    received.remove(0, moduleAnswers.size());
 
     QVERIFY2(checkBootFrame(received), qPrintable(received.toHex()));
     SplitLenRequest request;

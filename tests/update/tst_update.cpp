@@ -102,6 +102,10 @@ public:
 
     bool usesGateway() const override { return gateway; }
     void delayMs(uint ms) override { delays.append(ms); }
+    QString unavailableReason() const override { return unavailable; }
+
+    // Set to make the link unusable, as a closed or lost serial port does.
+    QString unavailable;
 
     int framesOf(uint8_t command) const
     {
@@ -223,10 +227,13 @@ struct Run
     RecordingReporter reporter;
     UpdateOutcome outcome = UpdateOutcome::Failed;
 
+    QString failureReason;
+
     UpdateOutcome start(const QByteArray &firmware)
     {
         UpdateSession session(device, reporter);
         outcome = session.run(QString(), &firmware);
+        failureReason = session.failureReason();
         return outcome;
     }
 };
@@ -280,6 +287,7 @@ private slots:
     void finishAnswers();
     void deviceSilentWhileConnecting_data();
     void deviceSilentWhileConnecting();
+    void announceAnsweredOtherwiseEndsQuietly_data();
     void announceAnsweredOtherwiseEndsQuietly();
     void emptyImageHasNoReport();
     void localFileIsRead();
@@ -287,6 +295,8 @@ private slots:
     void reportFormat();
     void secondRunWhileRunningIsRefused();
     void abortEndsTheSessionWithTheReport();
+    void unusableLinkEndsTheSessionAtOnce_data();
+    void unusableLinkEndsTheSessionAtOnce();
 
     void shortSplitLenReplyIsNotRead();
     void shortRepliesAreNotReadPastEnd();
@@ -472,7 +482,7 @@ void TestUpdate::replyBetweenTimeoutsResetsCount()
 void TestUpdate::otherReturnFailResynchronises()
 {
     Run run;
-    run.device.scripted.insert(2, bytes({0x03, 0x00, 0xFB, 0x02, 0x00})); // code 2, bad CRC: still a fail
+    run.device.scripted.insert(2, reply(BootCmd::ReturnFail, BootReturn::CrcCheckError));
     const QByteArray firmware = image(700);
     QCOMPARE(run.start(firmware), UpdateOutcome::Success);
 
@@ -488,10 +498,21 @@ void TestUpdate::finishAnswers_data()
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("outcome");
-    QTest::newRow("success") << reply(BootCmd::ReturnSuccess) << kSuccessLine << int(UpdateOutcome::Success);
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("success") << reply(BootCmd::ReturnSuccess) << kSuccessLine << int(UpdateOutcome::Success)
+                             << QString();
     QTest::newRow("other") << reply(BootCmd::FirmwareContinue) << "firmware packet send error"
-                           << int(UpdateOutcome::Failed);
-    QTest::newRow("silence") << QByteArray() << "firmware packet send timeout" << int(UpdateOutcome::Failed);
+                           << int(UpdateOutcome::Failed)
+                           << "FIRMWARE OVER answered with FIRMWARE CONTINUE instead of RETURN SUCCESS";
+    // A success whose CRC does not hold is no answer at all.
+    QTest::newRow("success with a bad CRC")
+        << bytes({0x03, 0x00, 0xFA, 0x00, 0x00}) << "firmware packet send error" << int(UpdateOutcome::Failed)
+        << "FIRMWARE OVER answered with a reply that is not a valid frame instead of RETURN SUCCESS";
+    QTest::newRow("refused") << reply(BootCmd::ReturnFail, BootReturn::CrcCheckError)
+                             << "firmware packet send error" << int(UpdateOutcome::Failed)
+                             << "FIRMWARE OVER refused by the device: CRC CHECK ERROR";
+    QTest::newRow("silence") << QByteArray() << "firmware packet send timeout" << int(UpdateOutcome::Failed)
+                             << "no answer to FIRMWARE OVER";
 }
 
 void TestUpdate::finishAnswers()
@@ -499,6 +520,7 @@ void TestUpdate::finishAnswers()
     QFETCH(QByteArray, answer);
     QFETCH(QString, line);
     QFETCH(int, outcome);
+    QFETCH(QString, reason);
     Run run;
     run.device.params.overDelay = 123;
     run.device.scripted.insert(4, answer); // LEN, 2 packets, check, OVER
@@ -506,7 +528,11 @@ void TestUpdate::finishAnswers()
     QCOMPARE(run.device.frames.last(), bytes({0x03, 0x00, 0x07, 0x01, 0xE4}));
     QCOMPARE(run.device.delays, QVector<uint>{123});
     QCOMPARE(run.reporter.count(line), 1);
-    QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), line);
+    // A failure names its reason right before the report.
+    const QStringList expectedTail = reason.isEmpty() ? QStringList{line} : QStringList{line, reason};
+    QCOMPARE(run.reporter.lines.mid(run.reporter.lines.size() - 1 - expectedTail.size(), expectedTail.size()),
+             expectedTail);
+    QCOMPARE(run.failureReason, reason);
     QVERIFY(run.reporter.reported());
 }
 
@@ -533,15 +559,33 @@ void TestUpdate::deviceSilentWhileConnecting()
              QStringLiteral("trying to connect device 9"));
     QVERIFY(run.device.frames.isEmpty());
     QVERIFY(run.reporter.reported());
+    QCOMPARE(run.failureReason,
+             QStringLiteral("no SPLIT LEN request from the device after 10 connect attempts"));
+}
+
+void TestUpdate::announceAnsweredOtherwiseEndsQuietly_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("other command")
+        << reply(BootCmd::FirmwareContinue)
+        << "FIRMWARE LEN answered with FIRMWARE CONTINUE instead of REQUEST FIRMWARE";
+    QTest::newRow("refused") << reply(BootCmd::ReturnFail, BootReturn::FirmwareLenError)
+                             << "FIRMWARE LEN refused by the device: FIRMWARE LEN ERROR";
+    QTest::newRow("silence") << QByteArray() << "no answer to FIRMWARE LEN";
 }
 
 void TestUpdate::announceAnsweredOtherwiseEndsQuietly()
 {
+    QFETCH(QByteArray, answer);
+    QFETCH(QString, reason);
     Run run;
-    run.device.scripted.insert(0, reply(BootCmd::FirmwareContinue));
+    run.device.scripted.insert(0, answer);
     QCOMPARE(run.start(image(10)), UpdateOutcome::Failed);
     QCOMPARE(run.device.frames.size(), 1);
     QCOMPARE(run.reporter.lines.filter(QStringLiteral("firmware packet")).size(), 0);
+    QCOMPARE(run.failureReason, reason);
+    QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), reason);
     QVERIFY(run.reporter.reported());
 }
 
@@ -601,48 +645,88 @@ void TestUpdate::reportFormat()
 
 void TestUpdate::secondRunWhileRunningIsRefused()
 {
-    Run run;
-    RecordingReporter secondReporter;
-    FakeBootloader secondDevice;
+    FakeBootloader device;
+    RecordingReporter reporter;
+    UpdateSession session(device, reporter);
     UpdateOutcome second = UpdateOutcome::Success;
     const QByteArray firmware = image(256);
     bool pressedAgain = false;
-    run.device.onWait = [&] {
-        if (std::exchange(pressedAgain, true))
-            return;
-        UpdateSession another(secondDevice, secondReporter);
-        second = another.run(QString(), &firmware);
+    device.onWait = [&] {
+        if (!std::exchange(pressedAgain, true))
+            second = session.run(QString(), &firmware);
     };
-    QCOMPARE(run.start(firmware), UpdateOutcome::Success);
+    QCOMPARE(session.run(QString(), &firmware), UpdateOutcome::Success);
     QCOMPARE(second, UpdateOutcome::Busy);
-    QCOMPARE(secondReporter.lines, QStringList{"update already running, request ignored"});
-    QCOMPARE(secondDevice.bootEntries, 0);
-    QVERIFY(!UpdateSession::isRunning());
+    QCOMPARE(reporter.count(QStringLiteral("update already running, request ignored")), 1);
+    QCOMPARE(device.bootEntries, 1);
+    QVERIFY(!session.isRunning());
 }
 
 void TestUpdate::abortEndsTheSessionWithTheReport()
 {
+    FakeBootloader device;
+    RecordingReporter reporter;
+    UpdateSession session(device, reporter);
+    int waits = 0;
+    bool linkToldToStop = false;
+    device.onWait = [&] {
+        if (++waits == 4)
+            session.requestAbort();
+        linkToldToStop = linkToldToStop || device.stopRequested();
+    };
+    const QByteArray firmware = image(1024);
+    QCOMPARE(session.run(QString(), &firmware), UpdateOutcome::Failed);
+    QVERIFY(linkToldToStop);
+    QCOMPARE(reporter.lines.at(reporter.lines.size() - 2), QStringLiteral("update aborted"));
+    QVERIFY(reporter.reported());
+    QVERIFY(device.frames.size() < 8);
+    QVERIFY(!device.stopRequested());
+
+    // A request while nothing runs is forgotten, not carried into the next run.
+    session.requestAbort();
+    device.onWait = nullptr;
+    QCOMPARE(session.run(QString(), &firmware), UpdateOutcome::Success);
+}
+
+void TestUpdate::unusableLinkEndsTheSessionAtOnce_data()
+{
+    QTest::addColumn<int>("failAtWait"); // 0: before the session starts
+    QTest::newRow("port closed at the start") << 0;
+    QTest::newRow("port lost while connecting") << 1;
+    QTest::newRow("port lost during the transfer") << 3;
+}
+
+void TestUpdate::unusableLinkEndsTheSessionAtOnce()
+{
+    QFETCH(int, failAtWait);
+    const QString reason = QStringLiteral("serial port /dev/ttyX lost: the device was removed");
     Run run;
     int waits = 0;
+    if (failAtWait == 0)
+        run.device.unavailable = reason;
     run.device.onWait = [&] {
-        if (++waits == 4)
-            UpdateSession::requestAbort();
+        if (++waits == failAtWait) {
+            run.device.unavailable = reason;
+            run.device.scripted.insert(run.device.frames.size(), QByteArray());
+            run.device.bootScripted.insert(run.device.bootEntries, QByteArray());
+        }
     };
     QCOMPARE(run.start(image(1024)), UpdateOutcome::Failed);
-    QVERIFY(run.reporter.lines.contains(QStringLiteral("update aborted")));
-    QVERIFY(run.reporter.lines.last().startsWith(QStringLiteral("firmware update process over, use time=")));
-    QVERIFY(run.device.frames.size() < 8);
-
-    // A request while nothing runs is forgotten, not carried into the next session.
-    UpdateSession::requestAbort();
-    Run next;
-    QCOMPARE(next.start(image(256)), UpdateOutcome::Success);
+    QCOMPARE(waits, failAtWait);
+    QCOMPARE(run.failureReason, reason);
+    QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), reason);
+    QVERIFY(run.reporter.reported());
+    // What ended the wait was the link, not the device: no time-out is claimed.
+    QCOMPARE(run.reporter.lines.filter(QStringLiteral("timeout")).size(), 0);
+    QCOMPARE(run.reporter.lines.filter(QStringLiteral("trying to connect device")).size(),
+             failAtWait ? 1 : 0);
 }
 
 void TestUpdate::shortSplitLenReplyIsNotRead()
 {
     Run run;
-    run.device.bootScripted.insert(0, encodeSplitLenRequest(run.device.params).left(13));
+    // A whole frame with a good CRC, but one byte short of the fields.
+    run.device.bootScripted.insert(0, makeBootFrame(BootCmd::SplitLen, QByteArray(9, '\x01')));
     QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
     QCOMPARE(run.device.bootEntries, 2);
     QVERIFY(run.reporter.hasLineStarting(QStringLiteral("SPLIT LEN request too short")));
@@ -654,11 +738,11 @@ void TestUpdate::shortRepliesAreNotReadPastEnd()
     Run run;
     run.device.bootScripted.insert(0, bytes({0x01}));
     run.device.scripted.insert(1, bytes({0x03, 0x00}));
-    run.device.scripted.insert(2, bytes({0x03, 0x00, 0xFB})); // RETURN FAIL without its code
-    run.device.scripted.insert(6, bytes({0x03, 0x00}));       // answer to the check
+    run.device.scripted.insert(2, bytes({0x03, 0x00, 0xFB})); // RETURN FAIL without its code: no frame
+    run.device.scripted.insert(5, bytes({0x03, 0x00}));       // answer to the check
     QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
     QCOMPARE(run.reporter.count(QStringLiteral("get buffer:0300")), 2);
-    QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 1);
+    QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 0);
 }
 
 void TestUpdate::consoleReturnCodeOnShortReply_data()

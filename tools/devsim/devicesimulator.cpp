@@ -143,14 +143,28 @@ void DeviceSimulator::handleEntryCommand(FrameReassembler::Kind kind)
         return;
     }
     emit logLine(what);
-    if (kind == FrameReassembler::Kind::ModuleConfigCommand)
+    if (kind == FrameReassembler::Kind::ModuleConfigCommand) {
         m_configCommandSeen = true;
-    if (kind == FrameReassembler::Kind::ModuleBootCommand)
+        answerModuleCommand(0x26);
+    }
+    if (kind == FrameReassembler::Kind::ModuleBootCommand) {
         m_bootCommandSeen = true;
+        answerModuleCommand(0x53);
+    }
     if (gateway || (m_configCommandSeen && m_bootCommandSeen)) {
         m_configCommandSeen = m_bootCommandSeen = false;
         enterBoot();
     }
+}
+
+// A module frame, not a bootloader frame: length byte, command, result 00, CRC-8.
+void DeviceSimulator::answerModuleCommand(uint8_t command)
+{
+    if (!m_options.moduleAnswers)
+        return;
+    QByteArray answer = QByteArray::fromHex("03") + char(command) + '\0';
+    answer.append(char(crc8(answer)));
+    send(answer);
 }
 
 void DeviceSimulator::enterBoot()
@@ -320,8 +334,9 @@ DeviceSimulator::Reply DeviceSimulator::fail(uint8_t code, const QString &why)
 
 void DeviceSimulator::sendReply(const QString &what, const Reply &reply)
 {
-    emit logLine(what + QStringLiteral(" -> ") + reply.text);
+    // The answer goes on the line first: its line time covers the cost of the log line.
     send(reply.frame);
+    emit logLine(what + QStringLiteral(" -> ") + reply.text);
 }
 
 void DeviceSimulator::send(const QByteArray &bytes)

@@ -43,6 +43,7 @@ private:
 
     void handleItems(const QList<FrameReassembler::Item> &items);
     void handleEntryCommand(FrameReassembler::Kind kind);
+    void answerModuleCommand(uint8_t command);
     void handleFrame(const QByteArray &frame);
     bool injectFault(int number, const QString &what);
     Reply answerFrame(const QByteArray &frame);

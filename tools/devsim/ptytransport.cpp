@@ -32,9 +32,7 @@ PtyTransport::PtyTransport(QObject *parent) : DeviceTransport(parent)
     m_hangupTimer.setSingleShot(true);
     m_hangupTimer.setInterval(kHangupPollMs);
     connect(&m_hangupTimer, &QTimer::timeout, this, [this] { m_readNotifier->setEnabled(true); });
-    m_writeTimer.setSingleShot(true);
-    m_writeTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_writeTimer, &QTimer::timeout, this, &PtyTransport::flushPending);
+    connect(&m_writeTimer, &NanoTimer::timeout, this, &PtyTransport::flushPending);
     connect(&m_receiveLine, &ReceiveLine::arrived, this, &DeviceTransport::received);
 }
 
@@ -116,6 +114,7 @@ void PtyTransport::write(const QByteArray &bytes)
     if (m_pending.isEmpty()) {
         m_paceClock.start();
         m_pacedBytes = 0;
+        m_paceHeadStartNs = m_receiveLine.releaseLatenessNs();
     }
     m_pending.append(bytes);
     if (m_pending.size() > kMaxPendingBytes) {
@@ -140,35 +139,55 @@ void PtyTransport::discardStaleOutput()
     emit logLine(QStringLiteral("discarded %1 unread bytes: nobody has the port open").arg(unread));
 }
 
+qint64 PtyTransport::paceNowNs() const
+{
+    return m_paceClock.nsecsElapsed() + m_paceHeadStartNs;
+}
+
 qint64 PtyTransport::pacedBudget() const
 {
     if (m_baudRate <= 0)
         return m_pending.size();
-    return m_paceClock.nsecsElapsed() / 1000 * m_baudRate / kBitTimesPerSecondUs - m_pacedBytes;
+    // Counted in the same nanoseconds as nsUntilNextWrite(), so that a byte is due exactly
+    // when the timer says so (a coarser clock here would find it not yet due).
+    return paceNowNs() * m_baudRate / (kBitTimesPerSecondUs * 1000) - m_pacedBytes;
 }
 
-// Wakes when the next byte has had its line time, not on a fixed tick that would hold
-// every short reply back by the tick.
-int PtyTransport::msUntilNextByte() const
+// Wakes when the next bytes have had their line time, not on a fixed tick that would hold
+// every short reply back by the tick: in chunks of about a millisecond, but exactly when the
+// last pending byte is due.
+qint64 PtyTransport::nsUntilNextWrite() const
 {
-    if (m_baudRate <= 0)
-        return kWriteRetryMs;
-    const qint64 dueUs = ((m_pacedBytes + 1) * kBitTimesPerSecondUs + m_baudRate - 1) / m_baudRate;
-    const qint64 waitUs = dueUs - m_paceClock.nsecsElapsed() / 1000;
-    // A full pty buffer leaves budget unused; retry it at the usual pace.
-    return waitUs <= 0 ? kWriteRetryMs : int((waitUs + 999) / 1000);
+    constexpr qint64 kChunkNs = 1000000;
+    const auto dueNs = [this](qint64 bytes) {
+        return (bytes * kBitTimesPerSecondUs * 1000 + m_baudRate - 1) / m_baudRate;
+    };
+    const qint64 now = paceNowNs();
+    const qint64 nextNs = dueNs(m_pacedBytes + 1) - now;
+    const qint64 lastNs = dueNs(m_pacedBytes + m_pending.size()) - now;
+    return qMin(lastNs, qMax(nextNs, kChunkNs));
 }
 
 void PtyTransport::flushPending()
 {
-    const qint64 budget = qMin<qint64>(pacedBudget(), m_pending.size());
-    if (budget > 0) {
+    bool ptyFull = false;
+    for (;;) {
+        const qint64 budget = qMin<qint64>(pacedBudget(), m_pending.size());
+        if (budget <= 0)
+            break;
         const ssize_t written = ::write(m_master, m_pending.constData(), size_t(budget));
         if (written > 0) {
             m_pending.remove(0, int(written));
             m_pacedBytes += written;
         }
+        if (written < budget) {
+            ptyFull = true;
+            break;
+        }
     }
-    if (!m_pending.isEmpty() && !m_writeTimer.isActive())
-        m_writeTimer.start(msUntilNextByte());
+    if (m_pending.isEmpty() || m_writeTimer.isActive())
+        return;
+    // A full pty buffer (nobody reads) is retried at a calm pace.
+    const bool paced = m_baudRate > 0 && !ptyFull;
+    m_writeTimer.start(paced ? nsUntilNextWrite() : qint64(kWriteRetryMs) * 1000000);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devicetransport.h"
+#include "nanotimer.h"
 #include "receiveline.h"
 
 #include <QElapsedTimer>
@@ -34,7 +35,8 @@ private:
     void flushPending();
     void discardStaleOutput();
     qint64 pacedBudget() const;
-    int msUntilNextByte() const;
+    qint64 paceNowNs() const;
+    qint64 nsUntilNextWrite() const;
 
     int m_master = -1;
     // Held open so that the master does not see a hangup while no tool has the port open.
@@ -42,11 +44,14 @@ private:
     QString m_slavePath;
     QSocketNotifier *m_readNotifier = nullptr;
     QTimer m_hangupTimer;
-    QTimer m_writeTimer;
+    NanoTimer m_writeTimer;
     ReceiveLine m_receiveLine;
     QByteArray m_pending;
     int m_baudRate = 0;
     QElapsedTimer m_paceClock;
     qint64 m_pacedBytes = 0;
+    // The pace clock runs this far behind the line: a device answers the moment the last
+    // byte of a frame is in, not when the event loop gets round to handing it over.
+    qint64 m_paceHeadStartNs = 0;
     QElapsedTimer m_lastWrite;
 };

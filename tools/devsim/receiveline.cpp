@@ -11,10 +11,7 @@ constexpr qint64 kNsPerMs = 1000000;
 ReceiveLine::ReceiveLine(QObject *parent) : QObject(parent)
 {
     m_clock.start();
-    m_arrivalTimer.setSingleShot(true);
-    // A coarse timer may fire early or late by several ms, which at 115200 baud is dozens of bytes.
-    m_arrivalTimer.setTimerType(Qt::PreciseTimer);
-    connect(&m_arrivalTimer, &QTimer::timeout, this, &ReceiveLine::releaseArrived);
+    connect(&m_arrivalTimer, &NanoTimer::timeout, this, &ReceiveLine::releaseArrived);
 }
 
 void ReceiveLine::push(const QByteArray &bytes)
@@ -54,7 +51,9 @@ void ReceiveLine::releaseArrived()
         const QByteArray bytes = m_onLine.left(int(count));
         m_onLine.remove(0, int(count));
         m_lineFreeNs += lineTimeNs(count);
+        m_releaseLatenessNs = qMax<qint64>(0, m_clock.nsecsElapsed() - m_lineFreeNs);
         emit arrived(bytes);
+        m_releaseLatenessNs = 0;
     }
     scheduleNextArrival();
 }
@@ -63,6 +62,10 @@ void ReceiveLine::scheduleNextArrival()
 {
     if (m_onLine.isEmpty() || m_arrivalTimer.isActive())
         return;
-    const qint64 waitNs = m_lineFreeNs + lineTimeNs(1) - m_clock.nsecsElapsed();
-    m_arrivalTimer.start(int(qMax<qint64>(0, (waitNs + kNsPerMs - 1) / kNsPerMs)));
+    // Bytes are released in chunks of about a millisecond, but the last one exactly when it
+    // has arrived: the device answers a frame only once its last byte is in.
+    const qint64 now = m_clock.nsecsElapsed();
+    const qint64 nextByteNs = m_lineFreeNs + lineTimeNs(1) - now;
+    const qint64 allArrivedNs = m_lineFreeNs + lineTimeNs(m_onLine.size()) - now;
+    m_arrivalTimer.start(qMin(allArrivedNs, qMax(nextByteNs, kNsPerMs)));
 }

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "nanotimer.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QTimer>
 
 // The device's receive side of a serial line. A pty hands over whatever the tool writes at
 // once; a UART at a given rate needs 10 bits a byte, and a byte written while the line is
@@ -23,6 +24,9 @@ public:
     void push(const QByteArray &bytes);
     // Bytes written but still travelling.
     int bytesOnLine() const { return m_onLine.size(); }
+    // While arrived() is being emitted: how long ago its last byte finished arriving (the
+    // event loop wakes a little after that moment).
+    qint64 releaseLatenessNs() const { return m_releaseLatenessNs; }
 
 signals:
     void arrived(const QByteArray &bytes);
@@ -36,8 +40,9 @@ private:
 
     int m_baudRate = 0;
     QElapsedTimer m_clock;
-    QTimer m_arrivalTimer;
+    NanoTimer m_arrivalTimer;
     QByteArray m_onLine;
     // When the last released byte finished arriving: the next byte on the line starts then.
     qint64 m_lineFreeNs = 0;
+    qint64 m_releaseLatenessNs = 0;
 };

@@ -106,6 +106,9 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
          "hex"},
         {"garbage-frame", "Answer frame N with five random bytes that are no valid frame. May repeat.", "n"},
         {"silent", "Never send anything, not even SPLIT LEN."},
+        {"module-answers",
+         "Module target: answer each of the two module commands with 03 <command> 00 <crc8>, as a "
+         "module in config mode acknowledges a command, before the bootloader starts."},
         {"reply-delay", "Delay everything the device sends by this many ms (default 0).", "ms"},
         {"baud",
          "Pace the line at this rate in both directions, 10 bits a byte: the device sends no faster, "
@@ -141,6 +144,7 @@ bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *
     options.outputPath = parser.value("output");
     options.linkPath = parser.value("link");
     options.silent = parser.isSet("silent");
+    options.moduleAnswers = parser.isSet("module-answers");
     options.summary = parser.isSet("summary");
     *out = options;
     return true;

@@ -36,6 +36,8 @@ struct SimulatorOptions
     uint8_t failCode = 0x02;
     QSet<int> garbageFrames;
     bool silent = false;
+    // The module acknowledges its two commands before the bootloader starts.
+    bool moduleAnswers = false;
     int replyDelayMs = 0;
     int baudRate = 0;
     int overReply = -1; // command byte that answers FIRMWARE OVER; -1: RETURN SUCCESS

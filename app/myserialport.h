@@ -14,6 +14,7 @@ class QSettings;
 
 // The serial channel together with its panel: port choice, baud rate, open, close and the
 // status light. The panel's widgets have no parent until the window installs getUi().
+// The channel underneath knows no widgets; only this panel does.
 class mySerialPort : public SerialChannel
 {
     Q_OBJECT

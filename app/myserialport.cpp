@@ -5,7 +5,9 @@
 #include "serialportlist.h"
 #include "settingskeys.h"
 
+#include "debugtrace.h"
 #include <QComboBox>
+
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -44,24 +46,21 @@ mySerialPort::mySerialPort(QObject *parent) : SerialChannel(parent)
     indicator = new QLabel;
     settings = ConfigIni::open(this);
 
-    // The worker only learns the chosen port through this copy; it never reads the box.
+    // The presence scan watches this copy of the chosen name.
     connect(portListBox, &QComboBox::currentTextChanged, this,
             [this](const QString &text) { setSelectedPortName(portNameOfItem(text)); });
-    connect(this, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState, Qt::QueuedConnection);
+    connect(this, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState);
 
     buildPortGroup();
     buildBaudGroup();
     buildButtons();
     buildIndicator();
     applyPanelToPort();
-    startWorker();
 }
 
 mySerialPort::~mySerialPort()
 {
-    qDebug() << "~mySerialPort";
-    // Nothing may be queued for this object while it is half destroyed.
-    stopWorker();
+    TRACE() << "~mySerialPort";
     deleteUninstalledPanel();
 }
 
@@ -173,7 +172,7 @@ void mySerialPort::showOpenState(bool open)
 
 void mySerialPort::onPortListPressed()
 {
-    qDebug() << "comboBox_serialport clicked";
+    TRACE() << "comboBox_serialport clicked";
     portListRefreshing = true;
     const QString selected = portListBox->currentText();
     portListBox->clear();
@@ -187,7 +186,7 @@ void mySerialPort::onPortListPressed()
 void mySerialPort::onPortSelected(int index)
 {
     if (portListRefreshing) {
-        qDebug() << "comboBox_serialport currentIndexChange auto" << index;
+        TRACE() << "comboBox_serialport currentIndexChange auto" << index;
         return;
     }
     const QString name = portNameOfItem(portListBox->currentText());
@@ -196,22 +195,22 @@ void mySerialPort::onPortSelected(int index)
     setSelectedPortName(name);
     port()->setPortName(name);
     reopenPort();
-    qDebug() << "comboBox_serialport currentIndexChange" << index << (isPortOpen() ? "true" : "false");
+    TRACE() << "comboBox_serialport currentIndexChange" << index << (isPortOpen() ? "true" : "false");
 }
 
 void mySerialPort::onBaudRateSelected(int index)
 {
-    qDebug() << "comboBox_baut currentIndexChange" << index;
+    TRACE() << "comboBox_baut currentIndexChange" << index;
     setBaudRate(baudBox->currentText().toInt(nullptr, 10));
     reopenPort();
 }
 
 void mySerialPort::onOpenPressed()
 {
-    qDebug() << "pushButton_openport clicked";
+    TRACE() << "pushButton_openport clicked";
     setPortClosedByUser(false);
     if (!openPort()) {
-        qDebug() << lastOpenError();
+        TRACE() << lastOpenError();
         return;
     }
     settings->setValue(SettingsKeys::serialCom, portListBox->currentText());
@@ -221,7 +220,7 @@ void mySerialPort::onOpenPressed()
 
 void mySerialPort::onClosePressed()
 {
-    qDebug() << "pushButton_closeport clicked";
+    TRACE() << "pushButton_closeport clicked";
     closePort();
     setPortClosedByUser(true);
 }

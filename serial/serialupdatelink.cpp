@@ -15,17 +15,26 @@ void SerialUpdateLink::writeFrame(const char *data, qint64 len)
 
 QByteArray SerialUpdateLink::waitReply(int timeoutMs)
 {
-    return channel.getRecv(timeoutMs);
+    return channel.takeReply(timeoutMs, [this] { return stopRequested(); });
 }
 
 void SerialUpdateLink::sendBootEntry()
 {
     performBootEntry(target, *this, false);
+    // The module answers its two commands; those answers are not the bootloader's request,
+    // which may already have come.
+    if (target == TargetKind::Module)
+        channel.discardAllButFrames(QStringLiteral("in answer to the boot entry"));
 }
 
 void SerialUpdateLink::delayMs(uint ms)
 {
-    EventWait::delayMs(ms);
+    EventWait::waitUntil([this] { return stopRequested(); }, int(qMin<uint>(ms, INT_MAX)));
+}
+
+QString SerialUpdateLink::unavailableReason() const
+{
+    return channel.unavailableReason();
 }
 
 void SerialUpdateLink::write(const char *data, qint64 len)

@@ -6,8 +6,8 @@
 
 class SerialChannel;
 
-// The update session's way to a device on the serial port, as the command-line flasher
-// uses it: frames and boot entry go to the port, replies are the worker's received frames.
+// The update session's way to a device on the serial port: frames and boot entry go to
+// the port, replies come from the channel's reply queue.
 class SerialUpdateLink : public UpdateLink, public BootEntryPort
 {
 public:
@@ -18,6 +18,7 @@ public:
     void sendBootEntry() override;
     bool usesGateway() const override { return false; }
     void delayMs(uint ms) override;
+    QString unavailableReason() const override;
 
     void write(const char *data, qint64 len) override;
     void write(const char *text) override;

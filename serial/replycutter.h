@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QQueue>
+#include <QTimer>
+#include <functional>
+
+// Cuts the bytes received on the serial line into replies, on the thread that receives
+// them. A bootloader frame is handed over the moment its length field says it is complete
+// and its CRC holds. Anything else (a module's answer, a text, noise) ends after a silence
+// of 70 character times. Within one burst, bytes before and after a frame (a module's
+// answer glued to the bootloader's request, a stray byte) are dropped, so they never pass
+// for a reply of their own. Replies wait in a bounded queue and are taken oldest first;
+// nothing is overwritten.
+class ReplyCutter : public QObject
+{
+    Q_OBJECT
+public:
+    // A chattering device must not grow memory: beyond this the oldest reply is dropped.
+    static constexpr int kMaxQueuedReplies = 64;
+    // Bootloader replies are short; a length field above this (the first bytes of a text or
+    // of a module's answer) starts no frame.
+    static constexpr int kMaxReplyFrameLength = 1024;
+    // A burst longer than this is not searched for a frame any more: it is noise, and ends
+    // with the silence.
+    static constexpr int kMaxScannedBurst = 4096;
+    // Longest silence that still ends a burst. Below about 2400 baud, 70 character times
+    // would come close to the shortest reply wait.
+    static constexpr int kMaxSilenceMs = 200;
+
+    explicit ReplyCutter(QObject *parent = nullptr);
+
+    // 70 eight-bit characters at this rate (at least 1 ms, at most kMaxSilenceMs).
+    static int silenceMsFor(qint32 baudRate);
+    void setBaudRate(qint32 baudRate);
+    int silenceMs() const { return silence; }
+
+    // Asked when the silence has passed: reads bytes that are waiting but were not yet
+    // taken in (the receiving thread was held up) and returns true when there were any.
+    // Those bytes still belong to the burst.
+    void setWaitingBytesReader(std::function<bool()> reader) { readWaitingBytes = std::move(reader); }
+
+    void feed(const QByteArray &bytes);
+    // What was received so far answers nothing that follows: the queued replies and the
+    // burst in progress are dropped, with a trace that says why.
+    void discardReceived(const QString &why);
+    // Like discardReceived, but bootloader frames stay, also one that is still arriving in
+    // the burst in progress: the bootloader may send its request right behind other answers.
+    void discardAllButFrames(const QString &why);
+
+    bool hasReply() const { return !replies.isEmpty(); }
+    int queuedReplies() const { return replies.size(); }
+    QByteArray takeReply();
+    // Everything received and not yet taken: the queued replies, then the burst not yet cut.
+    QByteArray untakenBytes() const;
+
+signals:
+    void replyReady();
+
+private:
+    void cutFrameIfComplete();
+    int frameTotalAt(int offset) const;
+    void onSilence();
+    void enqueue(const QByteArray &reply);
+    void endBurst();
+    void dropRestOfBurst(qint64 alreadyDropped, const QString &why);
+    void traceCut(const QByteArray &reply) const;
+
+    qint32 baud = 0;
+    int silence = 1;
+    QTimer silenceTimer;
+    QByteArray burst;
+    // Offsets of the burst below this start no frame.
+    int scanFrom = 0;
+    // The burst follows a frame (or was discarded): its bytes are dropped up to the silence.
+    bool dropping = false;
+    // The burst is no answer unless a frame turns up in it.
+    bool stale = false;
+    qint64 droppedBytes = 0;
+    QString dropReason;
+    QQueue<QByteArray> replies;
+    std::function<bool()> readWaitingBytes;
+};

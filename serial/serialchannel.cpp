@@ -1,0 +1,321 @@
+#include "serialchannel.h"
+
+#include "deviceaccess.h"
+#include "eventwait.h"
+#include "serialportlist.h"
+
+#include "debugtrace.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QTime>
+
+namespace {
+
+constexpr int writeWaitForLengthMs = 1000;
+constexpr qint64 bitsPerCharacter = 10;
+
+QString timeNow()
+{
+    return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+}
+
+void traceTransfer(const char *tail)
+{
+    TRACE() << "mySerialPort" << timeNow() << tail;
+}
+
+int boundedMs(qint64 ms)
+{
+    return int(qBound<qint64>(0, ms, INT_MAX));
+}
+
+} // namespace
+
+SerialChannel::SerialChannel(QObject *parent) : QObject(parent), serialPort(new QSerialPort(this))
+{
+    configureLineSettings();
+    cutter.setBaudRate(serialPort->baudRate());
+    cutter.setWaitingBytesReader([this] { return readWaitingBytes(); });
+    lineClock.start();
+    connect(serialPort, SIGNAL(readyRead()), this, SLOT(uartPortCallBack()));
+    connect(serialPort, &QSerialPort::baudRateChanged, this,
+            [this] { cutter.setBaudRate(serialPort->baudRate()); });
+    // A close that bypasses closePort() must still reach the indicator.
+    connect(serialPort, &QIODevice::aboutToClose, this, &SerialChannel::announceOpenState,
+            Qt::QueuedConnection);
+    connect(serialPort, &QSerialPort::errorOccurred, this, &SerialChannel::onPortError);
+    connect(this, &SerialChannel::threadCallBack, this, &SerialChannel::onPortStateSignal,
+            Qt::QueuedConnection);
+    connect(&presenceTimer, &QTimer::timeout, this, &SerialChannel::scanPresence);
+    presenceTimer.start(kPresenceScanMs);
+}
+
+SerialChannel::~SerialChannel() = default;
+
+QString SerialChannel::baudRateProblem(qint32 baudRate)
+{
+    if (baudRate >= kMinimumBaudRate)
+        return QString();
+    return QStringLiteral("baud rate %1 is not supported: below %2 baud the bootloader's replies do not "
+                          "fit the update's waits")
+        .arg(baudRate)
+        .arg(kMinimumBaudRate);
+}
+
+void SerialChannel::configureLineSettings()
+{
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+}
+
+void SerialChannel::setSelectedPortName(const QString &name)
+{
+    selectedName = name;
+}
+
+void SerialChannel::setBaudRate(qint32 baudRate)
+{
+    serialPort->setBaudRate(baudRate);
+    cutter.setBaudRate(serialPort->baudRate());
+}
+
+QString SerialChannel::portLocation() const
+{
+    const QString name = serialPort->portName();
+    if (name.isEmpty() || QDir::isAbsolutePath(name))
+        return name;
+    return QStringLiteral("/dev/") + name;
+}
+
+bool SerialChannel::openPort()
+{
+    if (serialPort->isOpen())
+        return true;
+    openError.clear();
+    lossReason.clear();
+    const QString rateProblem = baudRateProblem(serialPort->baudRate());
+    if (!rateProblem.isEmpty())
+        openError = QStringLiteral("cannot open serial port %1: %2").arg(portLocation(), rateProblem);
+    else if (!serialPort->open(QIODevice::ReadWrite))
+        openError = describeOpenFailure();
+    if (!openError.isEmpty()) {
+        emit openFailed(openError);
+        return false;
+    }
+    openedName = portLocation();
+    lossPending = false;
+    lineFreeAtMs = 0;
+    cutter.discardReceived(QStringLiteral("before the port was opened"));
+    announceOpenState();
+    return true;
+}
+
+QString SerialChannel::describeOpenFailure() const
+{
+    const QString location = portLocation();
+    if (location.isEmpty())
+        return QStringLiteral("no serial port chosen");
+    QString text = QStringLiteral("cannot open serial port %1: %2").arg(location, serialPort->errorString());
+    // Qt folds "busy" into the same error code, so ask the file system who is at fault.
+    if (serialPort->error() == QSerialPort::PermissionError &&
+        DeviceAccess::lacksReadWritePermission(location))
+        text += QStringLiteral(" (the user must be in the 'dialout' group to use serial ports)");
+    return text;
+}
+
+void SerialChannel::closePort()
+{
+    openError.clear();
+    if (serialPort->isOpen())
+        serialPort->close();
+    announceOpenState();
+}
+
+QString SerialChannel::unavailableReason() const
+{
+    if (serialPort->isOpen())
+        return QString();
+    if (!lossReason.isEmpty())
+        return lossReason;
+    if (!openError.isEmpty())
+        return openError;
+    if (serialPort->portName().isEmpty())
+        return QStringLiteral("no serial port chosen");
+    return QStringLiteral("serial port %1 is not open").arg(portLocation());
+}
+
+void SerialChannel::announceOpenState()
+{
+    if (serialPort->isOpen() == shownOpen)
+        return;
+    shownOpen = serialPort->isOpen();
+    emit portOpenChanged(shownOpen);
+}
+
+void SerialChannel::onPortStateSignal(int status)
+{
+    if (status == 0) {
+        if (!selectedName.isEmpty())
+            serialPort->setPortName(selectedName);
+    } else if (status == 1 && serialPort->isOpen()) {
+        reportLoss(QStringLiteral("serial port %1 is no longer listed").arg(portLocation()));
+    }
+}
+
+void SerialChannel::onPortError(QSerialPort::SerialPortError error)
+{
+    // A vanished device shows up as a resource error (adapter unplugged) or as a read error
+    // that repeats on every notifier wake-up (pty whose other end closed). Either way the
+    // port is closed once; closing inside the port's own error signal is not safe, so it is
+    // deferred, and the repeats until then are ignored.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+        return;
+    if (!serialPort->isOpen() || lossPending)
+        return;
+    lossPending = true;
+    // errno is stale after a read of 0 bytes from a hung-up line, so errorString() would mislead.
+    const QString cause = error == QSerialPort::ResourceError
+                              ? QStringLiteral("the device was removed or became unavailable")
+                              : QStringLiteral("the line was hung up");
+    const QString reason = QStringLiteral("serial port %1 lost: %2").arg(portLocation(), cause);
+    QMetaObject::invokeMethod(
+        this,
+        [this, reason] {
+            if (serialPort->isOpen())
+                reportLoss(reason);
+        },
+        Qt::QueuedConnection);
+}
+
+void SerialChannel::reportLoss(const QString &reason)
+{
+    TRACE() << "mySerialPort" << timeNow() << reason;
+    closePort();
+    lossReason = reason;
+    emit portLost(reason);
+}
+
+QString SerialChannel::nameToWatch() const
+{
+    return selectedName.isEmpty() ? openedName : selectedName;
+}
+
+void SerialChannel::scanPresence()
+{
+    const bool present = SerialPortList::isPresent(nameToWatch());
+    if (!present && serialPort->isOpen())
+        emit threadCallBack(1);
+    else if (present && !serialPort->isOpen() && !closedByUser)
+        emit threadCallBack(0);
+}
+
+void SerialChannel::uartPortCallBack()
+{
+    const QByteArray arrived = serialPort->readAll();
+    if (arrived.isEmpty())
+        return;
+    bytesArrived += quint64(arrived.size());
+    TRACE() << "uartRecvArray no empty:" << arrived.size() << arrived.toHex(' ');
+    cutter.feed(arrived);
+}
+
+bool SerialChannel::readWaitingBytes()
+{
+    if (!serialPort->isOpen() || !DeviceAccess::hasUnreadInput(serialPort->handle()))
+        return false;
+    const quint64 before = bytesArrived;
+    serialPort->waitForReadyRead(0);
+    return bytesArrived != before;
+}
+
+void SerialChannel::write(const char *data)
+{
+    if (!serialPort->isOpen()) {
+        emitClosedPortError();
+        return;
+    }
+    const qint64 len = qstrlen(data);
+    const qint32 baud = serialPort->baudRate();
+    // The time the bytes need on the line at 10 bits per character.
+    const int waitMs = baud > 0 ? int(((1000000 / baud) * 10 * len) / 1000) : writeWaitForLengthMs;
+    writeBytes(data, len, waitMs);
+}
+
+void SerialChannel::write(const char *data, qlonglong len)
+{
+    if (!serialPort->isOpen()) {
+        emitClosedPortError();
+        return;
+    }
+    writeBytes(data, len, writeWaitForLengthMs);
+}
+
+void SerialChannel::writeBytes(const char *data, qint64 len, int waitMs)
+{
+    discardReceived(QStringLiteral("before a frame was written"));
+    traceTransfer("------------");
+    if (data && len > 0) {
+        serialPort->write(data, len);
+        const qint32 baud = qMax(1, serialPort->baudRate());
+        const qint64 wireMs = (len * bitsPerCharacter * 1000 + baud - 1) / baud;
+        lineFreeAtMs = qMax(lineFreeAtMs, lineClock.elapsed()) + wireMs;
+    }
+    serialPort->waitForBytesWritten(waitMs);
+    traceTransfer("------------");
+}
+
+qint64 SerialChannel::msUntilLineFree() const
+{
+    return qMax<qint64>(0, lineFreeAtMs - lineClock.elapsed());
+}
+
+void SerialChannel::discardReceived(const QString &why)
+{
+    cutter.discardReceived(why);
+}
+
+bool SerialChannel::readWait(int timeout_ms)
+{
+    if (!serialPort->isOpen()) {
+        emitClosedPortError();
+        return false;
+    }
+    const quint64 before = bytesArrived;
+    // A negative time-out is no time at all, never a wait for ever.
+    const int waitMs = boundedMs(msUntilLineFree() + qMax(0, timeout_ms));
+    return EventWait::waitUntil([&] { return bytesArrived != before || !serialPort->isOpen(); }, waitMs) &&
+           bytesArrived != before;
+}
+
+QByteArray SerialChannel::takeReply(int timeoutMs, const std::function<bool()> &stop)
+{
+    if (!serialPort->isOpen()) {
+        emitClosedPortError();
+        return QByteArray();
+    }
+    traceTransfer("------------");
+    const auto replyOrEnd = [&] { return cutter.hasReply() || !serialPort->isOpen() || (stop && stop()); };
+    const int waitMs = boundedMs(msUntilLineFree() + qMax(0, timeoutMs));
+    if (!EventWait::waitUntil(replyOrEnd, waitMs) || !cutter.hasReply()) {
+        traceTransfer("time out------------");
+        return QByteArray();
+    }
+    return cutter.takeReply();
+}
+
+QByteArray SerialChannel::getRecv(int timeout_ms)
+{
+    if (serialPort->isOpen())
+        return takeReply(timeout_ms);
+    emitClosedPortError();
+    EventWait::delayMs(timeout_ms);
+    return QByteArray();
+}
+
+void SerialChannel::emitClosedPortError()
+{
+    emit callBack(SPOS_SERIALPORT_ERROR_WRITE, cutter.untakenBytes());
+}

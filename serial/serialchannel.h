@@ -1,0 +1,116 @@
+#pragma once
+
+#include "replycutter.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+#include <QTimer>
+#include <functional>
+
+// The one serial port of the tool, without any widget: the interface the update engine
+// uses (write, wait for bytes, wait for the next reply) on top of a port driven by events.
+// Received bytes are taken where they arrive (the port's readyRead) and cut into replies
+// there; waits sleep until a reply, the port's loss, their caller's stop or the deadline.
+// Everything runs on the thread that created the channel; there is no worker thread.
+class SerialChannel : public QObject
+{
+    Q_OBJECT
+public:
+    // Status of `callBack`: a write or wait was requested while the port is closed.
+    static constexpr int SPOS_SERIALPORT_ERROR_WRITE = 7;
+    // Below this rate a bootloader's 14-byte request no longer fits its 2 s wait with room
+    // to spare, so an update could fail against a device that answers at once.
+    static constexpr qint32 kMinimumBaudRate = 300;
+    // How often the chosen port is looked for while nothing else tells of its loss.
+    static constexpr int kPresenceScanMs = 1000;
+
+    explicit SerialChannel(QObject *parent = nullptr);
+    ~SerialChannel() override;
+
+    // Empty when an update can work at this rate, else why not.
+    static QString baudRateProblem(qint32 baudRate);
+
+    QSerialPort *port() { return serialPort; }
+    // The device path of the port's current name (QSerialPortInfo does not know ptys).
+    QString portLocation() const;
+
+    // The name whose presence is watched; kept up to date by whoever chooses the port.
+    // While it is empty, the device path of the opened port is watched instead.
+    void setSelectedPortName(const QString &name);
+    QString selectedPortName() const { return selectedName; }
+
+    // Sets the rate for both directions; also applied at once to an open port.
+    void setBaudRate(qint32 baudRate);
+
+    // Opens the port read-write with its current name and baud rate and the fixed line
+    // settings. The reason of a failure is in lastOpenError() and goes out with openFailed.
+    bool openPort();
+    void closePort();
+    bool isPortOpen() const { return serialPort->isOpen(); }
+    QString lastOpenError() const { return openError; }
+    // Why no update can use the port now (not chosen, not open, lost); empty while open.
+    QString unavailableReason() const;
+
+    bool portClosedByUser() const { return closedByUser; }
+    void setPortClosedByUser(bool closed) { closedByUser = closed; }
+
+    // The next reply. Waits until one comes, the port closes or is lost, `stop` holds or the
+    // time-out passes; the time-out counts from when the last written byte has left the
+    // line. On a closed port it returns an empty array at once.
+    QByteArray takeReply(int timeoutMs, const std::function<bool()> &stop = {});
+    // Received bytes and replies from before this moment answer nothing that follows.
+    void discardReceived(const QString &why);
+    // The same, but bootloader frames received so far stay.
+    void discardAllButFrames(const QString &why) { cutter.discardAllButFrames(why); }
+    int queuedReplies() const { return cutter.queuedReplies(); }
+
+public slots:
+    void uartPortCallBack();
+    void write(const char *data);
+    void write(const char *data, qlonglong len);
+    bool readWait(int timeout_ms);
+    QByteArray getRecv(int timeout_ms);
+
+signals:
+    void callBack(int status, QByteArray bytesArray);
+    // 0: the chosen port is there, closed, and not closed by the user; 1: it vanished while open.
+    void threadCallBack(int status);
+    // The port opened or closed: drives the indicator.
+    void portOpenChanged(bool open);
+    // The port was lost while open (adapter unplugged, pty gone): emitted once per loss.
+    void portLost(QString reason);
+    // Opening the port failed; the text says why.
+    void openFailed(QString reason);
+
+private:
+    void configureLineSettings();
+    void onPortStateSignal(int status);
+    void onPortError(QSerialPort::SerialPortError error);
+    void reportLoss(const QString &reason);
+    void announceOpenState();
+    void scanPresence();
+    QString describeOpenFailure() const;
+    QString nameToWatch() const;
+    void writeBytes(const char *data, qint64 len, int waitMs);
+    void emitClosedPortError();
+    bool readWaitingBytes();
+    qint64 msUntilLineFree() const;
+
+    QSerialPort *serialPort = nullptr;
+    ReplyCutter cutter;
+    QTimer presenceTimer;
+    QString openError;
+    QString lossReason;
+    QString selectedName;
+    QString openedName;
+    bool closedByUser = false;
+    bool lossPending = false;
+    bool shownOpen = false;
+    quint64 bytesArrived = 0;
+    // When the bytes written so far will have left the line, on lineClock.
+    QElapsedTimer lineClock;
+    qint64 lineFreeAtMs = 0;
+};

@@ -1,0 +1,379 @@
+// The serial channel without widgets: how received bytes become replies (the cutter on
+// its own, then the channel on a real pty), what a reply may answer, closed and lost ports.
+#include "bootframe.h"
+#include "pty.h"
+#include "replycutter.h"
+#include "serialchannel.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+using Pieces = QList<QPair<int, QByteArray>>; // (pause before it in ms, bytes)
+
+QByteArray frame(uint8_t command, uint8_t code = 0)
+{
+    return makeBootFrame(command, QByteArray(1, char(code)));
+}
+
+const QByteArray kContinue = frame(BootCmd::FirmwareContinue);
+const QByteArray kModuleAnswer = QByteArray::fromHex("0353006a");
+
+QByteArray splitLenRequest()
+{
+    SplitLenRequest request;
+    request.command = BootCmd::SplitLen;
+    request.splitLen = 256;
+    request.uartLen = 128;
+    return encodeSplitLenRequest(request);
+}
+
+QList<QByteArray> takeAll(ReplyCutter &cutter)
+{
+    QList<QByteArray> replies;
+    while (cutter.hasReply())
+        replies << cutter.takeReply();
+    return replies;
+}
+
+} // namespace
+
+class TestSerial : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cutting_data();
+    void cutting();
+    void discardingWhatCameBefore();
+
+    void replyInPiecesWhileReceiverHeldUp_data();
+    void replyInPiecesWhileReceiverHeldUp();
+    void twoRepliesBeforeAReadComeOutInOrder();
+    void replyBeforeAWriteIsNoAnswer();
+    void waitStartsWhenTheFrameHasLeftTheLine();
+    void getRecvWithZeroTimeoutReturnsAtOnce();
+    void closedPortRequestsReportStatus7_data();
+    void closedPortRequestsReportStatus7();
+    void writeReachesTheLineUnchanged_data();
+    void writeReachesTheLineUnchanged();
+    void readWaitSeesNewBytes();
+    void lostPtyEndsWaitsAndClosesPortOnce();
+    void presenceScan_data();
+    void presenceScan();
+
+private:
+    static void openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud);
+};
+
+void TestSerial::openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud)
+{
+    QVERIFY(pty.isValid());
+    channel.port()->setPortName(pty.slavePath);
+    channel.setSelectedPortName(pty.slavePath);
+    channel.setBaudRate(baud);
+    QVERIFY2(channel.openPort(), qPrintable(channel.lastOpenError()));
+}
+
+void TestSerial::cutting_data()
+{
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<Pieces>("pieces");
+    QTest::addColumn<QList<QByteArray>>("replies");
+
+    const QByteArray request = splitLenRequest();
+    QTest::newRow("frame") << 115200 << Pieces{{0, kContinue}} << QList<QByteArray>{kContinue};
+    QTest::newRow("frame in pieces") << 9600 << Pieces{{0, request.left(5)}, {2, request.mid(5)}}
+                                     << QList<QByteArray>{request};
+    QTest::newRow("stray bytes trailing a frame are dropped")
+        << 9600 << Pieces{{0, kContinue + "\x00\x7f"}, {2, "\x55"}} << QList<QByteArray>{kContinue};
+    QTest::newRow("frames a silence apart")
+        << 115200 << Pieces{{0, kContinue}, {80, request}} << QList<QByteArray>{kContinue, request};
+    QTest::newRow("module answer glued to the request")
+        << 9600 << Pieces{{0, kModuleAnswer + request.left(3)}, {2, request.mid(3)}}
+        << QList<QByteArray>{request};
+    // What is no frame ends with the silence, however it came.
+    QTest::newRow("module answer at 9600")
+        << 9600 << Pieces{{0, kModuleAnswer}} << QList<QByteArray>{kModuleAnswer};
+    QTest::newRow("text in pieces") << 9600 << Pieces{{0, "{\"boot\""}, {10, ":1}"}}
+                                    << QList<QByteArray>{"{\"boot\":1}"};
+    QTest::newRow("bad CRC is no frame") << 115200 << Pieces{{0, QByteArray::fromHex("0300fa0000")}}
+                                         << QList<QByteArray>{QByteArray::fromHex("0300fa0000")};
+    QTest::newRow("texts a silence apart")
+        << 115200 << Pieces{{0, "abc"}, {150, "def"}} << QList<QByteArray>{"abc", "def"};
+}
+
+void TestSerial::cutting()
+{
+    QFETCH(int, baud);
+    QFETCH(Pieces, pieces);
+    QFETCH(QList<QByteArray>, replies);
+    ReplyCutter cutter;
+    cutter.setBaudRate(baud);
+    for (const auto &piece : pieces) {
+        if (piece.first > 0)
+            QTest::qWait(piece.first);
+        cutter.feed(piece.second);
+    }
+    QTest::qWait(cutter.silenceMs() + 100);
+    QCOMPARE(takeAll(cutter), replies);
+}
+
+void TestSerial::discardingWhatCameBefore()
+{
+    ReplyCutter cutter;
+    cutter.setBaudRate(9600);
+    cutter.feed(kContinue);
+    cutter.feed(QByteArray()); // nothing arrived: changes nothing
+    QTest::qWait(cutter.silenceMs() + 50);
+    cutter.feed("noise");
+    QTest::qWait(cutter.silenceMs() + 50);
+    cutter.feed(kModuleAnswer.left(2));
+
+    // After a boot entry: frames stay, the rest goes, also what is still arriving.
+    cutter.discardAllButFrames(QStringLiteral("in answer to the boot entry"));
+    cutter.feed(kModuleAnswer.mid(2));
+    QTest::qWait(cutter.silenceMs() + 50);
+    QCOMPARE(takeAll(cutter), QList<QByteArray>{kContinue});
+
+    // A stale burst in which a frame turns up still yields the frame.
+    cutter.feed(kModuleAnswer);
+    cutter.discardAllButFrames(QStringLiteral("in answer to the boot entry"));
+    cutter.feed(splitLenRequest());
+    QCOMPARE(takeAll(cutter), QList<QByteArray>{splitLenRequest()});
+
+    // After a write nothing from before is an answer.
+    QTest::qWait(cutter.silenceMs() + 50);
+    cutter.feed(kContinue);
+    QTest::qWait(cutter.silenceMs() + 50);
+    cutter.feed(splitLenRequest().left(4));
+    cutter.discardReceived(QStringLiteral("before a frame was written"));
+    QVERIFY(!cutter.hasReply());
+    QCOMPARE(cutter.untakenBytes(), QByteArray());
+    cutter.feed(kContinue);
+    QCOMPARE(takeAll(cutter), QList<QByteArray>{kContinue});
+}
+
+void TestSerial::replyInPiecesWhileReceiverHeldUp_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::newRow("frame") << splitLenRequest();
+    QTest::newRow("no frame") << QByteArray("{\"ack\":1,\"x\":2}");
+}
+
+// The receiving thread is busy for 30 ms right after the first piece, while the second
+// piece arrives 2 ms after the first and the silence runs out: still one reply.
+void TestSerial::replyInPiecesWhileReceiverHeldUp()
+{
+    QFETCH(QByteArray, reply);
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    bool heldUp = false;
+    connect(channel.port(), &QSerialPort::readyRead, this, [&] {
+        if (std::exchange(heldUp, true))
+            return;
+        QVERIFY(pty.send(reply.mid(7)));
+        QThread::msleep(30);
+    });
+    QVERIFY(pty.send(reply.left(7)));
+    QCOMPARE(channel.getRecv(2000), reply);
+    QCOMPARE(channel.getRecv(200), QByteArray());
+}
+
+void TestSerial::twoRepliesBeforeAReadComeOutInOrder()
+{
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    const QByteArray second = frame(BootCmd::ReturnFail, 0x85);
+    QVERIFY(pty.send(kContinue));
+    QTRY_COMPARE(channel.queuedReplies(), 1);
+    // Sooner, the second frame would belong to the first one's burst.
+    QTest::qWait(50);
+    QVERIFY(pty.send(second));
+    QTRY_COMPARE(channel.queuedReplies(), 2);
+    QCOMPARE(channel.getRecv(1000), kContinue);
+    QCOMPARE(channel.getRecv(1000), second);
+}
+
+void TestSerial::replyBeforeAWriteIsNoAnswer()
+{
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    QVERIFY(pty.send(kContinue + splitLenRequest().left(3)));
+    QTRY_COMPARE(channel.queuedReplies(), 1);
+    channel.write(kContinue.constData(), kContinue.size());
+    QCOMPARE(channel.getRecv(300), QByteArray());
+}
+
+// At 1200 baud a 136-byte frame needs 1.13 s on the line, longer than a packet's reply wait.
+void TestSerial::waitStartsWhenTheFrameHasLeftTheLine()
+{
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 1200);
+    const QByteArray packet(136, '\x5a');
+    channel.write(packet.constData(), packet.size());
+    QTimer::singleShot(1180, this, [&] { pty.send(kContinue); });
+    QCOMPARE(channel.takeReply(400), kContinue);
+}
+
+void TestSerial::getRecvWithZeroTimeoutReturnsAtOnce()
+{
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    QSignalSpy callBacks(&channel, &SerialChannel::callBack);
+
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(channel.getRecv(0), QByteArray());
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(callBacks.count(), 0);
+}
+
+void TestSerial::closedPortRequestsReportStatus7_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("write text") << QStringLiteral("write text");
+    QTest::newRow("write bytes") << QStringLiteral("write bytes");
+    QTest::newRow("readWait") << QStringLiteral("readWait");
+    QTest::newRow("getRecv") << QStringLiteral("getRecv");
+}
+
+void TestSerial::closedPortRequestsReportStatus7()
+{
+    QFETCH(QString, request);
+    const QByteArray pending("xyz");
+    const int timeoutMs = 200;
+
+    // Bytes that arrived but were never taken go out with the status.
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    QVERIFY(pty.send(pending));
+    QVERIFY(channel.readWait(2000));
+    channel.closePort();
+
+    QSignalSpy callBacks(&channel, &SerialChannel::callBack);
+    QElapsedTimer clock;
+    clock.start();
+    if (request == QLatin1String("write text")) {
+        channel.write("hello");
+    } else if (request == QLatin1String("write bytes")) {
+        channel.write("\x01\x02", 2);
+    } else if (request == QLatin1String("readWait")) {
+        QVERIFY(!channel.readWait(timeoutMs));
+    } else {
+        QCOMPARE(channel.getRecv(timeoutMs), QByteArray());
+        QVERIFY(clock.elapsed() >= timeoutMs);
+    }
+    QCOMPARE(callBacks.count(), 1);
+    QCOMPARE(callBacks.at(0).at(0).toInt(), int(SerialChannel::SPOS_SERIALPORT_ERROR_WRITE));
+    QCOMPARE(callBacks.at(0).at(1).toByteArray(), pending);
+    QCOMPARE(pty.receive(50), QByteArray());
+    QCOMPARE(channel.unavailableReason(), QStringLiteral("serial port %1 is not open").arg(pty.slavePath));
+}
+
+void TestSerial::writeReachesTheLineUnchanged_data()
+{
+    QTest::addColumn<bool>("asText");
+    QTest::addColumn<QByteArray>("bytes");
+    // Line-discipline characters (NUL, LF, CR, XON, XOFF, ^C) must pass raw.
+    QTest::newRow("bytes with length") << false << QByteArray("\x00\x0a\x0d\xff\x11\x13\x03\x7e", 8);
+    QTest::newRow("text without terminator") << true << QByteArray("hello\r\n");
+}
+
+void TestSerial::writeReachesTheLineUnchanged()
+{
+    QFETCH(bool, asText);
+    QFETCH(QByteArray, bytes);
+
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    QSignalSpy callBacks(&channel, &SerialChannel::callBack);
+    if (asText)
+        channel.write(bytes.constData());
+    else
+        channel.write(bytes.constData(), bytes.size());
+    QCOMPARE(pty.receive(), bytes);
+    QCOMPARE(callBacks.count(), 0);
+}
+
+void TestSerial::readWaitSeesNewBytes()
+{
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    QVERIFY(!channel.readWait(50));
+    // A negative time-out is no time at all, not the port's endless wait.
+    QVERIFY(!channel.readWait(-1));
+    QVERIFY(pty.send("ok"));
+    QVERIFY(channel.readWait(2000));
+    // What readWait took in is still handed over as the next reply.
+    QCOMPARE(channel.getRecv(2000), QByteArray("ok"));
+}
+
+void TestSerial::lostPtyEndsWaitsAndClosesPortOnce()
+{
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    QSignalSpy lost(&channel, &SerialChannel::portLost);
+    QSignalSpy openChanges(&channel, &SerialChannel::portOpenChanged);
+
+    QTimer::singleShot(30, [&] { pty.closeMaster(); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(channel.takeReply(20000), QByteArray());
+    QVERIFY2(clock.elapsed() < 5000, "the wait went on after the port was lost");
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(!channel.isPortOpen());
+    QVERIFY(!openChanges.isEmpty() && openChanges.last().at(0).toBool() == false);
+    QVERIFY(channel.unavailableReason().contains(QStringLiteral("lost")));
+
+    // Later requests fail at once, and no second loss is reported.
+    QCOMPARE(channel.takeReply(20000), QByteArray());
+    QTest::qWait(300);
+    QCOMPARE(lost.count(), 1);
+}
+
+void TestSerial::presenceScan_data()
+{
+    QTest::addColumn<bool>("selectOtherName");
+    QTest::addColumn<bool>("staysOpen");
+    QTest::newRow("device path that exists") << false << true;
+    QTest::newRow("selected port not there") << true << false;
+}
+
+void TestSerial::presenceScan()
+{
+    QFETCH(bool, selectOtherName);
+    QFETCH(bool, staysOpen);
+
+    Pty pty;
+    SerialChannel channel;
+    openOnPty(channel, pty, 115200);
+    if (selectOtherName)
+        channel.setSelectedPortName(QStringLiteral("ttyPLOVIKKIT_NOT_THERE"));
+    QSignalSpy lost(&channel, &SerialChannel::portLost);
+
+    if (staysOpen) {
+        QTest::qWait(SerialChannel::kPresenceScanMs + 500);
+        QVERIFY(channel.isPortOpen());
+        QCOMPARE(lost.count(), 0);
+    } else {
+        QTRY_VERIFY(!channel.isPortOpen());
+        QCOMPARE(lost.count(), 1);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestSerial)
+#include "tst_serial.moc"

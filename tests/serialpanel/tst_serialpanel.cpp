@@ -1,0 +1,254 @@
+// The serial port panel: port list, baud box, open and close, the light and what it stores.
+#include "configini.h"
+#include "mycombobox.h"
+#include "myserialport.h"
+#include "platformpaths.h"
+#include "pty.h"
+#include "serialportlist.h"
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QtTest>
+
+class TestSerialPanel : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void panelShowsPortsAndControls();
+    void openPressedStoresSelection();
+    void failedOpenStoresNothing();
+    void restoresSelectionAndFreeBaudText();
+    void storedPortNotListedKeepsFirst();
+    void onlyLeftPressRefreshesList();
+    void selectingPortOpensItAndLightFollows();
+
+private:
+    static QString itemText(const QString &path) { return path + QStringLiteral(" virtual port"); }
+    static QLabel *indicatorOf(QWidget &host);
+};
+
+void TestSerialPanel::init()
+{
+    qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+    QFile::remove(PlatformPaths::settingsIniPath());
+}
+
+QLabel *TestSerialPanel::indicatorOf(QWidget &host)
+{
+    for (QLabel *label : host.findChildren<QLabel *>()) {
+        if (label->styleSheet().contains(QLatin1String("border-radius")))
+            return label;
+    }
+    return nullptr;
+}
+
+void TestSerialPanel::panelShowsPortsAndControls()
+{
+    Pty pty;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+
+    auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    QVERIFY(ports);
+    QStringList expected;
+    for (const SerialPortEntry &entry : SerialPortList::availablePorts())
+        expected << QStringLiteral("%1 %2").arg(entry.name, entry.description);
+    QStringList shown;
+    for (int i = 0; i < ports->count(); ++i)
+        shown << ports->itemText(i);
+    QCOMPARE(shown, expected);
+    QVERIFY(shown.contains(itemText(pty.slavePath)));
+
+    QStringList bauds;
+    for (QComboBox *box : host.findChildren<QComboBox *>()) {
+        if (box != ports) {
+            QVERIFY(box->isEditable());
+            for (int i = 0; i < box->count(); ++i)
+                bauds << box->itemText(i);
+        }
+    }
+    QCOMPARE(bauds, QStringList({"1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200",
+                                 "250000", "500000"}));
+    QCOMPARE(host.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->text(),
+             QStringLiteral("打开"));
+    QCOMPARE(host.findChild<QPushButton *>(QStringLiteral("pushButton_closeport"))->text(),
+             QStringLiteral("关闭"));
+    QStringList labels;
+    for (QLabel *label : host.findChildren<QLabel *>())
+        labels << label->text();
+    QVERIFY(labels.contains(QStringLiteral("串口选择")));
+    QVERIFY(labels.contains(QStringLiteral("波特率")));
+    QLabel *light = indicatorOf(host);
+    QVERIFY(light);
+    QCOMPARE(light->size(), QSize(20, 20));
+    QCOMPARE(light->styleSheet(), QStringLiteral("background-color:red;border-radius: 10px;"));
+    QVERIFY(!serial.isPortOpen());
+}
+
+void TestSerialPanel::openPressedStoresSelection()
+{
+    Pty pty;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+    auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    ports->setCurrentIndex(ports->findText(itemText(pty.slavePath)));
+    serial.closePort();
+    serial.setPortClosedByUser(true);
+
+    // Choosing a baud rate while the port is closed opens it.
+    QComboBox *baud = nullptr;
+    for (QComboBox *box : host.findChildren<QComboBox *>())
+        baud = box != ports ? box : baud;
+    baud->setCurrentIndex(baud->findText(QStringLiteral("115200")));
+    QVERIFY(serial.isPortOpen());
+    QCOMPARE(serial.port()->baudRate(), 115200);
+    QVERIFY(!serial.portClosedByUser());
+
+    QSettings before(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
+    QVERIFY(!before.contains(QStringLiteral("serial_com")));
+    host.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
+    QSettings after(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
+    QCOMPARE(after.value(QStringLiteral("serial_com")).toString(), itemText(pty.slavePath));
+    QCOMPARE(after.value(QStringLiteral("serial_baudrate")).toString(), QStringLiteral("115200"));
+}
+
+void TestSerialPanel::failedOpenStoresNothing()
+{
+    Pty pty;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
+    {
+        QSettings stored(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
+        stored.setValue(QStringLiteral("serial_com"), itemText(pty.slavePath));
+    }
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+    // The chosen pty disappears before the user presses open.
+    pty.closeMaster();
+    host.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
+    QVERIFY(!serial.isPortOpen());
+    QVERIFY(!serial.lastOpenError().isEmpty());
+    QSettings stored(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("serial_com")).toString(), itemText(pty.slavePath));
+    QVERIFY(!stored.contains(QStringLiteral("serial_baudrate")));
+}
+
+void TestSerialPanel::restoresSelectionAndFreeBaudText()
+{
+    Pty first;
+    Pty second;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (first.slavePath + QLatin1Char(':') + second.slavePath).toLocal8Bit());
+    {
+        QSettings stored(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
+        stored.setValue(QStringLiteral("serial_com"), itemText(second.slavePath));
+        stored.setValue(QStringLiteral("serial_baudrate"), QStringLiteral("12345"));
+    }
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+    auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    QCOMPARE(ports->currentText(), itemText(second.slavePath));
+    QStringList bauds;
+    for (QComboBox *box : host.findChildren<QComboBox *>()) {
+        if (box != ports)
+            bauds << box->currentText();
+    }
+    QCOMPARE(bauds, QStringList{QStringLiteral("12345")});
+    QCOMPARE(serial.port()->baudRate(), 12345);
+    QCOMPARE(serial.portLocation(), second.slavePath);
+    QCOMPARE(serial.selectedPortName(), second.slavePath);
+    QVERIFY(!serial.isPortOpen());
+}
+
+void TestSerialPanel::storedPortNotListedKeepsFirst()
+{
+    Pty pty;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
+    {
+        QSettings stored(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
+        stored.setValue(QStringLiteral("serial_com"), QStringLiteral("/dev/ttyGONE virtual port"));
+    }
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+    auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    QCOMPARE(ports->currentIndex(), 0);
+    QVERIFY(!serial.isPortOpen());
+}
+
+void TestSerialPanel::onlyLeftPressRefreshesList()
+{
+    Pty first;
+    Pty second;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", first.slavePath.toLocal8Bit());
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+    host.show();
+    auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    const int before = ports->count();
+    const QString selected = ports->currentText();
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (second.slavePath + QLatin1Char(':') + first.slavePath).toLocal8Bit());
+    QSignalSpy pressed(ports, &MyComboBox::clicked);
+
+    QTest::mousePress(ports, Qt::RightButton);
+    QCOMPARE(pressed.count(), 0);
+    QCOMPARE(ports->count(), before);
+
+    QTest::mousePress(ports, Qt::LeftButton);
+    ports->hidePopup();
+    QCOMPARE(pressed.count(), 1);
+    QCOMPARE(ports->count(), before + 1);
+    QCOMPARE(ports->currentText(), selected);
+    QVERIFY(!serial.isPortOpen());
+}
+
+void TestSerialPanel::selectingPortOpensItAndLightFollows()
+{
+    Pty first;
+    Pty second;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (first.slavePath + QLatin1Char(':') + second.slavePath).toLocal8Bit());
+    mySerialPort serial;
+    QWidget host;
+    host.setLayout(serial.getUi());
+    auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    QLabel *light = indicatorOf(host);
+
+    // The worker watches the new name from the moment the new port is open, not only once
+    // the box has announced its new text (a scan in between would close the new port).
+    QString watchedWhileOpen;
+    connect(ports, QOverload<int>::of(&QComboBox::currentIndexChanged), &host, [&] {
+        if (serial.isPortOpen())
+            watchedWhileOpen = serial.selectedPortName();
+    });
+    ports->setCurrentIndex(ports->findText(itemText(second.slavePath)));
+    QVERIFY(serial.isPortOpen());
+    QCOMPARE(watchedWhileOpen, second.slavePath);
+    QCOMPARE(serial.portLocation(), second.slavePath);
+    QCOMPARE(serial.selectedPortName(), second.slavePath);
+    QTRY_COMPARE(light->styleSheet(), QStringLiteral("background-color:green;border-radius: 10px;"));
+
+    host.findChild<QPushButton *>(QStringLiteral("pushButton_closeport"))->click();
+    QVERIFY(!serial.isPortOpen());
+    QVERIFY(serial.portClosedByUser());
+    QTRY_COMPARE(light->styleSheet(), QStringLiteral("background-color:red;border-radius: 10px;"));
+    // Closed by the user, it stays closed although it is still listed.
+    QTest::qWait(300);
+    QVERIFY(!serial.isPortOpen());
+}
+
+QTEST_MAIN(TestSerialPanel)
+#include "tst_serialpanel.moc"
