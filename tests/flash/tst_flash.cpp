@@ -90,6 +90,8 @@ void tst_Flash::wholeUpdates_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("receivedSize"); // -1: the device must not have written an image
     QTest::addColumn<QStringList>("expectedLines");
+    QTest::addColumn<QStringList>("flashArgs");
+    QTest::addColumn<QString>("error"); // the reason on stderr when the update fails
 
     const QStringList small = {"--split-len", "256", "--uart-len", "128"};
     QTest::newRow("1000 bytes padded to 1024") << small << "module" << 1000 << 0 << 1024
@@ -100,30 +102,48 @@ void tst_Flash::wholeUpdates_data()
                                                               "get deviceAddr: 12345678",
                                                               "firmware packet sending - 1024",
                                                               "firmware packet sending - 128",
-                                                              "firmware packet update success "};
+                                                              "firmware packet update success "}
+                                               << QStringList() << QString();
     QTest::newRow("exact multiple is not padded")
         << QStringList{"--split-len", "1024", "--uart-len", "128"} << "module" << 2048 << 0 << 2048
-        << QStringList{"get firm_len: 2048", "firmware packet update success "};
+        << QStringList{"get firm_len: 2048", "firmware packet update success "} << QStringList() << QString();
     QTest::newRow("rewind on 0x85 still succeeds")
         << (small + QStringList{"--fail-frame", "3", "--fail-code", "85"}) << "module" << 1000 << 0 << 1024
-        << QStringList{"------------------error 1164", "firmware packet update success "};
+        << QStringList{"------------------error 1164", "firmware packet update success "} << QStringList()
+        << QString();
     QTest::newRow("other RETURN FAIL resynchronises")
         << (small + QStringList{"--fail-frame", "3", "--fail-code", "02"}) << "module" << 1000 << 0 << 1024
-        << QStringList{"------------------error  1168", "firmware packet update success "};
+        << QStringList{"------------------error  1168", "firmware packet update success "} << QStringList()
+        << QString();
     QTest::newRow("three time-outs in a row end the session")
         << (small + QStringList{"--drop-reply", "3", "--drop-reply", "4", "--drop-reply", "5"}) << "module"
         << 1000 << 1 << -1
         << QStringList{"firmware packet send timeout 0", "firmware packet send timeout 1",
-                       "firmware packet send timeout 2"};
+                       "firmware packet send timeout 2"}
+        << QStringList() << "packet 1 of split 0 not answered 3 times in a row, giving up";
     QTest::newRow("FIRMWARE OVER answered otherwise")
         << (small + QStringList{"--over-reply", "06"}) << "module" << 1000 << 1 << 1024
-        << QStringList{"firmware packet send error"};
+        << QStringList{"firmware packet send error"} << QStringList()
+        << "FIRMWARE OVER answered with FIRMWARE CONTINUE instead of RETURN SUCCESS";
     QTest::newRow("demo board sends its request by itself")
         << (small + QStringList{"--target", "demo", "--demo-delay", "300"}) << "demo" << 600 << 0 << 768
-        << QStringList{"firmware packet update success "};
+        << QStringList{"firmware packet update success "} << QStringList() << QString();
     QTest::newRow("gateway on the serial port")
         << (small + QStringList{"--target", "gateway"}) << "gateway" << 600 << 0 << 768
-        << QStringList{"firmware packet update success "};
+        << QStringList{"firmware packet update success "} << QStringList() << QString();
+    // A module that acknowledges its commands: the answers are no bootloader request.
+    QTest::newRow("module answering its commands")
+        << (small + QStringList{"--module-answers", "--baud", "9600"}) << "module" << 300 << 0 << 512
+        << QStringList{"trying to connect device 0", "get splitLen: 256", "firmware packet update success "}
+        << QStringList{"-b", "9600"} << QString();
+    // The panel's first rate: a packet frame needs longer on the line than its reply wait.
+    QTest::newRow("1200 baud") << (small + QStringList{"--baud", "1200"}) << "module" << 200 << 0 << 256
+                               << QStringList{"firmware packet update success "} << QStringList{"-b", "1200"}
+                               << QString();
+    QTest::newRow("lowest accepted rate")
+        << QStringList{"--split-len", "64", "--uart-len", "32", "--baud", "300", "--module-answers"}
+        << "module" << 50 << 0 << 64 << QStringList{"firmware packet update success "}
+        << QStringList{"-b", "300"} << QString();
 }
 
 void tst_Flash::wholeUpdates()
@@ -134,6 +154,8 @@ void tst_Flash::wholeUpdates()
     QFETCH(int, exitCode);
     QFETCH(int, receivedSize);
     QFETCH(QStringList, expectedLines);
+    QFETCH(QStringList, flashArgs);
+    QFETCH(QString, error);
 
     const QByteArray image = patternImage(imageSize);
     const QString imagePath = writeImage(image);
@@ -141,8 +163,10 @@ void tst_Flash::wholeUpdates()
     DevsimProcess device;
     QVERIFY(device.start(deviceArgs + QStringList{"--output", received}));
 
-    const FlashRun run = runFlash({"-p", device.portPath(), "-t", target, imagePath});
+    const FlashRun run = runFlash(flashArgs + QStringList{"-p", device.portPath(), "-t", target, imagePath});
     QCOMPARE(run.exitCode, exitCode);
+    // A failed update says why in one line, and so does the last console line before the report.
+    QCOMPARE(run.errors.trimmed(), error.isEmpty() ? QString() : QStringLiteral("plovikkit-flash: ") + error);
 
     // Every stdout line is a console line, time-stamped as the window's log shows it.
     const QRegularExpression consoleLine(
@@ -186,6 +210,8 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("unknown option") << QStringList{"--frobnicate", "IMAGE"} << 2 << "frobnicate";
     QTest::newRow("bad target") << QStringList{"-p", "x", "-t", "toaster", "IMAGE"} << 2 << "invalid target";
     QTest::newRow("bad baud") << QStringList{"-p", "x", "-b", "fast", "IMAGE"} << 2 << "invalid baud rate";
+    QTest::newRow("baud too low for the waits")
+        << QStringList{"-p", "x", "-b", "200", "IMAGE"} << 2 << "baud rate 200 is not supported";
     QTest::newRow("missing image") << QStringList{"-p", "x", "MISSING"} << 2 << "does not exist";
     QTest::newRow("empty image") << QStringList{"-p", "x", "EMPTY"} << 2 << "is empty";
     QTest::newRow("port cannot be opened")
@@ -245,6 +271,12 @@ void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
     QCOMPARE(flash.exitCode(), 1);
     const QString output = QString::fromUtf8(flash.readAllStandardOutput());
     QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
+    // The session ends with the loss, without writing on into a closed port until time-outs.
+    QVERIFY2(!output.contains(QStringLiteral("firmware packet send timeout")), qPrintable(output));
+    const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
+    QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: serial port ")) &&
+                 errors.contains(" lost: ") && !errors.contains(QLatin1Char('\n')),
+             qPrintable(errors));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

@@ -8,6 +8,7 @@
 #include "nativefile.h"
 #include "settingskeys.h"
 #include "ui_mainwindow.h"
+#include "updatesession.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -68,6 +69,8 @@ private slots:
     void cancelledDialogChangesNothing();
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
+    void startOnClosedPortEndsAtOnce();
+    void closingTheWindowAbortsTheUpdate();
 
 private:
     void openSimulatedPort(MainWindow &window, const QString &portPath);
@@ -171,8 +174,6 @@ void tst_Window::openSimulatedPort(MainWindow &window, const QString &portPath)
     else
         ports->setCurrentIndex(item); // choosing a port opens it
     QVERIFY(window.serialWorker()->port()->isOpen());
-    // The frame cut waits for 70 characters of silence: at the first rate of the list,
-    // 1200 baud, that is almost half a second per reply.
     for (auto *box : ui->widget_4->findChildren<QComboBox *>()) {
         if (box != ports)
             box->setCurrentIndex(box->findText(QStringLiteral("115200")));
@@ -225,6 +226,43 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     QCOMPARE(ui->progressBar_upadate_progress->maximum(), 1024);
     QCOMPARE(ui->progressBar_upadate_progress->value(), 1024);
     QCOMPARE(receivedImage(received), image + QByteArray(24, char(0xFF)));
+}
+
+void tst_Window::startOnClosedPortEndsAtOnce()
+{
+    MainWindow window;
+    window.form()->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(300)));
+    QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+    const QStringList texts = consoleTexts(window);
+    QVERIFY(texts.filter(QStringLiteral("trying to connect device")).isEmpty());
+    const QString reason = texts.at(texts.size() - 2);
+    QVERIFY2(reason.contains(QStringLiteral("not open")) || reason == QStringLiteral("no serial port chosen"),
+             qPrintable(texts.join('\n')));
+    QVERIFY(texts.last().startsWith(QStringLiteral("firmware update process over, use time=")));
+}
+
+void tst_Window::closingTheWindowAbortsTheUpdate()
+{
+    DevsimProcess device;
+    QVERIFY(device.start({"--silent"}));
+    qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
+    MainWindow window;
+    qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+    openSimulatedPort(window, device.portPath());
+    window.form()->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(300)));
+    window.show();
+
+    QTimer::singleShot(300, &window, &QWidget::close);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+    // The device stays silent, so only the abort can have cut the first 2 s wait short.
+    QVERIFY2(clock.elapsed() < UpdateSession::kSplitLenWaitSerialMs - 100,
+             qPrintable(QString::number(clock.elapsed())));
+    const QStringList texts = consoleTexts(window);
+    QCOMPARE(texts.filter(QStringLiteral("trying to connect device")),
+             QStringList{"trying to connect device 0"});
+    QCOMPARE(texts.at(texts.size() - 2), QStringLiteral("update aborted"));
 }
 
 QTEST_MAIN(tst_Window)
