@@ -62,6 +62,7 @@ void MainWindow::reportPortTrouble()
             logDisplay->set(QStringLiteral("serial port lost: ") + reason);
     });
     connect(serialPort, &SerialChannel::openFailed, logDisplay, &LogDisplay::set);
+    connect(serialPort, &mySerialPort::settingsNotSaved, logDisplay, &LogDisplay::set);
 }
 
 void MainWindow::restoreTitle()
@@ -82,16 +83,19 @@ void MainWindow::restoreLastFirmware()
     if (!lastReadOk)
         return;
     ui->comboBox_update_link->setEditText(lastReadText);
-    QByteArray content;
-    lastReadOk = nativeFile->getFileContent(lastReadText, &content);
-    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << content.size();
+    // Only the file system's facts: the remembered path may name a FIFO or a device by now.
+    const qint64 size = nativeFile->getFileSize(lastReadText);
+    lastReadOk = size >= 0;
+    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << size;
     if (lastReadOk)
-        showFirmwareFacts(lastReadText, content);
+        showFirmwareFacts(lastReadText, size);
+    else
+        startupNotes << QStringLiteral("remembered firmware %1 is not a readable file").arg(lastReadText);
 }
 
-void MainWindow::showFirmwareFacts(const QString &path, const QByteArray &content)
+void MainWindow::showFirmwareFacts(const QString &path, qint64 size)
 {
-    ui->lineEdit__firmware_length->setText(QString::number(content.size()));
+    ui->lineEdit__firmware_length->setText(QString::number(size));
     ui->lineEdit_firmware_name->setText(nativeFile->getFileName(path));
     ui->lineEdit__firmware_make_time->setText(nativeFile->getFileCreatedTime(path));
     ui->lineEdit__firmware_editer->setText(nativeFile->getFileOwner(path));
@@ -149,6 +153,9 @@ void MainWindow::createLogConsole()
     auto *page = new QWidget(nullptr, Qt::WindowFlags());
     page->setLayout(logDisplay->layout());
     ui->tabWidget->insertTab(1, page, QStringLiteral("日志"));
+    for (const QString &note : qAsConst(startupNotes))
+        logDisplay->set(note);
+    startupNotes.clear();
 }
 
 void MainWindow::createMqttWindow()

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 #include <cstdint>
 #include <memory>
@@ -96,7 +97,7 @@ protected:
 private:
     void restoreTitle();
     void restoreLastFirmware();
-    void showFirmwareFacts(const QString &path, const QByteArray &content);
+    void showFirmwareFacts(const QString &path, qint64 size);
     void setUpFirmwareTable();
     void setTargetToolTips();
     void issueVersionQuery();
@@ -123,6 +124,8 @@ private:
     std::unique_ptr<UpdateSession> updateSession;
     QByteArray netserverFirmware;
     QByteArray ackBuffer;
+    // Said in the console once it exists.
+    QStringList startupNotes;
     bool startMessageShown = false;
     int32_t mouseMoveCount = 0;
 };

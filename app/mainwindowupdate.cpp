@@ -5,6 +5,7 @@
 
 #include "bootentry.h"
 #include "bootframe.h"
+#include "console/logdisplay.h"
 #include "debugtrace.h"
 #include "eventwait.h"
 #include "myserialport.h"
@@ -147,11 +148,13 @@ void MainWindow::openFirmwareFile()
         this, tr("打开文件"), ui->comboBox_update_link->currentText(), tr("Image Files (*.bin)"));
     if (path.isEmpty())
         return;
-    QByteArray content;
-    lastReadOk = nativeFile->getFileContent(path, &content);
-    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << content.size();
+    const qint64 size = nativeFile->getFileSize(path);
+    lastReadOk = size >= 0;
+    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << size;
     if (lastReadOk)
-        showFirmwareFacts(path, content);
+        showFirmwareFacts(path, size);
+    else
+        logDisplay->set(QStringLiteral("firmware %1 is not a readable file").arg(path));
     ui->comboBox_update_link->setEditText(path);
     ui->comboBox_update_link->setToolTip(path);
     bool written = nativeFile->writeItem(SettingsKeys::dirListIndex,

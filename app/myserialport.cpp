@@ -215,7 +215,9 @@ void mySerialPort::onOpenPressed()
     }
     settings->setValue(SettingsKeys::serialCom, portListBox->currentText());
     settings->setValue(SettingsKeys::serialBaudrate, baudBox->currentText());
-    ConfigIni::sync(settings);
+    QString why;
+    if (!ConfigIni::sync(settings, &why))
+        emit settingsNotSaved(why);
 }
 
 void mySerialPort::onClosePressed()

@@ -28,6 +28,10 @@ public:
 public slots:
     QHBoxLayout *getUi();
 
+signals:
+    // The chosen port and rate could not be stored; the text says why.
+    void settingsNotSaved(QString reason);
+
 private:
     void buildPortGroup();
     void buildBaudGroup();

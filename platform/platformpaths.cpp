@@ -66,4 +66,14 @@ bool restrictToOwner(const QString &filePath)
 #endif
 }
 
+bool restrictToOwner(QFileDevice &file)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(file)
+    return true;
+#else
+    return file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+#endif
+}
+
 } // namespace PlatformPaths

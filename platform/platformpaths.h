@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QFileDevice;
+
 // Every path that is fixed per operating system. On Windows they are the public folders
 // the tool has always used; elsewhere the same names live under the user's configuration
 // folder, so that XDG_CONFIG_HOME moves them (the tests rely on that).
@@ -22,5 +24,7 @@ QString restartScriptName();
 // Restricts a settings file to its owner where the platform supports it; it may hold
 // credentials. Returns false when the permissions could not be set.
 bool restrictToOwner(const QString &filePath);
+// The same for a file being written (a QSaveFile's temporary file, before it replaces the old one).
+bool restrictToOwner(QFileDevice &file);
 
 } // namespace PlatformPaths

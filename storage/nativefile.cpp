@@ -71,6 +71,8 @@ QString NativeFile::getName()
 
 bool NativeFile::getFileContent(const QString &fullPath_fileName, QString *getValue)
 {
+    if (!QFileInfo(fullPath_fileName).isFile())
+        return false;
     QFile file(fullPath_fileName);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
@@ -86,8 +88,10 @@ bool NativeFile::getFileContent(const QString &fullPath_fileName, QString *getVa
 
 bool NativeFile::getFileContent(const QString &fullPath_fileName, QByteArray *getValue)
 {
+    if (!traceFacts(fullPath_fileName, __func__, FileFacts::All))
+        return false;
     QFile file(fullPath_fileName);
-    if (!openForFacts(file, __func__, FileFacts::All))
+    if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray bytes = file.readAll();
     if (getValue)
@@ -95,26 +99,29 @@ bool NativeFile::getFileContent(const QString &fullPath_fileName, QByteArray *ge
     return true;
 }
 
+qint64 NativeFile::getFileSize(const QString &fullPath_fileName)
+{
+    const QFileInfo info(fullPath_fileName);
+    return info.isFile() && info.isReadable() ? info.size() : -1;
+}
+
 QString NativeFile::getFileCreatedTime(const QString &fullPath_fileName)
 {
-    QFile file(fullPath_fileName);
-    if (!openForFacts(file, __func__, FileFacts::All))
+    if (!traceFacts(fullPath_fileName, __func__, FileFacts::All))
         return QString();
     return isoLocal(creationTime(QFileInfo(fullPath_fileName)));
 }
 
 QString NativeFile::getFileName(const QString &fullPath_fileName)
 {
-    QFile file(fullPath_fileName);
-    if (!openForFacts(file, __func__, FileFacts::All))
+    if (!traceFacts(fullPath_fileName, __func__, FileFacts::All))
         return QString();
     return QFileInfo(fullPath_fileName).fileName();
 }
 
 QString NativeFile::getFileOwner(const QString &fullPath_fileName)
 {
-    QFile file(fullPath_fileName);
-    if (!openForFacts(file, __func__, FileFacts::NameOnly))
+    if (!traceFacts(fullPath_fileName, __func__, FileFacts::NameOnly))
         return QString();
     return QFileInfo(fullPath_fileName).owner();
 }
@@ -136,7 +143,7 @@ bool NativeFile::writeItem(const QString &fullPath, const QString &fileName, con
     if (!loadStore(filePath, &store)) {
         // The next save replaces the file with the written key alone, so whatever is in it now
         // must be kept somewhere before it goes.
-        const QString copyPath = keepCorruptCopy(filePath);
+        const QString copyPath = OwnerFile::keepCorruptCopy(filePath);
         if (copyPath.isEmpty()) {
             MODULE_TRACE() << "store is not a JSON object and cannot be kept aside, not written:" << filePath;
             return false;
@@ -231,6 +238,8 @@ bool NativeFile::saveStore(const QString &filePath, const QJsonObject &store)
     QSaveFile file(filePath);
     bool saved = file.open(QIODevice::WriteOnly | QIODevice::Text);
     if (saved) {
+        // The rewrite would keep an older file's wider permissions.
+        PlatformPaths::restrictToOwner(file);
         file.write(QJsonDocument(store).toJson(QJsonDocument::Indented));
         saved = file.commit();
     }
@@ -239,27 +248,15 @@ bool NativeFile::saveStore(const QString &filePath, const QJsonObject &store)
     return saved;
 }
 
-// Keeps the content as "<file>.corrupt", or with a number after it when an earlier copy is
-// already there, so that no copy ever overwrites another. Returns the copy's path, empty on failure.
-QString NativeFile::keepCorruptCopy(const QString &filePath)
+// Facts come from the file system alone: opening a FIFO blocks for ever, and a device such as
+// /dev/zero never ends. What is not a regular file counts as no file at all.
+bool NativeFile::traceFacts(const QString &filePath, const char *operation, FileFacts facts)
 {
-    const QString base = filePath + QStringLiteral(".corrupt");
-    QString copyPath = base;
-    for (int number = 1; QFileInfo::exists(copyPath); ++number)
-        copyPath = base + QLatin1Char('.') + QString::number(number);
-    if (!QFile::copy(filePath, copyPath))
-        return QString();
-    PlatformPaths::restrictToOwner(copyPath);
-    return copyPath;
-}
-
-bool NativeFile::openForFacts(QFile &file, const char *operation, FileFacts facts)
-{
-    if (!file.open(QIODevice::ReadOnly)) {
+    const QFileInfo info(filePath);
+    if (!info.isFile() || !info.isReadable()) {
         MODULE_TRACE_AS(operation) << "open file ERROR";
         return false;
     }
-    const QFileInfo info(file.fileName());
     MODULE_TRACE_AS(operation) << info.fileName();
     if (facts == FileFacts::All) {
         MODULE_TRACE_AS(operation) << isoLocal(creationTime(info));

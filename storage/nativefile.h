@@ -10,14 +10,15 @@ class QJsonObject;
 // Key/value store over a small JSON object file, plus the facts the update page shows about a
 // firmware file. Every call opens, reads or rewrites the file and closes it again, so nothing is
 // cached between calls. The slots are also invoked by name, so their order is part of the interface.
-class QFile;
-
 class NativeFile : public QObject
 {
     Q_OBJECT
 
 public:
     explicit NativeFile(QObject *parent = nullptr);
+
+    // The size in bytes of a readable regular file, -1 for anything else; never opens the file.
+    static qint64 getFileSize(const QString &fullPath_fileName);
 
 public slots:
     bool setPath_name(const QString &fullPath, const QString &fileName);
@@ -44,12 +45,12 @@ private:
     static bool hasDefaultFile();
     bool loadStore(const QString &filePath, QJsonObject *store);
     static bool saveStore(const QString &filePath, const QJsonObject &store);
-    static QString keepCorruptCopy(const QString &filePath);
     enum class FileFacts
     {
         All,
         NameOnly
     };
-    // Opens a file for one of the file-information operations and writes their trace lines.
-    static bool openForFacts(QFile &file, const char *operation, FileFacts facts);
+    // Checks that the path is a readable regular file for one of the file-information
+    // operations and writes their trace lines.
+    static bool traceFacts(const QString &filePath, const char *operation, FileFacts facts);
 };

@@ -3,6 +3,7 @@
 #include "platformpaths.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace OwnerFile {
 
@@ -13,6 +14,18 @@ bool createEmpty(const QString &filePath)
         return false;
     file.close();
     return PlatformPaths::restrictToOwner(filePath);
+}
+
+QString keepCorruptCopy(const QString &filePath)
+{
+    const QString base = filePath + QStringLiteral(".corrupt");
+    QString copyPath = base;
+    for (int number = 1; QFileInfo::exists(copyPath); ++number)
+        copyPath = base + QLatin1Char('.') + QString::number(number);
+    if (!QFile::copy(filePath, copyPath))
+        return QString();
+    PlatformPaths::restrictToOwner(copyPath);
+    return copyPath;
 }
 
 } // namespace OwnerFile

@@ -10,4 +10,9 @@ namespace OwnerFile {
 // false when the file could not be created or restricted.
 bool createEmpty(const QString &filePath);
 
+// Keeps the file's content as "<file>.corrupt", or with a number after it when an earlier copy is
+// already there, so that no copy ever overwrites another. The copy is owner-only. Returns its
+// path, empty on failure.
+QString keepCorruptCopy(const QString &filePath);
+
 } // namespace OwnerFile

@@ -5,6 +5,8 @@
 #include "updatelink.h"
 #include "updatereporter.h"
 
+#include <QFileInfo>
+
 #define SESSION_TRACE() MAIN_TRACE_AS("sendFirmwarePacket")
 
 namespace {
@@ -534,6 +536,26 @@ void UpdateSession::consoleReply(const QByteArray &reply)
 bool UpdateSession::readLocalFile(const QString &path)
 {
     firmware.clear();
+    const QString problem = imageFileProblem(path);
+    if (!problem.isEmpty()) {
+        reporter.consoleLine(problem);
+        return false;
+    }
     NativeFile store;
     return store.getFileContent(path, &firmware);
+}
+
+QString UpdateSession::imageFileProblem(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return QString();
+    if (!info.isFile())
+        return QStringLiteral("firmware %1 is not a regular file").arg(path);
+    if (info.size() > kMaxImageBytes)
+        return QStringLiteral("firmware %1 is too large: %2 bytes, the most an update can send is %3 bytes")
+            .arg(path)
+            .arg(info.size())
+            .arg(kMaxImageBytes);
+    return QString();
 }

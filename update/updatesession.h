@@ -41,6 +41,9 @@ public:
     static constexpr int kMaxPacketRepeats = 10;
     static constexpr int kMaxSplitRewinds = 10;
     static constexpr int kMaxResynchronisations = 10;
+    // FIRMWARE LEN carries 32 bits, but the image is held and padded in memory, where it must
+    // stay below 2 GiB with room for up to 64 KiB of padding.
+    static constexpr qint64 kMaxImageBytes = 0x7FFF0000;
 
     UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject *parent = nullptr);
     ~UpdateSession() override;
@@ -59,6 +62,10 @@ public:
     void requestAbort();
     // Why the last run did not succeed, in one line; empty after a success.
     QString failureReason() const { return failure; }
+
+    // Why the file at `path` cannot be an image (not a regular file, too large); empty when it
+    // can, or when there is no file at all (an empty image, which the session reports itself).
+    static QString imageFileProblem(const QString &path);
 
     // The elapsed time of the closing report: "%1ms(%2min %3sec %4msec)".
     static QString formatElapsed(qint64 elapsedMs);

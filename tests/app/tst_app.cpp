@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -48,6 +49,7 @@ private slots:
     void titleFromProjectConf_data();
     void titleFromProjectConf();
     void lastFirmwareRestoredWithFacts();
+    void unreadableRememberedFirmwareShowsPathOnly_data();
     void unreadableRememberedFirmwareShowsPathOnly();
     void startMessageShownExactlyOnce();
     void startMessageShowsContentFile();
@@ -200,9 +202,23 @@ void tst_App::lastFirmwareRestoredWithFacts()
     QVERIFY(window.lastReadOk);
 }
 
+void tst_App::unreadableRememberedFirmwareShowsPathOnly_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("gone") << "gone";
+    // Opening a FIFO to show its facts would keep the window from ever appearing.
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("device") << "/dev/zero";
+}
+
 void tst_App::unreadableRememberedFirmwareShowsPathOnly()
 {
-    const QString image = workDir.path() + QStringLiteral("/gone.bin");
+    QFETCH(QString, kind);
+    QString image = workDir.path() + QStringLiteral("/") + kind + QStringLiteral(".bin");
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(image).constData(), 0600), 0);
+    else if (kind.startsWith(QLatin1Char('/')))
+        image = kind;
     NativeFile store;
     QVERIFY(store.writeItem(SettingsKeys::filePathFirmware, image));
 
@@ -212,6 +228,8 @@ void tst_App::unreadableRememberedFirmwareShowsPathOnly()
     QVERIFY(ui->lineEdit__firmware_length->text().isEmpty());
     QVERIFY(ui->lineEdit_firmware_name->text().isEmpty());
     QVERIFY(!window.lastReadOk);
+    QVERIFY(window.console()->textArea()->toPlainText().contains(image +
+                                                                 QStringLiteral(" is not a readable file")));
 }
 
 void tst_App::startMessageShownExactlyOnce()

@@ -1,5 +1,6 @@
 #include "configini.h"
 #include "nativefile.h"
+#include "platformpaths.h"
 #include "settingskeys.h"
 
 #include <QDir>
@@ -10,6 +11,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 
 #include <memory>
 
@@ -83,7 +87,8 @@ private slots:
     void getFileContent_data();
     void getFileContent();
     void fileFacts();
-    void fileFacts_missingFile();
+    void fileFacts_noRegularFile_data();
+    void fileFacts_noRegularFile();
     void corruptStore_keptAside_data();
     void corruptStore_keptAside();
     void corruptStore_secondCopyKeepsFirst();
@@ -92,6 +97,8 @@ private slots:
     void writeFailure_keepsOldContent();
     void configIni_ownerOnly();
     void configIni_recreatedFileOwnerOnly();
+    void configIni_unreadableFileKeptAside();
+    void configIni_rawUtf8ReadAndRewrittenInDefaultForm();
 };
 
 void tst_Storage::initTestCase()
@@ -400,11 +407,28 @@ void tst_Storage::fileFacts()
     QVERIFY(qAbs(QDateTime::fromString(created, Qt::ISODate).secsTo(QDateTime::currentDateTime())) < 600);
 }
 
-void tst_Storage::fileFacts_missingFile()
+void tst_Storage::fileFacts_noRegularFile_data()
 {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing") << "missing";
+    // Opening a FIFO would block for ever, and reading /dev/zero never ends.
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("device") << "device";
+}
+
+void tst_Storage::fileFacts_noRegularFile()
+{
+    QFETCH(QString, kind);
     QTemporaryDir dir;
-    const QString path = dir.filePath("missing.bin");
+    QString path = dir.filePath("missing.bin");
+#ifndef Q_OS_WIN
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else if (kind == QLatin1String("device"))
+        path = QStringLiteral("/dev/zero");
+#endif
     NativeFile store;
+    QCOMPARE(NativeFile::getFileSize(path), qint64(-1));
     QByteArray bytes("untouched");
     for (const char *function : {"getFileContent", "getFileName", "getFileCreatedTime", "getFileOwner"})
         QTest::ignoreMessage(QtDebugMsg, moduleTrace(function, "open file ERROR"));
@@ -479,6 +503,10 @@ void tst_Storage::storeFile_ownerOnly()
     QVERIFY(store.writeItem(dir.path(), "store.txt", "b", QStringLiteral("2")));
     QVERIFY(isOwnerOnly(path));
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"store.txt"});
+    // Nor may a file someone made readable to all stay so once the tool has written it.
+    QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOther));
+    QVERIFY(store.writeItem(dir.path(), "store.txt", "c", QStringLiteral("3")));
+    QVERIFY(isOwnerOnly(path));
 }
 
 void tst_Storage::writeFailure_keepsOldContent_data()
@@ -557,6 +585,43 @@ void tst_Storage::configIni_recreatedFileOwnerOnly()
     settings->setValue(SettingsKeys::passwordName, QStringLiteral("secret"));
     QVERIFY(ConfigIni::sync(settings.get()));
     QVERIFY(isOwnerOnly(settings->fileName()));
+}
+
+void tst_Storage::configIni_unreadableFileKeptAside()
+{
+    const QString path = PlatformPaths::settingsIniPath();
+    QDir().mkpath(PlatformPaths::settingsFolder());
+    QByteArray noise(4096, '\0');
+    for (int i = 0; i < noise.size(); ++i)
+        noise[i] = char((i * 131 + 7) % 256);
+    writeRaw(path, noise);
+    writeRaw(path + ".corrupt", "an earlier copy");
+    {
+        std::unique_ptr<QSettings> settings(ConfigIni::open(nullptr));
+        QVERIFY(settings->allKeys().isEmpty());
+        settings->setValue(SettingsKeys::serialCom, QStringLiteral("ttyUSB0"));
+        QVERIFY(ConfigIni::sync(settings.get()));
+    }
+    QCOMPARE(readRaw(path + ".corrupt.1"), noise);
+    QCOMPARE(readRaw(path + ".corrupt"), QByteArray("an earlier copy"));
+    QCOMPARE(readText(path).trimmed(), QStringLiteral("[General]\nserial_com=ttyUSB0"));
+    QFile::remove(path);
+}
+
+void tst_Storage::configIni_rawUtf8ReadAndRewrittenInDefaultForm()
+{
+    const QString path = PlatformPaths::settingsIniPath();
+    QDir().mkpath(PlatformPaths::settingsFolder());
+    writeRaw(path, QStringLiteral("[General]\naccount_name=工程师\nhome_mqtt_port=1883\n").toUtf8());
+    std::unique_ptr<QSettings> settings(ConfigIni::open(nullptr));
+    QCOMPARE(settings->value(SettingsKeys::accountName).toString(), QStringLiteral("工程师"));
+    QCOMPARE(settings->value("home_mqtt_port").toString(), QStringLiteral("1883"));
+    // A Qt tool without a codec setting reads the file the same.
+    const QByteArray bytes = readRaw(path);
+    QVERIFY(std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; }));
+    QSettings plain(path, QSettings::IniFormat);
+    QCOMPARE(plain.value(SettingsKeys::accountName).toString(), QStringLiteral("工程师"));
+    QFile::remove(path);
 }
 
 QTEST_GUILESS_MAIN(tst_Storage)
