@@ -10,11 +10,21 @@ CliReporter::CliReporter(FILE *lines, FILE *progress, bool showProgress)
 void CliReporter::consoleLine(const QString &text)
 {
     endProgressLine();
-    fputs(ConsoleLine::formatNow(text).toUtf8().constData(), lineStream);
-    fputc('\n', lineStream);
-    fflush(lineStream);
+    writeLine(ConsoleLine::formatNow(text));
     if (progressShown)
         drawProgress();
+}
+
+// Whoever read the lines may have gone (`| head`); the update still runs to its end, so that
+// the device is never left half-written, and only the lines are dropped.
+void CliReporter::writeLine(const QString &line)
+{
+    if (!linesWanted)
+        return;
+    fputs(line.toUtf8().constData(), lineStream);
+    fputc('\n', lineStream);
+    if (fflush(lineStream) != 0 || ferror(lineStream))
+        linesWanted = false;
 }
 
 void CliReporter::progressReset()

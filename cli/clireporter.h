@@ -25,6 +25,7 @@ public:
     static QString progressText(qint64 done, qint64 total, qint64 elapsedMs, int width = 30);
 
 private:
+    void writeLine(const QString &line);
     void drawProgress();
     void endProgressLine();
 
@@ -32,6 +33,7 @@ private:
     FILE *progressStream;
     bool progressEnabled;
     bool progressShown = false;
+    bool linesWanted = true;
     qint64 total = 0;
     qint64 done = 0;
     QElapsedTimer clock;

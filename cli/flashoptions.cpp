@@ -25,8 +25,10 @@ bool parseTarget(const QString &text, TargetKind *target)
 FlashOptions FlashOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Writes a firmware image into a device through its bootloader."));
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes a firmware image into a device through its bootloader.\n"
+        "The device tells the split length it takes; the last split of the image is filled up with\n"
+        "0xFF bytes to a whole split, and the device receives and checks those bytes too."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},

@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -49,17 +50,18 @@ int listPorts()
     return ExitSuccess;
 }
 
+// Asks the file system only: opening a FIFO named by mistake would block for ever.
 QString imageProblem(const QString &path)
 {
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("image \"%1\" does not exist").arg(path);
-    if (!info.isFile())
-        return QStringLiteral("image \"%1\" is not a file").arg(path);
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("image \"%1\" cannot be read: %2").arg(path, file.errorString());
-    if (file.size() == 0)
+    const QString problem = UpdateSession::imageFileProblem(path);
+    if (!problem.isEmpty())
+        return problem;
+    if (!info.isReadable())
+        return QStringLiteral("image \"%1\" cannot be read: permission denied").arg(path);
+    if (info.size() == 0)
         return QStringLiteral("image \"%1\" is empty").arg(path);
     return QString();
 }
@@ -95,6 +97,10 @@ int flash(const FlashOptions &options)
 
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // A reader that goes away must not kill an update half-way: writes then fail instead.
+    signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("plovikkit-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral("202410071921"));

@@ -8,6 +8,8 @@
 #include <io.h>
 #else
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -32,6 +34,27 @@ bool hasUnreadInput(qintptr handle)
 #else
     int unread = 0;
     return ::ioctl(int(handle), FIONREAD, &unread) != 0 || unread > 0;
+#endif
+}
+
+void claimExclusively(qintptr handle)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle)
+#else
+    ::ioctl(int(handle), TIOCEXCL);
+#endif
+}
+
+bool isCharacterDevice(const QString &path)
+{
+#ifdef Q_OS_WIN
+    return QFileInfo::exists(path);
+#else
+    struct stat facts
+    {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &facts) == 0 && S_ISCHR(facts.st_mode);
 #endif
 }
 

@@ -14,6 +14,14 @@ bool lacksReadWritePermission(const QString &devicePath);
 // read yet. Where the system cannot tell, true (the caller then simply tries to read).
 bool hasUnreadInput(qintptr handle);
 
+// Asks the system to refuse further opens of the device behind this open handle (other users'
+// programs; root is not held back). Does nothing where the system has no such notion.
+void claimExclusively(qintptr handle);
+
+// True when the path (after symlinks) is a character device, as serial lines and ptys are.
+// Where the system has no such notion, true for anything that exists.
+bool isCharacterDevice(const QString &path);
+
 // True when standard error is an interactive terminal (progress bars only go there).
 bool stderrIsTerminal();
 

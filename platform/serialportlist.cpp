@@ -1,16 +1,26 @@
 #include "serialportlist.h"
 
+#include "debugtrace.h"
+#include "deviceaccess.h"
+
 #include <QFileInfo>
 #include <QSerialPortInfo>
 
 namespace SerialPortList {
 
+// Only what can be a serial line: a directory or a regular file named by mistake is no port.
 QStringList extraPortPaths()
 {
     const QString value = qEnvironmentVariable("PLOVIKKIT_EXTRA_PORTS");
     QStringList paths;
     for (const QString &path : value.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
-        if (QFileInfo::exists(path) && !paths.contains(path))
+        if (paths.contains(path))
+            continue;
+        if (!QFileInfo::exists(path))
+            TRACE().noquote() << "PLOVIKKIT_EXTRA_PORTS: skipped" << path << "(it does not exist)";
+        else if (!DeviceAccess::isCharacterDevice(path))
+            TRACE().noquote() << "PLOVIKKIT_EXTRA_PORTS: skipped" << path << "(not a character device)";
+        else
             paths.append(path);
     }
     return paths;

@@ -8,6 +8,7 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFileInfo>
 #include <QTime>
 
 namespace {
@@ -99,7 +100,7 @@ bool SerialChannel::openPort()
     const QString rateProblem = baudRateProblem(serialPort->baudRate());
     if (!rateProblem.isEmpty())
         openError = QStringLiteral("cannot open serial port %1: %2").arg(portLocation(), rateProblem);
-    else if (!serialPort->open(QIODevice::ReadWrite))
+    else if (!openDevice())
         openError = describeOpenFailure();
     if (!openError.isEmpty()) {
         emit openFailed(openError);
@@ -113,17 +114,38 @@ bool SerialChannel::openPort()
     return true;
 }
 
+// The port is locked by its device, not by the name it was chosen by: a symlink and the device
+// path it points to are one port, and two programs must never write to it at once.
+bool SerialChannel::openDevice()
+{
+    const QString chosenName = serialPort->portName();
+    const QString device = QFileInfo(portLocation()).canonicalFilePath();
+    if (!device.isEmpty())
+        serialPort->setPortName(device);
+    const bool opened = serialPort->open(QIODevice::ReadWrite);
+    serialPort->setPortName(chosenName);
+    if (opened)
+        DeviceAccess::claimExclusively(serialPort->handle());
+    return opened;
+}
+
 QString SerialChannel::describeOpenFailure() const
 {
     const QString location = portLocation();
     if (location.isEmpty())
         return QStringLiteral("no serial port chosen");
-    QString text = QStringLiteral("cannot open serial port %1: %2").arg(location, serialPort->errorString());
-    // Qt folds "busy" into the same error code, so ask the file system who is at fault.
-    if (serialPort->error() == QSerialPort::PermissionError &&
-        DeviceAccess::lacksReadWritePermission(location))
-        text += QStringLiteral(" (the user must be in the 'dialout' group to use serial ports)");
-    return text;
+    // Qt folds "busy" and "locked" into the permission error, so ask the file system who is at fault.
+    if (serialPort->error() == QSerialPort::PermissionError) {
+        if (DeviceAccess::lacksReadWritePermission(location))
+            return QStringLiteral(
+                       "cannot open serial port %1: %2 (the user must be in the 'dialout' group to "
+                       "use serial ports)")
+                .arg(location, serialPort->errorString());
+        if (QFileInfo::exists(location))
+            return QStringLiteral("cannot open serial port %1: it is in use by another program")
+                .arg(location);
+    }
+    return QStringLiteral("cannot open serial port %1: %2").arg(location, serialPort->errorString());
 }
 
 void SerialChannel::closePort()

@@ -87,6 +87,7 @@ signals:
 
 private:
     void configureLineSettings();
+    bool openDevice();
     void onPortStateSignal(int status);
     void onPortError(QSerialPort::SerialPortError error);
     void reportLoss(const QString &reason);

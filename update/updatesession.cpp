@@ -24,6 +24,30 @@ private:
     bool &flag;
 };
 
+// A console line shows the start of a long reply (a noisy line can deliver a megabyte) and its
+// size; the trace keeps more of it.
+constexpr int kConsoleReplyBytes = 64;
+constexpr int kTraceReplyBytes = 4096;
+
+QString cappedHex(const QByteArray &bytes, int shown)
+{
+    if (bytes.size() <= shown)
+        return QString::fromLatin1(bytes.toHex());
+    return QStringLiteral("%1... (%2 bytes)")
+        .arg(QString::fromLatin1(bytes.left(shown).toHex()))
+        .arg(bytes.size());
+}
+
+QString consoleHex(const QByteArray &bytes)
+{
+    return cappedHex(bytes, kConsoleReplyBytes);
+}
+
+QString traceHex(const QByteArray &bytes)
+{
+    return cappedHex(bytes, kTraceReplyBytes);
+}
+
 QString hexText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex());
@@ -225,8 +249,8 @@ bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
         SESSION_TRACE() << "get uart timeout";
         return false;
     }
-    reporter.consoleLine(QStringLiteral("get device pacekt: ") + hexText(reply));
-    SESSION_TRACE() << "get uart" << hexText(reply);
+    reporter.consoleLine(QStringLiteral("get device pacekt: ") + consoleHex(reply));
+    SESSION_TRACE() << "get uart" << traceHex(reply);
     if (replyCommand(reply) != BootCmd::SplitLen)
         return false;
     if (!parseSplitLenRequest(reply, &device)) {
@@ -314,8 +338,8 @@ UpdateSession::State UpdateSession::stepAnnounce()
         SESSION_TRACE() << "update fail time out.............";
         return fail(QStringLiteral("no answer to FIRMWARE LEN"));
     }
-    reporter.consoleLine(QStringLiteral("get buffer:") + hexText(reply));
-    SESSION_TRACE() << "get uart" << hexText(reply);
+    reporter.consoleLine(QStringLiteral("get buffer:") + consoleHex(reply));
+    SESSION_TRACE() << "get uart" << traceHex(reply);
     SESSION_TRACE() << "get uart cmd" << replyByte(reply, 2);
     consoleReturnCode(reply);
     if (replyCommand(reply) != BootCmd::RequestFirmware)
@@ -529,7 +553,7 @@ void UpdateSession::sendFrame(const QByteArray &frame)
 
 void UpdateSession::consoleReply(const QByteArray &reply)
 {
-    reporter.consoleLine(QStringLiteral("get buffer:") + hexText(reply));
+    reporter.consoleLine(QStringLiteral("get buffer:") + consoleHex(reply));
     consoleReturnCode(reply);
 }
 

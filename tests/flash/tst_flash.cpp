@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -40,6 +41,7 @@ private slots:
     void usageAndPortErrors();
     void listPortsIncludesExtraPorts();
     void deviceVanishingMidUpdateEndsTheSession();
+    void readerOfTheLinesGoneMidUpdate();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -214,6 +216,9 @@ void tst_Flash::usageAndPortErrors_data()
         << QStringList{"-p", "x", "-b", "200", "IMAGE"} << 2 << "baud rate 200 is not supported";
     QTest::newRow("missing image") << QStringList{"-p", "x", "MISSING"} << 2 << "does not exist";
     QTest::newRow("empty image") << QStringList{"-p", "x", "EMPTY"} << 2 << "is empty";
+    QTest::newRow("image of 2 GiB") << QStringList{"-p", "x", "HUGE"} << 2
+                                    << "is too large: 2147483648 bytes";
+    QTest::newRow("image that is a FIFO") << QStringList{"-p", "x", "FIFO"} << 2 << "is not a regular file";
     QTest::newRow("port cannot be opened")
         << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3 << "cannot open port";
 }
@@ -228,6 +233,16 @@ void tst_Flash::usageAndPortErrors()
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), image);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^EMPTY$")), empty);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^MISSING$")), dir.filePath("missing.bin"));
+    if (arguments.contains(QStringLiteral("HUGE"))) {
+        QFile huge(dir.filePath(QStringLiteral("huge.bin")));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 31)); // sparse: no disk used
+        arguments.replaceInStrings(QStringLiteral("HUGE"), huge.fileName());
+    }
+    if (arguments.contains(QStringLiteral("FIFO"))) {
+        const QString fifo = dir.filePath(QStringLiteral("fifo.bin"));
+        QVERIFY(QFileInfo::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
+    }
 
     const FlashRun run = runFlash(arguments, 10000);
     QCOMPARE(run.exitCode, exitCode);
@@ -242,14 +257,20 @@ void tst_Flash::listPortsIncludesExtraPorts()
     const QString link = dir.filePath(QStringLiteral("ttyLISTED"));
     QVERIFY(device.start({"--link", link}));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("PLOVIKKIT_EXTRA_PORTS"), link + QStringLiteral(":/nonexistent/tty"));
-    const FlashRun run = runFlash({"--list-ports"}, 10000, env);
+    // A folder and a regular file are no serial lines, whatever the variable says.
+    const QString file = writeImage("x");
+    env.insert(QStringLiteral("PLOVIKKIT_EXTRA_PORTS"),
+               QStringList{link, "/nonexistent/tty", dir.path(), file}.join(QLatin1Char(':')));
+    const FlashRun run = runFlash({"--list-ports", "--trace"}, 10000, env);
     QCOMPARE(run.exitCode, 0);
     QStringList names;
     for (const QString &line : run.lines)
         names << line.section(QLatin1Char(' '), 0, 0);
     QVERIFY(names.contains(link));
-    QVERIFY(!names.contains(QStringLiteral("/nonexistent/tty")));
+    for (const QString &skipped : {QStringLiteral("/nonexistent/tty"), dir.path(), file}) {
+        QVERIFY(!names.contains(skipped));
+        QVERIFY2(run.errors.contains(QStringLiteral("skipped ") + skipped), qPrintable(run.errors));
+    }
 }
 
 void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
@@ -277,6 +298,26 @@ void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
     QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: serial port ")) &&
                  errors.contains(" lost: ") && !errors.contains(QLatin1Char('\n')),
              qPrintable(errors));
+}
+
+// `plovikkit-flash ... | head -3`: the update must still end, and end well.
+void tst_Flash::readerOfTheLinesGoneMidUpdate()
+{
+    const QByteArray image = patternImage(4000);
+    const QString received = dir.filePath(QStringLiteral("received-pipe.bin"));
+    DevsimProcess device;
+    QVERIFY(device.start({"--baud", "115200", "--output", received}));
+    QProcess flash;
+    flash.start(QStringLiteral("bash"), {"-c", "\"$0\" \"$@\" | head -1 >/dev/null; exit ${PIPESTATUS[0]}",
+                                         DevsimProcess::binary(QStringLiteral("plovikkit-flash")), "-p",
+                                         device.portPath(), writeImage(image)});
+    QVERIFY(flash.waitForFinished(30000));
+    QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(flash.exitCode(), 0);
+    device.stop();
+    QFile file(received);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().left(image.size()), image);
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

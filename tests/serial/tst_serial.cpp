@@ -63,6 +63,7 @@ private slots:
     void writeReachesTheLineUnchanged();
     void readWaitSeesNewBytes();
     void lostPtyEndsWaitsAndClosesPortOnce();
+    void deviceInUseUnderAnotherName();
     void presenceScan_data();
     void presenceScan();
 
@@ -327,6 +328,24 @@ void TestSerial::lostPtyEndsWaitsAndClosesPortOnce()
     QCOMPARE(channel.takeReply(20000), QByteArray());
     QTest::qWait(300);
     QCOMPARE(lost.count(), 1);
+}
+
+void TestSerial::deviceInUseUnderAnotherName()
+{
+    Pty pty;
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("ttyLINK"));
+    QVERIFY(QFile::link(pty.slavePath, link));
+    SerialChannel first;
+    first.port()->setPortName(link);
+    QVERIFY2(first.openPort(), qPrintable(first.lastOpenError()));
+    SerialChannel second;
+    second.port()->setPortName(pty.slavePath);
+    QVERIFY(!second.openPort());
+    QCOMPARE(
+        second.lastOpenError(),
+        QStringLiteral("cannot open serial port %1: it is in use by another program").arg(pty.slavePath));
+    QCOMPARE(first.portLocation(), link);
 }
 
 void TestSerial::presenceScan_data()

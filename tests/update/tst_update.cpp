@@ -300,6 +300,7 @@ private slots:
 
     void shortSplitLenReplyIsNotRead();
     void shortRepliesAreNotReadPastEnd();
+    void longReplyShownInPart();
     void consoleReturnCodeOnShortReply_data();
     void consoleReturnCodeOnShortReply();
     void unusableParametersEndSession_data();
@@ -743,6 +744,17 @@ void TestUpdate::shortRepliesAreNotReadPastEnd()
     QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
     QCOMPARE(run.reporter.count(QStringLiteral("get buffer:0300")), 2);
     QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 0);
+}
+
+void TestUpdate::longReplyShownInPart()
+{
+    Run run;
+    const QByteArray noise(1000000, '\x5a');
+    run.device.scripted.insert(1, noise);
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
+    const QString line = QStringLiteral("get buffer:") + QString::fromLatin1(noise.left(64).toHex()) +
+                         QStringLiteral("... (1000000 bytes)");
+    QCOMPARE(run.reporter.count(line), 1);
 }
 
 void TestUpdate::consoleReturnCodeOnShortReply_data()
