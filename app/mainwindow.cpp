@@ -150,6 +150,8 @@ void MainWindow::buildTopStrip()
 void MainWindow::createLogConsole()
 {
     logDisplay = new LogDisplay;
+    // Lives as long as the window; unparented, as a window class of its own.
+    consoleOwner.reset(logDisplay);
     auto *page = new QWidget(nullptr, Qt::WindowFlags());
     page->setLayout(logDisplay->layout());
     ui->tabWidget->insertTab(1, page, QStringLiteral("日志"));

@@ -122,6 +122,7 @@ private:
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
     std::unique_ptr<UpdateSession> updateSession;
+    std::unique_ptr<LogDisplay> consoleOwner;
     QByteArray netserverFirmware;
     QByteArray ackBuffer;
     // Said in the console once it exists.

@@ -2,6 +2,7 @@
 
 #include "configini.h"
 #include "mycombobox.h"
+#include "panellayout.h"
 #include "serialportlist.h"
 #include "settingskeys.h"
 
@@ -19,16 +20,6 @@ namespace {
 const char *const indicatorRed = "background-color:red;border-radius: 10px;";
 const char *const indicatorGreen = "background-color:green;border-radius: 10px;";
 constexpr int indicatorSize = 20;
-
-void deleteLayoutWidgets(QLayout *layout)
-{
-    while (QLayoutItem *item = layout->takeAt(0)) {
-        if (QLayout *inner = item->layout())
-            deleteLayoutWidgets(inner);
-        delete item->widget();
-        delete item;
-    }
-}
 
 } // namespace
 
@@ -61,16 +52,8 @@ mySerialPort::mySerialPort(QObject *parent) : SerialChannel(parent)
 mySerialPort::~mySerialPort()
 {
     TRACE() << "~mySerialPort";
-    deleteUninstalledPanel();
-}
-
-void mySerialPort::deleteUninstalledPanel()
-{
     // Once installed, the panel belongs to the window's widgets.
-    if (!panelLayout || panelLayout->parent())
-        return;
-    deleteLayoutWidgets(panelLayout);
-    delete panelLayout;
+    PanelLayout::deleteIfUninstalled(panelLayout);
 }
 
 QString mySerialPort::portNameOfItem(const QString &itemText)

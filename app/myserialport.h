@@ -41,7 +41,6 @@ private:
     void fillPortList();
     void reopenPort();
     void showOpenState(bool open);
-    void deleteUninstalledPanel();
 
     void onPortListPressed();
     void onPortSelected(int index);

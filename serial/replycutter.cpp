@@ -15,7 +15,7 @@ ReplyCutter::ReplyCutter(QObject *parent) : QObject(parent)
     silenceTimer.setSingleShot(true);
     // A coarse timer may fire several ms late, which at high rates is many character times.
     silenceTimer.setTimerType(Qt::PreciseTimer);
-    connect(&silenceTimer, &QTimer::timeout, this, &ReplyCutter::onSilence);
+    connect(&silenceTimer, &QTimer::timeout, this, &ReplyCutter::silenceElapsed);
     setBaudRate(0);
 }
 
@@ -79,7 +79,7 @@ void ReplyCutter::cutFrameIfComplete()
     }
 }
 
-void ReplyCutter::onSilence()
+void ReplyCutter::silenceElapsed()
 {
     // Bytes that came while this thread was held up arrived before the silence was over.
     if (readWaitingBytes && readWaitingBytes())

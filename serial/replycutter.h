@@ -49,6 +49,10 @@ public:
     // the burst in progress: the bootloader may send its request right behind other answers.
     void discardAllButFrames(const QString &why);
 
+    // The silence has passed: the burst in progress ends. The silence timer calls it; whoever
+    // drives the cutter without an event loop may call it too.
+    void silenceElapsed();
+
     bool hasReply() const { return !replies.isEmpty(); }
     int queuedReplies() const { return replies.size(); }
     QByteArray takeReply();
@@ -61,7 +65,6 @@ signals:
 private:
     void cutFrameIfComplete();
     int frameTotalAt(int offset) const;
-    void onSilence();
     void enqueue(const QByteArray &reply);
     void endBurst();
     void dropRestOfBurst(qint64 alreadyDropped, const QString &why);

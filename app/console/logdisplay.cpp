@@ -3,6 +3,7 @@
 #include "consoleline.h"
 
 #include "debugtrace.h"
+#include "panellayout.h"
 
 #include <QDebug>
 #include <QPlainTextEdit>
@@ -25,6 +26,12 @@ LogDisplay::LogDisplay() : consoleLayout(new QVBoxLayout), textEdit(new QPlainTe
         clearDisplay();
     });
     consoleLayout->addWidget(clearButton);
+}
+
+LogDisplay::~LogDisplay()
+{
+    // Once installed, the console belongs to the window's log tab.
+    PanelLayout::deleteIfUninstalled(consoleLayout);
 }
 
 void LogDisplay::set(const QString &text)

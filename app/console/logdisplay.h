@@ -1,9 +1,10 @@
 #pragma once
 
+#include <QPointer>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 class QPlainTextEdit;
-class QVBoxLayout;
 
 // The log console: one time-stamped line per step of an update, for the user to read.
 // It derives from QPushButton only to be a meta-object window class like the others; its
@@ -13,6 +14,7 @@ class LogDisplay : public QPushButton
     Q_OBJECT
 public:
     LogDisplay();
+    ~LogDisplay() override;
 
     // Appends "hh:mm:ss.zzz - (set-65): <text>" as one paragraph.
     void set(const QString &text);
@@ -22,6 +24,6 @@ public:
 private:
     void clearDisplay();
 
-    QVBoxLayout *consoleLayout;
+    QPointer<QVBoxLayout> consoleLayout;
     QPlainTextEdit *textEdit;
 };
