@@ -1,6 +1,8 @@
+#include "appversion.h"
 #include "mainwindow.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QScreen>
 #include <QStyle>
 #include <QStyleFactory>
@@ -28,6 +30,16 @@ int main(int argc, char *argv[])
     // The toolkit reads this attribute only before the application object exists.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("plovikKit"));
+    QApplication::setApplicationVersion(QStringLiteral(PLOVIKKIT_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Writes new firmware into radio modules, demo boards and gateways through their bootloader, over a\n"
+        "serial port or through an MQTT broker and a radio gateway. The window reads project.conf,\n"
+        "startContent.html and app.ico from the working directory, or else from the installed data folder."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.process(app);
     applyStyleAndFont();
 
     MainWindow window;

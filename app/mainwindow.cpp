@@ -7,6 +7,7 @@
 #include "eventwait.h"
 #include "myserialport.h"
 #include "nativefile.h"
+#include "platformpaths.h"
 #include "settingskeys.h"
 #include "updatesession.h"
 #include "windowupdatelink.h"
@@ -15,7 +16,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -67,13 +70,17 @@ void MainWindow::reportPortTrouble()
 
 void MainWindow::restoreTitle()
 {
-    lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName,
-                                      SettingsKeys::appTitle, &lastReadText);
-    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << QDir::currentPath() << lastReadText;
+    // The working directory's files first, as the form's icon does, then the installed ones.
+    const QString folder =
+        QFileInfo(PlatformPaths::shippedFile(SettingsKeys::projectConfFileName)).absolutePath();
+    lastReadOk = nativeFile->readItem(folder, SettingsKeys::projectConfFileName, SettingsKeys::appTitle,
+                                      &lastReadText);
+    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << folder << lastReadText;
     if (lastReadOk)
         setWindowTitle(lastReadText);
-    lastReadOk = nativeFile->readItem(QDir::currentPath(), SettingsKeys::projectConfFileName,
-                                      SettingsKeys::updateInfor, &lastReadText);
+    lastReadOk = nativeFile->readItem(folder, SettingsKeys::projectConfFileName, SettingsKeys::updateInfor,
+                                      &lastReadText);
+    setWindowIcon(QIcon(PlatformPaths::shippedFile(QStringLiteral("app.ico"))));
 }
 
 void MainWindow::restoreLastFirmware()

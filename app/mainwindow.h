@@ -1,5 +1,7 @@
 #pragma once
 
+#include "appversion.h"
+
 #include <QByteArray>
 #include <QMainWindow>
 #include <QString>
@@ -30,7 +32,7 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    static QString appVersion() { return QStringLiteral("202410071921"); }
+    static QString appVersion() { return QStringLiteral(PLOVIKKIT_VERSION); }
     static QString appEditor() { return QStringLiteral("ormund"); }
     static QString appOwner() { return QStringLiteral("plovik"); }
 

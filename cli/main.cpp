@@ -3,6 +3,7 @@
 // Exit status: 0 when the device confirmed the update; 1 when the update ran and ended
 // otherwise; 2 for a usage error or an image that is missing, unreadable or empty; 3 when
 // the serial port cannot be opened.
+#include "appversion.h"
 #include "clireporter.h"
 #include "deviceaccess.h"
 #include "flashoptions.h"
@@ -103,7 +104,7 @@ int main(int argc, char *argv[])
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("plovikkit-flash"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("202410071921"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PLOVIKKIT_VERSION));
     qInstallMessageHandler(messageHandler);
 
     const FlashOptions options = FlashOptions::parse(QCoreApplication::arguments());

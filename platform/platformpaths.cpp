@@ -1,6 +1,9 @@
 #include "platformpaths.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 namespace PlatformPaths {
@@ -36,6 +39,21 @@ QString workParamsFolder()
 QString workParamsFileName()
 {
     return QStringLiteral("WORK_PARAMS.txt");
+}
+
+QString installedDataFolder()
+{
+    return QDir::cleanPath(QDir(QCoreApplication::applicationDirPath())
+                               .absoluteFilePath(QStringLiteral(PLOVIKKIT_DATA_FROM_BIN)));
+}
+
+QString shippedFile(const QString &name)
+{
+    const QString inWorkingDirectory = QDir::current().absoluteFilePath(name);
+    if (QFileInfo::exists(inWorkingDirectory))
+        return inWorkingDirectory;
+    const QString installed = installedDataFolder() + QLatin1Char('/') + name;
+    return QFileInfo::exists(installed) ? installed : inWorkingDirectory;
 }
 
 QString updateTempFileName()

@@ -17,6 +17,14 @@ QString settingsIniPath();
 QString workParamsFolder();
 QString workParamsFileName();
 
+// A file shipped with the program (project.conf, startContent.html, app.ico, restart.sh): the
+// one in the working directory when there is one, as when running from the build folder, else
+// the one in the installed data folder (<prefix>/share/plovikkit). When neither exists, the
+// working directory's path, where it was looked for first.
+QString shippedFile(const QString &name);
+// The installed data folder, found from the running program's own folder.
+QString installedDataFolder();
+
 // Self-update hand-over: the downloaded build and the script that puts it in place.
 QString updateTempFileName();
 QString restartScriptName();

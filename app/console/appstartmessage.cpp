@@ -1,6 +1,8 @@
 #include "appstartmessage.h"
 #include "ui_appstartmessage.h"
 
+#include "platformpaths.h"
+
 #include <QFile>
 #include <QMessageBox>
 #include <QTextStream>
@@ -10,7 +12,7 @@ appStartMessage::appStartMessage(QWidget *parent) : QWidget(parent), ui(new Ui::
     ui->setupUi(this);
     setWindowModality(Qt::WindowModal);
 
-    QFile page(contentFileName());
+    QFile page(PlatformPaths::shippedFile(contentFileName()));
     if (!page.open(QIODevice::ReadOnly | QIODevice::Text)) {
         QMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("打不开用户文件"),
                                  QMessageBox::Ok);

@@ -6,7 +6,8 @@ namespace Ui {
 class appStartMessage;
 }
 
-// Shown once after start-up with the page "startContent.html" from the working directory.
+// Shown once after start-up with the page "startContent.html" from the working directory (or,
+// when it has none, the installed one).
 class appStartMessage : public QWidget
 {
     Q_OBJECT

@@ -1,3 +1,4 @@
+#include "appversion.h"
 #include "devicesimulator.h"
 #include "ptytransport.h"
 #include "simulatoroptions.h"
@@ -54,10 +55,12 @@ int main(int argc, char *argv[])
     prctl(PR_SET_TIMERSLACK, 1UL);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("plovikkit-devsim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PLOVIKKIT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(SimulatorOptions::helpText());
     parser.addHelpOption();
+    parser.addVersionOption();
     SimulatorOptions::addTo(&parser);
     parser.process(app);
 
