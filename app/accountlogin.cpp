@@ -81,13 +81,16 @@ void AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
         pushButton_account->setText(loggedOutText);
 }
 
-void AccountLogin::takeAutomaticUserInformation(const QByteArray *body)
+QList<int> AccountLogin::userRoles(const QByteArray *body, bool anyCode)
 {
     const bool parsed = body && MyJson::paser(&accountJson, *body);
     TRACE() << "user_infor/get getParams_json" << accountJson;
-    if (!parsed)
-        return;
-    for (const int role : AccountReply::roles(accountJson, true)) {
+    return parsed ? AccountReply::roles(accountJson, anyCode) : QList<int>();
+}
+
+void AccountLogin::takeAutomaticUserInformation(const QByteArray *body)
+{
+    for (const int role : userRoles(body, true)) {
         user_clientLevel = role;
         TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
         pushButton_account->setText(accountName);
@@ -188,11 +191,7 @@ void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByte
 
 void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const QByteArray *body)
 {
-    const bool parsed = body && MyJson::paser(&accountJson, *body);
-    TRACE() << "user_infor/get getParams_json" << accountJson;
-    if (!parsed)
-        return;
-    for (const int role : AccountReply::roles(accountJson, false)) {
+    for (const int role : userRoles(body, false)) {
         user_clientLevel = role;
         TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
         pushButton_account->setText(fields.account->text());

@@ -67,6 +67,8 @@ private:
     void takeManualUserInformation(const AccountWindow &fields, const QByteArray *body);
     void takeAutomaticLoginReply(const QByteArray *body);
     void takeAutomaticUserInformation(const QByteArray *body);
+    // Parses and traces a user-information reply; its roles (see AccountReply::roles).
+    QList<int> userRoles(const QByteArray *body, bool anyCode);
     void updatePassword(const AccountWindow &fields);
     void takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body);
     void logOut(const AccountWindow &fields);
