@@ -1,28 +1,91 @@
-// The widget-free cloud library against scripts/cloud-sim: request forms and escaping, what a
-// reply, a silent or a missing server make of a request, and the reply rules.
-#include "cloudenvelope.h"
+// The cloud against scripts/cloud-sim: request forms and escaping, replies, silent and missing
+// servers, the account window's login chains, the start-up requests, the version and catalogue
+// pages and the upgrade.
+#include "accountlogin.h"
 #include "cloudservice.h"
 #include "cloudsimprocess.h"
-#include "downloadcheck.h"
-#include "firmwarecatalogue.h"
-#include "myjson.h"
-#include "passworddigest.h"
-#include "selfupdate.h"
+#include "configini.h"
+#include "console/logdisplay.h"
+#include "mainwindow.h"
+#include "settingskeys.h"
+#include "ui_mainwindow.h"
 
+#include <QCheckBox>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSettings>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-const QString catalogueAccount = QStringLiteral("12345678901");
+// Answers every message box as it appears and keeps its text.
+struct BoxCatcher : QObject
+{
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show) {
+            texts << box->text();
+            QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+        }
+        return false;
+    }
+    QStringList texts;
+};
 
-QJsonObject json(const char *text)
+QJsonObject reply(const char *text)
 {
     return QJsonDocument::fromJson(text).object();
 }
+
+QJsonObject envelope(const QJsonValue &message, const QJsonValue &code = 200)
+{
+    return {{"json", QJsonObject{{"code", code}, {"message", message}}}};
+}
+
+QString digest(const QByteArray &password)
+{
+    return QCryptographicHash::hash(password, QCryptographicHash::Sha512).toHex();
+}
+
+QJsonObject sentBody(const QJsonObject &request)
+{
+    return QJsonDocument::fromJson(request.value("body").toString().toUtf8()).object();
+}
+
+QString setting(const QString &key)
+{
+    return std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->value(key, "<absent>").toString();
+}
+
+QWidget *typedWindow(AccountLogin &account, const QString &name, const QString &password, bool remember)
+{
+    QWidget *window = account.openAccountWindow();
+    window->findChildren<QLineEdit *>().at(0)->setText(name);
+    window->findChildren<QLineEdit *>().at(1)->setText(password);
+    window->findChild<QCheckBox *>()->setChecked(remember);
+    return window;
+}
+
+void press(QWidget *window, const QString &text)
+{
+    for (QPushButton *button : window->findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            QTest::mouseClick(button, Qt::LeftButton);
+    }
+}
+
+const QJsonObject accepted = envelope("ok");
+const QJsonObject role3 = envelope(QJsonArray{QJsonObject{{"role", 3}}});
+const QJsonArray records = QJsonDocument::fromJson(R"([
+    {"id": 1, "originFileName": "fw_ble_v1.bin", "infor": "radio", "length": 4},
+    {"id": "7", "originFileName": "string_id.bin", "infor": "BLE gateway"},
+    {"id": 3, "originFileName": "no_length.bin"}])")
+                               .array();
 
 } // namespace
 
@@ -30,325 +93,367 @@ class tst_Cloud : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void init();
-
-    void requestForms_data();
-    void requestForms();
-    void replyOutcomes_data();
-    void replyOutcomes();
-    void serverDownOrNotConfigured();
-    void envelopeAndParse_data();
-    void envelopeAndParse();
-    void catalogueFilter();
-    void downloadPlausibility_data();
-    void downloadPlausibility();
-    void versionQuery_data();
-    void versionQuery();
-    void handOverWritesThenStartsScript();
-
-private:
-    QTemporaryDir images;
+    QTemporaryDir work;
     CloudSimProcess server;
-    MyHttp http;
+    BoxCatcher boxes;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.start(work.path()));
+        qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
+        qputenv("PLOVIKKIT_CATALOGUE_ACCOUNT", "10000000000");
+        QDir::setCurrent(work.path());
+        QVERIFY(QFile("startContent.html").open(QIODevice::WriteOnly));
+        qApp->installEventFilter(&boxes);
+    }
+
+    void init()
+    {
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->clear();
+        server.setReplies({});
+        server.clearRequests();
+        boxes.texts.clear();
+        MyHttp::setTimeoutMs(MyHttp::kDefaultTimeoutMs);
+    }
+
+    void requestForms_data()
+    {
+        QTest::addColumn<int>("request");
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<QString>("sent"); // method, path?query, body
+
+        const QString login = QStringLiteral(R"(POST /user_infor/login? {"account":"%1","password":"%2"})");
+        QTest::newRow("login: escaped, non-ASCII")
+            << 0 << QString("a\"b\\ 用户") << login.arg(R"(a\"b\\ 用户)", digest("pw"));
+        QTest::newRow("user information")
+            << 1 << QString("a&b #c+d") << QString("GET /user_infor/get?account=a%26b%20%23c%2Bd ");
+        QTest::newRow("password update")
+            << 2 << QString("demo")
+            << QStringLiteral(
+                   R"(POST /user_infor/password/update? {"account":"demo","password":"%1","oldPassword":"%2"})")
+                   .arg(digest("pw"), digest(""));
+        QTest::newRow("version query")
+            << 3 << QString()
+            << QString("GET /file_infor/get?projectModel=plovikKit-update&account=10000000000 ");
+        QTest::newRow("build download")
+            << 4 << QString()
+            << QString("GET /file/download?account=10000000000&projectModel=plovikKit-update ");
+    }
+
+    void requestForms()
+    {
+        QFETCH(int, request);
+        QFETCH(QString, account);
+        QFETCH(QString, sent);
+        MyHttp http;
+        CloudService service(http);
+        const auto ignore = [](const QByteArray *) {};
+        const auto ignoreContext = [](void *, const QByteArray *, void *, void *) {};
+        const std::function<bool()> send[] = {
+            [&] { return service.login(account, "pw", ignore); },
+            [&] { return service.userInformation(account, ignore); },
+            [&] { return service.updatePassword(account, "pw", QString(), ignore); },
+            [&] { return service.newestAppVersion(nullptr, ignoreContext); },
+            [&] { return service.appDownload(nullptr, ignoreContext); }};
+        send[request]();
+
+        QCOMPARE(server.requests().size(), 1); // the server reads as many bytes as Content-Length says
+        const QJsonObject got = server.requests().first();
+        QCOMPARE(got["method"].toString() + ' ' + got["path"].toString() + '?' + got["query"].toString() +
+                     ' ' + got["body"].toString(),
+                 sent);
+        if (sent.startsWith("POST"))
+            QCOMPARE(got["headers"]["Content-Type"].toString(), QStringLiteral("application/json"));
+    }
+
+    void replyOutcomes_data()
+    {
+        QTest::addColumn<QJsonObject>("answer"); // {"down": 1}: nobody listens
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("HTTP 404") << reply(R"({"status": 404, "json": {"code": 200}})") << "HTTP status 404";
+        QTest::newRow("never answers") << reply(R"({"silent": true})") << "timed out";
+        QTest::newRow("server down") << reply(R"({"down": 1})") << "Connection refused";
+    }
+
+    void replyOutcomes()
+    {
+        QFETCH(QJsonObject, answer);
+        QFETCH(QString, error);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        closed.close();
+        if (answer.contains("down"))
+            qputenv("PLOVIKKIT_CLOUD_URL", "http://127.0.0.1:" + QByteArray::number(closed.serverPort()));
+        server.setReplies({{"/user_infor/get", answer}});
+        MyHttp::setTimeoutMs(300);
+        MyHttp http;
+        QByteArray got;
+        QString reason;
+        QVERIFY(!CloudService(http).userInformation(
+            "demo", [&](const QByteArray *received) { got += received ? *received : "<null>"; }, &reason));
+        qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
+        QCOMPARE(got, QByteArray("<null>")); // exactly one call, without a body
+        QVERIFY2(reason.contains(error), qPrintable(reason));
+    }
+
+    void manualLogin_data()
+    {
+        QTest::addColumn<QJsonObject>("loginReply");
+        QTest::addColumn<QJsonObject>("userReply");
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<int>("level"); // 0: not logged in
+        QTest::addColumn<QString>("savedPassword");
+
+        const QString failed = QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
+        const QStringList none;
+        QTest::newRow("role 3, remembered")
+            << accepted << role3 << true << QStringList{"登录成功"} << 3 << "pw";
+        QTest::newRow("role 3, not remembered")
+            << accepted << role3 << false << QStringList{"登录成功"} << 3 << "";
+        QTest::newRow("two roles: two boxes, the second counts")
+            << accepted << envelope(QJsonArray{QJsonObject{{"role", 3}}, 7, QJsonObject{{"role", 5}}}) << true
+            << QStringList{"登录成功", "登录成功"} << 5 << "pw";
+        QTest::newRow("code as text") << envelope("", "4000") << role3 << true
+                                      << QStringList{failed.arg("4000", "用户权限不足")} << 0 << "<absent>";
+        QTest::newRow("code as number") << envelope("", 4000) << role3 << true << none << 0 << "<absent>";
+        QTest::newRow("not JSON") << reply(R"({"body": "<html>"})") << role3 << true
+                                  << QStringList{failed.arg("5001", "数据出错")} << 0 << "<absent>";
+        QTest::newRow("HTTP error") << reply(R"({"status": 502})") << role3 << true
+                                    << QStringList{failed.arg("404", "数据出错")} << 0 << "<absent>";
+    }
+
+    void manualLogin()
+    {
+        QFETCH(QJsonObject, loginReply);
+        QFETCH(QJsonObject, userReply);
+        QFETCH(bool, remember);
+        QFETCH(QStringList, boxes);
+        QFETCH(int, level);
+        QFETCH(QString, savedPassword);
+        server.setReplies({{"/user_infor/login", loginReply}, {"/user_infor/get", userReply}});
+
+        AccountLogin account;
+        press(typedWindow(account, "demo", "pw", remember), QStringLiteral("登录"));
+        QCOMPARE(this->boxes.texts, boxes);
+        QCOMPARE(account.user_clientLevel, level);
+        QCOMPARE(account.loggedInAccount, QString(level ? "demo" : ""));
+        QCOMPARE(account.pushButton_account->text(), QString(level ? "demo" : "未登录"));
+        QCOMPARE(setting(SettingsKeys::loginFlag), QString(level ? "OK" : "<absent>"));
+        QCOMPARE(setting(SettingsKeys::passwordName), savedPassword);
+    }
+
+    void passwordUpdate_data()
+    {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("password"); // accountPassword afterwards
+        QTest::addColumn<QJsonObject>("updateReply");
+        QTest::addColumn<QString>("box");
+
+        const QString failed = QStringLiteral("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
+        QTest::newRow("logged out") << false << "old" << accepted << "出错了，请先登录";
+        QTest::newRow("success") << true << "new" << accepted << "更新成功";
+        QTest::newRow("HTTP error") << true << "old" << reply(R"({"status": 500})")
+                                    << failed.arg("404", "数据出错");
+        QTest::newRow("not JSON") << true << "old" << reply(R"({"body": "x"})")
+                                  << failed.arg("5001", "数据出错");
+        QTest::newRow("code as text") << true << "old" << envelope("", "200") << failed.arg("5000", "");
+        QTest::newRow("refused: 4000 whatever the code")
+            << true << "old" << envelope("wrong old password", 4003)
+            << failed.arg("4000", "wrong old password");
+    }
+
+    void passwordUpdate()
+    {
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, password);
+        QFETCH(QJsonObject, updateReply);
+        QFETCH(QString, box);
+        server.setReplies({{"/user_infor/password/update", updateReply}});
+        AccountLogin account;
+        account.loggedIn = loggedIn;
+        account.accountName = QStringLiteral("demo");
+        account.accountPassword = QStringLiteral("old");
+        press(typedWindow(account, "demo", "new", false), QStringLiteral("更新密码"));
+
+        QCOMPARE(boxes.texts, QStringList{box});
+        QCOMPARE(account.accountPassword, password);
+        QCOMPARE(server.requests().size(), loggedIn ? 1 : 0);
+        if (loggedIn)
+            QCOMPARE(sentBody(server.requests().first()).value("oldPassword").toString(), digest("old"));
+        if (password == "new")
+            QCOMPARE(setting(SettingsKeys::passwordName), QString()); // not remembered
+    }
+
+    void windowsUseTheirOwnFieldsAndLogOut()
+    {
+        server.setReplies({{"/user_infor/login", accepted}, {"/user_infor/get", role3}});
+        AccountLogin account;
+        QWidget *first = typedWindow(account, "first", "pw1", true);
+        QWidget *second = typedWindow(account, "second", "pw2", true);
+        press(first, QStringLiteral("登录"));
+        QCOMPARE(sentBody(server.requests().first()).value("account").toString(), QStringLiteral("first"));
+        QCOMPARE(account.loggedInAccount, QStringLiteral("first"));
+
+        press(second, QStringLiteral("退出登录"));
+        QVERIFY(!second->isVisible() && first->isVisible());
+        QCOMPARE(account.pushButton_account->text(), QStringLiteral("未登录"));
+        QCOMPARE(setting(SettingsKeys::loginFlag), QString()); // the next start will not log in
+    }
+
+    void versionPage_data()
+    {
+        QTest::addColumn<QJsonObject>("versionReply");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("dot");
+
+        const auto versions = [](const QJsonValue &first, const QJsonValue &last,
+                                 const QJsonValue &code = 200) {
+            return envelope(QJsonArray{QJsonObject{{"appVersion", first}}, QJsonObject{{"appVersion", last}}},
+                            code);
+        };
+        const QString layout = QStringLiteral("2023061311638");
+        QTest::newRow("newer last") << versions("202401010000", "202501010000") << "202501010000" << true;
+        QTest::newRow("older last") << versions("202501010000", "202401010000") << "202401010000" << false;
+        QTest::newRow("equal") << versions("1", "202410071921") << "202410071921" << false;
+        QTest::newRow("number, not text") << versions("1", 209901010000.0) << layout << false;
+        QTest::newRow("not numeric") << versions("1", "beta") << "beta" << false;
+        QTest::newRow("empty list") << envelope(QJsonArray()) << layout << false;
+        QTest::newRow("code as text") << versions("1", "209901010000", "200") << layout << false;
+        QTest::newRow("code 201") << versions("1", "209901010000", 201) << layout << false;
+    }
+
+    void versionPage()
+    {
+        QFETCH(QJsonObject, versionReply);
+        QFETCH(QString, label);
+        QFETCH(bool, dot);
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->setValue(SettingsKeys::loginFlag, "OK");
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->setValue(SettingsKeys::accountName, "demo");
+        server.setReplies({{"/file_infor/get", versionReply},
+                           {"/user_infor/login", accepted},
+                           {"/user_infor/get", envelope(role3["json"]["message"], 201)}});
+        MainWindow window;
+        QVERIFY(server.requests().isEmpty()); // construction sends nothing and never waits
+        window.show();
+        QCoreApplication::processEvents(); // the queued start-up requests: version, remembered login
+        QCOMPARE(server.requests().at(0).value("path").toString(), QStringLiteral("/file_infor/get"));
+        QCOMPARE(window.account()->pushButton_account->text(), QStringLiteral("demo")); // any code will do
+        QCOMPARE(window.form()->label_newAppVersion->text(), label);
+        QCOMPARE(!window.form()->label_14->pixmap(Qt::ReturnByValue).isNull(), dot);
+    }
+
+    void catalogueListAndFilter()
+    {
+        MainWindow window;
+        Ui::MainWindow *ui = window.form();
+        server.setReplies({{"/file_infor/get", QJsonArray{envelope(records), envelope(QJsonArray())}}});
+        window.account()->loggedInAccount = QStringLiteral("demo");
+        QTest::mouseClick(ui->pushButton, Qt::LeftButton);
+        QCOMPARE(server.requests().last().value("query").toString(), QStringLiteral("account=demo"));
+        QCOMPARE(ui->tableWidget->rowCount(), 3);
+        QCOMPARE(ui->tableWidget->item(0, 0)->text() + ui->tableWidget->item(0, 3)->text(), "1radio");
+        QVERIFY(!ui->tableWidget->item(1, 0)); // an id given as text is no id
+
+        ui->lineEdit_filter_text->setText(QStringLiteral("ble"));
+        QCOMPARE(ui->tableWidget->rowCount(), 2);
+        QCOMPARE(ui->tableWidget->item(1, 1)->text() + ui->tableWidget->item(1, 2)->text(),
+                 "string_id.binBLE gateway");
+        ui->lineEdit_filter_text->clear();
+        QCOMPARE(ui->tableWidget->rowCount(), 3);
+
+        QTest::mouseClick(ui->pushButton, Qt::LeftButton); // an empty catalogue
+        QCOMPARE(ui->tableWidget->rowCount(), 0);
+    }
+
+    void rowClickDownloads_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("length");
+        QTest::addColumn<QJsonObject>("download");
+        QTest::addColumn<QByteArray>("image"); // netserverFirmware afterwards
+        QTest::addColumn<QString>("consoleLine");
+
+        const QByteArray previous("previous");
+        const QJsonObject twoBytes = reply(R"({"hex": "0a0b"})");
+        QTest::newRow("image of the record's length")
+            << 0 << "4" << reply(R"({"hex": "01020304"})") << QByteArray("\x01\x02\x03\x04") << QString();
+        QTest::newRow("short image") << 0 << "4" << reply(R"({"hex": "010203"})") << previous
+                                     << "3 bytes where the record gives 4";
+        QTest::newRow("error envelope")
+            << 0 << "4" << envelope("no such file", 404) << previous << "code 404, message no such file";
+        QTest::newRow("no length given") << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << QString();
+        QTest::newRow("id as text: no download") << 1 << "" << twoBytes << previous << QString();
+    }
+
+    void rowClickDownloads()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, length);
+        QFETCH(QJsonObject, download);
+        QFETCH(QByteArray, image);
+        QFETCH(QString, consoleLine);
+        server.setReplies({{"/file_infor/get", envelope(records)}, {"/file/download", download}});
+        MainWindow window;
+        window.account()->loggedInAccount = QStringLiteral("demo");
+        QTest::mouseClick(window.form()->pushButton, Qt::LeftButton);
+        window.downloadedFirmware() = "previous";
+
+        window.on_tableWidget_cellClicked(row, 1);
+        QCOMPARE(window.downloadedFirmware(), image);
+        QCOMPARE(window.form()->lineEdit__firmware_length->text(), length);
+        QCOMPARE(server.requests().last().value("query").toString(),
+                 length.isEmpty() ? QStringLiteral("account=demo")
+                                  : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
+        const QString console = window.console()->textArea()->toPlainText();
+        QCOMPARE(console.contains("previous image kept"), !consoleLine.isEmpty());
+        QVERIFY2(console.contains(consoleLine), qPrintable(console));
+    }
+
+    void upgrade_data()
+    {
+        QTest::addColumn<QString>("written"); // the temporary build afterwards
+        QTest::addColumn<QJsonObject>("download");
+        QTest::addColumn<bool>("script");
+        QTest::addColumn<QString>("consoleLine");
+
+        const QJsonObject build = reply(R"({"hex": "6e6577"})"); // "new"
+        const QString refused = QStringLiteral("new version not installed");
+        QTest::newRow("handed over") << "new" << build << true << QString();
+        QTest::newRow("no restart script") << "new" << build << false << refused + ": restart script";
+        QTest::newRow("error envelope") << "" << envelope("none", 404) << true << refused;
+        QTest::newRow("HTTP error") << "" << reply(R"({"status": 404})") << true
+                                    << "new version download failed";
+    }
+
+    void upgrade()
+    {
+        QFETCH(QString, written);
+        QFETCH(QJsonObject, download);
+        QFETCH(bool, script);
+        QFETCH(QString, consoleLine);
+        server.setReplies({{"/file/download", download}});
+        for (const char *name : {"plovikKit-update-temp", "started", "restart.sh"})
+            QFile::remove(name);
+        QFile restart("restart.sh");
+        if (script)
+            QVERIFY(restart.open(QIODevice::WriteOnly) && restart.write("touch started\n") > 0);
+        restart.close();
+        MainWindow window;
+        window.downloadedFirmware() = "firmware";
+        QTest::mouseClick(window.form()->pushButton_2, Qt::LeftButton);
+
+        QFile build("plovikKit-update-temp");
+        QCOMPARE(build.open(QIODevice::ReadOnly) ? QString(build.readAll()) : QString(), written);
+        QCOMPARE(window.downloadedFirmware(), QByteArray("firmware")); // never the device's image
+        const QString console = window.console()->textArea()->toPlainText();
+        QVERIFY2(console.contains(consoleLine), qPrintable(console));
+        if (consoleLine.isEmpty())
+            QTRY_VERIFY(QFile::exists("started"));
+    }
 };
 
-void tst_Cloud::initTestCase()
-{
-    QVERIFY(server.start(images.path()));
-    qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8() + "/");
-    qputenv("PLOVIKKIT_CATALOGUE_ACCOUNT", catalogueAccount.toUtf8());
-}
-
-void tst_Cloud::init()
-{
-    server.setReplies({});
-    server.clearRequests();
-    MyHttp::setTimeoutMs(MyHttp::kDefaultTimeoutMs);
-}
-
-void tst_Cloud::requestForms_data()
-{
-    QTest::addColumn<int>("request");
-    QTest::addColumn<QString>("account");
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("query");
-    QTest::addColumn<QString>("body");
-
-    const QString digest = PasswordDigest::of(QStringLiteral("pw"));
-    const QString oldDigest = PasswordDigest::of(QString());
-    QTest::newRow("login") << 0 << "demo"
-                           << "/user_infor/login"
-                           << "" << QStringLiteral("{\"account\":\"demo\",\"password\":\"%1\"}").arg(digest);
-    QTest::newRow("login escapes")
-        << 0 << "a\"b\\c"
-        << "/user_infor/login"
-        << "" << QStringLiteral("{\"account\":\"a\\\"b\\\\c\",\"password\":\"%1\"}").arg(digest);
-    QTest::newRow("login, non-ASCII")
-        << 0 << "用户 é"
-        << "/user_infor/login"
-        << "" << QStringLiteral("{\"account\":\"用户 é\",\"password\":\"%1\"}").arg(digest);
-    QTest::newRow("user information encodes") << 1 << "a&b #c+d"
-                                              << "/user_infor/get"
-                                              << "account=a%26b%20%23c%2Bd"
-                                              << "";
-    QTest::newRow("password update")
-        << 2 << "demo"
-        << "/user_infor/password/update"
-        << ""
-        << QStringLiteral("{\"account\":\"demo\",\"password\":\"%1\",\"oldPassword\":\"%2\"}")
-               .arg(digest, oldDigest);
-    QTest::newRow("catalogue list") << 3 << "x y"
-                                    << "/file_infor/get"
-                                    << "account=x%20y"
-                                    << "";
-    QTest::newRow("firmware download") << 4 << ""
-                                       << "/file/download"
-                                       << "account=" + catalogueAccount + "&id=7%26"
-                                       << "";
-    QTest::newRow("version query") << 5 << ""
-                                   << "/file_infor/get"
-                                   << "projectModel=plovikKit-update&account=" + catalogueAccount << "";
-    QTest::newRow("build download") << 6 << ""
-                                    << "/file/download"
-                                    << "account=" + catalogueAccount + "&projectModel=plovikKit-update"
-                                    << "";
-}
-
-void tst_Cloud::requestForms()
-{
-    QFETCH(int, request);
-    QFETCH(QString, account);
-    QFETCH(QString, path);
-    QFETCH(QString, query);
-    QFETCH(QString, body);
-
-    CloudService service(http);
-    const auto ignore = [](const QByteArray *) {};
-    const auto ignoreContext = [](void *, const QByteArray *, void *, void *) {};
-    switch (request) {
-    case 0:
-        service.login(account, QStringLiteral("pw"), ignore);
-        break;
-    case 1:
-        service.userInformation(account, ignore);
-        break;
-    case 2:
-        service.updatePassword(account, QStringLiteral("pw"), QString(), ignore);
-        break;
-    case 3:
-        service.firmwareList(nullptr, account, ignoreContext);
-        break;
-    case 4:
-        service.firmwareDownload(nullptr, QStringLiteral("7&"), ignoreContext);
-        break;
-    case 5:
-        service.newestAppVersion(nullptr, ignoreContext);
-        break;
-    default:
-        service.appDownload(nullptr, ignoreContext);
-        break;
-    }
-    const QList<QJsonObject> requests = server.requests();
-    QCOMPARE(requests.size(), 1);
-    const QJsonObject sent = requests.first();
-    QCOMPARE(sent.value("method").toString(),
-             body.isEmpty() ? QStringLiteral("GET") : QStringLiteral("POST"));
-    QCOMPARE(sent.value("path").toString(), path);
-    QCOMPARE(sent.value("query").toString(), query);
-    QCOMPARE(sent.value("body").toString(), body);
-    if (!body.isEmpty()) {
-        const QJsonObject headers = sent.value("headers").toObject();
-        QCOMPARE(headers.value("Content-Type").toString(), QStringLiteral("application/json"));
-        QCOMPARE(headers.value("Content-Length").toString().toInt(), body.toUtf8().size());
-    }
-}
-
-void tst_Cloud::replyOutcomes_data()
-{
-    QTest::addColumn<QJsonObject>("reply");
-    QTest::addColumn<bool>("ok");
-    QTest::addColumn<QByteArray>("body"); // what the callback got; "<null>" for a null body
-
-    QTest::newRow("200, empty body") << json(R"({"body": ""})") << true << QByteArray();
-    QTest::newRow("200, bytes") << json(R"({"hex": "00ff7b"})") << true << QByteArray("\x00\xff{", 3);
-    QTest::newRow("HTTP 404") << json(R"({"status": 404, "json": {"code": 200, "message": []}})") << false
-                              << QByteArray("<null>");
-    QTest::newRow("HTTP 500") << json(R"({"status": 500, "body": "oops"})") << false << QByteArray("<null>");
-    QTest::newRow("never answers") << json(R"({"silent": true})") << false << QByteArray("<null>");
-}
-
-void tst_Cloud::replyOutcomes()
-{
-    QFETCH(QJsonObject, reply);
-    QFETCH(bool, ok);
-    QFETCH(QByteArray, body);
-    server.setReplies({{"/file_infor/get", reply}});
-    MyHttp::setTimeoutMs(500);
-
-    int calls = 0;
-    QByteArray got;
-    QString error;
-    const bool result = CloudService(http).firmwareList(
-        nullptr, QStringLiteral("demo"),
-        [&](void *, const QByteArray *received, void *, void *) {
-            ++calls;
-            got = received ? *received : QByteArray("<null>");
-        },
-        &error);
-    QCOMPARE(result, ok);
-    QCOMPARE(calls, 1);
-    QCOMPARE(got, body);
-    QCOMPARE(error.isEmpty(), ok);
-}
-
-void tst_Cloud::serverDownOrNotConfigured()
-{
-    QTcpServer closed;
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const QByteArray downUrl = "http://127.0.0.1:" + QByteArray::number(closed.serverPort());
-    closed.close();
-
-    for (const QByteArray &url : {downUrl, QByteArray()}) {
-        qputenv("PLOVIKKIT_CLOUD_URL", url);
-        bool gotNull = false;
-        QString error;
-        QVERIFY(!CloudService(http).login(
-            QStringLiteral("demo"), QStringLiteral("pw"), [&](const QByteArray *body) { gotNull = !body; },
-            &error));
-        QVERIFY(gotNull);
-        QVERIFY2(error.contains(url.isEmpty() ? "no cloud service" : "Connection refused"),
-                 qPrintable(error));
-    }
-    qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
-    QVERIFY(server.requests().isEmpty());
-}
-
-void tst_Cloud::envelopeAndParse_data()
-{
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<bool>("parses");
-    QTest::addColumn<bool>("success");
-
-    QTest::newRow("success") << QByteArray(R"({"code":200,"message":[{"id":1}]})") << true << true;
-    QTest::newRow("code as text") << QByteArray(R"({"code":"200","message":[]})") << true << false;
-    QTest::newRow("other number") << QByteArray(R"({"code":201,"message":[]})") << true << false;
-    QTest::newRow("message not an array") << QByteArray(R"({"code":200,"message":"ok"})") << true << false;
-    QTest::newRow("top-level array") << QByteArray(R"([{"code":200}])") << true << false;
-    QTest::newRow("malformed") << QByteArray(R"({"code":200,)") << false << false;
-    QTest::newRow("empty") << QByteArray() << false << false;
-}
-
-void tst_Cloud::envelopeAndParse()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(bool, parses);
-    QFETCH(bool, success);
-    QJsonObject parsed{{"previous", true}};
-    QCOMPARE(MyJson::paser(&parsed, bytes) == &parsed, parses);
-    if (!parses)
-        QCOMPARE(parsed, (QJsonObject{{"previous", true}}));
-    QJsonArray message;
-    QCOMPARE(CloudEnvelope::successMessage(parsed, &message), success);
-}
-
-void tst_Cloud::catalogueFilter()
-{
-    FirmwareCatalogue catalogue;
-    QVERIFY(!catalogue.takeReply(json(R"({"code":"200","message":[]})")));
-    QVERIFY(catalogue.takeReply(json(R"({"code":200,"message":[
-        {"id":1,"originFileName":"fw_ble_v1.bin","infor":"radio"},
-        {"id":"7","originFileName":"gw.bin","infor":"Gateway with BLE"},
-        {"id":3,"length":5},
-        {"id":4,"infor":"sensor"}]})")));
-    QCOMPARE(FirmwareCatalogue::numberText(catalogue.all().at(1), "id"), QString()); // a string id is no id
-    catalogue.filter(QStringLiteral("BLE"));
-    QCOMPARE(catalogue.shown().size(), 2);
-    QCOMPARE(catalogue.shown().at(1).value("originFileName").toString(), QStringLiteral("gw.bin"));
-    catalogue.filter(QString());
-    QCOMPARE(catalogue.shown().size(), 3); // every record with a name or a description, in order
-    QCOMPARE(catalogue.shown().at(2).value("id").toInt(), 4);
-    QVERIFY(catalogue.takeReply(json(R"({"code":200,"message":[]})")));
-    QVERIFY(catalogue.all().isEmpty() && catalogue.shown().isEmpty());
-}
-
-void tst_Cloud::downloadPlausibility_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<qint64>("length");
-    QTest::addColumn<QString>("problem");
-
-    QTest::newRow("image of its length") << QByteArray(4, 'x') << qint64(4) << QString();
-    QTest::newRow("no length given") << QByteArray(4, 'x') << qint64(-1) << QString();
-    QTest::newRow("empty") << QByteArray() << qint64(-1) << "empty";
-    QTest::newRow("error envelope") << QByteArray(R"({"code":404,"message":"no such file"})") << qint64(-1)
-                                    << "code 404, message no such file";
-    QTest::newRow("short") << QByteArray(3, 'x') << qint64(4) << "3 bytes where the record gives 4";
-}
-
-void tst_Cloud::downloadPlausibility()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(qint64, length);
-    QFETCH(QString, problem);
-    const QString found = DownloadCheck::problem(body, length);
-    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.contains(problem), qPrintable(found));
-}
-
-void tst_Cloud::versionQuery_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<QString>("newest"); // "<none>": no record
-    QTest::addColumn<bool>("newer");
-
-    QTest::newRow("last record counts")
-        << QByteArray(
-               R"({"code":200,"message":[{"appVersion":"202401010000"},{"appVersion":"202501010000"}]})")
-        << "202501010000" << true;
-    QTest::newRow("older last")
-        << QByteArray(
-               R"({"code":200,"message":[{"appVersion":"202501010000"},{"appVersion":"202401010000"}]})")
-        << "202401010000" << false;
-    QTest::newRow("equal") << QByteArray(R"({"code":200,"message":[{"appVersion":"202410071921"}]})")
-                           << "202410071921" << false;
-    QTest::newRow("not a number") << QByteArray(R"({"code":200,"message":[{"appVersion":"beta"}]})") << "beta"
-                                  << false;
-    QTest::newRow("empty list") << QByteArray(R"({"code":200,"message":[]})") << "<none>" << false;
-}
-
-void tst_Cloud::versionQuery()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(QString, newest);
-    QFETCH(bool, newer);
-    QJsonObject record;
-    const bool found = SelfUpdate::newestRecord(QJsonDocument::fromJson(reply).object(), &record);
-    QCOMPARE(found ? record.value("appVersion").toString() : QStringLiteral("<none>"), newest);
-    QCOMPARE(SelfUpdate::isNewer(newest, QStringLiteral("202410071921")), newer);
-}
-
-void tst_Cloud::handOverWritesThenStartsScript()
-{
-    QTemporaryDir folder;
-    const QString build = folder.filePath(QStringLiteral("plovikKit-update-temp"));
-    QVERIFY(SelfUpdate::handOver(QByteArray(R"({"code":500})"), folder.path()).contains("code 500"));
-    QVERIFY(SelfUpdate::handOver(QByteArray(), folder.path()).contains("empty"));
-    QVERIFY(!QFile::exists(build));
-
-    // Without the script the build is written, but nothing is started.
-    QVERIFY(SelfUpdate::handOver("new build", folder.path()).contains("restart.sh not found"));
-
-    QFile script(folder.filePath(QStringLiteral("restart.sh")));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("cp plovikKit-update-temp copy && mv copy started\n");
-    script.close();
-    QCOMPARE(SelfUpdate::handOver("newer build", folder.path()), QString());
-    QTRY_VERIFY(QFile::exists(folder.filePath(QStringLiteral("started"))));
-    QFile started(folder.filePath(QStringLiteral("started")));
-    QVERIFY(started.open(QIODevice::ReadOnly));
-    QCOMPARE(started.readAll(), QByteArray("newer build"));
-}
-
-QTEST_GUILESS_MAIN(tst_Cloud)
+QTEST_MAIN(tst_Cloud)
 #include "tst_cloud.moc"

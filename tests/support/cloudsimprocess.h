@@ -1,25 +1,27 @@
 #pragma once
 
+#include <QFile>
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
 #include <QTemporaryDir>
 
-// scripts/cloud-sim on a free loopback port, serving `imageFolder`, with scripted replies and
-// a log of every request it received. Stopped when the object is destroyed.
+// scripts/cloud-sim on a free loopback port, serving `imageFolder`, with scripted replies (path ->
+// reply or list of replies, see the script) and a log of every request: method, path, query,
+// headers, body. Stopped when the object is destroyed.
 class CloudSimProcess
 {
 public:
-    ~CloudSimProcess();
-
+    ~CloudSimProcess()
+    {
+        process.kill();
+        process.waitForFinished(3000);
+    }
     bool start(const QString &imageFolder, const QStringList &arguments = {});
     QString url() const { return baseUrl; }
-
-    // Replaces the scripted replies: path -> reply or list of replies (see scripts/cloud-sim).
     void setReplies(const QJsonObject &replies);
-    // Every request so far: method, path, query, headers, body.
     QList<QJsonObject> requests() const;
-    void clearRequests();
+    void clearRequests() { QFile::remove(files.filePath("log.jsonl")); }
 
 private:
     QProcess process;
