@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "accountlogin.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
@@ -126,8 +127,9 @@ void MainWindow::setTargetToolTips()
 
 void MainWindow::issueVersionQuery()
 {
-    // Seam: the start-up version query of the self-update runs here, before the serial
-    // worker exists, once the cloud helpers are in place.
+    // Sent right after the window is first shown (showEvent), before the automatic login, so
+    // that a slow or silent service never keeps the window from appearing.
+    versionQueryDue = true;
 }
 
 void MainWindow::showAboutTexts()
@@ -144,14 +146,14 @@ void MainWindow::createSerialWorker()
 
 void MainWindow::createAccountButton()
 {
-    // Seam: the account button and window are created here, after the serial worker.
+    accountLogin = std::make_unique<AccountLogin>();
 }
 
 void MainWindow::buildTopStrip()
 {
     auto *strip = new QHBoxLayout(ui->widget_4);
     strip->addLayout(serialPort->getUi(), 0);
-    // Seam: the account button joins the strip here, right of the serial panel.
+    strip->addWidget(accountLogin->pushButton_account, 0);
 }
 
 void MainWindow::createLogConsole()
@@ -243,28 +245,6 @@ void MainWindow::mouseMoveEvent(QMouseEvent *event)
     Q_UNUSED(event)
     MAIN_TRACE() << "mouseMoveEvent" << mouseMoveCount;
     ++mouseMoveCount;
-}
-
-// Seams of the firmware catalogue and the self-update, connected by name from the form.
-void MainWindow::on_tableWidget_cellDoubleClicked(int row, int column)
-{
-    Q_UNUSED(row)
-    Q_UNUSED(column)
-}
-
-void MainWindow::on_pushButton_clicked() {}
-
-void MainWindow::on_pushButton_2_clicked() {}
-
-void MainWindow::on_lineEdit_filter_text_textChanged(QString arg1)
-{
-    Q_UNUSED(arg1)
-}
-
-void MainWindow::on_tableWidget_cellClicked(int row, int column)
-{
-    Q_UNUSED(row)
-    Q_UNUSED(column)
 }
 
 // Kept for callers that invoke them through the meta-object system; they do nothing.

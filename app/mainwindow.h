@@ -1,6 +1,7 @@
 #pragma once
 
 #include "appversion.h"
+#include "firmwarecatalogue.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 
+class AccountLogin;
 class LogDisplay;
 class NativeFile;
 class QTimer;
@@ -44,6 +46,7 @@ public:
     QByteArray &downloadedFirmware() { return netserverFirmware; }
     UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
+    AccountLogin *account() const { return accountLogin.get(); }
 
     QString lastReadText;
     bool lastReadOk = false;
@@ -75,6 +78,7 @@ public slots:
     void on_pushButton_2_clicked();
     void on_lineEdit_filter_text_textChanged(QString arg1);
     void on_tableWidget_cellClicked(int row, int column);
+    void http_get_firmware_infor(Ui::MainWindow *form, QString account);
 
     // Declared for compatibility with scripts that invoke them by name; they do nothing.
     void displayConsole(QString arg);
@@ -95,6 +99,7 @@ public slots:
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void restoreTitle();
@@ -115,6 +120,13 @@ private:
     void consoleReturnCode(const QByteArray &frame);
     void reportPortTrouble();
     bool updateAborting() const;
+    void runStartupRequests();
+    void takeVersionReply(const QByteArray *body);
+    void showNewVersionDot();
+    void takeAppBuild(const QByteArray *body);
+    void takeFirmwareList(const QByteArray *body);
+    void showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn);
+    void takeFirmwareDownload(const QJsonObject &record, const QByteArray *body);
 
     Ui::MainWindow *ui;
     NativeFile *nativeFile = nullptr;
@@ -131,4 +143,8 @@ private:
     QStringList startupNotes;
     bool startMessageShown = false;
     int32_t mouseMoveCount = 0;
+    std::unique_ptr<AccountLogin> accountLogin;
+    FirmwareCatalogue catalogue;
+    bool versionQueryDue = false;
+    bool startupRequestsScheduled = false;
 };

@@ -47,7 +47,23 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
                                                      "exit."));
     const QCommandLineOption traceOption(QStringLiteral("trace"),
                                          QStringLiteral("Write the debug trace to stderr."));
-    parser.addOptions({portOption, baudOption, targetOption, listOption, traceOption});
+    const QCommandLineOption listFirmwareOption(
+        QStringLiteral("list-firmware"),
+        QStringLiteral("Log in with --account and --password and print the account's cloud catalogue, one "
+                       "\"<id>\\t<name>\\t<length>\\t<description>\" line per record."));
+    const QCommandLineOption accountOption(QStringLiteral("account"),
+                                           QStringLiteral("Cloud account for --list-firmware."),
+                                           QStringLiteral("NAME"));
+    const QCommandLineOption passwordOption(
+        QStringLiteral("password"), QStringLiteral("Password of the cloud account."), QStringLiteral("PW"));
+    const QCommandLineOption filterOption(
+        QStringLiteral("filter"), QStringLiteral("Keep the records whose name or description contains TEXT."),
+        QStringLiteral("TEXT"));
+    const QCommandLineOption cloudIdOption(
+        QStringLiteral("cloud-id"),
+        QStringLiteral("Download catalogue record ID and flash it instead of IMAGE."), QStringLiteral("ID"));
+    parser.addOptions({portOption, baudOption, targetOption, listOption, traceOption, listFirmwareOption,
+                       accountOption, passwordOption, filterOption, cloudIdOption});
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The firmware image (.bin) to write."));
 
@@ -69,6 +85,17 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
         options.action = Action::ListPorts;
         return options;
     }
+    options.account = parser.value(accountOption);
+    options.password = parser.value(passwordOption);
+    options.filter = parser.value(filterOption);
+    options.cloudId = parser.value(cloudIdOption);
+    if (parser.isSet(listFirmwareOption)) {
+        options.action = Action::ListFirmware;
+        if (options.account.isEmpty() || !parser.isSet(passwordOption))
+            options.error = QStringLiteral("--list-firmware needs --account NAME and --password PW");
+        return options;
+    }
+    const int images = parser.positionalArguments().size() + (parser.isSet(cloudIdOption) ? 1 : 0);
 
     bool baudOk = false;
     options.baudRate = parser.value(baudOption).toInt(&baudOk);
@@ -81,7 +108,11 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
                             .arg(parser.value(targetOption));
     else if (!parser.isSet(portOption) || parser.value(portOption).isEmpty())
         options.error = QStringLiteral("no serial port given: use -p PORT (see --list-ports)");
-    else if (parser.positionalArguments().size() != 1)
+    else if (parser.isSet(cloudIdOption) && options.cloudId.isEmpty())
+        options.error = QStringLiteral("--cloud-id needs a record id");
+    else if (images > 1 && parser.isSet(cloudIdOption))
+        options.error = QStringLiteral("give either an IMAGE file or --cloud-id ID, not both");
+    else if (images != 1)
         options.error = QStringLiteral("give exactly one firmware image");
     options.port = parser.value(portOption);
     options.imagePath = parser.positionalArguments().value(0);

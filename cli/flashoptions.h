@@ -12,6 +12,7 @@ struct FlashOptions
     {
         Flash,
         ListPorts,
+        ListFirmware,
         Exit
     };
 
@@ -21,6 +22,12 @@ struct FlashOptions
     qint32 baudRate = 115200;
     TargetKind target = TargetKind::Module;
     bool trace = false;
+    // The cloud catalogue: the login of --list-firmware, its filter, and the record that
+    // --cloud-id flashes instead of an image file.
+    QString account;
+    QString password;
+    QString filter;
+    QString cloudId;
     // Set when the command line is unusable; the text names the cause in one line.
     QString error;
     // Help or version text to print before exiting with 0.

@@ -2,9 +2,10 @@
 //
 // Exit status: 0 when the device confirmed the update; 1 when the update ran and ended
 // otherwise; 2 for a usage error or an image that is missing, unreadable or empty; 3 when
-// the serial port cannot be opened.
+// the serial port cannot be opened; 4 when the cloud service fails or refuses.
 #include "appversion.h"
 #include "clireporter.h"
+#include "cloudcommands.h"
 #include "deviceaccess.h"
 #include "flashoptions.h"
 #include "serialchannel.h"
@@ -26,7 +27,8 @@ enum ExitStatus
     ExitSuccess = 0,
     ExitUpdateFailed = 1,
     ExitUsage = 2,
-    ExitPort = 3
+    ExitPort = 3,
+    ExitCloud = 4
 };
 
 bool traceWanted = false;
@@ -67,9 +69,25 @@ QString imageProblem(const QString &path)
     return QString();
 }
 
+int listFirmware(const FlashOptions &options)
+{
+    QString reason;
+    if (!CloudCommands::listFirmware(options.account, options.password, options.filter, stdout, &reason))
+        return fail(ExitCloud, reason);
+    return ExitSuccess;
+}
+
 int flash(const FlashOptions &options)
 {
-    const QString problem = imageProblem(options.imagePath);
+    // A cloud record is downloaded and checked before the port is touched, so a failed or
+    // refused download sends nothing to the device.
+    QByteArray cloudImage;
+    QString problem;
+    if (!options.cloudId.isEmpty() &&
+        !CloudCommands::downloadFirmware(options.cloudId, &cloudImage, &problem))
+        return fail(ExitCloud, problem);
+    if (options.cloudId.isEmpty())
+        problem = imageProblem(options.imagePath);
     if (!problem.isEmpty())
         return fail(ExitUsage, problem);
 
@@ -84,7 +102,9 @@ int flash(const FlashOptions &options)
     CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
     SerialUpdateLink link(channel, options.target);
     UpdateSession session(link, reporter);
-    const UpdateOutcome outcome = session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr);
+    const UpdateOutcome outcome = options.cloudId.isEmpty()
+                                      ? session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr)
+                                      : session.run(QString(), &cloudImage);
     reporter.finishProgress();
     channel.closePort();
     if (outcome == UpdateOutcome::Success)
@@ -119,6 +139,8 @@ int main(int argc, char *argv[])
         return ExitSuccess;
     case FlashOptions::Action::ListPorts:
         return listPorts();
+    case FlashOptions::Action::ListFirmware:
+        return listFirmware(options);
     case FlashOptions::Action::Flash:
         break;
     }

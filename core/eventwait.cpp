@@ -13,7 +13,7 @@ void delayMs(qint64 ms)
     waitUntil([] { return false; }, int(qBound<qint64>(0, ms, INT_MAX)));
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+bool waitUntil(const std::function<bool()> &done, int timeoutMs, QEventLoop::ProcessEventsFlags flags)
 {
     QElapsedTimer clock;
     clock.start();
@@ -28,7 +28,7 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs)
     wakeUp.setTimerType(Qt::PreciseTimer);
     wakeUp.start(timeoutMs);
     while (clock.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
         if (done())
             return true;
         if (!wakeUp.isActive() && clock.elapsed() < timeoutMs)

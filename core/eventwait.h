@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QEventLoop>
 #include <QtGlobal>
 #include <functional>
 
@@ -15,6 +16,8 @@ void delayMs(qint64 ms);
 // Returns true as soon as `done()` holds, false when `timeoutMs` has passed first.
 // `done` is checked after every batch of events, so whoever makes it true must also
 // post an event to this thread (a queued call, a signal across threads, a socket event).
-bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+// `flags` can hold back user input while waiting (QEventLoop::ExcludeUserInputEvents).
+bool waitUntil(const std::function<bool()> &done, int timeoutMs,
+               QEventLoop::ProcessEventsFlags flags = QEventLoop::AllEvents);
 
 } // namespace EventWait

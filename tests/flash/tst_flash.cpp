@@ -1,8 +1,11 @@
 // plovikkit-flash against the simulated device over a real pty: whole updates, the
 // device's failure answers, the command-line contract and a device that vanishes.
+#include "cloudsimprocess.h"
 #include "devsimprocess.h"
 
+#include <QCryptographicHash>
 #include <QFile>
+#include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -42,6 +45,8 @@ private slots:
     void listPortsIncludesExtraPorts();
     void deviceVanishingMidUpdateEndsTheSession();
     void readerOfTheLinesGoneMidUpdate();
+    void cloudCatalogue_data();
+    void cloudCatalogue();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -221,6 +226,11 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("image that is a FIFO") << QStringList{"-p", "x", "FIFO"} << 2 << "is not a regular file";
     QTest::newRow("port cannot be opened")
         << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3 << "cannot open port";
+    QTest::newRow("image and cloud record")
+        << QStringList{"-p", "x", "--cloud-id", "3", "IMAGE"} << 2 << "not both";
+    QTest::newRow("list without password")
+        << QStringList{"--list-firmware", "--account", "a"} << 2 << "--password";
+    QTest::newRow("no cloud service") << QStringList{"-p", "x", "--cloud-id", "3"} << 4 << "no cloud service";
 }
 
 void tst_Flash::usageAndPortErrors()
@@ -318,6 +328,82 @@ void tst_Flash::readerOfTheLinesGoneMidUpdate()
     QFile file(received);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().left(image.size()), image);
+}
+
+void tst_Flash::cloudCatalogue_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // PORT: the simulated device
+    QTest::addColumn<QByteArray>("replies");    // scripted replies of scripts/cloud-sim
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("lines"); // all of stdout for a list, some console texts for a flash
+    QTest::addColumn<QString>("error");
+
+    const QStringList list{"--list-firmware", "--account", "demo", "--password", "s3cret pw"};
+    const QStringList flash{"-p", "PORT", "--cloud-id"};
+    QTest::newRow("list") << list << QByteArray("{}") << 0
+                          << QStringList{"1\tble_v1.bin\t300\tBLE module", "2\tgw.bin\t200\t"} << QString();
+    QTest::newRow("list, filtered") << list + QStringList{"--filter", "ble"} << QByteArray("{}") << 0
+                                    << QStringList{"1\tble_v1.bin\t300\tBLE module"} << QString();
+    QTest::newRow("list, members of other types")
+        << list << QByteArray(R"({"/file_infor/get": {"json": {"code": 200, "message": [
+               {"id": "7", "originFileName": 5, "length": "9", "infor": "x"}, {"id": 8}]}}})")
+        << 0 << QStringList{"\t\t\tx", "8\t\t\t"} << QString();
+    QTest::newRow("no role") << list
+                             << QByteArray(R"({"/user_infor/get": {"json": {"code": 200, "message": [{}]}}})")
+                             << 4 << QStringList() << "no numeric role";
+    QTest::newRow("catalogue refused")
+        << list << QByteArray(R"({"/file_infor/get": {"json": {"code": "200", "message": []}}})") << 4
+        << QStringList() << "no success: code 200";
+    QTest::newRow("flash a record") << flash + QStringList{"2"} << QByteArray("{}") << 0
+                                    << QStringList{"use netserver firmware", "firmware packet update success"}
+                                    << QString();
+    QTest::newRow("refused download") << flash + QStringList{"9"} << QByteArray("{}") << 4 << QStringList()
+                                      << "download of record 9 refused: the service answered instead of "
+                                         "sending the file: code 404";
+}
+
+void tst_Flash::cloudCatalogue()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, replies);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, lines);
+    QFETCH(QString, error);
+    QTemporaryDir images;
+    const QByteArray firmware = patternImage(200);
+    for (const auto &[name, content] : {std::pair<QString, QByteArray>{"ble_v1.bin", patternImage(300)},
+                                        {"ble_v1.txt", "BLE module\n"},
+                                        {"gw.bin", firmware}}) {
+        QFile file(images.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    }
+    CloudSimProcess server;
+    QVERIFY(server.start(images.path(), {"--password", "s3cret pw"}));
+    server.setReplies(QJsonDocument::fromJson(replies).object());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PLOVIKKIT_CLOUD_URL", server.url());
+    const QString received = images.filePath("received.bin");
+    DevsimProcess device;
+    const bool flashing = arguments.contains("PORT");
+    if (flashing) {
+        QVERIFY(device.start({"--split-len", "256", "--output", received}));
+        arguments.replaceInStrings(QRegularExpression("^PORT$"), device.portPath());
+    }
+
+    const FlashRun run = runFlash(arguments + QStringList{"--trace"}, 60000, env);
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.errors.contains(error), qPrintable(run.errors));
+    const QByteArray digest = QCryptographicHash::hash("s3cret pw", QCryptographicHash::Sha512).toHex();
+    QVERIFY(!run.errors.contains("s3cret") && !run.errors.contains(digest)); // --trace shows no password
+    if (!flashing)
+        QCOMPARE(run.lines, lines);
+    for (const QString &line : lines)
+        QVERIFY2(run.lines.join('\n').contains(line), qPrintable(run.lines.join('\n')));
+    device.stop();
+    QCOMPARE(device.log().contains("module command"), flashing && exitCode == 0); // refused: not one byte
+    QFile sent(received);
+    QCOMPARE(sent.open(QIODevice::ReadOnly) ? sent.readAll().left(firmware.size()) : QByteArray(),
+             flashing && exitCode == 0 ? firmware : QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

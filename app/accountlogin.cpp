@@ -1,0 +1,273 @@
+#include "accountlogin.h"
+
+#include "accountreply.h"
+#include "configini.h"
+#include "debugtrace.h"
+#include "myjson.h"
+#include "passworddigest.h"
+#include "settingskeys.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QSettings>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString loggedOutText = QStringLiteral("未登录");
+const QString loginFlagValue = QStringLiteral("OK");
+
+} // namespace
+
+AccountLogin::AccountLogin() : service(accountHttp)
+{
+    settings = ConfigIni::open(this);
+    pushButton_account = new QPushButton;
+    pushButton_account->setFixedSize(70, 70);
+    pushButton_account->setStyleSheet(
+        QStringLiteral("QPushButton{border-radius: 35px;border: 1px solid black;}QPushButton:hover { "
+                       "background-color: #808080; }"));
+    restoreSavedAccount();
+    connect(pushButton_account, &QPushButton::clicked, this, [this] { openAccountWindow(); });
+}
+
+AccountLogin::~AccountLogin()
+{
+    for (const QPointer<QWidget> &window : accountWindows)
+        delete window;
+    if (!pushButton_account->parent())
+        delete pushButton_account;
+}
+
+void AccountLogin::restoreSavedAccount()
+{
+    settingValue = settings->value(SettingsKeys::accountName);
+    if (settingValue.isValid())
+        accountName = settingValue.toString();
+    settingValue = settings->value(SettingsKeys::passwordName);
+    if (settingValue.isValid())
+        accountPassword = settingValue.toString();
+    settingValue = settings->value(SettingsKeys::loginFlag);
+    // The remembered login waits until the main window is on screen; until it succeeds the
+    // button says that nobody is logged in.
+    automaticLoginDue = settingValue.toString() == loginFlagValue && !accountName.isEmpty();
+    pushButton_account->setText(loggedOutText);
+}
+
+void AccountLogin::runAutomaticLogin()
+{
+    if (!automaticLoginDue)
+        return;
+    automaticLoginDue = false;
+    service.login(accountName, accountPassword,
+                  [this](const QByteArray *body) { takeAutomaticLoginReply(body); });
+}
+
+void AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
+{
+    const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
+    if (verdict == AccountReply::Verdict::NoReply) {
+        pushButton_account->setText(loggedOutText);
+        return;
+    }
+    TRACE() << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
+    TRACE() << "plovik_clients_login getParams_json" << accountJson;
+    if (verdict == AccountReply::Verdict::Accepted)
+        service.userInformation(accountName,
+                                [this](const QByteArray *info) { takeAutomaticUserInformation(info); });
+    if (!loggedIn)
+        pushButton_account->setText(loggedOutText);
+}
+
+QList<int> AccountLogin::userRoles(const QByteArray *body, bool anyCode)
+{
+    const bool parsed = body && MyJson::paser(&accountJson, *body);
+    TRACE() << "user_infor/get getParams_json" << accountJson;
+    return parsed ? AccountReply::roles(accountJson, anyCode) : QList<int>();
+}
+
+void AccountLogin::takeAutomaticUserInformation(const QByteArray *body)
+{
+    for (const int role : userRoles(body, true)) {
+        user_clientLevel = role;
+        TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
+        pushButton_account->setText(accountName);
+        loggedIn = true;
+        loggedInAccount = accountName;
+    }
+}
+
+QWidget *AccountLogin::openAccountWindow()
+{
+    TRACE() << "pushButton_account PK_CLIENT_DATA_PARAMS 3";
+    const AccountWindow fields = buildAccountWindow();
+    settingValue = settings->value(SettingsKeys::savePasswordFlag);
+    if (settingValue.isValid())
+        fields.savePassword->setChecked(settingValue.toBool());
+    // Connected only now, so that opening the window writes nothing.
+    connectRememberBox(fields.savePassword);
+    lineEdit_account = fields.account;
+    lineEdit_password = fields.password;
+    checekBox_savePassword = fields.savePassword;
+    accountWindows << fields.window;
+    return fields.window;
+}
+
+AccountLogin::AccountWindow AccountLogin::buildAccountWindow()
+{
+    AccountWindow fields;
+    fields.window = new QWidget;
+    fields.window->setFixedSize(300, 400);
+    fields.window->setWindowTitle(QStringLiteral("账户"));
+    fields.window->show();
+    fields.account = new QLineEdit(accountName);
+    fields.password = new QLineEdit(accountPassword);
+    fields.savePassword = new QCheckBox(QStringLiteral("记住密码"));
+    auto *update = new QPushButton(QStringLiteral("更新密码"));
+    auto *login = new QPushButton(QStringLiteral("登录"));
+    auto *quit = new QPushButton(QStringLiteral("退出登录"));
+    auto *layout = new QVBoxLayout(fields.window);
+    layout->addWidget(new QLabel(QStringLiteral("账号：")));
+    layout->addWidget(fields.account);
+    layout->addWidget(new QLabel(QStringLiteral("密码：")));
+    layout->addWidget(fields.password);
+    for (QWidget *widget : std::initializer_list<QWidget *>{fields.savePassword, update, login, quit})
+        layout->addWidget(widget);
+    connect(update, &QPushButton::clicked, this, [this, fields] { updatePassword(fields); });
+    connect(login, &QPushButton::clicked, this, [this, fields] { manualLogin(fields); });
+    connect(quit, &QPushButton::clicked, this, [this, fields] { logOut(fields); });
+    return fields;
+}
+
+void AccountLogin::connectRememberBox(QCheckBox *box)
+{
+    connect(box, &QCheckBox::stateChanged, this, [this, box] {
+        TRACE() << "checekBox_savePassword  3--" << (box->isChecked() ? "true" : "false");
+        saveSetting(SettingsKeys::savePasswordFlag, box->isChecked());
+    });
+}
+
+void AccountLogin::manualLogin(const AccountWindow &fields)
+{
+    TRACE() << "pushButton_account_login  3--" << PasswordDigest::masked(fields.password->text());
+    user_clientLevel = 0;
+    loggedIn = false;
+    loggedInAccount.clear();
+    accountName = fields.account->text();
+    accountPassword = fields.password->text();
+    TRACE() << "plovik_clients_login getPasswordString" << PasswordDigest::masked(accountPassword);
+    TRACE() << "plovik_clients_login getAccountString" << accountName;
+    service.login(accountName, accountPassword,
+                  [this, fields](const QByteArray *body) { takeManualLoginReply(fields, body); });
+}
+
+void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByteArray *body)
+{
+    const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
+    if (verdict != AccountReply::Verdict::NoReply)
+        TRACE() << "plovik_clients_login getParams_json" << accountJson;
+    switch (verdict) {
+    case AccountReply::Verdict::NoReply:
+        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：404\r\nmessage：数据出错"));
+        break;
+    case AccountReply::Verdict::NotJson:
+        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：5001\r\nmessage：数据出错"));
+        break;
+    case AccountReply::Verdict::CodeNotNumber:
+        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：4000\r\nmessage：用户权限不足"));
+        break;
+    case AccountReply::Verdict::Refused:
+        break;
+    case AccountReply::Verdict::Accepted:
+        service.userInformation(
+            accountName, [this, fields](const QByteArray *info) { takeManualUserInformation(fields, info); });
+        break;
+    }
+    if (!loggedIn)
+        pushButton_account->setText(loggedOutText);
+}
+
+void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const QByteArray *body)
+{
+    for (const int role : userRoles(body, false)) {
+        user_clientLevel = role;
+        TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
+        pushButton_account->setText(fields.account->text());
+        saveSetting(SettingsKeys::accountName, fields.account->text());
+        if (fields.savePassword->isChecked()) {
+            saveSetting(SettingsKeys::passwordName, fields.password->text());
+            accountPassword = fields.password->text();
+        } else {
+            accountPassword.clear();
+            saveSetting(SettingsKeys::passwordName, QString());
+        }
+        accountName = fields.account->text();
+        loggedIn = true;
+        loggedInAccount = accountName;
+        saveSetting(SettingsKeys::loginFlag, loginFlagValue);
+        notice(QStringLiteral("登录成功"));
+    }
+}
+
+void AccountLogin::updatePassword(const AccountWindow &fields)
+{
+    if (!loggedIn) {
+        notice(QStringLiteral("出错了，请先登录"));
+        return;
+    }
+    service.updatePassword(accountName, fields.password->text(), accountPassword,
+                           [this, fields](const QByteArray *body) { takePasswordUpdateReply(fields, body); });
+}
+
+void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body)
+{
+    const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
+    if (verdict != AccountReply::Verdict::NoReply)
+        TRACE() << "user_infor/password/update getParams_json" << accountJson;
+    const QString failed = QStringLiteral("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
+    switch (verdict) {
+    case AccountReply::Verdict::NoReply:
+        notice(failed.arg(QStringLiteral("404"), QStringLiteral("数据出错")));
+        break;
+    case AccountReply::Verdict::NotJson:
+        notice(failed.arg(QStringLiteral("5001"), QStringLiteral("数据出错")));
+        break;
+    case AccountReply::Verdict::CodeNotNumber:
+        notice(failed.arg(QStringLiteral("5000"), QString()));
+        break;
+    case AccountReply::Verdict::Refused:
+        notice(failed.arg(QStringLiteral("4000"), accountJson.value(QStringLiteral("message")).toString()));
+        break;
+    case AccountReply::Verdict::Accepted:
+        notice(QStringLiteral("更新成功"));
+        accountPassword = fields.password->text();
+        saveSetting(SettingsKeys::passwordName,
+                    fields.savePassword->isChecked() ? fields.password->text() : QString());
+        break;
+    }
+}
+
+void AccountLogin::logOut(const AccountWindow &fields)
+{
+    TRACE() << "pushButton_account_quit  3";
+    user_clientLevel = 0;
+    saveSetting(SettingsKeys::loginFlag, QString());
+    pushButton_account->setText(loggedOutText);
+    fields.window->close();
+    loggedIn = false;
+    loggedInAccount.clear();
+}
+
+void AccountLogin::saveSetting(const QString &key, const QVariant &value)
+{
+    settings->setValue(key, value);
+    ConfigIni::sync(settings);
+}
+
+void AccountLogin::notice(const QString &text)
+{
+    QMessageBox::question(nullptr, QStringLiteral("提示"), text, QMessageBox::Yes | QMessageBox::No,
+                          QMessageBox::NoButton);
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "cloudservice.h"
+#include "myhttp.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QPointer>
+#include <QPushButton>
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+
+class QCheckBox;
+class QLineEdit;
+class QSettings;
+class QWidget;
+
+// The account: a round button in the main window's top strip that names the logged-in account
+// (or says "未登录"), and the account window it opens, where the user logs in, changes the
+// password and logs out. A remembered login is repeated by itself at the next start.
+//
+// Every account window keeps its own fields: its buttons act on what was typed into it, however
+// many windows were opened after it.
+class AccountLogin : public QPushButton
+{
+    Q_OBJECT
+public:
+    AccountLogin();
+    ~AccountLogin() override;
+
+    // Repeats a remembered login (once). The main window calls it when it is on screen.
+    void runAutomaticLogin();
+    // Builds and shows a new account window; the round button's click does the same.
+    QWidget *openAccountWindow();
+
+    MyHttp accountHttp;
+    QJsonObject accountJson;
+    QVariant settingValue;
+    QString accountName;
+    QString accountPassword;
+    // The account after a successful login, empty otherwise; the catalogue lists its firmware.
+    QString loggedInAccount;
+    QPushButton *pushButton_account = nullptr;
+    // The fields of the most recently opened account window.
+    QPointer<QLineEdit> lineEdit_account;
+    QPointer<QLineEdit> lineEdit_password;
+    QPointer<QCheckBox> checekBox_savePassword;
+    QSettings *settings = nullptr;
+    int32_t user_clientLevel = 0;
+    bool loggedIn = false;
+
+private:
+    struct AccountWindow
+    {
+        QWidget *window;
+        QLineEdit *account;
+        QLineEdit *password;
+        QCheckBox *savePassword;
+    };
+
+    void restoreSavedAccount();
+    AccountWindow buildAccountWindow();
+    void connectRememberBox(QCheckBox *box);
+    void manualLogin(const AccountWindow &fields);
+    void takeManualLoginReply(const AccountWindow &fields, const QByteArray *body);
+    void takeManualUserInformation(const AccountWindow &fields, const QByteArray *body);
+    void takeAutomaticLoginReply(const QByteArray *body);
+    void takeAutomaticUserInformation(const QByteArray *body);
+    // Parses and traces a user-information reply; its roles (see AccountReply::roles).
+    QList<int> userRoles(const QByteArray *body, bool anyCode);
+    void updatePassword(const AccountWindow &fields);
+    void takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body);
+    void logOut(const AccountWindow &fields);
+    void saveSetting(const QString &key, const QVariant &value);
+    static void notice(const QString &text);
+
+    CloudService service;
+    bool automaticLoginDue = false;
+    QList<QPointer<QWidget>> accountWindows;
+};

@@ -1,0 +1,114 @@
+#include "cloudcommands.h"
+
+#include "accountreply.h"
+#include "cloudservice.h"
+#include "downloadcheck.h"
+#include "firmwarecatalogue.h"
+#include "myjson.h"
+
+namespace CloudCommands {
+
+namespace {
+
+QString replyFacts(const QJsonObject &reply)
+{
+    return QStringLiteral("code %1, message %2")
+        .arg(reply.value(QStringLiteral("code")).toVariant().toString(),
+             reply.value(QStringLiteral("message")).toVariant().toString());
+}
+
+QString loginProblem(AccountReply::Verdict verdict, const QJsonObject &reply)
+{
+    switch (verdict) {
+    case AccountReply::Verdict::NotJson:
+        return QStringLiteral("the login reply is not JSON");
+    case AccountReply::Verdict::CodeNotNumber:
+        return QStringLiteral("login refused: the reply has no numeric code (%1)").arg(replyFacts(reply));
+    case AccountReply::Verdict::Refused:
+        return QStringLiteral("login refused: ") + replyFacts(reply);
+    default:
+        return QString();
+    }
+}
+
+bool logIn(CloudService &service, const QString &account, const QString &password, QString *reason)
+{
+    QJsonObject reply;
+    AccountReply::Verdict verdict = AccountReply::Verdict::NoReply;
+    if (!service.login(
+            account, password, [&](const QByteArray *body) { verdict = AccountReply::judge(body, &reply); },
+            reason))
+        return false;
+    if (verdict != AccountReply::Verdict::Accepted) {
+        *reason = loginProblem(verdict, reply);
+        return false;
+    }
+    QList<int> roles;
+    if (!service.userInformation(
+            account,
+            [&](const QByteArray *body) {
+                if (body && MyJson::paser(&reply, *body))
+                    roles = AccountReply::roles(reply, false);
+            },
+            reason))
+        return false;
+    if (roles.isEmpty())
+        *reason =
+            QStringLiteral("login refused: the user information of %1 gives no numeric role").arg(account);
+    return !roles.isEmpty();
+}
+
+void printRecord(const QJsonObject &record, FILE *out)
+{
+    const QString line = FirmwareCatalogue::numberText(record, QStringLiteral("id")) + QLatin1Char('\t') +
+                         FirmwareCatalogue::stringText(record, QStringLiteral("originFileName")) +
+                         QLatin1Char('\t') + FirmwareCatalogue::numberText(record, QStringLiteral("length")) +
+                         QLatin1Char('\t') + FirmwareCatalogue::stringText(record, QStringLiteral("infor"));
+    fprintf(out, "%s\n", line.toUtf8().constData());
+}
+
+} // namespace
+
+bool listFirmware(const QString &account, const QString &password, const QString &filter, FILE *out,
+                  QString *reason)
+{
+    MyHttp http;
+    CloudService service(http);
+    if (!logIn(service, account, password, reason))
+        return false;
+    FirmwareCatalogue catalogue;
+    QJsonObject reply;
+    bool listed = false;
+    if (!service.firmwareList(
+            nullptr, account,
+            [&](void *, const QByteArray *body, void *, void *) {
+                listed = body && MyJson::paser(&reply, *body) && catalogue.takeReply(reply);
+            },
+            reason))
+        return false;
+    if (!listed) {
+        *reason = QStringLiteral("the catalogue reply is no success: ") + replyFacts(reply);
+        return false;
+    }
+    if (!filter.isEmpty())
+        catalogue.filter(filter);
+    for (const QJsonObject &record : catalogue.shown())
+        printRecord(record, out);
+    return true;
+}
+
+bool downloadFirmware(const QString &id, QByteArray *image, QString *reason)
+{
+    MyHttp http;
+    if (!CloudService(http).firmwareDownload(
+            nullptr, id,
+            [&](void *, const QByteArray *body, void *, void *) { *image = body ? *body : QByteArray(); },
+            reason))
+        return false;
+    const QString problem = DownloadCheck::problem(*image);
+    if (!problem.isEmpty())
+        *reason = QStringLiteral("download of record %1 refused: %2").arg(id, problem);
+    return problem.isEmpty();
+}
+
+} // namespace CloudCommands

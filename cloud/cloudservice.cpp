@@ -1,0 +1,84 @@
+#include "cloudservice.h"
+
+#include "cloudconfig.h"
+#include "passworddigest.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QUrl>
+
+namespace {
+
+QString queryValue(const QString &value)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(value));
+}
+
+// The value as a JSON string literal, quotes included; ordinary text comes out unchanged.
+QString jsonString(const QString &value)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+} // namespace
+
+CloudService::CloudService(MyHttp &http) : http(http) {}
+
+bool CloudService::login(const QString &account, const QString &password,
+                         const MyHttp::BodyCallback &callback, QString *error)
+{
+    const QString body = QStringLiteral("{\"account\":%1,\"password\":%2}")
+                             .arg(jsonString(account), jsonString(PasswordDigest::of(password)));
+    return http.post(CloudConfig::endpoint(kLoginPath), QString(), body, callback, error);
+}
+
+bool CloudService::userInformation(const QString &account, const MyHttp::BodyCallback &callback,
+                                   QString *error)
+{
+    return http.get(CloudConfig::endpoint(kUserInforPath), QStringLiteral("?account=") + queryValue(account),
+                    callback, error);
+}
+
+bool CloudService::updatePassword(const QString &account, const QString &newPassword,
+                                  const QString &oldPassword, const MyHttp::BodyCallback &callback,
+                                  QString *error)
+{
+    const QString body = QStringLiteral("{\"account\":%1,\"password\":%2,\"oldPassword\":%3}")
+                             .arg(jsonString(account), jsonString(PasswordDigest::of(newPassword)),
+                                  jsonString(PasswordDigest::of(oldPassword)));
+    return http.post(CloudConfig::endpoint(kPasswordUpdatePath), QString(), body, callback, error);
+}
+
+bool CloudService::firmwareList(void *context, const QString &account,
+                                const MyHttp::ContextCallback &callback, QString *error)
+{
+    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileInforPath),
+                    QStringLiteral("?account=") + queryValue(account), callback, error);
+}
+
+bool CloudService::firmwareDownload(void *context, const QString &id, const MyHttp::ContextCallback &callback,
+                                    QString *error)
+{
+    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileDownloadPath),
+                    QStringLiteral("?account=") + queryValue(CloudConfig::catalogueAccount()) +
+                        QStringLiteral("&id=") + queryValue(id),
+                    callback, error);
+}
+
+bool CloudService::newestAppVersion(void *context, const MyHttp::ContextCallback &callback, QString *error)
+{
+    // The service takes the project model first here and the account first in the download.
+    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileInforPath),
+                    QStringLiteral("?projectModel=") + kAppProjectModel + QStringLiteral("&account=") +
+                        queryValue(CloudConfig::catalogueAccount()),
+                    callback, error);
+}
+
+bool CloudService::appDownload(void *context, const MyHttp::ContextCallback &callback, QString *error)
+{
+    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileDownloadPath),
+                    QStringLiteral("?account=") + queryValue(CloudConfig::catalogueAccount()) +
+                        QStringLiteral("&projectModel=") + kAppProjectModel,
+                    callback, error);
+}

@@ -1,0 +1,17 @@
+#include "myjson.h"
+
+#include "debugtrace.h"
+
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+QJsonObject *MyJson::paser(QJsonObject *output, const QByteArray &bytes)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError)
+        return nullptr;
+    *output = document.object();
+    TRACE().noquote() << DebugTrace::moduleTag("MyJson.cpp", __LINE__, "paser") << "json paser success";
+    return output;
+}

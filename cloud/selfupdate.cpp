@@ -1,0 +1,42 @@
+#include "selfupdate.h"
+
+#include "cloudenvelope.h"
+#include "downloadcheck.h"
+#include "platformpaths.h"
+#include "restartscript.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QSaveFile>
+
+namespace SelfUpdate {
+
+bool newestRecord(const QJsonObject &reply, QJsonObject *record)
+{
+    QJsonArray message;
+    if (!CloudEnvelope::successMessage(reply, &message) || message.isEmpty())
+        return false;
+    *record = message.last().toObject();
+    return true;
+}
+
+bool isNewer(const QString &newest, const QString &running)
+{
+    return newest.toULongLong() > running.toULongLong();
+}
+
+QString handOver(const QByteArray &build, const QString &folder)
+{
+    const QString problem = DownloadCheck::problem(build);
+    if (!problem.isEmpty())
+        return problem;
+    QSaveFile file(QDir(folder).filePath(PlatformPaths::updateTempFileName()));
+    if (!file.open(QIODevice::WriteOnly) || file.write(build) != build.size() || !file.commit())
+        return QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
+    QString error;
+    if (!RestartScript::start(folder, &error))
+        return error;
+    return QString();
+}
+
+} // namespace SelfUpdate

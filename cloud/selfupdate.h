@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonObject>
+#include <QString>
+
+// The tool's own newer build: which version the service holds, and the hand-over of a
+// downloaded build to the restart script that puts it in place.
+namespace SelfUpdate {
+
+// The last record of a success reply to the version query (the last one counts, not the
+// greatest). False when the reply is no success or lists nothing.
+bool newestRecord(const QJsonObject &reply, QJsonObject *record);
+
+// Both versions read as unsigned decimal numbers (text that is no number reads as 0).
+bool isNewer(const QString &newest, const QString &running);
+
+// Writes `build` completely into the temporary build file in `folder`, then starts the restart
+// script there. Returns why the hand-over did not happen; empty when the script is running and
+// the tool should end now. An empty build or a reply envelope is never written.
+QString handOver(const QByteArray &build, const QString &folder);
+
+} // namespace SelfUpdate

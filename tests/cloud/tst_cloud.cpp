@@ -1,0 +1,459 @@
+// The cloud against scripts/cloud-sim: request forms and escaping, replies, silent and missing
+// servers, the account window's login chains, the start-up requests, the version and catalogue
+// pages and the upgrade.
+#include "accountlogin.h"
+#include "cloudservice.h"
+#include "cloudsimprocess.h"
+#include "configini.h"
+#include "console/logdisplay.h"
+#include "mainwindow.h"
+#include "settingskeys.h"
+#include "ui_mainwindow.h"
+
+#include <QCheckBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QTcpServer>
+#include <QtTest>
+
+namespace {
+
+// Answers every message box as it appears and keeps its text.
+struct BoxCatcher : QObject
+{
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show) {
+            texts << box->text();
+            QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+        }
+        return false;
+    }
+    QStringList texts;
+};
+
+QJsonObject reply(const char *text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+
+QJsonObject envelope(const QJsonValue &message, const QJsonValue &code = 200)
+{
+    return {{"json", QJsonObject{{"code", code}, {"message", message}}}};
+}
+
+QString digest(const QByteArray &password)
+{
+    return QCryptographicHash::hash(password, QCryptographicHash::Sha512).toHex();
+}
+
+QJsonObject sentBody(const QJsonObject &request)
+{
+    return QJsonDocument::fromJson(request.value("body").toString().toUtf8()).object();
+}
+
+QString setting(const QString &key)
+{
+    return std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->value(key, "<absent>").toString();
+}
+
+QWidget *typedWindow(AccountLogin &account, const QString &name, const QString &password, bool remember)
+{
+    QWidget *window = account.openAccountWindow();
+    window->findChildren<QLineEdit *>().at(0)->setText(name);
+    window->findChildren<QLineEdit *>().at(1)->setText(password);
+    window->findChild<QCheckBox *>()->setChecked(remember);
+    return window;
+}
+
+void press(QWidget *window, const QString &text)
+{
+    for (QPushButton *button : window->findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            QTest::mouseClick(button, Qt::LeftButton);
+    }
+}
+
+const QJsonObject accepted = envelope("ok");
+const QJsonObject role3 = envelope(QJsonArray{QJsonObject{{"role", 3}}});
+const QJsonArray records = QJsonDocument::fromJson(R"([
+    {"id": 1, "originFileName": "fw_ble_v1.bin", "infor": "radio", "length": 4},
+    {"id": "7", "originFileName": "string_id.bin", "infor": "BLE gateway"},
+    {"id": 3, "originFileName": "no_length.bin"}])")
+                               .array();
+
+} // namespace
+
+class tst_Cloud : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    CloudSimProcess server;
+    BoxCatcher boxes;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(server.start(work.path()));
+        qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
+        qputenv("PLOVIKKIT_CATALOGUE_ACCOUNT", "10000000000");
+        QDir::setCurrent(work.path());
+        QVERIFY(QFile("startContent.html").open(QIODevice::WriteOnly));
+        qApp->installEventFilter(&boxes);
+    }
+
+    void init()
+    {
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->clear();
+        server.setReplies({});
+        server.clearRequests();
+        boxes.texts.clear();
+        MyHttp::setTimeoutMs(MyHttp::kDefaultTimeoutMs);
+    }
+
+    void requestForms_data()
+    {
+        QTest::addColumn<int>("request");
+        QTest::addColumn<QString>("account");
+        QTest::addColumn<QString>("sent"); // method, path?query, body
+
+        const QString login = QStringLiteral(R"(POST /user_infor/login? {"account":"%1","password":"%2"})");
+        QTest::newRow("login: escaped, non-ASCII")
+            << 0 << QString("a\"b\\ 用户") << login.arg(R"(a\"b\\ 用户)", digest("pw"));
+        QTest::newRow("user information")
+            << 1 << QString("a&b #c+d") << QString("GET /user_infor/get?account=a%26b%20%23c%2Bd ");
+        QTest::newRow("password update")
+            << 2 << QString("demo")
+            << QStringLiteral(
+                   R"(POST /user_infor/password/update? {"account":"demo","password":"%1","oldPassword":"%2"})")
+                   .arg(digest("pw"), digest(""));
+        QTest::newRow("version query")
+            << 3 << QString()
+            << QString("GET /file_infor/get?projectModel=plovikKit-update&account=10000000000 ");
+        QTest::newRow("build download")
+            << 4 << QString()
+            << QString("GET /file/download?account=10000000000&projectModel=plovikKit-update ");
+    }
+
+    void requestForms()
+    {
+        QFETCH(int, request);
+        QFETCH(QString, account);
+        QFETCH(QString, sent);
+        MyHttp http;
+        CloudService service(http);
+        const auto ignore = [](const QByteArray *) {};
+        const auto ignoreContext = [](void *, const QByteArray *, void *, void *) {};
+        const std::function<bool()> send[] = {
+            [&] { return service.login(account, "pw", ignore); },
+            [&] { return service.userInformation(account, ignore); },
+            [&] { return service.updatePassword(account, "pw", QString(), ignore); },
+            [&] { return service.newestAppVersion(nullptr, ignoreContext); },
+            [&] { return service.appDownload(nullptr, ignoreContext); }};
+        send[request]();
+
+        QCOMPARE(server.requests().size(), 1); // the server reads as many bytes as Content-Length says
+        const QJsonObject got = server.requests().first();
+        QCOMPARE(got["method"].toString() + ' ' + got["path"].toString() + '?' + got["query"].toString() +
+                     ' ' + got["body"].toString(),
+                 sent);
+        if (sent.startsWith("POST"))
+            QCOMPARE(got["headers"]["Content-Type"].toString(), QStringLiteral("application/json"));
+    }
+
+    void replyOutcomes_data()
+    {
+        QTest::addColumn<QJsonObject>("answer"); // {"down": 1}: nobody listens
+        QTest::addColumn<QString>("error");
+
+        QTest::newRow("HTTP 404") << reply(R"({"status": 404, "json": {"code": 200}})") << "HTTP status 404";
+        QTest::newRow("never answers") << reply(R"({"silent": true})") << "timed out";
+        QTest::newRow("server down") << reply(R"({"down": 1})") << "Connection refused";
+    }
+
+    void replyOutcomes()
+    {
+        QFETCH(QJsonObject, answer);
+        QFETCH(QString, error);
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        closed.close();
+        if (answer.contains("down"))
+            qputenv("PLOVIKKIT_CLOUD_URL", "http://127.0.0.1:" + QByteArray::number(closed.serverPort()));
+        server.setReplies({{"/user_infor/get", answer}});
+        MyHttp::setTimeoutMs(300);
+        MyHttp http;
+        QByteArray got;
+        QString reason;
+        QVERIFY(!CloudService(http).userInformation(
+            "demo", [&](const QByteArray *received) { got += received ? *received : "<null>"; }, &reason));
+        qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
+        QCOMPARE(got, QByteArray("<null>")); // exactly one call, without a body
+        QVERIFY2(reason.contains(error), qPrintable(reason));
+    }
+
+    void manualLogin_data()
+    {
+        QTest::addColumn<QJsonObject>("loginReply");
+        QTest::addColumn<QJsonObject>("userReply");
+        QTest::addColumn<bool>("remember");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::addColumn<int>("level"); // 0: not logged in
+        QTest::addColumn<QString>("savedPassword");
+
+        const QString failed = QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
+        const QStringList none;
+        QTest::newRow("role 3, remembered")
+            << accepted << role3 << true << QStringList{"登录成功"} << 3 << "pw";
+        QTest::newRow("role 3, not remembered")
+            << accepted << role3 << false << QStringList{"登录成功"} << 3 << "";
+        QTest::newRow("two roles: two boxes, the second counts")
+            << accepted << envelope(QJsonArray{QJsonObject{{"role", 3}}, 7, QJsonObject{{"role", 5}}}) << true
+            << QStringList{"登录成功", "登录成功"} << 5 << "pw";
+        QTest::newRow("code as text") << envelope("", "4000") << role3 << true
+                                      << QStringList{failed.arg("4000", "用户权限不足")} << 0 << "<absent>";
+        QTest::newRow("code as number") << envelope("", 4000) << role3 << true << none << 0 << "<absent>";
+        QTest::newRow("not JSON") << reply(R"({"body": "<html>"})") << role3 << true
+                                  << QStringList{failed.arg("5001", "数据出错")} << 0 << "<absent>";
+        QTest::newRow("HTTP error") << reply(R"({"status": 502})") << role3 << true
+                                    << QStringList{failed.arg("404", "数据出错")} << 0 << "<absent>";
+    }
+
+    void manualLogin()
+    {
+        QFETCH(QJsonObject, loginReply);
+        QFETCH(QJsonObject, userReply);
+        QFETCH(bool, remember);
+        QFETCH(QStringList, boxes);
+        QFETCH(int, level);
+        QFETCH(QString, savedPassword);
+        server.setReplies({{"/user_infor/login", loginReply}, {"/user_infor/get", userReply}});
+
+        AccountLogin account;
+        press(typedWindow(account, "demo", "pw", remember), QStringLiteral("登录"));
+        QCOMPARE(this->boxes.texts, boxes);
+        QCOMPARE(account.user_clientLevel, level);
+        QCOMPARE(account.loggedInAccount, QString(level ? "demo" : ""));
+        QCOMPARE(account.pushButton_account->text(), QString(level ? "demo" : "未登录"));
+        QCOMPARE(setting(SettingsKeys::loginFlag), QString(level ? "OK" : "<absent>"));
+        QCOMPARE(setting(SettingsKeys::passwordName), savedPassword);
+    }
+
+    void passwordUpdate_data()
+    {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("password"); // accountPassword afterwards
+        QTest::addColumn<QJsonObject>("updateReply");
+        QTest::addColumn<QString>("box");
+
+        const QString failed = QStringLiteral("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
+        QTest::newRow("logged out") << false << "old" << accepted << "出错了，请先登录";
+        QTest::newRow("success") << true << "new" << accepted << "更新成功";
+        QTest::newRow("HTTP error") << true << "old" << reply(R"({"status": 500})")
+                                    << failed.arg("404", "数据出错");
+        QTest::newRow("not JSON") << true << "old" << reply(R"({"body": "x"})")
+                                  << failed.arg("5001", "数据出错");
+        QTest::newRow("code as text") << true << "old" << envelope("", "200") << failed.arg("5000", "");
+        QTest::newRow("refused: 4000 whatever the code")
+            << true << "old" << envelope("wrong old password", 4003)
+            << failed.arg("4000", "wrong old password");
+    }
+
+    void passwordUpdate()
+    {
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, password);
+        QFETCH(QJsonObject, updateReply);
+        QFETCH(QString, box);
+        server.setReplies({{"/user_infor/password/update", updateReply}});
+        AccountLogin account;
+        account.loggedIn = loggedIn;
+        account.accountName = QStringLiteral("demo");
+        account.accountPassword = QStringLiteral("old");
+        press(typedWindow(account, "demo", "new", false), QStringLiteral("更新密码"));
+
+        QCOMPARE(boxes.texts, QStringList{box});
+        QCOMPARE(account.accountPassword, password);
+        QCOMPARE(server.requests().size(), loggedIn ? 1 : 0);
+        if (loggedIn)
+            QCOMPARE(sentBody(server.requests().first()).value("oldPassword").toString(), digest("old"));
+        if (password == "new")
+            QCOMPARE(setting(SettingsKeys::passwordName), QString()); // not remembered
+    }
+
+    void windowsUseTheirOwnFieldsAndLogOut()
+    {
+        server.setReplies({{"/user_infor/login", accepted}, {"/user_infor/get", role3}});
+        AccountLogin account;
+        QWidget *first = typedWindow(account, "first", "pw1", true);
+        QWidget *second = typedWindow(account, "second", "pw2", true);
+        press(first, QStringLiteral("登录"));
+        QCOMPARE(sentBody(server.requests().first()).value("account").toString(), QStringLiteral("first"));
+        QCOMPARE(account.loggedInAccount, QStringLiteral("first"));
+
+        press(second, QStringLiteral("退出登录"));
+        QVERIFY(!second->isVisible() && first->isVisible());
+        QCOMPARE(account.pushButton_account->text(), QStringLiteral("未登录"));
+        QCOMPARE(setting(SettingsKeys::loginFlag), QString()); // the next start will not log in
+    }
+
+    void versionPage_data()
+    {
+        QTest::addColumn<QJsonObject>("versionReply");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("dot");
+
+        const auto versions = [](const QJsonValue &first, const QJsonValue &last,
+                                 const QJsonValue &code = 200) {
+            return envelope(QJsonArray{QJsonObject{{"appVersion", first}}, QJsonObject{{"appVersion", last}}},
+                            code);
+        };
+        const QString layout = QStringLiteral("2023061311638");
+        QTest::newRow("newer last") << versions("202401010000", "202501010000") << "202501010000" << true;
+        QTest::newRow("older last") << versions("202501010000", "202401010000") << "202401010000" << false;
+        QTest::newRow("equal") << versions("1", "202410071921") << "202410071921" << false;
+        QTest::newRow("number, not text") << versions("1", 209901010000.0) << layout << false;
+        QTest::newRow("not numeric") << versions("1", "beta") << "beta" << false;
+        QTest::newRow("empty list") << envelope(QJsonArray()) << layout << false;
+        QTest::newRow("code as text") << versions("1", "209901010000", "200") << layout << false;
+        QTest::newRow("code 201") << versions("1", "209901010000", 201) << layout << false;
+    }
+
+    void versionPage()
+    {
+        QFETCH(QJsonObject, versionReply);
+        QFETCH(QString, label);
+        QFETCH(bool, dot);
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->setValue(SettingsKeys::loginFlag, "OK");
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->setValue(SettingsKeys::accountName, "demo");
+        server.setReplies({{"/file_infor/get", versionReply},
+                           {"/user_infor/login", accepted},
+                           {"/user_infor/get", envelope(role3["json"]["message"], 201)}});
+        MainWindow window;
+        QVERIFY(server.requests().isEmpty()); // construction sends nothing and never waits
+        window.show();
+        QCoreApplication::processEvents(); // the queued start-up requests: version, remembered login
+        QCOMPARE(server.requests().at(0).value("path").toString(), QStringLiteral("/file_infor/get"));
+        QCOMPARE(window.account()->pushButton_account->text(), QStringLiteral("demo")); // any code will do
+        QCOMPARE(window.form()->label_newAppVersion->text(), label);
+        QCOMPARE(!window.form()->label_14->pixmap(Qt::ReturnByValue).isNull(), dot);
+    }
+
+    void catalogueListAndFilter()
+    {
+        MainWindow window;
+        Ui::MainWindow *ui = window.form();
+        server.setReplies({{"/file_infor/get", QJsonArray{envelope(records), envelope(QJsonArray())}}});
+        window.account()->loggedInAccount = QStringLiteral("demo");
+        QTest::mouseClick(ui->pushButton, Qt::LeftButton);
+        QCOMPARE(server.requests().last().value("query").toString(), QStringLiteral("account=demo"));
+        QCOMPARE(ui->tableWidget->rowCount(), 3);
+        QCOMPARE(ui->tableWidget->item(0, 0)->text() + ui->tableWidget->item(0, 3)->text(), "1radio");
+        QVERIFY(!ui->tableWidget->item(1, 0)); // an id given as text is no id
+
+        ui->lineEdit_filter_text->setText(QStringLiteral("ble"));
+        QCOMPARE(ui->tableWidget->rowCount(), 2);
+        QCOMPARE(ui->tableWidget->item(1, 1)->text() + ui->tableWidget->item(1, 2)->text(),
+                 "string_id.binBLE gateway");
+        ui->lineEdit_filter_text->clear();
+        QCOMPARE(ui->tableWidget->rowCount(), 3);
+
+        QTest::mouseClick(ui->pushButton, Qt::LeftButton); // an empty catalogue
+        QCOMPARE(ui->tableWidget->rowCount(), 0);
+    }
+
+    void rowClickDownloads_data()
+    {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<QString>("length");
+        QTest::addColumn<QJsonObject>("download");
+        QTest::addColumn<QByteArray>("image"); // netserverFirmware afterwards
+        QTest::addColumn<QString>("consoleLine");
+
+        const QByteArray previous("previous");
+        const QJsonObject twoBytes = reply(R"({"hex": "0a0b"})");
+        QTest::newRow("image of the record's length")
+            << 0 << "4" << reply(R"({"hex": "01020304"})") << QByteArray("\x01\x02\x03\x04") << QString();
+        QTest::newRow("short image") << 0 << "4" << reply(R"({"hex": "010203"})") << previous
+                                     << "3 bytes where the record gives 4";
+        QTest::newRow("error envelope")
+            << 0 << "4" << envelope("no such file", 404) << previous << "code 404, message no such file";
+        QTest::newRow("no length given") << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << QString();
+        QTest::newRow("id as text: no download") << 1 << "" << twoBytes << previous << QString();
+    }
+
+    void rowClickDownloads()
+    {
+        QFETCH(int, row);
+        QFETCH(QString, length);
+        QFETCH(QJsonObject, download);
+        QFETCH(QByteArray, image);
+        QFETCH(QString, consoleLine);
+        server.setReplies({{"/file_infor/get", envelope(records)}, {"/file/download", download}});
+        MainWindow window;
+        window.account()->loggedInAccount = QStringLiteral("demo");
+        QTest::mouseClick(window.form()->pushButton, Qt::LeftButton);
+        window.downloadedFirmware() = "previous";
+
+        window.on_tableWidget_cellClicked(row, 1);
+        QCOMPARE(window.downloadedFirmware(), image);
+        QCOMPARE(window.form()->lineEdit__firmware_length->text(), length);
+        QCOMPARE(server.requests().last().value("query").toString(),
+                 length.isEmpty() ? QStringLiteral("account=demo")
+                                  : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
+        const QString console = window.console()->textArea()->toPlainText();
+        QCOMPARE(console.contains("previous image kept"), !consoleLine.isEmpty());
+        QVERIFY2(console.contains(consoleLine), qPrintable(console));
+    }
+
+    void upgrade_data()
+    {
+        QTest::addColumn<QString>("written"); // the temporary build afterwards
+        QTest::addColumn<QJsonObject>("download");
+        QTest::addColumn<bool>("script");
+        QTest::addColumn<QString>("consoleLine");
+
+        const QJsonObject build = reply(R"({"hex": "6e6577"})"); // "new"
+        const QString refused = QStringLiteral("new version not installed");
+        QTest::newRow("handed over") << "new" << build << true << QString();
+        QTest::newRow("no restart script") << "new" << build << false << refused + ": restart script";
+        QTest::newRow("error envelope") << "" << envelope("none", 404) << true << refused;
+        QTest::newRow("HTTP error") << "" << reply(R"({"status": 404})") << true
+                                    << "new version download failed";
+    }
+
+    void upgrade()
+    {
+        QFETCH(QString, written);
+        QFETCH(QJsonObject, download);
+        QFETCH(bool, script);
+        QFETCH(QString, consoleLine);
+        server.setReplies({{"/file/download", download}});
+        for (const char *name : {"plovikKit-update-temp", "started", "restart.sh"})
+            QFile::remove(name);
+        QFile restart("restart.sh");
+        if (script)
+            QVERIFY(restart.open(QIODevice::WriteOnly) && restart.write("touch started\n") > 0);
+        restart.close();
+        MainWindow window;
+        window.downloadedFirmware() = "firmware";
+        QTest::mouseClick(window.form()->pushButton_2, Qt::LeftButton);
+
+        QFile build("plovikKit-update-temp");
+        QCOMPARE(build.open(QIODevice::ReadOnly) ? QString(build.readAll()) : QString(), written);
+        QCOMPARE(window.downloadedFirmware(), QByteArray("firmware")); // never the device's image
+        const QString console = window.console()->textArea()->toPlainText();
+        QVERIFY2(console.contains(consoleLine), qPrintable(console));
+        if (consoleLine.isEmpty())
+            QTRY_VERIFY(QFile::exists("started"));
+    }
+};
+
+QTEST_MAIN(tst_Cloud)
+#include "tst_cloud.moc"
