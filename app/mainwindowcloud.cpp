@@ -106,7 +106,8 @@ void MainWindow::takeAppBuild(const QByteArray *body)
         return;
     // The build never goes into netserverFirmware: the next update would send it to the device.
     MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << body->size();
-    const QString problem = SelfUpdate::handOver(*body, QDir::currentPath());
+    const QString problem =
+        SelfUpdate::handOver(*body, QDir::currentPath(), QCoreApplication::applicationFilePath());
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("new version not installed: ") + problem);
         return;

@@ -6,6 +6,7 @@
 #include "restartscript.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QSaveFile>
 
@@ -25,16 +26,22 @@ bool isNewer(const QString &newest, const QString &running)
     return newest.toULongLong() > running.toULongLong();
 }
 
-QString handOver(const QByteArray &build, const QString &folder)
+QString handOver(const QByteArray &build, const QString &folder, const QString &program)
 {
     const QString problem = DownloadCheck::problem(build);
     if (!problem.isEmpty())
         return problem;
+    // An installed program (under /usr) is replaced by its package, never by itself.
+    const QFileInfo programFile(program);
+    if (!QFileInfo(programFile.absolutePath()).isWritable())
+        return QStringLiteral("%1 cannot be replaced here (its folder is not writable); install the new "
+                              "package instead")
+            .arg(program);
     QSaveFile file(QDir(folder).filePath(PlatformPaths::updateTempFileName()));
     if (!file.open(QIODevice::WriteOnly) || file.write(build) != build.size() || !file.commit())
         return QStringLiteral("cannot write %1: %2").arg(file.fileName(), file.errorString());
     QString error;
-    if (!RestartScript::start(folder, &error))
+    if (!RestartScript::start(folder, file.fileName(), program, &error))
         return error;
     return QString();
 }

@@ -16,8 +16,10 @@ bool newestRecord(const QJsonObject &reply, QJsonObject *record);
 bool isNewer(const QString &newest, const QString &running);
 
 // Writes `build` completely into the temporary build file in `folder`, then starts the restart
-// script there. Returns why the hand-over did not happen; empty when the script is running and
-// the tool should end now. An empty build or a reply envelope is never written.
-QString handOver(const QByteArray &build, const QString &folder);
+// script there, which replaces `program` (the running executable) with it. Returns why the
+// hand-over did not happen; empty when the script is running and the tool should end now. An
+// empty build or a reply envelope is never written, and nothing is written when `program`
+// could not be replaced.
+QString handOver(const QByteArray &build, const QString &folder, const QString &program);
 
 } // namespace SelfUpdate

@@ -8,22 +8,24 @@
 
 namespace RestartScript {
 
-bool start(const QString &folder, QString *error)
+bool start(const QString &folder, const QString &newBuild, const QString &program, QString *error)
 {
-    const QString script = QDir(folder).filePath(PlatformPaths::restartScriptName());
+    const QString script = PlatformPaths::shippedFile(PlatformPaths::restartScriptName());
     if (!QFileInfo(script).isFile()) {
         *error = QStringLiteral("restart script %1 not found").arg(script);
         return false;
     }
 #ifdef Q_OS_WIN
-    const QString program = QStringLiteral("cmd.exe");
+    Q_UNUSED(newBuild)
+    Q_UNUSED(program)
+    const QString shell = QStringLiteral("cmd.exe");
     const QStringList arguments{QStringLiteral("/c"), QDir::toNativeSeparators(script)};
 #else
-    const QString program = QStringLiteral("/bin/sh");
-    const QStringList arguments{script};
+    const QString shell = QStringLiteral("/bin/sh");
+    const QStringList arguments{script, newBuild, program};
 #endif
     // Arguments travel separately, so a folder with blanks needs no quoting of its own.
-    if (!QProcess::startDetached(program, arguments, folder)) {
+    if (!QProcess::startDetached(shell, arguments, folder)) {
         *error = QStringLiteral("restart script %1 could not be started").arg(script);
         return false;
     }
