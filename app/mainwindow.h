@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <memory>
 
+class GatewayUpdateLink;
 class LogDisplay;
+class MyMqttConfig;
 class NativeFile;
 class QTimer;
 class mySerialPort;
@@ -41,6 +43,8 @@ public:
     QByteArray &downloadedFirmware() { return netserverFirmware; }
     UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
+    MyMqttConfig *mqttWindow() const { return mqttConfig; }
+    GatewayUpdateLink *gatewayUpdateLink() const { return gatewayLink.get(); }
 
     QString lastReadText;
     bool lastReadOk = false;
@@ -117,6 +121,8 @@ private:
     NativeFile *nativeFile = nullptr;
     mySerialPort *serialPort = nullptr;
     LogDisplay *logDisplay = nullptr;
+    MyMqttConfig *mqttConfig = nullptr;
+    std::unique_ptr<GatewayUpdateLink> gatewayLink;
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
