@@ -21,10 +21,21 @@ struct FlashOptions
     qint32 baudRate = 115200;
     TargetKind target = TargetKind::Module;
     bool trace = false;
+    // Through an MQTT broker and a radio gateway instead of a serial port (--mqtt).
+    QString mqttHost;
+    quint16 mqttPort = 1883;
+    QString gatewayId;
+    QString mqttUser;
+    QString mqttPassword;
+    QString mqttClientId;
+    bool tls = false;
+    QString caFile;
     // Set when the command line is unusable; the text names the cause in one line.
     QString error;
     // Help or version text to print before exiting with 0.
     QString exitText;
+
+    bool usesBroker() const { return !mqttHost.isEmpty(); }
 
     static FlashOptions parse(const QStringList &arguments);
 };

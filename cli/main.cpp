@@ -2,10 +2,14 @@
 //
 // Exit status: 0 when the device confirmed the update; 1 when the update ran and ended
 // otherwise; 2 for a usage error or an image that is missing, unreadable or empty; 3 when
-// the serial port cannot be opened.
+// the serial port cannot be opened or the MQTT broker cannot be reached.
 #include "clireporter.h"
 #include "deviceaccess.h"
+#include "eventwait.h"
 #include "flashoptions.h"
+#include "gatewaymessages.h"
+#include "gatewayupdatelink.h"
+#include "mqttclient.h"
 #include "serialchannel.h"
 #include "serialportlist.h"
 #include "serialupdatelink.h"
@@ -26,6 +30,9 @@ enum ExitStatus
     ExitUsage = 2,
     ExitPort = 3
 };
+
+// A broker that has not answered by then is taken as unreachable.
+constexpr int kBrokerConnectMs = 10000;
 
 bool traceWanted = false;
 
@@ -64,11 +71,62 @@ QString imageProblem(const QString &path)
     return QString();
 }
 
+int runUpdate(UpdateLink &link, CliReporter &reporter, const FlashOptions &options)
+{
+    UpdateSession session(link, reporter);
+    const UpdateOutcome outcome = session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr);
+    reporter.finishProgress();
+    if (outcome == UpdateOutcome::Success)
+        return ExitSuccess;
+    if (outcome == UpdateOutcome::EmptyImage)
+        return fail(ExitUsage, QStringLiteral("image \"%1\" is empty").arg(options.imagePath));
+    return fail(ExitUpdateFailed, session.failureReason());
+}
+
+QString connectToBroker(MqttClient &client, const FlashOptions &options)
+{
+    client.setHostname(options.mqttHost);
+    client.setPort(options.mqttPort);
+    client.setClientId(options.mqttClientId);
+    client.setUsername(options.mqttUser);
+    client.setPassword(options.mqttPassword);
+    client.setTls(options.tls, options.caFile);
+    client.connectToHost();
+    EventWait::waitUntil([&client] { return client.state() != MqttClient::Connecting; }, kBrokerConnectMs);
+    if (client.state() == MqttClient::Connected)
+        return QString();
+    return client.state() == MqttClient::Connecting
+               ? QStringLiteral("no answer within %1 s").arg(kBrokerConnectMs / 1000)
+               : client.errorString();
+}
+
+int flashThroughBroker(const FlashOptions &options)
+{
+    MqttClient client;
+    const QString problem = connectToBroker(client, options);
+    if (!problem.isEmpty())
+        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
+                                  .arg(options.mqttHost)
+                                  .arg(options.mqttPort)
+                                  .arg(problem));
+    for (const QString &topic : GatewayMessages::subscriptionTopics(options.gatewayId))
+        client.subscribe(topic);
+    CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
+    GatewayUpdateLink link(
+        client, [&options] { return options.gatewayId; }, options.target);
+    link.setConsole([&reporter](const QString &text) { reporter.consoleLine(text); });
+    const int status = runUpdate(link, reporter, options);
+    client.disconnectFromHost();
+    return status;
+}
+
 int flash(const FlashOptions &options)
 {
     const QString problem = imageProblem(options.imagePath);
     if (!problem.isEmpty())
         return fail(ExitUsage, problem);
+    if (options.usesBroker())
+        return flashThroughBroker(options);
 
     SerialChannel channel;
     channel.port()->setPortName(options.port);
@@ -80,15 +138,9 @@ int flash(const FlashOptions &options)
 
     CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
     SerialUpdateLink link(channel, options.target);
-    UpdateSession session(link, reporter);
-    const UpdateOutcome outcome = session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr);
-    reporter.finishProgress();
+    const int status = runUpdate(link, reporter, options);
     channel.closePort();
-    if (outcome == UpdateOutcome::Success)
-        return ExitSuccess;
-    if (outcome == UpdateOutcome::EmptyImage)
-        return fail(ExitUsage, QStringLiteral("image \"%1\" is empty").arg(options.imagePath));
-    return fail(ExitUpdateFailed, session.failureReason());
+    return status;
 }
 
 } // namespace

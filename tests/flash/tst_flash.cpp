@@ -1,5 +1,7 @@
-// plovikkit-flash against the simulated device over a real pty: whole updates, the
-// device's failure answers, the command-line contract and a device that vanishes.
+// plovikkit-flash against the simulated device over a real pty and through a mosquitto
+// broker as a gateway: whole updates, the device's failure answers, the command-line
+// contract, and a device or broker that vanishes.
+#include "brokerprocess.h"
 #include "devsimprocess.h"
 
 #include <QFile>
@@ -40,6 +42,7 @@ private slots:
     void usageAndPortErrors();
     void listPortsIncludesExtraPorts();
     void deviceVanishingMidUpdateEndsTheSession();
+    void brokerStoppedMidUpdateEndsTheSession();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -48,12 +51,14 @@ private:
 
     QTemporaryDir dir;
     int imageCount = 0;
+    BrokerProcess broker;
 };
 
 void tst_Flash::initTestCase()
 {
     QVERIFY(dir.isValid());
     QVERIFY(QFile::exists(DevsimProcess::binary(QStringLiteral("plovikkit-flash"))));
+    QVERIFY(broker.start());
 }
 
 QString tst_Flash::writeImage(const QByteArray &content)
@@ -144,6 +149,21 @@ void tst_Flash::wholeUpdates_data()
         << QStringList{"--split-len", "64", "--uart-len", "32", "--baud", "300", "--module-answers"}
         << "module" << 50 << 0 << 64 << QStringList{"firmware packet update success "}
         << QStringList{"-b", "300"} << QString();
+
+    // BROKER stands for the test's broker; the device is then a gateway on it.
+    const QStringList gateway = small + QStringList{"--mqtt", "BROKER", "--gateway", "GW1"};
+    const QStringList throughBroker{"--mqtt", "BROKER", "--gateway", "GW1"};
+    QTest::newRow("through the broker")
+        << gateway << "gateway" << 1000 << 0 << 1024
+        << QStringList{"trying to connect device 0", "get splitLen: 256", "firmware packet update success "}
+        << throughBroker << QString();
+    QTest::newRow("through the broker, unrelated messages in the same moment as each answer")
+        << (gateway + QStringList{"--chatter", "7", "--chatter-replies"}) << "gateway" << 1000 << 0 << 1024
+        << QStringList{"get firm_len: 1000", "firmware packet update success "} << throughBroker << QString();
+    QTest::newRow("through the broker, a lost answer")
+        << (gateway + QStringList{"--drop-reply", "3"}) << "gateway" << 1000 << 0 << 1024
+        << QStringList{"firmware packet send timeout 0", "firmware packet update success "} << throughBroker
+        << QString();
 }
 
 void tst_Flash::wholeUpdates()
@@ -160,10 +180,14 @@ void tst_Flash::wholeUpdates()
     const QByteArray image = patternImage(imageSize);
     const QString imagePath = writeImage(image);
     const QString received = dir.filePath(QStringLiteral("received-%1.bin").arg(imageCount));
+    deviceArgs.replaceInStrings(QStringLiteral("BROKER"), broker.address());
+    flashArgs.replaceInStrings(QStringLiteral("BROKER"), broker.address());
     DevsimProcess device;
     QVERIFY(device.start(deviceArgs + QStringList{"--output", received}));
 
-    const FlashRun run = runFlash(flashArgs + QStringList{"-p", device.portPath(), "-t", target, imagePath});
+    if (!flashArgs.contains(QStringLiteral("--mqtt")))
+        flashArgs << QStringList{"-p", device.portPath()};
+    const FlashRun run = runFlash(flashArgs + QStringList{"-t", target, imagePath});
     QCOMPARE(run.exitCode, exitCode);
     // A failed update says why in one line, and so does the last console line before the report.
     QCOMPARE(run.errors.trimmed(), error.isEmpty() ? QString() : QStringLiteral("plovikkit-flash: ") + error);
@@ -216,6 +240,16 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("empty image") << QStringList{"-p", "x", "EMPTY"} << 2 << "is empty";
     QTest::newRow("port cannot be opened")
         << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3 << "cannot open port";
+    QTest::newRow("broker cannot be reached")
+        << QStringList{"--mqtt", "127.0.0.1:UNUSED", "--gateway", "G", "IMAGE"} << 3
+        << "cannot connect to the MQTT broker 127.0.0.1:";
+    QTest::newRow("no gateway id") << QStringList{"--mqtt", "localhost", "IMAGE"} << 2 << "no gateway id";
+    QTest::newRow("gateway id with a wildcard")
+        << QStringList{"--mqtt", "localhost", "--gateway", "G+", "IMAGE"} << 2
+        << "cannot stand in an MQTT topic";
+    QTest::newRow("module commands need the serial port")
+        << QStringList{"--mqtt", "localhost", "--gateway", "G", "-t", "module", "IMAGE"} << 2
+        << "serial port";
 }
 
 void tst_Flash::usageAndPortErrors()
@@ -228,6 +262,7 @@ void tst_Flash::usageAndPortErrors()
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), image);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^EMPTY$")), empty);
     arguments.replaceInStrings(QRegularExpression(QStringLiteral("^MISSING$")), dir.filePath("missing.bin"));
+    arguments.replaceInStrings(QStringLiteral("UNUSED"), QString::number(BrokerProcess::unusedPort()));
 
     const FlashRun run = runFlash(arguments, 10000);
     QCOMPARE(run.exitCode, exitCode);
@@ -276,6 +311,31 @@ void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
     const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
     QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: serial port ")) &&
                  errors.contains(" lost: ") && !errors.contains(QLatin1Char('\n')),
+             qPrintable(errors));
+}
+
+void tst_Flash::brokerStoppedMidUpdateEndsTheSession()
+{
+    BrokerProcess ownBroker;
+    QVERIFY(ownBroker.start());
+    const QString imagePath = writeImage(patternImage(16 * 1024));
+    DevsimProcess gateway;
+    QVERIFY(gateway.start({"--mqtt", ownBroker.address(), "--gateway", "GW9", "--reply-delay", "20"}));
+
+    QProcess flash;
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                {"--mqtt", ownBroker.address(), "--gateway", "GW9", imagePath});
+    QVERIFY(flash.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
+    ownBroker.stop();
+
+    QVERIFY(flash.waitForFinished(30000));
+    QCOMPARE(flash.exitCode(), 1);
+    const QString output = QString::fromUtf8(flash.readAllStandardOutput());
+    QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
+    QVERIFY2(!output.contains(QStringLiteral("firmware packet send timeout")), qPrintable(output));
+    const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
+    QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: the MQTT broker is not connected: ")),
              qPrintable(errors));
 }
 

@@ -17,11 +17,10 @@ bool DevsimProcess::start(const QStringList &arguments)
         return false;
     while (process.state() == QProcess::Running && !process.canReadLine())
         process.waitForReadyRead(100);
+    // "pty: <path>", or "gateway: <id>" once a gateway listens on its broker.
     const QString firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
-    if (!firstLine.startsWith(QStringLiteral("pty: ")))
-        return false;
-    ptyPath = firstLine.mid(5);
-    return true;
+    ptyPath = firstLine.section(QStringLiteral(": "), 1);
+    return firstLine.startsWith(QStringLiteral("pty: ")) || firstLine.startsWith(QStringLiteral("gateway: "));
 }
 
 void DevsimProcess::stop()
