@@ -97,7 +97,7 @@ MqttClient::~MqttClient()
 {
     // Receivers may be half destroyed by now.
     blockSignals(true);
-    teardown(QString());
+    disconnectFromHost();
 }
 
 void MqttClient::setKeepAlive(int seconds)
@@ -235,9 +235,8 @@ void MqttClient::onHousekeeping()
 
 void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent)
 {
-    dispatchEvents();
-    // A handler may have ended or replaced this connection.
-    if (attempt != m_attempt || !m_handle)
+    // A handler may have deleted this client, or ended or replaced its connection.
+    if (!dispatchEvents() || attempt != m_attempt || !m_handle)
         return;
     const int socket = mosquitto_socket(m_handle);
     if (result != MOSQ_ERR_SUCCESS)
@@ -336,7 +335,7 @@ void MqttClient::queueEvent(Event::Kind kind, int code, const QByteArray &payloa
     m_events.append(Event{kind, m_attempt, code, payload, topic});
 }
 
-void MqttClient::dispatchEvents()
+bool MqttClient::dispatchEvents()
 {
     const QPointer<MqttClient> alive(this);
     while (alive && !m_events.isEmpty()) {
@@ -344,6 +343,7 @@ void MqttClient::dispatchEvents()
         if (event.attempt == m_attempt)
             handleEvent(event);
     }
+    return !alive.isNull();
 }
 
 void MqttClient::handleEvent(const Event &event)

@@ -114,7 +114,8 @@ private:
     void afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent);
     QString connectFailure(int socket) const;
     void afterRequest();
-    void dispatchEvents();
+    // False when a handler deleted the client.
+    bool dispatchEvents();
     void handleEvent(const Event &event);
     void teardown(const QString &reason);
     QString describe(int result, int savedErrno) const;

@@ -41,8 +41,8 @@ private slots:
     void usageAndPortErrors_data();
     void usageAndPortErrors();
     void listPortsIncludesExtraPorts();
-    void deviceVanishingMidUpdateEndsTheSession();
-    void brokerStoppedMidUpdateEndsTheSession();
+    void linkLostMidUpdateEndsTheSession_data();
+    void linkLostMidUpdateEndsTheSession();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -287,56 +287,50 @@ void tst_Flash::listPortsIncludesExtraPorts()
     QVERIFY(!names.contains(QStringLiteral("/nonexistent/tty")));
 }
 
-void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
+void tst_Flash::linkLostMidUpdateEndsTheSession_data()
 {
-    // At 9600 baud a 16 KiB image takes many seconds: plenty of time to pull the plug.
+    QTest::addColumn<bool>("throughBroker");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("serial device vanishes") << false << "plovikkit-flash: serial port ";
+    QTest::newRow("broker stops") << true << "plovikkit-flash: the MQTT broker is not connected: ";
+}
+
+void tst_Flash::linkLostMidUpdateEndsTheSession()
+{
+    QFETCH(bool, throughBroker);
+    QFETCH(QString, error);
+    // At 9600 baud, or with every answer 20 ms late, a 16 KiB image takes seconds: plenty of
+    // time to pull the plug.
     const QString imagePath = writeImage(patternImage(16 * 1024));
+    BrokerProcess ownBroker;
+    QVERIFY(!throughBroker || ownBroker.start());
+    const QStringList gateway{"--mqtt", ownBroker.address(), "--gateway", "GW9"};
     DevsimProcess device;
-    QVERIFY(device.start({"--baud", "9600"}));
+    QVERIFY(device.start(throughBroker ? gateway + QStringList{"--reply-delay", "20"}
+                                       : QStringList{"--baud", "9600"}));
 
     QProcess flash;
     flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
-                {"-p", device.portPath(), "-b", "9600", imagePath});
+                (throughBroker ? gateway : QStringList{"-p", device.portPath(), "-b", "9600"}) +
+                    QStringList{imagePath});
     QVERIFY(flash.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
-    device.stop();
+    if (throughBroker)
+        ownBroker.stop();
+    else
+        device.stop();
 
     QVERIFY(flash.waitForFinished(30000));
     QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
     QCOMPARE(flash.exitCode(), 1);
     const QString output = QString::fromUtf8(flash.readAllStandardOutput());
     QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
-    // The session ends with the loss, without writing on into a closed port until time-outs.
+    // The session ends with the loss, without writing on into a lost link until time-outs.
     QVERIFY2(!output.contains(QStringLiteral("firmware packet send timeout")), qPrintable(output));
     const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
-    QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: serial port ")) &&
-                 errors.contains(" lost: ") && !errors.contains(QLatin1Char('\n')),
-             qPrintable(errors));
-}
-
-void tst_Flash::brokerStoppedMidUpdateEndsTheSession()
-{
-    BrokerProcess ownBroker;
-    QVERIFY(ownBroker.start());
-    const QString imagePath = writeImage(patternImage(16 * 1024));
-    DevsimProcess gateway;
-    QVERIFY(gateway.start({"--mqtt", ownBroker.address(), "--gateway", "GW9", "--reply-delay", "20"}));
-
-    QProcess flash;
-    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
-                {"--mqtt", ownBroker.address(), "--gateway", "GW9", imagePath});
-    QVERIFY(flash.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
-    ownBroker.stop();
-
-    QVERIFY(flash.waitForFinished(30000));
-    QCOMPARE(flash.exitCode(), 1);
-    const QString output = QString::fromUtf8(flash.readAllStandardOutput());
-    QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
-    QVERIFY2(!output.contains(QStringLiteral("firmware packet send timeout")), qPrintable(output));
-    const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
-    QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: the MQTT broker is not connected: ")),
-             qPrintable(errors));
+    QVERIFY2(errors.startsWith(error) && !errors.contains(QLatin1Char('\n')), qPrintable(errors));
+    QVERIFY(throughBroker || errors.contains(" lost: "));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

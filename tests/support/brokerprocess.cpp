@@ -1,5 +1,7 @@
 #include "brokerprocess.h"
 
+#include "childprocess.h"
+
 #include <QFile>
 #include <QTcpServer>
 
@@ -57,11 +59,5 @@ bool BrokerProcess::start(bool tls)
 
 void BrokerProcess::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    stopChildProcess(process);
 }

@@ -1,5 +1,7 @@
 #include "devsimprocess.h"
 
+#include "childprocess.h"
+
 DevsimProcess::~DevsimProcess()
 {
     stop();
@@ -25,13 +27,7 @@ bool DevsimProcess::start(const QStringList &arguments)
 
 void DevsimProcess::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    stopChildProcess(process);
 }
 
 QString DevsimProcess::log()
