@@ -39,6 +39,14 @@ bool socketHasPeer(int socket)
 #endif
 }
 
+// errno is only worth reporting when it tells why a connect failed; the library's other
+// calls leave all sorts of values behind.
+bool refusesConnection(int error)
+{
+    return error == ECONNREFUSED || error == ECONNRESET || error == EHOSTUNREACH || error == ENETUNREACH ||
+           error == ETIMEDOUT;
+}
+
 int pendingSocketError(int socket)
 {
     int error = 0;
@@ -113,7 +121,7 @@ void MqttClient::setTls(bool enabled, const QString &caFile)
 
 void MqttClient::connectToHost()
 {
-    teardown(QString());
+    disconnectFromHost();
     m_error.clear();
     m_lastLibraryError.clear();
     m_state = Connecting;
@@ -153,7 +161,7 @@ void MqttClient::startConnection(const QHostInfo &host)
         return;
     }
     // On a TLS connection the library carries on after a refusal it saw at once.
-    m_connectErrno = errno == EINPROGRESS || errno == EAGAIN ? 0 : errno;
+    m_connectErrno = refusesConnection(errno) ? errno : 0;
     watchSocket();
 }
 
