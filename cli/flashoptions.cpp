@@ -82,9 +82,10 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
         {QStringLiteral("b"), QStringLiteral("baud")},
         QStringLiteral("Baud rate, default 115200, at least %1.").arg(SerialChannel::kMinimumBaudRate),
         QStringLiteral("RATE"), QStringLiteral("115200"));
-    const QCommandLineOption targetOption({QStringLiteral("t"), QStringLiteral("target")},
-                                          QStringLiteral("module | demo | gateway (default: module)."),
-                                          QStringLiteral("KIND"), QStringLiteral("module"));
+    const QCommandLineOption targetOption(
+        {QStringLiteral("t"), QStringLiteral("target")},
+        QStringLiteral("module | demo | gateway (default: module; gateway with --mqtt)."),
+        QStringLiteral("KIND"), QStringLiteral("module"));
     const QCommandLineOption listOption(
         QStringLiteral("list-ports"), QStringLiteral("Print one line per port, \"<name> <description>\", and "
                                                      "exit."));
