@@ -263,7 +263,9 @@ void AccountLogin::logOut(const AccountWindow &fields)
 void AccountLogin::saveSetting(const QString &key, const QVariant &value)
 {
     settings->setValue(key, value);
-    ConfigIni::sync(settings);
+    QString why;
+    if (!ConfigIni::sync(settings, &why))
+        emit settingsNotSaved(why);
 }
 
 void AccountLogin::notice(const QString &text)

@@ -50,6 +50,10 @@ public:
     int32_t user_clientLevel = 0;
     bool loggedIn = false;
 
+signals:
+    // A login choice (remembered account, password, log-out) could not be stored; says why.
+    void settingsNotSaved(QString reason);
+
 private:
     struct AccountWindow
     {

@@ -6,6 +6,8 @@
 #include "console/logdisplay.h"
 #include "debugtrace.h"
 #include "eventwait.h"
+#include "gatewayupdatelink.h"
+#include "mymqttconfig.h"
 #include "myserialport.h"
 #include "nativefile.h"
 #include "platformpaths.h"
@@ -54,6 +56,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
+    // The MQTT window owns the client, which would otherwise stay connected after the window.
+    gatewayLink.reset();
+    delete mqttConfig;
     delete ui;
 }
 
@@ -67,6 +72,7 @@ void MainWindow::reportPortTrouble()
     });
     connect(serialPort, &SerialChannel::openFailed, logDisplay, &LogDisplay::set);
     connect(serialPort, &mySerialPort::settingsNotSaved, logDisplay, &LogDisplay::set);
+    connect(accountLogin.get(), &AccountLogin::settingsNotSaved, logDisplay, &LogDisplay::set);
 }
 
 void MainWindow::restoreTitle()
@@ -171,7 +177,13 @@ void MainWindow::createLogConsole()
 
 void MainWindow::createMqttWindow()
 {
-    // Seam: the MQTT settings window (which owns the MQTT client) is created here.
+    mqttConfig = new MyMqttConfig;
+    const auto console = [this](const QString &text) { logDisplay->set(text); };
+    mqttConfig->setConsole(console);
+    gatewayLink = std::make_unique<GatewayUpdateLink>(
+        *mqttConfig->m_client, [this] { return mqttConfig->currentGatewayId(); }, TargetKind::Gateway);
+    gatewayLink->setConsole(console);
+    gatewayLink->setStopCheck([this] { return updateAborting(); });
 }
 
 void MainWindow::buildMenuBar()
@@ -182,9 +194,9 @@ void MainWindow::buildMenuBar()
     QMenu *paramMenu = menuBar()->addMenu(QStringLiteral("参数设置"));
     QAction *mqttParams = paramMenu->addAction(QStringLiteral("mqtt参数"));
     mqttParams->setObjectName(QStringLiteral("action_mqttParams"));
-    connect(mqttParams, &QAction::triggered, this, [] {
+    connect(mqttParams, &QAction::triggered, this, [this] {
         TRACE() << "action_mqttParams";
-        // Seam: shows the MQTT settings window once it exists.
+        mqttConfig->settingsWindow->show();
     });
 }
 

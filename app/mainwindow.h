@@ -12,7 +12,9 @@
 #include <memory>
 
 class AccountLogin;
+class GatewayUpdateLink;
 class LogDisplay;
+class MyMqttConfig;
 class NativeFile;
 class QTimer;
 class mySerialPort;
@@ -47,6 +49,8 @@ public:
     UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
     AccountLogin *account() const { return accountLogin.get(); }
+    MyMqttConfig *mqttWindow() const { return mqttConfig; }
+    GatewayUpdateLink *gatewayUpdateLink() const { return gatewayLink.get(); }
 
     QString lastReadText;
     bool lastReadOk = false;
@@ -132,6 +136,8 @@ private:
     NativeFile *nativeFile = nullptr;
     mySerialPort *serialPort = nullptr;
     LogDisplay *logDisplay = nullptr;
+    MyMqttConfig *mqttConfig = nullptr;
+    std::unique_ptr<GatewayUpdateLink> gatewayLink;
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;

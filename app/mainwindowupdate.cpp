@@ -8,6 +8,8 @@
 #include "console/logdisplay.h"
 #include "debugtrace.h"
 #include "eventwait.h"
+#include "gatewayupdatelink.h"
+#include "mymqttconfig.h"
 #include "myserialport.h"
 #include "nativefile.h"
 #include "serialupdatelink.h"
@@ -32,7 +34,7 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
 {
     if (ui->checkBox_sendUseNet->isChecked()) {
-        // Seam: the gateway link publishes the frame through the MQTT broker.
+        gatewayLink->writeFrame(data, len);
         return;
     }
     serialPort->write(data, len);
@@ -41,9 +43,11 @@ void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
 QByteArray MainWindow::waitRecvData(int timeout_ms)
 {
     if (ui->checkBox_sendUseNet->isChecked()) {
-        // Seam: the gateway link's reply wait. Until it exists there is no reply.
-        MAIN_TRACE() << "gateway link not available";
-        return QByteArray();
+        // The link reads each message on its own; the buffer is emptied as before for its readers.
+        mqttConfig->mqttRecvBuffer.clear();
+        const QByteArray reply = gatewayLink->waitReply(timeout_ms);
+        mqttConfig->mqttRecvBuffer.clear();
+        return reply;
     }
     return serialPort->takeReply(timeout_ms, [this] { return updateAborting(); });
 }
@@ -93,8 +97,7 @@ void MainWindow::sendBootCmd()
         serial.sendBootEntry();
         return;
     }
-    // Seam: the gateway link's publisher takes the place of the null publisher.
-    performBootEntry(target, serial, true, nullptr);
+    performBootEntry(target, serial, true, gatewayLink.get());
 }
 
 void MainWindow::consoleReturnCode(const QByteArray &frame)

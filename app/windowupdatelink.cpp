@@ -1,6 +1,7 @@
 #include "windowupdatelink.h"
 #include "ui_mainwindow.h"
 
+#include "gatewayupdatelink.h"
 #include "mainwindow.h"
 #include "myserialport.h"
 
@@ -35,6 +36,6 @@ QString WindowUpdateLink::unavailableReason() const
 {
     // Frames through the gateway do not need the serial port.
     if (usesGateway())
-        return QString();
+        return mainWindow->gatewayUpdateLink()->unavailableReason();
     return mainWindow->serialWorker()->unavailableReason();
 }

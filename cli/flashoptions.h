@@ -28,10 +28,21 @@ struct FlashOptions
     QString password;
     QString filter;
     QString cloudId;
+    // Through an MQTT broker and a radio gateway instead of a serial port (--mqtt).
+    QString mqttHost;
+    quint16 mqttPort = 1883;
+    QString gatewayId;
+    QString mqttUser;
+    QString mqttPassword;
+    QString mqttClientId;
+    bool tls = false;
+    QString caFile;
     // Set when the command line is unusable; the text names the cause in one line.
     QString error;
     // Help or version text to print before exiting with 0.
     QString exitText;
+
+    bool usesBroker() const { return !mqttHost.isEmpty(); }
 
     static FlashOptions parse(const QStringList &arguments);
 };

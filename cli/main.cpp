@@ -2,12 +2,17 @@
 //
 // Exit status: 0 when the device confirmed the update; 1 when the update ran and ended
 // otherwise; 2 for a usage error or an image that is missing, unreadable or empty; 3 when
-// the serial port cannot be opened; 4 when the cloud service fails or refuses.
+// the serial port cannot be opened or the MQTT broker cannot be reached; 4 when the cloud
+// service fails or refuses.
 #include "appversion.h"
 #include "clireporter.h"
 #include "cloudcommands.h"
 #include "deviceaccess.h"
+#include "eventwait.h"
 #include "flashoptions.h"
+#include "gatewaymessages.h"
+#include "gatewayupdatelink.h"
+#include "mqttclient.h"
 #include "serialchannel.h"
 #include "serialportlist.h"
 #include "serialupdatelink.h"
@@ -30,6 +35,9 @@ enum ExitStatus
     ExitPort = 3,
     ExitCloud = 4
 };
+
+// A broker that has not answered by then is taken as unreachable.
+constexpr int kBrokerConnectMs = 10000;
 
 bool traceWanted = false;
 
@@ -77,20 +85,66 @@ int listFirmware(const FlashOptions &options)
     return ExitSuccess;
 }
 
-int flash(const FlashOptions &options)
+// The image to send: the local file, or a cloud record already downloaded into `cloudImage`.
+struct Image
 {
-    // A cloud record is downloaded and checked before the port is touched, so a failed or
-    // refused download sends nothing to the device.
+    QString path;
     QByteArray cloudImage;
-    QString problem;
-    if (!options.cloudId.isEmpty() &&
-        !CloudCommands::downloadFirmware(options.cloudId, &cloudImage, &problem))
-        return fail(ExitCloud, problem);
-    if (options.cloudId.isEmpty())
-        problem = imageProblem(options.imagePath);
-    if (!problem.isEmpty())
-        return fail(ExitUsage, problem);
+};
 
+int runUpdate(UpdateLink &link, CliReporter &reporter, const Image &image)
+{
+    UpdateSession session(link, reporter);
+    const UpdateOutcome outcome = image.cloudImage.isEmpty()
+                                      ? session.run(QFileInfo(image.path).absoluteFilePath(), nullptr)
+                                      : session.run(QString(), &image.cloudImage);
+    reporter.finishProgress();
+    if (outcome == UpdateOutcome::Success)
+        return ExitSuccess;
+    if (outcome == UpdateOutcome::EmptyImage)
+        return fail(ExitUsage, QStringLiteral("image \"%1\" is empty").arg(image.path));
+    return fail(ExitUpdateFailed, session.failureReason());
+}
+
+QString connectToBroker(MqttClient &client, const FlashOptions &options)
+{
+    client.setHostname(options.mqttHost);
+    client.setPort(options.mqttPort);
+    client.setClientId(options.mqttClientId);
+    client.setUsername(options.mqttUser);
+    client.setPassword(options.mqttPassword);
+    client.setTls(options.tls, options.caFile);
+    client.connectToHost();
+    EventWait::waitUntil([&client] { return client.state() != MqttClient::Connecting; }, kBrokerConnectMs);
+    if (client.state() == MqttClient::Connected)
+        return QString();
+    return client.state() == MqttClient::Connecting
+               ? QStringLiteral("no answer within %1 s").arg(kBrokerConnectMs / 1000)
+               : client.errorString();
+}
+
+int flashThroughBroker(const FlashOptions &options, const Image &image)
+{
+    MqttClient client;
+    const QString problem = connectToBroker(client, options);
+    if (!problem.isEmpty())
+        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
+                                  .arg(options.mqttHost)
+                                  .arg(options.mqttPort)
+                                  .arg(problem));
+    for (const QString &topic : GatewayMessages::subscriptionTopics(options.gatewayId))
+        client.subscribe(topic);
+    CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
+    GatewayUpdateLink link(
+        client, [&options] { return options.gatewayId; }, options.target);
+    link.setConsole([&reporter](const QString &text) { reporter.consoleLine(text); });
+    const int status = runUpdate(link, reporter, image);
+    client.disconnectFromHost();
+    return status;
+}
+
+int flashThroughSerialPort(const FlashOptions &options, const Image &image)
+{
     SerialChannel channel;
     channel.port()->setPortName(options.port);
     channel.port()->setBaudRate(options.baudRate);
@@ -98,20 +152,27 @@ int flash(const FlashOptions &options)
     if (!channel.openPort())
         return fail(ExitPort,
                     QStringLiteral("cannot open port \"%1\": %2").arg(options.port, channel.lastOpenError()));
-
     CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
     SerialUpdateLink link(channel, options.target);
-    UpdateSession session(link, reporter);
-    const UpdateOutcome outcome = options.cloudId.isEmpty()
-                                      ? session.run(QFileInfo(options.imagePath).absoluteFilePath(), nullptr)
-                                      : session.run(QString(), &cloudImage);
-    reporter.finishProgress();
+    const int status = runUpdate(link, reporter, image);
     channel.closePort();
-    if (outcome == UpdateOutcome::Success)
-        return ExitSuccess;
-    if (outcome == UpdateOutcome::EmptyImage)
-        return fail(ExitUsage, QStringLiteral("image \"%1\" is empty").arg(options.imagePath));
-    return fail(ExitUpdateFailed, session.failureReason());
+    return status;
+}
+
+int flash(const FlashOptions &options)
+{
+    // A cloud record is downloaded and checked before the device is touched, so a failed or
+    // refused download sends nothing to the device.
+    Image image{options.imagePath, QByteArray()};
+    QString problem;
+    if (!options.cloudId.isEmpty() &&
+        !CloudCommands::downloadFirmware(options.cloudId, &image.cloudImage, &problem))
+        return fail(ExitCloud, problem);
+    if (options.cloudId.isEmpty())
+        problem = imageProblem(options.imagePath);
+    if (!problem.isEmpty())
+        return fail(ExitUsage, problem);
+    return options.usesBroker() ? flashThroughBroker(options, image) : flashThroughSerialPort(options, image);
 }
 
 } // namespace

@@ -34,6 +34,8 @@ inline const QString mqttPassword = QStringLiteral("mqtt_password");
 inline const QString mqttKeepAliveInterval = QStringLiteral("mqtt_keepAliveInterval");
 inline const QString mqttCleanSession = QStringLiteral("mqtt_cleanSession");
 inline const QString mqttEnableSSLTLS = QStringLiteral("mqtt_enableSSLTLS");
+// The CA certificates a private broker's certificate is checked against; empty: the system's.
+inline const QString mqttCaFile = QStringLiteral("mqtt_caFile");
 
 // config.ini: MQTT profiles and gateways.
 inline const QString mqttProfileName = QStringLiteral("mqtt_profileName");
@@ -43,7 +45,7 @@ inline const QString mqttGatewayIdList = QStringLiteral("mqtt_gatewayIdList");
 
 // The per-profile copy of an MQTT key: the profile name as typed, "_", then the key, e.g.
 // profileKey("home", mqttPort) is "home_mqtt_port". Used with mqttBrokerAddress, mqttPort,
-// mqttUserName, mqttPassword, mqttKeepAliveInterval, mqttEnableSSLTLS, mqttCleanSession and
+// mqttUserName, mqttPassword, mqttKeepAliveInterval, mqttEnableSSLTLS, mqttCleanSession, mqttCaFile and
 // mqttGatewayId (which then holds the profile's list of gateway ids).
 inline QString profileKey(const QString &profileName, const QString &mqttKey)
 {

@@ -1,5 +1,7 @@
-// plovikkit-flash against the simulated device over a real pty: whole updates, the
-// device's failure answers, the command-line contract and a device that vanishes.
+// plovikkit-flash against the simulated device over a real pty and through a mosquitto
+// broker as a gateway: whole updates, the device's failure answers, the command-line
+// contract, a device or broker that vanishes, and the cloud catalogue.
+#include "brokerprocess.h"
 #include "cloudsimprocess.h"
 #include "devsimprocess.h"
 
@@ -43,7 +45,8 @@ private slots:
     void usageAndPortErrors_data();
     void usageAndPortErrors();
     void listPortsIncludesExtraPorts();
-    void deviceVanishingMidUpdateEndsTheSession();
+    void linkLostMidUpdateEndsTheSession_data();
+    void linkLostMidUpdateEndsTheSession();
     void readerOfTheLinesGoneMidUpdate();
     void cloudCatalogue_data();
     void cloudCatalogue();
@@ -55,12 +58,14 @@ private:
 
     QTemporaryDir dir;
     int imageCount = 0;
+    BrokerProcess broker;
 };
 
 void tst_Flash::initTestCase()
 {
     QVERIFY(dir.isValid());
     QVERIFY(QFile::exists(DevsimProcess::binary(QStringLiteral("plovikkit-flash"))));
+    QVERIFY(broker.start());
 }
 
 QString tst_Flash::writeImage(const QByteArray &content)
@@ -151,6 +156,21 @@ void tst_Flash::wholeUpdates_data()
         << QStringList{"--split-len", "64", "--uart-len", "32", "--baud", "300", "--module-answers"}
         << "module" << 50 << 0 << 64 << QStringList{"firmware packet update success "}
         << QStringList{"-b", "300"} << QString();
+
+    // BROKER stands for the test's broker; the device is then a gateway on it.
+    const QStringList gateway = small + QStringList{"--mqtt", "BROKER", "--gateway", "GW1"};
+    const QStringList throughBroker{"--mqtt", "BROKER", "--gateway", "GW1"};
+    QTest::newRow("through the broker")
+        << gateway << "gateway" << 1000 << 0 << 1024
+        << QStringList{"trying to connect device 0", "get splitLen: 256", "firmware packet update success "}
+        << throughBroker << QString();
+    QTest::newRow("through the broker, unrelated messages in the same moment as each answer")
+        << (gateway + QStringList{"--chatter", "7", "--chatter-replies"}) << "gateway" << 1000 << 0 << 1024
+        << QStringList{"get firm_len: 1000", "firmware packet update success "} << throughBroker << QString();
+    QTest::newRow("through the broker, a lost answer")
+        << (gateway + QStringList{"--drop-reply", "3"}) << "gateway" << 1000 << 0 << 1024
+        << QStringList{"firmware packet send timeout 0", "firmware packet update success "} << throughBroker
+        << QString();
 }
 
 void tst_Flash::wholeUpdates()
@@ -167,10 +187,14 @@ void tst_Flash::wholeUpdates()
     const QByteArray image = patternImage(imageSize);
     const QString imagePath = writeImage(image);
     const QString received = dir.filePath(QStringLiteral("received-%1.bin").arg(imageCount));
+    deviceArgs.replaceInStrings(QStringLiteral("BROKER"), broker.address());
+    flashArgs.replaceInStrings(QStringLiteral("BROKER"), broker.address());
     DevsimProcess device;
     QVERIFY(device.start(deviceArgs + QStringList{"--output", received}));
 
-    const FlashRun run = runFlash(flashArgs + QStringList{"-p", device.portPath(), "-t", target, imagePath});
+    if (!flashArgs.contains(QStringLiteral("--mqtt")))
+        flashArgs << QStringList{"-p", device.portPath()};
+    const FlashRun run = runFlash(flashArgs + QStringList{"-t", target, imagePath});
     QCOMPARE(run.exitCode, exitCode);
     // A failed update says why in one line, and so does the last console line before the report.
     QCOMPARE(run.errors.trimmed(), error.isEmpty() ? QString() : QStringLiteral("plovikkit-flash: ") + error);
@@ -231,6 +255,16 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("list without password")
         << QStringList{"--list-firmware", "--account", "a"} << 2 << "--password";
     QTest::newRow("no cloud service") << QStringList{"-p", "x", "--cloud-id", "3"} << 4 << "no cloud service";
+    QTest::newRow("broker cannot be reached")
+        << QStringList{"--mqtt", "127.0.0.1:UNUSED", "--gateway", "G", "IMAGE"} << 3
+        << "cannot connect to the MQTT broker 127.0.0.1:";
+    QTest::newRow("no gateway id") << QStringList{"--mqtt", "localhost", "IMAGE"} << 2 << "no gateway id";
+    QTest::newRow("gateway id with a wildcard")
+        << QStringList{"--mqtt", "localhost", "--gateway", "G+", "IMAGE"} << 2
+        << "cannot stand in an MQTT topic";
+    QTest::newRow("module commands need the serial port")
+        << QStringList{"--mqtt", "localhost", "--gateway", "G", "-t", "module", "IMAGE"} << 2
+        << "serial port";
 }
 
 void tst_Flash::usageAndPortErrors()
@@ -253,6 +287,7 @@ void tst_Flash::usageAndPortErrors()
         QVERIFY(QFileInfo::exists(fifo) || ::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         arguments.replaceInStrings(QStringLiteral("FIFO"), fifo);
     }
+    arguments.replaceInStrings(QStringLiteral("UNUSED"), QString::number(BrokerProcess::unusedPort()));
 
     const FlashRun run = runFlash(arguments, 10000);
     QCOMPARE(run.exitCode, exitCode);
@@ -283,31 +318,50 @@ void tst_Flash::listPortsIncludesExtraPorts()
     }
 }
 
-void tst_Flash::deviceVanishingMidUpdateEndsTheSession()
+void tst_Flash::linkLostMidUpdateEndsTheSession_data()
 {
-    // At 9600 baud a 16 KiB image takes many seconds: plenty of time to pull the plug.
+    QTest::addColumn<bool>("throughBroker");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("serial device vanishes") << false << "plovikkit-flash: serial port ";
+    QTest::newRow("broker stops") << true << "plovikkit-flash: the MQTT broker is not connected: ";
+}
+
+void tst_Flash::linkLostMidUpdateEndsTheSession()
+{
+    QFETCH(bool, throughBroker);
+    QFETCH(QString, error);
+    // At 9600 baud, or with every answer 20 ms late, a 16 KiB image takes seconds: plenty of
+    // time to pull the plug.
     const QString imagePath = writeImage(patternImage(16 * 1024));
+    BrokerProcess ownBroker;
+    QVERIFY(!throughBroker || ownBroker.start());
+    const QStringList gateway{"--mqtt", ownBroker.address(), "--gateway", "GW9"};
     DevsimProcess device;
-    QVERIFY(device.start({"--baud", "9600"}));
+    QVERIFY(device.start(throughBroker ? gateway + QStringList{"--reply-delay", "20"}
+                                       : QStringList{"--baud", "9600"}));
 
     QProcess flash;
     flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
-                {"-p", device.portPath(), "-b", "9600", imagePath});
+                (throughBroker ? gateway : QStringList{"-p", device.portPath(), "-b", "9600"}) +
+                    QStringList{imagePath});
     QVERIFY(flash.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
-    device.stop();
+    if (throughBroker)
+        ownBroker.stop();
+    else
+        device.stop();
 
     QVERIFY(flash.waitForFinished(30000));
     QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
     QCOMPARE(flash.exitCode(), 1);
     const QString output = QString::fromUtf8(flash.readAllStandardOutput());
     QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
-    // The session ends with the loss, without writing on into a closed port until time-outs.
+    // The session ends with the loss, without writing on into a lost link until time-outs.
     QVERIFY2(!output.contains(QStringLiteral("firmware packet send timeout")), qPrintable(output));
     const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
-    QVERIFY2(errors.startsWith(QStringLiteral("plovikkit-flash: serial port ")) &&
-                 errors.contains(" lost: ") && !errors.contains(QLatin1Char('\n')),
-             qPrintable(errors));
+    QVERIFY2(errors.startsWith(error) && !errors.contains(QLatin1Char('\n')), qPrintable(errors));
+    QVERIFY(throughBroker || errors.contains(" lost: "));
 }
 
 // `plovikkit-flash ... | head -3`: the update must still end, and end well.

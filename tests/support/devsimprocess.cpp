@@ -1,5 +1,7 @@
 #include "devsimprocess.h"
 
+#include "childprocess.h"
+
 DevsimProcess::~DevsimProcess()
 {
     stop();
@@ -17,22 +19,15 @@ bool DevsimProcess::start(const QStringList &arguments)
         return false;
     while (process.state() == QProcess::Running && !process.canReadLine())
         process.waitForReadyRead(100);
+    // "pty: <path>", or "gateway: <id>" once a gateway listens on its broker.
     const QString firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
-    if (!firstLine.startsWith(QStringLiteral("pty: ")))
-        return false;
-    ptyPath = firstLine.mid(5);
-    return true;
+    ptyPath = firstLine.section(QStringLiteral(": "), 1);
+    return firstLine.startsWith(QStringLiteral("pty: ")) || firstLine.startsWith(QStringLiteral("gateway: "));
 }
 
 void DevsimProcess::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.terminate();
-    if (!process.waitForFinished(3000)) {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    stopChildProcess(process);
 }
 
 QString DevsimProcess::log()

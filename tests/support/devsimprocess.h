@@ -12,7 +12,8 @@ public:
     DevsimProcess() = default;
     ~DevsimProcess();
 
-    // Starts plovikkit-devsim with `arguments` and waits for the pty path it prints.
+    // Starts plovikkit-devsim with `arguments` and waits for the pty path (or, as a gateway,
+    // the gateway id) it prints first; portPath() returns it.
     bool start(const QStringList &arguments);
     void stop();
 

@@ -1,15 +1,21 @@
 // The update page in the window: opening a firmware file, its facts and settings, and a
-// whole update from the start button against the simulated device on a pty.
+// whole update from the start button against the simulated device on a pty or behind a
+// gateway on a mosquitto broker.
+#include "brokerprocess.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
 #include "devsimprocess.h"
 #include "mainwindow.h"
+#include "mqttclient.h"
+#include "mqttprofile.h"
+#include "mymqttconfig.h"
 #include "myserialport.h"
 #include "nativefile.h"
 #include "settingskeys.h"
 #include "ui_mainwindow.h"
 #include "updatesession.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -71,12 +77,14 @@ private slots:
     void wholeUpdatesFromTheStartButton();
     void startOnClosedPortEndsAtOnce();
     void closingTheWindowAbortsTheUpdate();
+    void wholeUpdateThroughTheGateway();
 
 private:
     void openSimulatedPort(MainWindow &window, const QString &portPath);
     QByteArray receivedImage(const QString &path);
     QString writeImage(const QString &name, const QByteArray &content);
     QString storedItem(const QString &key);
+    void startGatewayUpdate(MainWindow &window, const QString &imagePath);
 
     QTemporaryDir dir;
     QString previousDir;
@@ -263,6 +271,37 @@ void tst_Window::closingTheWindowAbortsTheUpdate()
     QCOMPARE(texts.filter(QStringLiteral("trying to connect device")),
              QStringList{"trying to connect device 0"});
     QCOMPARE(texts.at(texts.size() - 2), QStringLiteral("update aborted"));
+}
+
+void tst_Window::startGatewayUpdate(MainWindow &window, const QString &imagePath)
+{
+    Ui::MainWindow *ui = window.form();
+    ui->checkBox_sendUseNet->setChecked(true);
+    ui->radioButton_target_gateway->setChecked(true);
+    ui->comboBox_update_link->setEditText(imagePath);
+    QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton);
+}
+
+void tst_Window::wholeUpdateThroughTheGateway()
+{
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    const QString received = dir.filePath(QStringLiteral("through-gateway.bin"));
+    DevsimProcess gateway;
+    QVERIFY(gateway.start({"--mqtt", broker.address(), "--gateway", "GW1", "--split-len", "256", "--uart-len",
+                           "128", "--chatter", "5", "--output", received}));
+    storeMqttProfile(broker.port(), QStringLiteral("GW1"));
+    MainWindow window;
+    window.findChild<QAction *>(QStringLiteral("action_mqttParams"))->trigger();
+    QVERIFY(window.mqttWindow()->settingsWindow->isVisible());
+    QSignalSpy subscribed(window.mqttWindow()->m_client, &MqttClient::subscribed);
+    QTRY_COMPARE(subscribed.count(), 6);
+
+    const QByteArray image = patternImage(700);
+    startGatewayUpdate(window, writeImage(QStringLiteral("gw700.bin"), image));
+    const QStringList texts = consoleTexts(window);
+    QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
+    QCOMPARE(receivedImage(received), image + QByteArray(68, char(0xFF)));
 }
 
 QTEST_MAIN(tst_Window)

@@ -167,6 +167,11 @@ void DeviceSimulator::answerModuleCommand(uint8_t command)
     send(answer);
 }
 
+void DeviceSimulator::gatewayBootRequest()
+{
+    handleEntryCommand(FrameReassembler::Kind::GatewayBootText);
+}
+
 void DeviceSimulator::enterBoot()
 {
     m_restartTimer.stop();

@@ -29,6 +29,8 @@ public slots:
     void receive(const QByteArray &bytes);
     // The device was told to enter its bootloader (or restarted): it starts a new request.
     void enterBoot();
+    // The gateway's boot request came through the broker; only a gateway target obeys it.
+    void gatewayBootRequest();
 
 signals:
     void output(const QByteArray &bytes);

@@ -1,5 +1,6 @@
 #include "appversion.h"
 #include "devicesimulator.h"
+#include "gatewaytransport.h"
 #include "ptytransport.h"
 #include "simulatoroptions.h"
 #include "terminationwatcher.h"
@@ -46,6 +47,64 @@ void removeLink(const QString &linkPath, const QString &target)
         QFile::remove(linkPath);
 }
 
+void attach(DeviceTransport &transport, DeviceSimulator &simulator)
+{
+    QObject::connect(&transport, &DeviceTransport::received, &simulator, &DeviceSimulator::receive);
+    QObject::connect(&simulator, &DeviceSimulator::output, &transport, &DeviceTransport::write);
+}
+
+int runOnPty(DeviceSimulator &simulator, const SimulatorOptions &options)
+{
+    QString error;
+    PtyTransport transport;
+    transport.setBaudRate(options.baudRate);
+    if (!transport.open(&error)) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    if (!options.linkPath.isEmpty() && !makeLink(options.linkPath, transport.slavePath(), &error)) {
+        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    attach(transport, simulator);
+    QObject::connect(&transport, &PtyTransport::logLine, &writeLog);
+
+    std::printf("pty: %s\n", transport.slavePath().toLocal8Bit().constData());
+    std::fflush(stdout);
+    writeLog(QStringLiteral("%1 target on %2").arg(targetName(options.target), transport.slavePath()));
+    simulator.start();
+
+    const int status = QCoreApplication::exec();
+    if (!options.linkPath.isEmpty())
+        removeLink(options.linkPath, transport.slavePath());
+    return status;
+}
+
+// The gateway goes when its broker goes, as a real one loses its uplink.
+int runOnGateway(DeviceSimulator &simulator, const SimulatorOptions &options)
+{
+    GatewayTransport transport(options.gatewayId);
+    transport.setChatter(options.chatterMs, options.chatterBeforeReplies);
+    attach(transport, simulator);
+    QObject::connect(&transport, &GatewayTransport::bootRequested, &simulator,
+                     &DeviceSimulator::gatewayBootRequest);
+    QObject::connect(&transport, &GatewayTransport::logLine, &writeLog);
+    QObject::connect(&transport, &GatewayTransport::failed, [](const QString &reason) {
+        writeLog(QStringLiteral("broker: ") + reason);
+        QCoreApplication::exit(1);
+    });
+    QObject::connect(&transport, &GatewayTransport::ready, [&simulator, &options] {
+        std::printf("gateway: %s\n", options.gatewayId.toLocal8Bit().constData());
+        std::fflush(stdout);
+        writeLog(QStringLiteral("%1 target behind gateway %2 on %3:%4")
+                     .arg(targetName(options.target), options.gatewayId, options.mqttHost)
+                     .arg(options.mqttPort));
+        simulator.start();
+    });
+    transport.start(options.mqttHost, options.mqttPort);
+    return QCoreApplication::exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -71,17 +130,6 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    PtyTransport transport;
-    transport.setBaudRate(options.baudRate);
-    if (!transport.open(&error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        return 1;
-    }
-    if (!options.linkPath.isEmpty() && !makeLink(options.linkPath, transport.slavePath(), &error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        return 1;
-    }
-
     TerminationWatcher termination;
     if (!termination.install())
         writeLog(QStringLiteral("cannot watch SIGTERM/SIGINT; the link may stay behind"));
@@ -91,19 +139,9 @@ int main(int argc, char *argv[])
     });
 
     DeviceSimulator simulator(options);
-    QObject::connect(&transport, &DeviceTransport::received, &simulator, &DeviceSimulator::receive);
-    QObject::connect(&simulator, &DeviceSimulator::output, &transport, &DeviceTransport::write);
     QObject::connect(&simulator, &DeviceSimulator::logLine, &app, &writeLog);
-    QObject::connect(&transport, &PtyTransport::logLine, &app, &writeLog);
-
-    std::printf("pty: %s\n", transport.slavePath().toLocal8Bit().constData());
-    std::fflush(stdout);
-    writeLog(QStringLiteral("%1 target on %2").arg(targetName(options.target), transport.slavePath()));
-    simulator.start();
-
-    const int status = app.exec();
-    if (!options.linkPath.isEmpty())
-        removeLink(options.linkPath, transport.slavePath());
+    const int status =
+        options.mqttHost.isEmpty() ? runOnPty(simulator, options) : runOnGateway(simulator, options);
     if (options.summary)
         writeLog(simulator.summary());
     return status;

@@ -1,5 +1,7 @@
 #include "simulatoroptions.h"
 
+#include "mqttclient.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -61,6 +63,26 @@ bool readTarget(const QCommandLineParser &parser, DeviceTarget *out, QString *er
     return false;
 }
 
+bool readGateway(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
+{
+    if (!parser.isSet("mqtt"))
+        return true;
+    if (!MqttClient::splitBrokerAddress(parser.value("mqtt"), &out->mqttHost, &out->mqttPort)) {
+        *error = QStringLiteral("--mqtt: '%1' is not HOST or HOST:PORT").arg(parser.value("mqtt"));
+        return false;
+    }
+    out->gatewayId = parser.value("gateway");
+    if (out->gatewayId.isEmpty() || out->gatewayId.contains(QLatin1Char('+')) ||
+        out->gatewayId.contains(QLatin1Char('#'))) {
+        *error = QStringLiteral("--gateway: give the gateway id, without + or #");
+        return false;
+    }
+    if (!parser.isSet("target"))
+        out->target = DeviceTarget::Gateway;
+    out->chatterBeforeReplies = parser.isSet("chatter-replies");
+    return true;
+}
+
 } // namespace
 
 QString targetName(DeviceTarget target)
@@ -119,6 +141,14 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
         {"over-reply", "Answer FIRMWARE OVER with this command byte (hexadecimal) instead of RETURN SUCCESS.",
          "hex"},
         {"summary", "Print a summary line on stderr at exit."},
+        {"mqtt",
+         "Gateway mode: sit behind a radio gateway on this MQTT broker instead of a pty (target gateway "
+         "unless --target says otherwise).",
+         "host[:port]"},
+        {"gateway", "Gateway mode: the gateway's id.", "id"},
+        {"chatter", "Gateway mode: publish an unrelated login, ping or property message every this many ms.",
+         "ms"},
+        {"chatter-replies", "Gateway mode: publish an unrelated message right before every answer."},
     });
 }
 
@@ -137,6 +167,8 @@ bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *
         !readOption(parser, "reply-delay", 10, 0, INT32_MAX, &options.replyDelayMs, error) ||
         !readOption(parser, "baud", 10, 1, 100000000, &options.baudRate, error) ||
         !readOption(parser, "over-reply", 16, 0, 0xFF, &options.overReply, error) ||
+        !readOption(parser, "chatter", 10, 0, INT32_MAX, &options.chatterMs, error) ||
+        !readGateway(parser, &options, error) ||
         !readFrameNumbers(parser, "drop-reply", &options.dropReplyFrames, error) ||
         !readFrameNumbers(parser, "fail-frame", &options.failFrames, error) ||
         !readFrameNumbers(parser, "garbage-frame", &options.garbageFrames, error))
@@ -153,8 +185,9 @@ bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *
 QString SimulatorOptions::helpText()
 {
     return QStringLiteral(
-        "Simulated bootloader of a plovik device behind a pty. The first line on stdout is\n"
-        "\"pty: <slave path>\"; a log line per frame goes to stderr.\n"
+        "Simulated bootloader of a plovik device behind a pty, or behind a radio gateway on an\n"
+        "MQTT broker (--mqtt). The first line on stdout is \"pty: <slave path>\", or\n"
+        "\"gateway: <id>\" once the gateway listens; a log line per frame goes to stderr.\n"
         "\n"
         "Frame numbers (for --drop-reply, --fail-frame, --garbage-frame) count every complete\n"
         "FIRMWARE LEN, FIRMWARE PACKET, FIRMWARE CHECK and FIRMWARE OVER frame from 1 in arrival\n"

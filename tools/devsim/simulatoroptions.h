@@ -42,6 +42,12 @@ struct SimulatorOptions
     int baudRate = 0;
     int overReply = -1; // command byte that answers FIRMWARE OVER; -1: RETURN SUCCESS
     bool summary = false;
+    // Gateway mode: the device sits behind a radio gateway on this broker instead of a pty.
+    QString mqttHost;
+    quint16 mqttPort = 1883;
+    QString gatewayId;
+    int chatterMs = 0;
+    bool chatterBeforeReplies = false;
 
     static void addTo(QCommandLineParser *parser);
     // False with a message when a value is out of range or not a number.

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// The topics and messages shared with the radio gateways. A gateway G listens on
+// "thing/G/gw/..." and answers on "thing/G/sv/..."; a bootloader frame travels as
+// upper-case hexadecimal text in the "packet" member of a message's "params" array.
+namespace GatewayMessages {
+
+// Upper case, two digits a byte, no separators.
+QString bytesToHex(const QByteArray &bytes);
+// Blanks are ignored, either case is read, an odd last digit stands alone ("ABC" gives
+// AB 0C) and a pair that is not hexadecimal gives 0.
+QByteArray hexToBytes(QString text);
+
+// The six answer topics of a gateway, in the order they are subscribed, with the gateway
+// level left out: "thing/sv/login" and so on.
+QStringList subscribeTopicTemplates();
+// "thing/sv/login" for gateway G becomes "thing/G/sv/login".
+QString gatewayTopic(const QString &topicTemplate, const QString &gatewayId);
+QStringList subscriptionTopics(const QString &gatewayId);
+
+QString firmwarePushTopic(const QString &gatewayId);
+// One bootloader frame for the gateway to relay.
+QByteArray firmwarePushMessage(const QString &gatewayId, const QByteArray &frame);
+
+// Why the gateway id cannot make a topic, in one line; empty when it can.
+QString gatewayIdProblem(const QString &gatewayId);
+// The text as it must stand between the quotes of a JSON string; ordinary ids are unchanged.
+QString jsonEscaped(const QString &text);
+
+struct Packet
+{
+    bool isJson = false;
+    bool found = false;
+    QString text;     // the "packet" member as it came
+    QByteArray frame; // its bytes
+};
+// The first "packet" text among the elements of the message's "params" array.
+Packet readPacket(const QByteArray &message);
+
+} // namespace GatewayMessages

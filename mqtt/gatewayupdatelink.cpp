@@ -1,0 +1,96 @@
+#include "gatewayupdatelink.h"
+
+#include "debugtrace.h"
+#include "eventwait.h"
+#include "gatewaymessages.h"
+#include "mqttclient.h"
+
+#include <QElapsedTimer>
+
+#define WAIT_TRACE() MAIN_TRACE_AS("waitRecvData")
+
+GatewayUpdateLink::GatewayUpdateLink(MqttClient &client, std::function<QString()> gatewayId,
+                                     TargetKind target, QObject *parent)
+    : QObject(parent), client(client), gatewayId(std::move(gatewayId)), target(target)
+{
+    connect(&client, &MqttClient::messageReceived, this, &GatewayUpdateLink::enqueue);
+}
+
+void GatewayUpdateLink::enqueue(const QByteArray &message)
+{
+    if (received.size() >= kMaxQueuedMessages)
+        received.dequeue();
+    received.enqueue(message);
+}
+
+// What came before a frame answers nothing that follows it.
+void GatewayUpdateLink::writeFrame(const char *data, qint64 len)
+{
+    received.clear();
+    const QString id = gatewayId();
+    client.publish(GatewayMessages::firmwarePushTopic(id),
+                   GatewayMessages::firmwarePushMessage(id, QByteArray(data, int(len))));
+}
+
+void GatewayUpdateLink::publishBootRequest()
+{
+    received.clear();
+    client.publish(gatewayBootTopic(gatewayId()), gatewayBootMessage());
+}
+
+void GatewayUpdateLink::sendBootEntry()
+{
+    if (target == TargetKind::Gateway)
+        publishBootRequest();
+}
+
+QByteArray GatewayUpdateLink::waitReply(int timeoutMs)
+{
+    WAIT_TRACE() << "get mqtt message start------------\n";
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray reply;
+    for (;;) {
+        while (reply.isEmpty() && !received.isEmpty())
+            reply = replyIn(received.dequeue());
+        const qint64 left = timeoutMs - clock.elapsed();
+        if (!reply.isEmpty() || interrupted() || left <= 0)
+            break;
+        EventWait::waitUntil([this] { return !received.isEmpty() || interrupted(); }, int(left));
+    }
+    WAIT_TRACE() << "get mqtt message end------------\n";
+    return reply;
+}
+
+QByteArray GatewayUpdateLink::replyIn(const QByteArray &message)
+{
+    const GatewayMessages::Packet packet = GatewayMessages::readPacket(message);
+    if (packet.isJson && console)
+        console(QString::fromUtf8(message));
+    if (!packet.found)
+        return QByteArray();
+    WAIT_TRACE() << "get mqtt pacekt: " << packet.text;
+    return packet.frame;
+}
+
+bool GatewayUpdateLink::interrupted() const
+{
+    return stopRequested() || client.state() != MqttClient::Connected;
+}
+
+void GatewayUpdateLink::delayMs(uint ms)
+{
+    EventWait::waitUntil([this] { return stopRequested(); }, int(qMin<uint>(ms, INT_MAX)));
+}
+
+QString GatewayUpdateLink::unavailableReason() const
+{
+    const QString problem = GatewayMessages::gatewayIdProblem(gatewayId());
+    if (!problem.isEmpty())
+        return problem;
+    if (client.state() == MqttClient::Connected)
+        return QString();
+    const QString why = client.errorString();
+    return why.isEmpty() ? QStringLiteral("the MQTT broker is not connected")
+                         : QStringLiteral("the MQTT broker is not connected: ") + why;
+}

@@ -1,0 +1,418 @@
+#include "mqttclient.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QUrl>
+
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+constexpr int kHousekeepingMs = 1000;
+constexpr int kMinimumKeepAlive = 5;
+
+void initialiseLibrary()
+{
+    static const bool initialised = mosquitto_lib_init() == MOSQ_ERR_SUCCESS;
+    Q_UNUSED(initialised)
+}
+
+// A connect that failed after it had started leaves a socket that only ever reports a
+// hang-up while the library waits on; the missing peer tells it apart.
+bool socketHasPeer(int socket)
+{
+#ifdef Q_OS_UNIX
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    return ::getpeername(socket, reinterpret_cast<sockaddr *>(&peer), &length) == 0;
+#else
+    Q_UNUSED(socket)
+    return true;
+#endif
+}
+
+// errno is only worth reporting when it tells why a connect failed; the library's other
+// calls leave all sorts of values behind.
+bool refusesConnection(int error)
+{
+    return error == ECONNREFUSED || error == ECONNRESET || error == EHOSTUNREACH || error == ENETUNREACH ||
+           error == ETIMEDOUT;
+}
+
+int pendingSocketError(int socket)
+{
+    int error = 0;
+#ifdef Q_OS_UNIX
+    socklen_t length = sizeof error;
+    ::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length);
+#else
+    Q_UNUSED(socket)
+#endif
+    return error;
+}
+
+// Name resolution answers with every address; a broker listening on IPv4 only is the
+// common case, so such an address goes first.
+QString preferredAddress(const QList<QHostAddress> &addresses)
+{
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address.toString();
+    }
+    return addresses.first().toString();
+}
+
+QByteArray textOrNull(const QString &text)
+{
+    return text.isEmpty() ? QByteArray() : text.toUtf8();
+}
+
+const char *dataOrNull(const QByteArray &bytes)
+{
+    return bytes.isNull() ? nullptr : bytes.constData();
+}
+
+} // namespace
+
+bool MqttClient::splitBrokerAddress(const QString &text, QString *host, quint16 *port)
+{
+    QUrl address;
+    address.setAuthority(text, QUrl::StrictMode);
+    const int number = address.port(1883);
+    if (!address.isValid() || address.host().isEmpty() || !address.userInfo().isEmpty() || number <= 0)
+        return false;
+    *host = address.host();
+    *port = quint16(number);
+    return true;
+}
+
+MqttClient::MqttClient(QObject *parent) : QObject(parent)
+{
+    initialiseLibrary();
+    m_housekeeping.setInterval(kHousekeepingMs);
+    connect(&m_housekeeping, &QTimer::timeout, this, &MqttClient::onHousekeeping);
+}
+
+MqttClient::~MqttClient()
+{
+    // Receivers may be half destroyed by now.
+    blockSignals(true);
+    disconnectFromHost();
+}
+
+void MqttClient::setKeepAlive(int seconds)
+{
+    m_keepAlive = seconds <= 0 ? 0 : qBound(kMinimumKeepAlive, seconds, 0xFFFF);
+}
+
+void MqttClient::setTls(bool enabled, const QString &caFile)
+{
+    m_tls = enabled;
+    m_caFile = caFile;
+}
+
+void MqttClient::connectToHost()
+{
+    disconnectFromHost();
+    m_error.clear();
+    m_lastLibraryError.clear();
+    m_state = Connecting;
+    const int attempt = m_attempt;
+    m_lookupId = QHostInfo::lookupHost(m_host, this, [this, attempt](const QHostInfo &host) {
+        if (attempt == m_attempt) {
+            m_lookupId = -1;
+            startConnection(host);
+        }
+    });
+}
+
+void MqttClient::disconnectFromHost()
+{
+    // Says goodbye, so that the broker does not publish the client's last will.
+    if (m_state == Connected)
+        mosquitto_disconnect(m_handle);
+    teardown(QString());
+}
+
+void MqttClient::startConnection(const QHostInfo &host)
+{
+    if (host.error() != QHostInfo::NoError || host.addresses().isEmpty()) {
+        teardown(m_host.isEmpty() ? tr("no broker address given")
+                                  : tr("cannot resolve \"%1\": %2").arg(m_host, host.errorString()));
+        return;
+    }
+    if (!createHandle())
+        return;
+    // A certificate names the host, not its address.
+    const QByteArray target = (m_tls ? m_host : preferredAddress(host.addresses())).toUtf8();
+    errno = 0;
+    const int result =
+        mosquitto_connect_bind_async(m_handle, target.constData(), m_port, m_keepAlive, nullptr);
+    if (result != MOSQ_ERR_SUCCESS) {
+        teardown(describe(result, errno));
+        return;
+    }
+    // On a TLS connection the library carries on after a refusal it saw at once.
+    m_connectErrno = refusesConnection(errno) ? errno : 0;
+    watchSocket();
+}
+
+bool MqttClient::createHandle()
+{
+    const QByteArray id = textOrNull(m_clientId);
+    m_handle = mosquitto_new(dataOrNull(id), m_cleanSession, this);
+    if (!m_handle) {
+        teardown(id.isNull() && !m_cleanSession ? tr("a session kept by the broker needs a client id")
+                                                : tr("cannot create the MQTT client"));
+        return false;
+    }
+    mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    // Frames go one at a time and wait for their answer; holding them back for a delayed
+    // acknowledgement would cost some 40 ms each.
+    mosquitto_int_option(m_handle, MOSQ_OPT_TCP_NODELAY, 1);
+    const QByteArray user = textOrNull(m_username);
+    const QByteArray password = textOrNull(m_password);
+    mosquitto_username_pw_set(m_handle, dataOrNull(user), user.isNull() ? nullptr : dataOrNull(password));
+    mosquitto_connect_callback_set(m_handle, &MqttClient::onConnect);
+    mosquitto_disconnect_callback_set(m_handle, &MqttClient::onDisconnect);
+    mosquitto_message_callback_set(m_handle, &MqttClient::onMessage);
+    mosquitto_subscribe_callback_set(m_handle, &MqttClient::onSubscribe);
+    mosquitto_log_callback_set(m_handle, &MqttClient::onLog);
+    const QString tlsProblem = applyTls();
+    if (!tlsProblem.isEmpty()) {
+        teardown(tlsProblem);
+        return false;
+    }
+    return true;
+}
+
+QString MqttClient::applyTls()
+{
+    if (!m_tls)
+        return QString();
+    if (m_caFile.isEmpty()) {
+        if (mosquitto_int_option(m_handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1) != MOSQ_ERR_SUCCESS)
+            return tr("TLS with the system's certificates is not available");
+        return QString();
+    }
+    const QByteArray caFile = m_caFile.toLocal8Bit();
+    if (mosquitto_tls_set(m_handle, caFile.constData(), nullptr, nullptr, nullptr, nullptr) !=
+        MOSQ_ERR_SUCCESS)
+        return tr("cannot use the CA file \"%1\"").arg(m_caFile);
+    return QString();
+}
+
+void MqttClient::watchSocket()
+{
+    const int socket = mosquitto_socket(m_handle);
+    m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    connect(m_readNotifier, &QSocketNotifier::activated, this,
+            [this] { onSocketActivity(&mosquitto_loop_read); });
+    m_writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this,
+            [this] { onSocketActivity(&mosquitto_loop_write); });
+    m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
+    m_housekeeping.start();
+}
+
+void MqttClient::onSocketActivity(int (*step)(mosquitto *, int))
+{
+    if (!m_handle)
+        return;
+    const int attempt = m_attempt;
+    const int result = step(m_handle, 1);
+    afterLoopStep(attempt, result, errno, true);
+}
+
+void MqttClient::onHousekeeping()
+{
+    if (!m_handle)
+        return;
+    const int attempt = m_attempt;
+    const int result = mosquitto_loop_misc(m_handle);
+    afterLoopStep(attempt, result, errno, false);
+}
+
+void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent)
+{
+    // A handler may have deleted this client, or ended or replaced its connection.
+    if (!dispatchEvents() || attempt != m_attempt || !m_handle)
+        return;
+    const int socket = mosquitto_socket(m_handle);
+    if (result != MOSQ_ERR_SUCCESS)
+        teardown(describe(result, savedErrno));
+    else if (socket < 0)
+        teardown(tr("the connection to the broker was lost"));
+    else if (socketEvent && m_state == Connecting && !socketHasPeer(socket))
+        teardown(connectFailure(socket));
+    else
+        m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
+}
+
+QString MqttClient::connectFailure(int socket) const
+{
+    const int error = pendingSocketError(socket) ? pendingSocketError(socket) : m_connectErrno;
+    const QString broker = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    if (error == 0)
+        return tr("the connection to %1 ended before the broker answered").arg(broker);
+    return tr("cannot connect to %1: %2").arg(broker, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+void MqttClient::afterRequest()
+{
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
+}
+
+bool MqttClient::subscribe(const QString &topicFilter, int qos)
+{
+    if (m_state != Connected)
+        return false;
+    int mid = 0;
+    if (mosquitto_subscribe(m_handle, &mid, topicFilter.toUtf8().constData(), qos) != MOSQ_ERR_SUCCESS)
+        return false;
+    m_pendingSubscriptions.insert(mid, topicFilter);
+    afterRequest();
+    return true;
+}
+
+bool MqttClient::unsubscribe(const QString &topicFilter)
+{
+    if (m_state != Connected)
+        return false;
+    const bool accepted =
+        mosquitto_unsubscribe(m_handle, nullptr, topicFilter.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
+    afterRequest();
+    return accepted;
+}
+
+bool MqttClient::publish(const QString &topic, const QByteArray &message, int qos, bool retain)
+{
+    if (m_state != Connected)
+        return false;
+    const bool accepted = mosquitto_publish(m_handle, nullptr, topic.toUtf8().constData(), message.size(),
+                                            message.constData(), qos, retain) == MOSQ_ERR_SUCCESS;
+    afterRequest();
+    return accepted;
+}
+
+void MqttClient::onConnect(mosquitto *, void *self, int code)
+{
+    static_cast<MqttClient *>(self)->queueEvent(Event::Connack, code);
+}
+
+void MqttClient::onDisconnect(mosquitto *, void *self, int code)
+{
+    static_cast<MqttClient *>(self)->queueEvent(Event::Lost, code);
+}
+
+void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *message)
+{
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    static_cast<MqttClient *>(self)->queueEvent(Event::Message, 0, payload,
+                                                QString::fromUtf8(message->topic));
+}
+
+void MqttClient::onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted)
+{
+    static_cast<MqttClient *>(self)->queueEvent(Event::Suback, count > 0 ? granted[0] : kSubscriptionRefused,
+                                                QByteArray(), QString::number(mid));
+}
+
+// The library tells of a ping's answer only in its log.
+void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    const QString line = QString::fromUtf8(text);
+    if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
+        client->m_lastLibraryError = line;
+    else if (line.endsWith(QLatin1String(" received PINGRESP")))
+        client->queueEvent(Event::PingResponse, 0);
+}
+
+void MqttClient::queueEvent(Event::Kind kind, int code, const QByteArray &payload, const QString &topic)
+{
+    m_events.append(Event{kind, m_attempt, code, payload, topic});
+}
+
+bool MqttClient::dispatchEvents()
+{
+    const QPointer<MqttClient> alive(this);
+    while (alive && !m_events.isEmpty()) {
+        const Event event = m_events.takeFirst();
+        if (event.attempt == m_attempt)
+            handleEvent(event);
+    }
+    return !alive.isNull();
+}
+
+void MqttClient::handleEvent(const Event &event)
+{
+    switch (event.kind) {
+    case Event::Connack:
+        if (event.code != 0) {
+            teardown(tr("the broker refused the connection: %1")
+                         .arg(QString::fromUtf8(mosquitto_connack_string(event.code))));
+            return;
+        }
+        m_state = Connected;
+        emit connected();
+        return;
+    case Event::Lost:
+        teardown(describe(event.code, 0));
+        return;
+    case Event::Message:
+        emit messageReceived(event.payload, event.topic);
+        return;
+    case Event::PingResponse:
+        emit pingResponseReceived();
+        return;
+    case Event::Suback:
+        emit subscribed(m_pendingSubscriptions.take(event.topic.toInt()), event.code != kSubscriptionRefused);
+        return;
+    }
+}
+
+void MqttClient::teardown(const QString &reason)
+{
+    if (m_lookupId >= 0)
+        QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
+    m_housekeeping.stop();
+    // They may be the sender of the running slot.
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
+    m_readNotifier = m_writeNotifier = nullptr;
+    if (m_handle)
+        mosquitto_destroy(m_handle);
+    m_handle = nullptr;
+    m_pendingSubscriptions.clear();
+    ++m_attempt;
+    if (m_state == Disconnected)
+        return;
+    m_state = Disconnected;
+    m_error = reason;
+    emit disconnected();
+}
+
+QString MqttClient::describe(int result, int savedErrno) const
+{
+    QString text = result == MOSQ_ERR_ERRNO && savedErrno != 0
+                       ? QString::fromLocal8Bit(std::strerror(savedErrno))
+                       : QString::fromUtf8(mosquitto_strerror(result));
+    if (!m_lastLibraryError.isEmpty())
+        text += QStringLiteral(" (%1)").arg(m_lastLibraryError);
+    return text;
+}

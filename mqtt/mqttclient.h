@@ -1,0 +1,146 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+struct mosquitto;
+struct mosquitto_message;
+class QHostInfo;
+class QSocketNotifier;
+
+// One MQTT connection over libmosquitto, driven by the event loop of the thread that owns
+// it: socket notifiers wake it when the broker has sent something or the socket takes
+// more, and a one-second timer runs the library's keep-alive housekeeping. Nothing blocks:
+// the host name is resolved in the background and the socket connects without waiting.
+// Signals are emitted on the owning thread and never from inside a library callback, so
+// their handlers may publish, disconnect or connect again.
+class MqttClient : public QObject
+{
+    Q_OBJECT
+public:
+    enum ClientState
+    {
+        Disconnected = 0,
+        Connecting = 1,
+        Connected = 2
+    };
+    Q_ENUM(ClientState)
+
+    // The broker's answer to a subscription that it refused.
+    static constexpr int kSubscriptionRefused = 0x80;
+
+    // "HOST" or "HOST:PORT" ("[::1]:1883" for an IPv6 address); false when it is neither.
+    static bool splitBrokerAddress(const QString &text, QString *host, quint16 *port);
+
+    explicit MqttClient(QObject *parent = nullptr);
+    ~MqttClient() override;
+
+    void setHostname(const QString &host) { m_host = host; }
+    QString hostname() const { return m_host; }
+    void setPort(quint16 port) { m_port = port; }
+    quint16 port() const { return m_port; }
+    void setClientId(const QString &id) { m_clientId = id; }
+    QString clientId() const { return m_clientId; }
+    void setUsername(const QString &name) { m_username = name; }
+    QString username() const { return m_username; }
+    void setPassword(const QString &password) { m_password = password; }
+    QString password() const { return m_password; }
+    // Seconds between keep-alive pings (0: none). The library takes 0 or 5 and more.
+    void setKeepAlive(int seconds);
+    int keepAlive() const { return m_keepAlive; }
+    void setCleanSession(bool clean) { m_cleanSession = clean; }
+    bool cleanSession() const { return m_cleanSession; }
+    // TLS, trusting the system's certificates, or only those in `caFile` when it is given.
+    void setTls(bool enabled, const QString &caFile = QString());
+    bool tlsEnabled() const { return m_tls; }
+    QString caFile() const { return m_caFile; }
+
+    ClientState state() const { return m_state; }
+    // Why the last attempt failed or the connection ended; empty after a requested disconnect.
+    QString errorString() const { return m_error; }
+
+    // Takes effect for the settings above as they are now; a running connection ends first.
+    void connectToHost();
+    void disconnectFromHost();
+
+    // False when the client does not take the request: not connected, or not a valid topic.
+    bool subscribe(const QString &topicFilter, int qos = 0);
+    bool unsubscribe(const QString &topicFilter);
+    bool publish(const QString &topic, const QByteArray &message, int qos = 0, bool retain = false);
+
+signals:
+    void connected();
+    // Also after a connection attempt that failed.
+    void disconnected();
+    void messageReceived(const QByteArray &message, const QString &topic);
+    void pingResponseReceived();
+    void subscribed(const QString &topicFilter, bool granted);
+
+private:
+    // What a library callback reported, handed on once the library call has returned.
+    struct Event
+    {
+        enum Kind
+        {
+            Connack,
+            Lost,
+            Message,
+            PingResponse,
+            Suback
+        } kind;
+        int attempt;
+        int code;
+        QByteArray payload;
+        QString topic;
+    };
+
+    static void onConnect(mosquitto *, void *self, int code);
+    static void onDisconnect(mosquitto *, void *self, int code);
+    static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
+    static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
+    static void onLog(mosquitto *, void *self, int level, const char *text);
+
+    void queueEvent(Event::Kind kind, int code, const QByteArray &payload = {}, const QString &topic = {});
+    void startConnection(const QHostInfo &host);
+    bool createHandle();
+    QString applyTls();
+    void watchSocket();
+    void onSocketActivity(int (*step)(mosquitto *, int));
+    void onHousekeeping();
+    void afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent);
+    QString connectFailure(int socket) const;
+    void afterRequest();
+    // False when a handler deleted the client.
+    bool dispatchEvents();
+    void handleEvent(const Event &event);
+    void teardown(const QString &reason);
+    QString describe(int result, int savedErrno) const;
+
+    QString m_host = QStringLiteral("127.0.0.1");
+    quint16 m_port = 1883;
+    QString m_clientId;
+    QString m_username;
+    QString m_password;
+    int m_keepAlive = 60;
+    bool m_cleanSession = true;
+    bool m_tls = false;
+    QString m_caFile;
+
+    ClientState m_state = Disconnected;
+    QString m_error;
+    QString m_lastLibraryError;
+    mosquitto *m_handle = nullptr;
+    int m_lookupId = -1;
+    int m_connectErrno = 0;
+    // Counts connection attempts, so that reports of an ended one are dropped.
+    int m_attempt = 0;
+    QSocketNotifier *m_readNotifier = nullptr;
+    QSocketNotifier *m_writeNotifier = nullptr;
+    QTimer m_housekeeping;
+    QList<Event> m_events;
+    QHash<int, QString> m_pendingSubscriptions;
+};

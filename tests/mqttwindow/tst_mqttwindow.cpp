@@ -1,0 +1,147 @@
+// The MQTT settings window against a real mosquitto: the first connection and its six
+// subscriptions, subscribing and unsubscribing, profiles kept in config.ini, and the
+// broker address field.
+#include "brokerprocess.h"
+#include "configini.h"
+#include "mqttclient.h"
+#include "mqttprofile.h"
+#include "mymqttconfig.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+QVariant storedValue(const QString &key)
+{
+    const std::unique_ptr<QSettings> settings(ConfigIni::open(nullptr));
+    return settings->value(key);
+}
+
+} // namespace
+
+class tst_MqttWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QVERIFY(broker.start()); }
+    void init() { storeMqttProfile(BrokerProcess::unusedPort(), QString()); }
+
+    void firstConnectionSubscribesTheGatewayThenSubscribeToggles();
+    void subscribeWhileNotConnectedStillRemembersTheGateway();
+    void profilesAreSavedAndRestored();
+    void commasInTheBrokerAddressBecomePoints_data();
+    void commasInTheBrokerAddressBecomePoints();
+
+private:
+    BrokerProcess broker;
+};
+
+void tst_MqttWindow::firstConnectionSubscribesTheGatewayThenSubscribeToggles()
+{
+    storeMqttProfile(broker.port(), QStringLiteral("ABC"));
+    MyMqttConfig config;
+    QSignalSpy subscribed(config.m_client, &MqttClient::subscribed);
+    QTRY_COMPARE(subscribed.count(), 6);
+    QStringList topics;
+    for (const QList<QVariant> &arguments : subscribed)
+        topics << arguments.at(0).toString();
+    QCOMPARE(topics, (QStringList{"thing/ABC/sv/login", "thing/ABC/sv/ping", "thing/ABC/sv/ack",
+                                  "thing/ABC/sv/property/push", "thing/ABC/sv/firmware/push",
+                                  "thing/ABC/sv/config/push"}));
+    QCOMPARE(config.pushButton_mqtt_connect->text(), QStringLiteral("Disconnect"));
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("取消订阅"));
+
+    // The client's own messages pass the broker in order, so the marker comes after any
+    // message the gateway's topics still let through.
+    MqttClient *client = config.m_client;
+    QVERIFY(client->subscribe(QStringLiteral("marker")));
+    client->publish(QStringLiteral("thing/ABC/sv/ack"), "a;");
+    client->publish(QStringLiteral("marker"), "m;");
+    QTRY_COMPARE(config.mqttRecvBuffer, QByteArray("a;m;"));
+    QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
+    client->publish(QStringLiteral("thing/ABC/sv/ack"), "b;");
+    client->publish(QStringLiteral("marker"), "m;");
+    QTRY_COMPARE(config.mqttRecvBuffer, QByteArray("a;m;m;"));
+    QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("取消订阅"));
+    QTRY_COMPARE(subscribed.count(), 6 + 1 + 6); // the marker too
+}
+
+void tst_MqttWindow::subscribeWhileNotConnectedStillRemembersTheGateway()
+{
+    MyMqttConfig config;
+    QTRY_COMPARE(config.m_client->state(), MqttClient::Disconnected);
+    config.comboBox_mqtt_gatewayId->setEditText(QStringLiteral("GW7"));
+    QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
+    QCOMPARE(storedValue(SettingsKeys::mqttGatewayId).toString(), QStringLiteral("GW7"));
+    QVERIFY(storedValue(SettingsKeys::mqttGatewayIdList).toStringList().contains(QStringLiteral("GW7")));
+}
+
+void tst_MqttWindow::profilesAreSavedAndRestored()
+{
+    const QString unused = QString::number(BrokerProcess::unusedPort());
+    {
+        MyMqttConfig config;
+        config.comboBox_mqtt_profileName->setEditText(QStringLiteral("lab"));
+        config.lineEdit_mqtt_brokerAddress->setText(QStringLiteral("127.0.0.2"));
+        config.lineEdit_mqtt_port->setText(unused);
+        config.lineEdit_mqtt_userName->setText(QStringLiteral("user"));
+        config.lineEdit_mqtt_keepAliveInterval->setText(QStringLiteral("30"));
+        config.checkBox_mqtt_enableSSLTLS->setChecked(true);
+        config.comboBox_mqtt_gatewayId->addItems({"G1", "G2"});
+        QTest::mouseClick(config.pushButton_mqtt_connect, Qt::LeftButton);
+        config.comboBox_mqtt_profileName->setEditText(QStringLiteral("home"));
+        config.lineEdit_mqtt_brokerAddress->setText(QStringLiteral("127.0.0.3"));
+        config.checkBox_mqtt_enableSSLTLS->setChecked(false);
+        QTest::mouseClick(config.pushButton_mqtt_connect, Qt::LeftButton);
+    }
+    MyMqttConfig restored;
+    QCOMPARE(restored.comboBox_mqtt_profileName->currentText(), QStringLiteral("home"));
+    QCOMPARE(restored.lineEdit_mqtt_brokerAddress->text(), QStringLiteral("127.0.0.3"));
+    QVERIFY(!restored.checkBox_mqtt_enableSSLTLS->isChecked());
+
+    restored.comboBox_mqtt_profileName->setCurrentText(QStringLiteral("lab"));
+    QCOMPARE(restored.lineEdit_mqtt_brokerAddress->text(), QStringLiteral("127.0.0.2"));
+    QCOMPARE(restored.lineEdit_mqtt_userName->text(), QStringLiteral("user"));
+    QVERIFY(restored.checkBox_mqtt_enableSSLTLS->isChecked());
+    QVERIFY(restored.comboBox_mqtt_gatewayId->findText(QStringLiteral("G2")) >= 0);
+    // The stored switches reach the connection.
+    QTest::mouseClick(restored.pushButton_mqtt_connect, Qt::LeftButton);
+    QVERIFY(restored.m_client->tlsEnabled());
+    QCOMPARE(restored.m_client->keepAlive(), 30);
+    QCOMPARE(restored.m_client->port(), quint16(unused.toUInt()));
+}
+
+void tst_MqttWindow::commasInTheBrokerAddressBecomePoints_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("typed");
+    QTest::addColumn<QString>("address");
+
+    QTest::newRow("pasted with blanks") << "10, 0, 0, 7" << false << "10.0.0.7";
+    QTest::newRow("typed key by key") << "192,168,1,10" << true << "192.168.1.10";
+}
+
+void tst_MqttWindow::commasInTheBrokerAddressBecomePoints()
+{
+    QFETCH(QString, input);
+    QFETCH(bool, typed);
+    MyMqttConfig config;
+    config.lineEdit_mqtt_brokerAddress->clear();
+    if (typed)
+        QTest::keyClicks(config.lineEdit_mqtt_brokerAddress, input);
+    else
+        config.lineEdit_mqtt_brokerAddress->insert(input);
+    QTEST(config.lineEdit_mqtt_brokerAddress->text(), "address");
+    QTEST(storedValue(SettingsKeys::mqttBrokerAddress).toString(), "address");
+}
+
+QTEST_MAIN(tst_MqttWindow)
+#include "tst_mqttwindow.moc"

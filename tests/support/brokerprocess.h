@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A mosquitto broker of its own for a test, on a free loopback port, anonymous access
+// allowed; with `tls` it speaks TLS only, with a certificate made for 127.0.0.1 whose
+// file caFile() names. Stopped when the object is destroyed.
+class BrokerProcess
+{
+public:
+    BrokerProcess() = default;
+    ~BrokerProcess();
+
+    bool start(bool tls = false);
+    void stop();
+
+    quint16 port() const { return listenPort; }
+    QString address() const { return QStringLiteral("127.0.0.1:%1").arg(listenPort); }
+    QString caFile() const { return dir.filePath(QStringLiteral("cert.pem")); }
+    // A port nothing listens on: taken for a moment and given back.
+    static quint16 unusedPort();
+
+private:
+    bool makeCertificate();
+
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 listenPort = 0;
+};

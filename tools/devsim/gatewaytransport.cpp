@@ -1,0 +1,119 @@
+#include "gatewaytransport.h"
+
+#include "gatewaymessages.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+QByteArray message(const QString &method, const QJsonObject &param)
+{
+    const QJsonObject envelope{
+        {QStringLiteral("method"), method},
+        {QStringLiteral("sys"),
+         QJsonObject{{QStringLiteral("src"), QStringLiteral("ext")}, {QStringLiteral("ack"), 0}}},
+        {QStringLiteral("params"), QJsonArray{param}}};
+    return QJsonDocument(envelope).toJson(QJsonDocument::Compact);
+}
+
+bool asksForBoot(const QByteArray &text)
+{
+    for (const QJsonValue param :
+         QJsonDocument::fromJson(text).object().value(QStringLiteral("params")).toArray()) {
+        if (param.toObject().value(QStringLiteral("boot")).toInt() == 1)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+GatewayTransport::GatewayTransport(const QString &gatewayId, QObject *parent)
+    : DeviceTransport(parent), gatewayId(gatewayId)
+{
+    client.setClientId(QStringLiteral("plovikkit-devsim-%1").arg(gatewayId));
+    connect(&client, &MqttClient::connected, this, &GatewayTransport::subscribeTopics);
+    connect(&client, &MqttClient::disconnected, this, [this] { emit failed(client.errorString()); });
+    connect(&client, &MqttClient::subscribed, this, &GatewayTransport::onSubscribed);
+    connect(&client, &MqttClient::messageReceived, this, &GatewayTransport::onMessage);
+    connect(&chatterTimer, &QTimer::timeout, this, &GatewayTransport::publishChatter);
+}
+
+void GatewayTransport::start(const QString &host, quint16 port)
+{
+    client.setHostname(host);
+    client.setPort(port);
+    client.connectToHost();
+}
+
+void GatewayTransport::setChatter(int intervalMs, bool beforeReplies)
+{
+    chatterBeforeReplies = beforeReplies;
+    if (intervalMs > 0)
+        chatterTimer.start(intervalMs);
+}
+
+QString GatewayTransport::topic(const QString &direction, const QString &name) const
+{
+    return QStringLiteral("thing/%1/%2/%3").arg(gatewayId, direction, name);
+}
+
+void GatewayTransport::subscribeTopics()
+{
+    const QStringList topics{topic(QStringLiteral("gw"), QStringLiteral("firmware/push")),
+                             topic(QStringLiteral("gw"), QStringLiteral("config/set"))};
+    unconfirmedTopics = topics.size();
+    for (const QString &filter : topics) {
+        if (!client.subscribe(filter))
+            emit failed(QStringLiteral("cannot subscribe %1").arg(filter));
+    }
+}
+
+void GatewayTransport::onSubscribed(const QString &filter, bool granted)
+{
+    if (!granted) {
+        emit failed(QStringLiteral("the broker refused the subscription of %1").arg(filter));
+        return;
+    }
+    if (--unconfirmedTopics == 0)
+        emit ready();
+}
+
+void GatewayTransport::onMessage(const QByteArray &text, const QString &messageTopic)
+{
+    if (messageTopic.endsWith(QLatin1String("/gw/config/set"))) {
+        if (asksForBoot(text))
+            emit bootRequested();
+        else
+            emit logLine(QStringLiteral("configuration without boot request ignored: ") +
+                         QString::fromUtf8(text));
+        return;
+    }
+    const GatewayMessages::Packet packet = GatewayMessages::readPacket(text);
+    if (packet.found)
+        emit received(packet.frame);
+    else
+        emit logLine(QStringLiteral("firmware push without packet ignored: ") + QString::fromUtf8(text));
+}
+
+void GatewayTransport::write(const QByteArray &bytes)
+{
+    if (chatterBeforeReplies)
+        publishChatter();
+    const QString answerTopic = topic(QStringLiteral("sv"), QStringLiteral("firmware/push"));
+    client.publish(answerTopic,
+                   message(answerTopic, {{QStringLiteral("packet"), GatewayMessages::bytesToHex(bytes)}}));
+}
+
+// Unrelated traffic as a real gateway sends it: it must never pass for an answer.
+void GatewayTransport::publishChatter()
+{
+    static const QStringList kinds{QStringLiteral("login"), QStringLiteral("ping"),
+                                   QStringLiteral("property/push")};
+    const QString kind = kinds.at(chatterCount % kinds.size());
+    ++chatterCount;
+    client.publish(topic(QStringLiteral("sv"), kind),
+                   message(QStringLiteral("thing/sv/") + kind, {{QStringLiteral("seq"), chatterCount}}));
+}
