@@ -6,6 +6,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace {
 
@@ -63,6 +65,15 @@ QString readBrokerOptions(const QCommandLineParser &parser, FlashOptions *option
         return QStringLiteral(
             "a module's boot commands need the serial port: use -t gateway or -t demo with --mqtt");
     return GatewayMessages::gatewayIdProblem(options->gatewayId);
+}
+
+// A path relative to the working directory ("./tty", "dev/ttyS1") stands for that file; a bare
+// name (ttyUSB0, COM3) is the system's.
+QString portPath(const QString &port)
+{
+    if (!port.contains(QLatin1Char('/')) || QDir::isAbsolutePath(port) || !QFileInfo::exists(port))
+        return port;
+    return QFileInfo(port).absoluteFilePath();
 }
 
 } // namespace
@@ -164,7 +175,7 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
         options.error = QStringLiteral("give either an IMAGE file or --cloud-id ID, not both");
     else if (images != 1)
         options.error = QStringLiteral("give exactly one firmware image");
-    options.port = parser.value(portOption);
+    options.port = portPath(parser.value(portOption));
     options.imagePath = parser.positionalArguments().value(0);
     return options;
 }
