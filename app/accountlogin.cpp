@@ -135,8 +135,14 @@ AccountLogin::AccountWindow AccountLogin::buildAccountWindow()
     layout->addWidget(fields.password);
     for (QWidget *widget : std::initializer_list<QWidget *>{fields.savePassword, update, login, quit})
         layout->addWidget(widget);
-    connect(update, &QPushButton::clicked, this, [this, fields] { updatePassword(fields); });
-    connect(login, &QPushButton::clicked, this, [this, fields] { manualLogin(fields); });
+    connect(update, &QPushButton::clicked, this, [this, fields] {
+        if (!requestsHeldBack())
+            updatePassword(fields);
+    });
+    connect(login, &QPushButton::clicked, this, [this, fields] {
+        if (!requestsHeldBack())
+            manualLogin(fields);
+    });
     connect(quit, &QPushButton::clicked, this, [this, fields] { logOut(fields); });
     return fields;
 }
@@ -258,6 +264,11 @@ void AccountLogin::logOut(const AccountWindow &fields)
     fields.window->close();
     loggedIn = false;
     loggedInAccount.clear();
+}
+
+bool AccountLogin::requestsHeldBack() const
+{
+    return holdRequests && holdRequests();
 }
 
 void AccountLogin::saveSetting(const QString &key, const QVariant &value)

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVariant>
 #include <cstdint>
+#include <functional>
 
 class QCheckBox;
 class QLineEdit;
@@ -33,6 +34,8 @@ public:
     void runAutomaticLogin();
     // Builds and shows a new account window; the round button's click does the same.
     QWidget *openAccountWindow();
+    // While it holds (an update runs), the account window's buttons send no request; it says why.
+    void setRequestHold(std::function<bool()> hold) { holdRequests = std::move(hold); }
 
     MyHttp accountHttp;
     QJsonObject accountJson;
@@ -78,8 +81,10 @@ private:
     void logOut(const AccountWindow &fields);
     void saveSetting(const QString &key, const QVariant &value);
     static void notice(const QString &text);
+    bool requestsHeldBack() const;
 
     CloudService service;
     bool automaticLoginDue = false;
+    std::function<bool()> holdRequests;
     QList<QPointer<QWidget>> accountWindows;
 };

@@ -73,6 +73,7 @@ void MainWindow::reportPortTrouble()
     connect(serialPort, &SerialChannel::openFailed, logDisplay, &LogDisplay::set);
     connect(serialPort, &mySerialPort::settingsNotSaved, logDisplay, &LogDisplay::set);
     connect(accountLogin.get(), &AccountLogin::settingsNotSaved, logDisplay, &LogDisplay::set);
+    accountLogin->setRequestHold([this] { return cloudWaitsForUpdate(); });
 }
 
 void MainWindow::restoreTitle()

@@ -128,6 +128,7 @@ private:
     void takeVersionReply(const QByteArray *body);
     void showNewVersionDot();
     void takeAppBuild(const QByteArray *body);
+    bool cloudWaitsForUpdate();
     void takeFirmwareList(const QByteArray *body);
     void showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn);
     void takeFirmwareDownload(const QJsonObject &record, const QByteArray *body);
@@ -152,5 +153,7 @@ private:
     std::unique_ptr<AccountLogin> accountLogin;
     FirmwareCatalogue catalogue;
     bool versionQueryDue = false;
+    // The newest build's size as its record gives it, -1 when it gives none.
+    qint64 newestBuildLength = -1;
     bool startupRequestsScheduled = false;
 };

@@ -13,6 +13,7 @@
 #include "nativefile.h"
 #include "selfupdate.h"
 #include "settingskeys.h"
+#include "updatesession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -72,6 +73,7 @@ void MainWindow::takeVersionReply(const QByteArray *body)
     QJsonObject record;
     if (parsed && SelfUpdate::newestRecord(sharedReply(), &record)) {
         MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get message" << record;
+        newestBuildLength = FirmwareCatalogue::expectedLength(record);
         const QJsonValue newest = record.value(QStringLiteral("appVersion"));
         if (newest.isString()) {
             ui->label_newAppVersion->setText(newest.toString());
@@ -90,8 +92,20 @@ void MainWindow::showNewVersionDot()
     ui->label_14->show();
 }
 
+// A request waits in place; inside an update's wait it would hold the device's answers back,
+// and an upgrade would end the tool in the middle of the update.
+bool MainWindow::cloudWaitsForUpdate()
+{
+    if (!updateSession || !updateSession->isRunning())
+        return false;
+    logDisplay->set(QStringLiteral("the cloud service can be used again when the update has ended"));
+    return true;
+}
+
 void MainWindow::on_pushButton_2_clicked()
 {
+    if (cloudWaitsForUpdate())
+        return;
     QString error;
     CloudService(windowHttp())
         .appDownload(
@@ -106,8 +120,8 @@ void MainWindow::takeAppBuild(const QByteArray *body)
         return;
     // The build never goes into netserverFirmware: the next update would send it to the device.
     MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << body->size();
-    const QString problem =
-        SelfUpdate::handOver(*body, QDir::currentPath(), QCoreApplication::applicationFilePath());
+    const QString problem = SelfUpdate::handOver(*body, QDir::currentPath(),
+                                                 QCoreApplication::applicationFilePath(), newestBuildLength);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("new version not installed: ") + problem);
         return;
@@ -117,6 +131,8 @@ void MainWindow::takeAppBuild(const QByteArray *body)
 
 void MainWindow::on_pushButton_clicked()
 {
+    if (cloudWaitsForUpdate())
+        return;
     const QString account = accountLogin->loggedInAccount;
     const bool written = nativeFile->writeItem(SettingsKeys::getFirmwareAccount, account);
     MAIN_TRACE() << (written ? "true" : "false");
@@ -174,6 +190,8 @@ void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records, int des
 
 void MainWindow::on_tableWidget_cellClicked(int row, int column)
 {
+    if (cloudWaitsForUpdate())
+        return;
     const QTableWidgetItem *item = ui->tableWidget->item(row, 0);
     if (!item || item->text().isEmpty() || row >= catalogue.shown().size())
         return;

@@ -1,5 +1,7 @@
 #include "mymqttconfig.h"
 
+#include "passworddigest.h"
+
 #include "configini.h"
 #include "debugtrace.h"
 #include "gatewaymessages.h"
@@ -84,7 +86,8 @@ QString MyMqttConfig::generateClientId()
 {
     QString id;
     for (int i = 0; i < 5; ++i)
-        id += QString::number(std::rand(), 16);
+        // The C library's generator may go far beyond 32767; the id keeps to its 16 to 31 characters.
+        id += QString::number(std::rand() % 32768, 16);
     return id + QString::number(QDateTime::currentMSecsSinceEpoch(), 16);
 }
 
@@ -144,7 +147,8 @@ QLineEdit *MyMqttConfig::addField(QVBoxLayout *column, const QString &label, con
 void MyMqttConfig::watchField(QLineEdit *field, const QString &key)
 {
     connect(field, &QLineEdit::textChanged, this, [this, field, key](const QString &text) {
-        TRACE() << field->objectName() + QLatin1Char(' ') << text;
+        const bool secret = field == lineEdit_mqtt_password;
+        TRACE() << field->objectName() + QLatin1Char(' ') << (secret ? PasswordDigest::masked(text) : text);
         mqttSettings->setValue(key, text);
     });
 }

@@ -24,6 +24,13 @@ bool parseTarget(const QString &text, TargetKind *target)
     return true;
 }
 
+// A password from its option, else from the environment: a command line is readable by every
+// user of the machine (/proc/PID/cmdline), the environment only by the same user.
+QString secret(const QCommandLineParser &parser, const QString &option, const char *variable)
+{
+    return parser.isSet(option) ? parser.value(option) : qEnvironmentVariable(variable);
+}
+
 QList<QCommandLineOption> brokerOptions()
 {
     return {
@@ -32,7 +39,9 @@ QList<QCommandLineOption> brokerOptions()
          QStringLiteral("HOST[:PORT]")},
         {QStringLiteral("gateway"), QStringLiteral("The gateway's id (with --mqtt)."), QStringLiteral("ID")},
         {QStringLiteral("mqtt-user"), QStringLiteral("User name at the broker."), QStringLiteral("NAME")},
-        {QStringLiteral("mqtt-password"), QStringLiteral("Password at the broker."),
+        {QStringLiteral("mqtt-password"),
+         QStringLiteral("Password at the broker (or the environment variable PLOVIKKIT_MQTT_PASSWORD, which "
+                        "other users cannot read off the process list)."),
          QStringLiteral("PASSWORD")},
         {QStringLiteral("mqtt-client-id"),
          QStringLiteral("MQTT client id (default: one chosen by the library)."), QStringLiteral("ID")},
@@ -51,7 +60,7 @@ QString readBrokerOptions(const QCommandLineParser &parser, FlashOptions *option
         return QStringLiteral("invalid broker \"%1\": use HOST or HOST:PORT").arg(broker);
     options->gatewayId = parser.value(QStringLiteral("gateway"));
     options->mqttUser = parser.value(QStringLiteral("mqtt-user"));
-    options->mqttPassword = parser.value(QStringLiteral("mqtt-password"));
+    options->mqttPassword = secret(parser, QStringLiteral("mqtt-password"), "PLOVIKKIT_MQTT_PASSWORD");
     options->mqttClientId = parser.value(QStringLiteral("mqtt-client-id"));
     options->caFile = parser.value(QStringLiteral("ca-file"));
     options->tls = parser.isSet(QStringLiteral("tls")) || !options->caFile.isEmpty();
@@ -112,7 +121,10 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
                                            QStringLiteral("Cloud account for --list-firmware."),
                                            QStringLiteral("NAME"));
     const QCommandLineOption passwordOption(
-        QStringLiteral("password"), QStringLiteral("Password of the cloud account."), QStringLiteral("PW"));
+        QStringLiteral("password"),
+        QStringLiteral("Password of the cloud account (or the environment variable PLOVIKKIT_PASSWORD, which "
+                       "other users cannot read off the process list)."),
+        QStringLiteral("PW"));
     const QCommandLineOption filterOption(
         QStringLiteral("filter"), QStringLiteral("Keep the records whose name or description contains TEXT."),
         QStringLiteral("TEXT"));
@@ -144,12 +156,13 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
         return options;
     }
     options.account = parser.value(accountOption);
-    options.password = parser.value(passwordOption);
+    options.password = secret(parser, QStringLiteral("password"), "PLOVIKKIT_PASSWORD");
     options.filter = parser.value(filterOption);
     options.cloudId = parser.value(cloudIdOption);
     if (parser.isSet(listFirmwareOption)) {
         options.action = Action::ListFirmware;
-        if (options.account.isEmpty() || !parser.isSet(passwordOption))
+        if (options.account.isEmpty() ||
+            (!parser.isSet(passwordOption) && !qEnvironmentVariableIsSet("PLOVIKKIT_PASSWORD")))
             options.error = QStringLiteral("--list-firmware needs --account NAME and --password PW");
         return options;
     }

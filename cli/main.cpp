@@ -123,6 +123,34 @@ QString connectToBroker(MqttClient &client, const FlashOptions &options)
                : client.errorString();
 }
 
+// Subscribes the gateway's answer topics and waits for the broker to grant them: a refusal
+// (an access list) would otherwise look like a device that never answers.
+QString subscribeGateway(MqttClient &client, const QString &gatewayId)
+{
+    QStringList pending = GatewayMessages::subscriptionTopics(gatewayId);
+    QString refused;
+    const QMetaObject::Connection answers =
+        QObject::connect(&client, &MqttClient::subscribed, [&](const QString &topic, bool granted) {
+            pending.removeAll(topic);
+            if (!granted && refused.isEmpty())
+                refused = topic;
+        });
+    for (const QString &topic : GatewayMessages::subscriptionTopics(gatewayId))
+        client.subscribe(topic);
+    EventWait::waitUntil(
+        [&] { return pending.isEmpty() || !refused.isEmpty() || client.state() != MqttClient::Connected; },
+        kBrokerConnectMs);
+    QObject::disconnect(answers);
+    if (!refused.isEmpty())
+        return QStringLiteral("the broker refused the subscription to %1").arg(refused);
+    if (client.state() != MqttClient::Connected)
+        return client.errorString();
+    if (!pending.isEmpty())
+        return QStringLiteral("the broker did not confirm the subscriptions within %1 s")
+            .arg(kBrokerConnectMs / 1000);
+    return QString();
+}
+
 int flashThroughBroker(const FlashOptions &options, const Image &image)
 {
     MqttClient client;
@@ -132,8 +160,12 @@ int flashThroughBroker(const FlashOptions &options, const Image &image)
                                   .arg(options.mqttHost)
                                   .arg(options.mqttPort)
                                   .arg(problem));
-    for (const QString &topic : GatewayMessages::subscriptionTopics(options.gatewayId))
-        client.subscribe(topic);
+    const QString subscriptionProblem = subscribeGateway(client, options.gatewayId);
+    if (!subscriptionProblem.isEmpty())
+        return fail(ExitPort, QStringLiteral("MQTT broker %1:%2: %3")
+                                  .arg(options.mqttHost)
+                                  .arg(options.mqttPort)
+                                  .arg(subscriptionProblem));
     CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
     GatewayUpdateLink link(
         client, [&options] { return options.gatewayId; }, options.target);

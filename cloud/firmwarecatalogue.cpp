@@ -1,5 +1,7 @@
 #include "firmwarecatalogue.h"
 
+#include <cmath>
+
 #include "cloudenvelope.h"
 
 #include <QJsonArray>
@@ -35,10 +37,28 @@ bool FirmwareCatalogue::matches(const QJsonObject &record, const QString &text)
            name.toString().contains(text, Qt::CaseInsensitive);
 }
 
+namespace {
+
+// A whole number that a double holds exactly; a fraction (id 7.9 is not record 7) or a value
+// beyond 2^53 is no usable number.
+bool wholeNumber(const QJsonValue &value, qint64 *number)
+{
+    constexpr double kExactLimit = 9007199254740992.0; // 2^53
+    if (!value.isDouble())
+        return false;
+    const double x = value.toDouble();
+    if (!(x > -kExactLimit && x < kExactLimit) || x != std::floor(x))
+        return false;
+    *number = qint64(x);
+    return true;
+}
+
+} // namespace
+
 QString FirmwareCatalogue::numberText(const QJsonObject &record, const QString &member)
 {
-    const QJsonValue value = record.value(member);
-    return value.isDouble() ? QString::number(qint64(value.toDouble())) : QString();
+    qint64 number = 0;
+    return wholeNumber(record.value(member), &number) ? QString::number(number) : QString();
 }
 
 QString FirmwareCatalogue::stringText(const QJsonObject &record, const QString &member)
@@ -48,6 +68,6 @@ QString FirmwareCatalogue::stringText(const QJsonObject &record, const QString &
 
 qint64 FirmwareCatalogue::expectedLength(const QJsonObject &record)
 {
-    const QJsonValue length = record.value(QStringLiteral("length"));
-    return length.isDouble() ? qint64(length.toDouble()) : -1;
+    qint64 length = -1;
+    return wholeNumber(record.value(QStringLiteral("length")), &length) && length >= 0 ? length : -1;
 }

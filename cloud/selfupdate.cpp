@@ -26,9 +26,10 @@ bool isNewer(const QString &newest, const QString &running)
     return newest.toULongLong() > running.toULongLong();
 }
 
-QString handOver(const QByteArray &build, const QString &folder, const QString &program)
+QString handOver(const QByteArray &build, const QString &folder, const QString &program,
+                 qint64 expectedLength)
 {
-    const QString problem = DownloadCheck::problem(build);
+    const QString problem = DownloadCheck::problem(build, expectedLength);
     if (!problem.isEmpty())
         return problem;
     // An installed program (under /usr) is replaced by its package, never by itself.

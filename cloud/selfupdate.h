@@ -20,6 +20,7 @@ bool isNewer(const QString &newest, const QString &running);
 // hand-over did not happen; empty when the script is running and the tool should end now. An
 // empty build or a reply envelope is never written, and nothing is written when `program`
 // could not be replaced.
-QString handOver(const QByteArray &build, const QString &folder, const QString &program);
+QString handOver(const QByteArray &build, const QString &folder, const QString &program,
+                 qint64 expectedLength = -1);
 
 } // namespace SelfUpdate

@@ -16,8 +16,11 @@ GatewayUpdateLink::GatewayUpdateLink(MqttClient &client, std::function<QString()
     connect(&client, &MqttClient::messageReceived, this, &GatewayUpdateLink::enqueue);
 }
 
-void GatewayUpdateLink::enqueue(const QByteArray &message)
+// Only the chosen gateway's answers count: the client may still be subscribed to others.
+void GatewayUpdateLink::enqueue(const QByteArray &message, const QString &topic)
 {
+    if (!topic.startsWith(GatewayMessages::gatewayTopic(QStringLiteral("thing/sv/"), gatewayId())))
+        return;
     if (received.size() >= kMaxQueuedMessages)
         received.dequeue();
     received.enqueue(message);
@@ -38,8 +41,11 @@ void GatewayUpdateLink::publishBootRequest()
     client.publish(gatewayBootTopic(gatewayId()), gatewayBootMessage());
 }
 
+// A connect attempt starts the exchange: what came before (an earlier session's answers, a
+// demo board's old request) answers nothing, also when nothing is published now.
 void GatewayUpdateLink::sendBootEntry()
 {
+    received.clear();
     if (target == TargetKind::Gateway)
         publishBootRequest();
 }

@@ -43,7 +43,7 @@ public:
     void publishBootRequest() override;
 
 private:
-    void enqueue(const QByteArray &message);
+    void enqueue(const QByteArray &message, const QString &topic);
     bool interrupted() const;
     QByteArray replyIn(const QByteArray &message);
 

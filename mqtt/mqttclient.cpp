@@ -121,7 +121,11 @@ void MqttClient::setTls(bool enabled, const QString &caFile)
 
 void MqttClient::connectToHost()
 {
+    const QPointer<MqttClient> alive(this);
     disconnectFromHost();
+    // A handler of `disconnected` may have connected again, or destroyed this client.
+    if (!alive || m_state != Disconnected)
+        return;
     m_error.clear();
     m_lastLibraryError.clear();
     m_state = Connecting;
@@ -259,7 +263,10 @@ void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool soc
 
 QString MqttClient::connectFailure(int socket) const
 {
-    const int error = pendingSocketError(socket) ? pendingSocketError(socket) : m_connectErrno;
+    // Reading the socket's error clears it: read it once.
+    int error = pendingSocketError(socket);
+    if (error == 0)
+        error = m_connectErrno;
     const QString broker = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
     if (error == 0)
         return tr("the connection to %1 ended before the broker answered").arg(broker);

@@ -2,6 +2,7 @@
 
 #include "platformpaths.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -22,7 +23,9 @@ bool start(const QString &folder, const QString &newBuild, const QString &progra
     const QStringList arguments{QStringLiteral("/c"), QDir::toNativeSeparators(script)};
 #else
     const QString shell = QStringLiteral("/bin/sh");
-    const QStringList arguments{script, newBuild, program};
+    // The script waits for this process to end before it touches the program.
+    const QStringList arguments{script, newBuild, program,
+                                QString::number(QCoreApplication::applicationPid())};
 #endif
     // Arguments travel separately, so a folder with blanks needs no quoting of its own.
     if (!QProcess::startDetached(shell, arguments, folder)) {

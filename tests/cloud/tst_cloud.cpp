@@ -385,6 +385,9 @@ private slots:
         QTest::newRow("error envelope")
             << 0 << "4" << envelope("no such file", 404) << previous << "code 404, message no such file";
         QTest::newRow("no length given") << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << QString();
+        // A proxy's or captive portal's page, with HTTP 200, is no image.
+        QTest::newRow("web page") << 2 << "0" << reply(R"({"hex": "3c21444f43545950452068746d6c3e"})")
+                                  << previous << "the download is a web page";
         QTest::newRow("id as text: no download") << 1 << "" << twoBytes << previous << QString();
     }
 

@@ -143,12 +143,16 @@ void tst_Mqtt::replyNotLostToAnUnrelatedMessage()
     QVERIFY(connectTo(tool, broker.port()));
     QVERIFY(connectTo(gateway, broker.port()));
     QSignalSpy subscribed(&tool, &MqttClient::subscribed);
-    for (const QString &topic : GatewayMessages::subscriptionTopics(QStringLiteral("G1")))
+    // Still subscribed to a gateway chosen earlier: its answers are no answer of G1.
+    for (const QString &topic : GatewayMessages::subscriptionTopics(QStringLiteral("G1")) +
+                                    GatewayMessages::subscriptionTopics(QStringLiteral("G2")))
         QVERIFY(tool.subscribe(topic));
     QSignalSpy gatewaySubscribed(&gateway, &MqttClient::subscribed);
     QVERIFY(gateway.subscribe(QStringLiteral("thing/G1/gw/firmware/push")));
-    QTRY_VERIFY(subscribed.count() == 6 && gatewaySubscribed.count() == 1);
+    QTRY_VERIFY(subscribed.count() == 12 && gatewaySubscribed.count() == 1);
     connect(&gateway, &MqttClient::messageReceived, this, [&gateway] {
+        gateway.publish(QStringLiteral("thing/G2/sv/firmware/push"),
+                        R"({"params":[{"packet":"0300060000"}]})");
         gateway.publish(QStringLiteral("thing/G1/sv/ping"),
                         R"({"method":"thing/sv/ping","params":[{"seq":1}]})");
         gateway.publish(QStringLiteral("thing/G1/sv/firmware/push"),

@@ -2,6 +2,8 @@
 
 #include "childprocess.h"
 
+#include <QElapsedTimer>
+
 DevsimProcess::~DevsimProcess()
 {
     stop();
@@ -17,8 +19,11 @@ bool DevsimProcess::start(const QStringList &arguments)
     process.start(binary(QStringLiteral("plovikkit-devsim")), arguments);
     if (!process.waitForStarted(5000))
         return false;
-    while (process.state() == QProcess::Running && !process.canReadLine())
-        process.waitForReadyRead(100);
+    // A gateway whose broker never confirms its subscriptions must not hold the test for ever.
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() == QProcess::Running && !process.canReadLine() && clock.elapsed() < 15000)
+        process.waitForReadyRead(1000);
     // "pty: <path>", or "gateway: <id>" once a gateway listens on its broker.
     const QString firstLine = QString::fromLocal8Bit(process.readLine()).trimmed();
     ptyPath = firstLine.section(QStringLiteral(": "), 1);
