@@ -129,13 +129,15 @@ void MqttClient::connectToHost()
     m_error.clear();
     m_lastLibraryError.clear();
     m_state = Connecting;
-    const int attempt = m_attempt;
-    m_lookupId = QHostInfo::lookupHost(m_host, this, [this, attempt](const QHostInfo &host) {
-        if (attempt == m_attempt) {
-            m_lookupId = -1;
-            startConnection(host);
-        }
-    });
+    // The slot form: Qt 5 leaks the functor form's callback when a lookup outlives its use.
+    m_lookupId = QHostInfo::lookupHost(m_host, this, SLOT(onHostLookedUp(QHostInfo)));
+}
+
+// Only the answer to the latest lookup counts; an earlier attempt's arrives to nobody.
+void MqttClient::onHostLookedUp(const QHostInfo &host)
+{
+    if (host.lookupId() == m_lookupId && m_state == Connecting && !m_handle)
+        startConnection(host);
 }
 
 void MqttClient::disconnectFromHost()
@@ -390,8 +392,6 @@ void MqttClient::handleEvent(const Event &event)
 
 void MqttClient::teardown(const QString &reason)
 {
-    if (m_lookupId >= 0)
-        QHostInfo::abortHostLookup(m_lookupId);
     m_lookupId = -1;
     m_housekeeping.stop();
     // They may be the sender of the running slot.

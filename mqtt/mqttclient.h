@@ -80,6 +80,9 @@ signals:
     void pingResponseReceived();
     void subscribed(const QString &topicFilter, bool granted);
 
+private slots:
+    void onHostLookedUp(const QHostInfo &host);
+
 private:
     // What a library callback reported, handed on once the library call has returned.
     struct Event
@@ -134,10 +137,10 @@ private:
     QString m_error;
     QString m_lastLibraryError;
     mosquitto *m_handle = nullptr;
-    int m_lookupId = -1;
     int m_connectErrno = 0;
     // Counts connection attempts, so that reports of an ended one are dropped.
     int m_attempt = 0;
+    int m_lookupId = -1;
     QSocketNotifier *m_readNotifier = nullptr;
     QSocketNotifier *m_writeNotifier = nullptr;
     QTimer m_housekeeping;
