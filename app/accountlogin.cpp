@@ -90,13 +90,17 @@ QList<int> AccountLogin::userRoles(const QByteArray *body, bool anyCode)
 
 void AccountLogin::takeAutomaticUserInformation(const QByteArray *body)
 {
-    for (const int role : userRoles(body, true)) {
-        user_clientLevel = role;
-        TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
-        pushButton_account->setText(accountName);
-        loggedIn = true;
-        loggedInAccount = accountName;
-    }
+    for (const int role : userRoles(body, true))
+        becomeLoggedIn(accountName, role);
+}
+
+void AccountLogin::becomeLoggedIn(const QString &name, int role)
+{
+    user_clientLevel = role;
+    TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
+    pushButton_account->setText(name);
+    loggedIn = true;
+    loggedInAccount = name;
 }
 
 QWidget *AccountLogin::openAccountWindow()
@@ -198,21 +202,12 @@ void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByte
 void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const QByteArray *body)
 {
     for (const int role : userRoles(body, false)) {
-        user_clientLevel = role;
-        TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
-        pushButton_account->setText(fields.account->text());
-        saveSetting(SettingsKeys::accountName, fields.account->text());
-        if (fields.savePassword->isChecked()) {
-            saveSetting(SettingsKeys::passwordName, fields.password->text());
-            accountPassword = fields.password->text();
-        } else {
-            accountPassword.clear();
-            saveSetting(SettingsKeys::passwordName, QString());
-        }
         accountName = fields.account->text();
-        loggedIn = true;
-        loggedInAccount = accountName;
-        saveSetting(SettingsKeys::loginFlag, loginFlagValue);
+        accountPassword = fields.savePassword->isChecked() ? fields.password->text() : QString();
+        becomeLoggedIn(accountName, role);
+        saveSettings({{SettingsKeys::accountName, accountName},
+                      {SettingsKeys::passwordName, accountPassword},
+                      {SettingsKeys::loginFlag, loginFlagValue}});
         notice(QStringLiteral("登录成功"));
     }
 }
@@ -273,7 +268,14 @@ bool AccountLogin::requestsHeldBack() const
 
 void AccountLogin::saveSetting(const QString &key, const QVariant &value)
 {
-    settings->setValue(key, value);
+    saveSettings({{key, value}});
+}
+
+// The keys of one step go to the file in one write.
+void AccountLogin::saveSettings(const QList<QPair<QString, QVariant>> &values)
+{
+    for (const auto &value : values)
+        settings->setValue(value.first, value.second);
     QString why;
     if (!ConfigIni::sync(settings, &why))
         emit settingsNotSaved(why);

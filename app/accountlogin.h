@@ -34,6 +34,8 @@ public:
     void runAutomaticLogin();
     // Builds and shows a new account window; the round button's click does the same.
     QWidget *openAccountWindow();
+    // The question box titled "提示" in which the cloud's pages tell the user something.
+    static void notice(const QString &text);
     // While it holds (an update runs), the account window's buttons send no request; it says why.
     void setRequestHold(std::function<bool()> hold) { holdRequests = std::move(hold); }
 
@@ -80,7 +82,8 @@ private:
     void takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body);
     void logOut(const AccountWindow &fields);
     void saveSetting(const QString &key, const QVariant &value);
-    static void notice(const QString &text);
+    void saveSettings(const QList<QPair<QString, QVariant>> &values);
+    void becomeLoggedIn(const QString &name, int role);
     bool requestsHeldBack() const;
 
     CloudService service;

@@ -37,7 +37,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     restoreLastFirmware();
     setUpFirmwareTable();
     setTargetToolTips();
-    issueVersionQuery();
+    // The start-up version query goes out once the window is shown (showEvent).
     showAboutTexts();
     createSerialWorker();
     createAccountButton();
@@ -130,13 +130,6 @@ void MainWindow::setTargetToolTips()
     ui->radioButton_target_directModue->setToolTip(QStringLiteral("发送hex命令"));
     ui->radioButton_target_demoBoard->setToolTip(QStringLiteral("不发送任何命令，等待升级请求"));
     ui->radioButton_target_gateway->setToolTip(QStringLiteral("发送json命令"));
-}
-
-void MainWindow::issueVersionQuery()
-{
-    // Sent right after the window is first shown (showEvent), before the automatic login, so
-    // that a slow or silent service never keeps the window from appearing.
-    versionQueryDue = true;
 }
 
 void MainWindow::showAboutTexts()

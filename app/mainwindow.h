@@ -111,7 +111,6 @@ private:
     void showFirmwareFacts(const QString &path, qint64 size);
     void setUpFirmwareTable();
     void setTargetToolTips();
-    void issueVersionQuery();
     void showAboutTexts();
     void createSerialWorker();
     void createAccountButton();
@@ -152,7 +151,6 @@ private:
     int32_t mouseMoveCount = 0;
     std::unique_ptr<AccountLogin> accountLogin;
     FirmwareCatalogue catalogue;
-    bool versionQueryDue = false;
     // The newest build's size as its record gives it, -1 when it gives none.
     qint64 newestBuildLength = -1;
     bool startupRequestsScheduled = false;

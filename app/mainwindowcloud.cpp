@@ -17,7 +17,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QMessageBox>
 #include <QPixmap>
 #include <QTimer>
 
@@ -52,14 +51,13 @@ void MainWindow::showEvent(QShowEvent *event)
     QTimer::singleShot(0, this, &MainWindow::runStartupRequests);
 }
 
+// The version query, then the remembered login: right after the window is first shown, so that
+// a slow or silent service never keeps the window from appearing.
 void MainWindow::runStartupRequests()
 {
-    if (versionQueryDue) {
-        versionQueryDue = false;
-        CloudService(windowHttp())
-            .newestAppVersion(
-                ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); });
-    }
+    CloudService(windowHttp()).newestAppVersion(ui, [this](void *, const QByteArray *body, void *, void *) {
+        takeVersionReply(body);
+    });
     accountLogin->runAutomaticLogin();
 }
 
@@ -144,8 +142,7 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
     form->tableWidget->clearContents();
     catalogue.clearAll();
     if (account.isEmpty()) {
-        QMessageBox::question(nullptr, QStringLiteral("提示"), QStringLiteral("请先登录或加载本地固件"),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton);
+        AccountLogin::notice(QStringLiteral("请先登录或加载本地固件"));
         return;
     }
     CloudService(windowHttp())

@@ -59,7 +59,7 @@ bool MainWindow::updateAborting() const
 
 void MainWindow::Delay_MSec(uint msec)
 {
-    EventWait::waitUntil([this] { return updateAborting(); }, int(qMin<uint>(msec, INT_MAX)));
+    EventWait::delayMs(msec, [this] { return updateAborting(); });
 }
 
 int MainWindow::checkRc()

@@ -274,8 +274,7 @@ void MyMqttConfig::createClient()
     connect(m_client, &MqttClient::disconnected, this, &MyMqttConfig::onDisconnected);
     connect(m_client, &MqttClient::messageReceived, this, &MyMqttConfig::onMessageReceived);
     connect(m_client, &MqttClient::pingResponseReceived, this, &MyMqttConfig::onPingResponse);
-    applyConnectionSettings();
-    m_client->connectToHost();
+    connectWithFields();
 }
 
 // In the order the fields are saved.
@@ -342,12 +341,15 @@ void MyMqttConfig::connectClicked()
     saveProfile(comboBox_mqtt_profileName->currentText());
     // While connected the button disconnects.
     if (isConnected) {
-        if (m_client->state() == MqttClient::Connected)
-            m_client->disconnectFromHost();
+        m_client->disconnectFromHost();
         return;
     }
-    if (m_client->state() == MqttClient::Connected)
-        m_client->disconnectFromHost();
+    connectWithFields();
+}
+
+// Connecting ends a connection still running.
+void MyMqttConfig::connectWithFields()
+{
     applyConnectionSettings();
     m_client->connectToHost();
 }
@@ -370,11 +372,8 @@ void MyMqttConfig::applyConnectionSettings()
 void MyMqttConfig::reconnectIfConnected()
 {
     TRACE() << "comboBox_mqtt_profileName currentTextChanged";
-    if (m_client->state() != MqttClient::Connected)
-        return;
-    m_client->disconnectFromHost();
-    applyConnectionSettings();
-    m_client->connectToHost();
+    if (m_client->state() == MqttClient::Connected)
+        connectWithFields();
 }
 
 void MyMqttConfig::onConnected()

@@ -83,6 +83,7 @@ private:
     void saveProfile(const QString &name);
     void connectClicked();
     void applyConnectionSettings();
+    void connectWithFields();
     void reconnectIfConnected();
     void onConnected();
     void onDisconnected();

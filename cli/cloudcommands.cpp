@@ -1,6 +1,7 @@
 #include "cloudcommands.h"
 
 #include "accountreply.h"
+#include "cloudenvelope.h"
 #include "cloudservice.h"
 #include "downloadcheck.h"
 #include "firmwarecatalogue.h"
@@ -10,22 +11,16 @@ namespace CloudCommands {
 
 namespace {
 
-QString replyFacts(const QJsonObject &reply)
-{
-    return QStringLiteral("code %1, message %2")
-        .arg(reply.value(QStringLiteral("code")).toVariant().toString(),
-             reply.value(QStringLiteral("message")).toVariant().toString());
-}
-
 QString loginProblem(AccountReply::Verdict verdict, const QJsonObject &reply)
 {
     switch (verdict) {
     case AccountReply::Verdict::NotJson:
         return QStringLiteral("the login reply is not JSON");
     case AccountReply::Verdict::CodeNotNumber:
-        return QStringLiteral("login refused: the reply has no numeric code (%1)").arg(replyFacts(reply));
+        return QStringLiteral("login refused: the reply has no numeric code (%1)")
+            .arg(CloudEnvelope::describe(reply));
     case AccountReply::Verdict::Refused:
-        return QStringLiteral("login refused: ") + replyFacts(reply);
+        return QStringLiteral("login refused: ") + CloudEnvelope::describe(reply);
     default:
         return QString();
     }
@@ -99,7 +94,7 @@ bool listFirmware(const QString &account, const QString &password, const QString
             reason))
         return false;
     if (!listed) {
-        *reason = QStringLiteral("the catalogue reply is no success: ") + replyFacts(reply);
+        *reason = QStringLiteral("the catalogue reply is no success: ") + CloudEnvelope::describe(reply);
         return false;
     }
     if (!filter.isEmpty())

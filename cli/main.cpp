@@ -127,7 +127,8 @@ QString connectToBroker(MqttClient &client, const FlashOptions &options)
 // (an access list) would otherwise look like a device that never answers.
 QString subscribeGateway(MqttClient &client, const QString &gatewayId)
 {
-    QStringList pending = GatewayMessages::subscriptionTopics(gatewayId);
+    const QStringList topics = GatewayMessages::subscriptionTopics(gatewayId);
+    QStringList pending = topics;
     QString refused;
     const QMetaObject::Connection answers =
         QObject::connect(&client, &MqttClient::subscribed, [&](const QString &topic, bool granted) {
@@ -135,7 +136,7 @@ QString subscribeGateway(MqttClient &client, const QString &gatewayId)
             if (!granted && refused.isEmpty())
                 refused = topic;
         });
-    for (const QString &topic : GatewayMessages::subscriptionTopics(gatewayId))
+    for (const QString &topic : topics)
         client.subscribe(topic);
     EventWait::waitUntil(
         [&] { return pending.isEmpty() || !refused.isEmpty() || client.state() != MqttClient::Connected; },
@@ -179,7 +180,7 @@ int flashThroughSerialPort(const FlashOptions &options, const Image &image)
 {
     SerialChannel channel;
     channel.port()->setPortName(options.port);
-    channel.port()->setBaudRate(options.baudRate);
+    channel.setBaudRate(options.baudRate);
     channel.setSelectedPortName(options.port);
     if (!channel.openPort())
         return fail(ExitPort,
@@ -197,13 +198,12 @@ int flash(const FlashOptions &options)
     // refused download sends nothing to the device.
     Image image{options.imagePath, QByteArray()};
     QString problem;
-    if (!options.cloudId.isEmpty() &&
-        !CloudCommands::downloadFirmware(options.cloudId, &image.cloudImage, &problem))
-        return fail(ExitCloud, problem);
-    if (options.cloudId.isEmpty())
-        problem = imageProblem(options.imagePath);
-    if (!problem.isEmpty())
+    if (!options.cloudId.isEmpty()) {
+        if (!CloudCommands::downloadFirmware(options.cloudId, &image.cloudImage, &problem))
+            return fail(ExitCloud, problem);
+    } else if (!(problem = imageProblem(options.imagePath)).isEmpty()) {
         return fail(ExitUsage, problem);
+    }
     return options.usesBroker() ? flashThroughBroker(options, image) : flashThroughSerialPort(options, image);
 }
 

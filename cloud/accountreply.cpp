@@ -1,5 +1,6 @@
 #include "accountreply.h"
 
+#include "cloudenvelope.h"
 #include "myjson.h"
 
 #include <QJsonArray>
@@ -21,11 +22,11 @@ Verdict judge(const QByteArray *body, QJsonObject *parsed)
 QList<int> roles(const QJsonObject &reply, bool anyCode)
 {
     QList<int> found;
-    const QJsonValue code = reply.value(QStringLiteral("code"));
-    const QJsonValue message = reply.value(QStringLiteral("message"));
-    if (!code.isDouble() || (!anyCode && code.toInt() != 200) || !message.isArray())
+    QJsonArray message;
+    if (!(anyCode ? CloudEnvelope::messageArray(reply, &message)
+                  : CloudEnvelope::successMessage(reply, &message)))
         return found;
-    for (const QJsonValue &element : message.toArray()) {
+    for (const QJsonValue &element : qAsConst(message)) {
         const QJsonValue role = element.toObject().value(QStringLiteral("role"));
         if (element.isObject() && role.isDouble())
             found << role.toInt();

@@ -4,20 +4,45 @@
 
 namespace CloudEnvelope {
 
-bool successMessage(const QJsonObject &reply, QJsonArray *message)
+namespace {
+
+bool message(const QJsonObject &reply, bool successOnly, QJsonArray *message)
 {
     const QJsonValue code = reply.value(QStringLiteral("code"));
     const QJsonValue payload = reply.value(QStringLiteral("message"));
-    if (!code.isDouble() || code.toInt() != 200 || !payload.isArray())
+    if (!code.isDouble() || (successOnly && code.toInt() != 200) || !payload.isArray())
         return false;
     *message = payload.toArray();
     return true;
 }
 
-bool isEnvelope(const QByteArray &bytes)
+} // namespace
+
+bool successMessage(const QJsonObject &reply, QJsonArray *payload)
+{
+    return message(reply, true, payload);
+}
+
+bool messageArray(const QJsonObject &reply, QJsonArray *payload)
+{
+    return message(reply, false, payload);
+}
+
+bool isEnvelope(const QByteArray &bytes, QJsonObject *reply)
 {
     const QJsonDocument document = QJsonDocument::fromJson(bytes);
-    return document.isObject() && document.object().contains(QStringLiteral("code"));
+    if (!document.isObject() || !document.object().contains(QStringLiteral("code")))
+        return false;
+    if (reply)
+        *reply = document.object();
+    return true;
+}
+
+QString describe(const QJsonObject &reply)
+{
+    return QStringLiteral("code %1, message %2")
+        .arg(reply.value(QStringLiteral("code")).toVariant().toString(),
+             reply.value(QStringLiteral("message")).toVariant().toString());
 }
 
 } // namespace CloudEnvelope

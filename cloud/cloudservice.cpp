@@ -1,10 +1,9 @@
 #include "cloudservice.h"
 
 #include "cloudconfig.h"
+#include "jsontext.h"
 #include "passworddigest.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QUrl>
 
 namespace {
@@ -14,13 +13,6 @@ QString queryValue(const QString &value)
     return QString::fromLatin1(QUrl::toPercentEncoding(value));
 }
 
-// The value as a JSON string literal, quotes included; ordinary text comes out unchanged.
-QString jsonString(const QString &value)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return QString::fromUtf8(array.mid(1, array.size() - 2));
-}
-
 } // namespace
 
 CloudService::CloudService(MyHttp &http) : http(http) {}
@@ -28,8 +20,9 @@ CloudService::CloudService(MyHttp &http) : http(http) {}
 bool CloudService::login(const QString &account, const QString &password,
                          const MyHttp::BodyCallback &callback, QString *error)
 {
-    const QString body = QStringLiteral("{\"account\":%1,\"password\":%2}")
-                             .arg(jsonString(account), jsonString(PasswordDigest::of(password)));
+    const QString body =
+        QStringLiteral("{\"account\":\"%1\",\"password\":\"%2\"}")
+            .arg(JsonText::escaped(account), JsonText::escaped(PasswordDigest::of(password)));
     return http.post(CloudConfig::endpoint(kLoginPath), QString(), body, callback, error);
 }
 
@@ -44,9 +37,10 @@ bool CloudService::updatePassword(const QString &account, const QString &newPass
                                   const QString &oldPassword, const MyHttp::BodyCallback &callback,
                                   QString *error)
 {
-    const QString body = QStringLiteral("{\"account\":%1,\"password\":%2,\"oldPassword\":%3}")
-                             .arg(jsonString(account), jsonString(PasswordDigest::of(newPassword)),
-                                  jsonString(PasswordDigest::of(oldPassword)));
+    const QString body =
+        QStringLiteral("{\"account\":\"%1\",\"password\":\"%2\",\"oldPassword\":\"%3\"}")
+            .arg(JsonText::escaped(account), JsonText::escaped(PasswordDigest::of(newPassword)),
+                 JsonText::escaped(PasswordDigest::of(oldPassword)));
     return http.post(CloudConfig::endpoint(kPasswordUpdatePath), QString(), body, callback, error);
 }
 

@@ -12,7 +12,7 @@
 #include <memory>
 
 // The helper-module trace names this helper by its class, whatever the file is called.
-#define HTTP_TRACE(function) TRACE().noquote() << DebugTrace::moduleTag("MyHttp.cpp", __LINE__, function)
+#define HTTP_TRACE(function) MODULE_TRACE_NAMED("MyHttp.cpp", function)
 
 namespace {
 
@@ -58,7 +58,7 @@ bool waitForReply(QNetworkReply *reply)
         progressed = false;
         const qint64 left = qint64(limitMs) * kWholeRequestFactor - whole.elapsed();
         const bool heard =
-            EventWait::waitUntil([&] { return finished || progressed; }, int(qMin<qint64>(limitMs, left)),
+            EventWait::waitUntil([&] { return finished || progressed; }, qMin<qint64>(limitMs, left),
                                  QEventLoop::ExcludeUserInputEvents);
         if (!heard || (!finished && whole.elapsed() >= qint64(limitMs) * kWholeRequestFactor)) {
             reply->abort();

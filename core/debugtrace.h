@@ -30,3 +30,6 @@ QString moduleTag(const char *sourceFile, int line, const char *function);
 #define MODULE_TRACE() TRACE().noquote() << DebugTrace::moduleTag(__FILE__, __LINE__, __func__)
 // Same prefix for a helper that writes on behalf of the operation `function`.
 #define MODULE_TRACE_AS(function) TRACE().noquote() << DebugTrace::moduleTag(__FILE__, __LINE__, function)
+// Same prefix under a file name of the trace's own choosing.
+#define MODULE_TRACE_NAMED(file, function)                                                                   \
+    TRACE().noquote() << DebugTrace::moduleTag(file, __LINE__, function)

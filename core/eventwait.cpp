@@ -8,12 +8,22 @@
 
 namespace EventWait {
 
-void delayMs(qint64 ms)
+namespace {
+
+// A timer counts in int milliseconds; a longer wait re-arms it when it fires.
+int timerMs(qint64 ms)
 {
-    waitUntil([] { return false; }, int(qBound<qint64>(0, ms, INT_MAX)));
+    return int(qMin<qint64>(ms, INT_MAX));
 }
 
-bool waitUntil(const std::function<bool()> &done, int timeoutMs, QEventLoop::ProcessEventsFlags flags)
+} // namespace
+
+void delayMs(qint64 ms, const std::function<bool()> &stop)
+{
+    waitUntil([&stop] { return stop && stop(); }, ms);
+}
+
+bool waitUntil(const std::function<bool()> &done, qint64 timeoutMs, QEventLoop::ProcessEventsFlags flags)
 {
     QElapsedTimer clock;
     clock.start();
@@ -26,13 +36,13 @@ bool waitUntil(const std::function<bool()> &done, int timeoutMs, QEventLoop::Pro
     QTimer wakeUp;
     wakeUp.setSingleShot(true);
     wakeUp.setTimerType(Qt::PreciseTimer);
-    wakeUp.start(timeoutMs);
+    wakeUp.start(timerMs(timeoutMs));
     while (clock.elapsed() < timeoutMs) {
         QCoreApplication::processEvents(flags | QEventLoop::WaitForMoreEvents);
         if (done())
             return true;
         if (!wakeUp.isActive() && clock.elapsed() < timeoutMs)
-            wakeUp.start(int(timeoutMs - clock.elapsed()));
+            wakeUp.start(timerMs(timeoutMs - clock.elapsed()));
     }
     return done();
 }

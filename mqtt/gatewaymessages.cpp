@@ -1,5 +1,7 @@
 #include "gatewaymessages.h"
 
+#include "jsontext.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -56,7 +58,7 @@ QByteArray firmwarePushMessage(const QString &gatewayId, const QByteArray &frame
 {
     return QStringLiteral(
                R"({"method":"thing/%1/gw/firmware/push","sys":{"src":"sv","ack":0},"params":[{"packet":"%2"}]})")
-        .arg(jsonEscaped(gatewayId), bytesToHex(frame))
+        .arg(JsonText::escaped(gatewayId), bytesToHex(frame))
         .toUtf8();
 }
 
@@ -69,13 +71,6 @@ QString gatewayIdProblem(const QString &gatewayId)
                 .arg(gatewayId, wildcard);
     }
     return QString();
-}
-
-QString jsonEscaped(const QString &text)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
-    // ["..."]: the quotes and brackets around the string go.
-    return QString::fromUtf8(array.mid(2, array.size() - 4));
 }
 
 Packet readPacket(const QByteArray &message)

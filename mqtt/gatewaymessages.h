@@ -28,8 +28,6 @@ QByteArray firmwarePushMessage(const QString &gatewayId, const QByteArray &frame
 
 // Why the gateway id cannot make a topic, in one line; empty when it can.
 QString gatewayIdProblem(const QString &gatewayId);
-// The text as it must stand between the quotes of a JSON string; ordinary ids are unchanged.
-QString jsonEscaped(const QString &text);
 
 struct Packet
 {

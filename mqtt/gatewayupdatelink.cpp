@@ -45,9 +45,10 @@ void GatewayUpdateLink::publishBootRequest()
 // demo board's old request) answers nothing, also when nothing is published now.
 void GatewayUpdateLink::sendBootEntry()
 {
-    received.clear();
     if (target == TargetKind::Gateway)
         publishBootRequest();
+    else
+        received.clear();
 }
 
 QByteArray GatewayUpdateLink::waitReply(int timeoutMs)
@@ -62,7 +63,7 @@ QByteArray GatewayUpdateLink::waitReply(int timeoutMs)
         const qint64 left = timeoutMs - clock.elapsed();
         if (!reply.isEmpty() || interrupted() || left <= 0)
             break;
-        EventWait::waitUntil([this] { return !received.isEmpty() || interrupted(); }, int(left));
+        EventWait::waitUntil([this] { return !received.isEmpty() || interrupted(); }, left);
     }
     WAIT_TRACE() << "get mqtt message end------------\n";
     return reply;
@@ -82,11 +83,6 @@ QByteArray GatewayUpdateLink::replyIn(const QByteArray &message)
 bool GatewayUpdateLink::interrupted() const
 {
     return stopRequested() || client.state() != MqttClient::Connected;
-}
-
-void GatewayUpdateLink::delayMs(uint ms)
-{
-    EventWait::waitUntil([this] { return stopRequested(); }, int(qMin<uint>(ms, INT_MAX)));
 }
 
 QString GatewayUpdateLink::unavailableReason() const

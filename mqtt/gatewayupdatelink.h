@@ -36,7 +36,6 @@ public:
     // serial port (see performBootEntry) and a demo board asks by itself.
     void sendBootEntry() override;
     bool usesGateway() const override { return true; }
-    void delayMs(uint ms) override;
     // The gateway id cannot make a topic, or the broker is not connected.
     QString unavailableReason() const override;
 

@@ -260,7 +260,7 @@ void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool soc
     else if (socketEvent && m_state == Connecting && !socketHasPeer(socket))
         teardown(connectFailure(socket));
     else
-        m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
+        afterRequest();
 }
 
 QString MqttClient::connectFailure(int socket) const
@@ -332,18 +332,24 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
 
 void MqttClient::onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted)
 {
-    static_cast<MqttClient *>(self)->queueEvent(Event::Suback, count > 0 ? granted[0] : kSubscriptionRefused,
-                                                QByteArray(), QString::number(mid));
+    auto *client = static_cast<MqttClient *>(self);
+    client->queueEvent(Event::Suback, count > 0 ? granted[0] : kSubscriptionRefused, QByteArray(),
+                       client->m_pendingSubscriptions.take(mid));
 }
 
-// The library tells of a ping's answer only in its log.
+// The library tells of a ping's answer only in its log, which also has a line for every
+// message sent or received: those are looked at as they come, without a copy.
 void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
 {
     auto *client = static_cast<MqttClient *>(self);
-    const QString line = QString::fromUtf8(text);
-    if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING))
-        client->m_lastLibraryError = line;
-    else if (line.endsWith(QLatin1String(" received PINGRESP")))
+    if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) {
+        client->m_lastLibraryError = QString::fromUtf8(text);
+        return;
+    }
+    static constexpr char pingAnswer[] = " received PINGRESP";
+    const size_t length = std::strlen(text);
+    if (length >= sizeof pingAnswer - 1 &&
+        std::strcmp(text + length - (sizeof pingAnswer - 1), pingAnswer) == 0)
         client->queueEvent(Event::PingResponse, 0);
 }
 
@@ -385,7 +391,7 @@ void MqttClient::handleEvent(const Event &event)
         emit pingResponseReceived();
         return;
     case Event::Suback:
-        emit subscribed(m_pendingSubscriptions.take(event.topic.toInt()), event.code != kSubscriptionRefused);
+        emit subscribed(event.topic, event.code != kSubscriptionRefused);
         return;
     }
 }

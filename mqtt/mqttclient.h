@@ -40,24 +40,18 @@ public:
     ~MqttClient() override;
 
     void setHostname(const QString &host) { m_host = host; }
-    QString hostname() const { return m_host; }
     void setPort(quint16 port) { m_port = port; }
     quint16 port() const { return m_port; }
     void setClientId(const QString &id) { m_clientId = id; }
-    QString clientId() const { return m_clientId; }
     void setUsername(const QString &name) { m_username = name; }
-    QString username() const { return m_username; }
     void setPassword(const QString &password) { m_password = password; }
-    QString password() const { return m_password; }
     // Seconds between keep-alive pings (0: none). The library takes 0 or 5 and more.
     void setKeepAlive(int seconds);
     int keepAlive() const { return m_keepAlive; }
     void setCleanSession(bool clean) { m_cleanSession = clean; }
-    bool cleanSession() const { return m_cleanSession; }
     // TLS, trusting the system's certificates, or only those in `caFile` when it is given.
     void setTls(bool enabled, const QString &caFile = QString());
     bool tlsEnabled() const { return m_tls; }
-    QString caFile() const { return m_caFile; }
 
     ClientState state() const { return m_state; }
     // Why the last attempt failed or the connection ended; empty after a requested disconnect.

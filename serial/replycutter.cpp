@@ -127,7 +127,6 @@ void ReplyCutter::enqueue(const QByteArray &reply)
         TRACE() << "mySerialPort reply queue full, dropped the oldest reply:" << oldest.toHex(' ');
     }
     replies.enqueue(reply);
-    emit replyReady();
 }
 
 void ReplyCutter::discardReceived(const QString &why)

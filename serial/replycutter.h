@@ -59,9 +59,6 @@ public:
     // Everything received and not yet taken: the queued replies, then the burst not yet cut.
     QByteArray untakenBytes() const;
 
-signals:
-    void replyReady();
-
 private:
     void cutFrameIfComplete();
     int frameTotalAt(int offset) const;

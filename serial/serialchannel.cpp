@@ -26,11 +26,6 @@ void traceTransfer(const char *tail)
     TRACE() << "mySerialPort" << timeNow() << tail;
 }
 
-int boundedMs(qint64 ms)
-{
-    return int(qBound<qint64>(0, ms, INT_MAX));
-}
-
 } // namespace
 
 SerialChannel::SerialChannel(QObject *parent) : QObject(parent), serialPort(new QSerialPort(this))
@@ -79,8 +74,8 @@ void SerialChannel::setSelectedPortName(const QString &name)
 
 void SerialChannel::setBaudRate(qint32 baudRate)
 {
+    // The cutter learns the rate from the port's baudRateChanged.
     serialPort->setBaudRate(baudRate);
-    cutter.setBaudRate(serialPort->baudRate());
 }
 
 QString SerialChannel::portLocation() const
@@ -307,7 +302,7 @@ bool SerialChannel::readWait(int timeout_ms)
     }
     const quint64 before = bytesArrived;
     // A negative time-out is no time at all, never a wait for ever.
-    const int waitMs = boundedMs(msUntilLineFree() + qMax(0, timeout_ms));
+    const qint64 waitMs = msUntilLineFree() + qMax(0, timeout_ms);
     return EventWait::waitUntil([&] { return bytesArrived != before || !serialPort->isOpen(); }, waitMs) &&
            bytesArrived != before;
 }
@@ -320,7 +315,7 @@ QByteArray SerialChannel::takeReply(int timeoutMs, const std::function<bool()> &
     }
     traceTransfer("------------");
     const auto replyOrEnd = [&] { return cutter.hasReply() || !serialPort->isOpen() || (stop && stop()); };
-    const int waitMs = boundedMs(msUntilLineFree() + qMax(0, timeoutMs));
+    const qint64 waitMs = msUntilLineFree() + qMax(0, timeoutMs);
     if (!EventWait::waitUntil(replyOrEnd, waitMs) || !cutter.hasReply()) {
         traceTransfer("time out------------");
         return QByteArray();

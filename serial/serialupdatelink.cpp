@@ -1,6 +1,5 @@
 #include "serialupdatelink.h"
 
-#include "eventwait.h"
 #include "serialchannel.h"
 
 SerialUpdateLink::SerialUpdateLink(SerialChannel &channel, TargetKind target)
@@ -25,11 +24,6 @@ void SerialUpdateLink::sendBootEntry()
     // which may already have come.
     if (target == TargetKind::Module)
         channel.discardAllButFrames(QStringLiteral("in answer to the boot entry"));
-}
-
-void SerialUpdateLink::delayMs(uint ms)
-{
-    EventWait::waitUntil([this] { return stopRequested(); }, int(qMin<uint>(ms, INT_MAX)));
 }
 
 QString SerialUpdateLink::unavailableReason() const

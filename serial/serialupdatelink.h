@@ -17,7 +17,6 @@ public:
     QByteArray waitReply(int timeoutMs) override;
     void sendBootEntry() override;
     bool usesGateway() const override { return false; }
-    void delayMs(uint ms) override;
     QString unavailableReason() const override;
 
     void write(const char *data, qint64 len) override;

@@ -44,37 +44,38 @@ QSettings *ConfigIni::open(QObject *parent)
     if (!QFileInfo::exists(filePath)) {
         OwnerFile::createEmpty(filePath);
     } else {
-        setAsideIfUnreadable(filePath);
-        adoptRawUtf8(filePath);
+        const QByteArray bytes = readAll(filePath);
+        if (!setAsideIfUnreadable(filePath, bytes))
+            adoptRawUtf8(filePath, bytes);
     }
     return new QSettings(filePath, QSettings::IniFormat, parent);
 }
 
 // The first write would replace the file with the few keys Qt managed to read from it. Qt
 // finds no fault in NUL bytes, which no settings file of this tool ever holds.
-void ConfigIni::setAsideIfUnreadable(const QString &filePath)
+bool ConfigIni::setAsideIfUnreadable(const QString &filePath, const QByteArray &bytes)
 {
     {
         const QSettings probe(filePath, QSettings::IniFormat);
-        if (probe.status() != QSettings::FormatError && !readAll(filePath).contains('\0'))
-            return;
+        if (probe.status() != QSettings::FormatError && !bytes.contains('\0'))
+            return false;
     }
     const QString copyPath = OwnerFile::keepCorruptCopy(filePath);
     if (copyPath.isEmpty()) {
         MODULE_TRACE() << "config.ini does not parse and cannot be kept aside:" << filePath;
-        return;
+        return true;
     }
     QSaveFile empty(filePath);
     const bool emptied = empty.open(QIODevice::WriteOnly) && empty.commit();
     MODULE_TRACE() << "config.ini does not parse, kept in" << copyPath
                    << (emptied ? "and started anew" : "but could not be emptied");
+    return true;
 }
 
 // Read through a copy: QSettings caches a parsed file per path, and the copy must not be read
 // with the default form's Latin-1 first.
-void ConfigIni::adoptRawUtf8(const QString &filePath)
+void ConfigIni::adoptRawUtf8(const QString &filePath, const QByteArray &bytes)
 {
-    const QByteArray bytes = readAll(filePath);
     if (!isRawUtf8(bytes))
         return;
     QTemporaryDir scratch;

@@ -1,5 +1,6 @@
 #pragma once
 
+class QByteArray;
 class QObject;
 class QSettings;
 class QString;
@@ -23,6 +24,7 @@ public:
     static bool sync(QSettings *settings, QString *why = nullptr);
 
 private:
-    static void setAsideIfUnreadable(const QString &filePath);
-    static void adoptRawUtf8(const QString &filePath);
+    // True when the file does not parse (then it is kept aside, if it can be, and not read on).
+    static bool setAsideIfUnreadable(const QString &filePath, const QByteArray &bytes);
+    static void adoptRawUtf8(const QString &filePath, const QByteArray &bytes);
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "eventwait.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -23,8 +25,11 @@ public:
     virtual void sendBootEntry() = 0;
     // True when the frames travel through a gateway, which needs longer waits.
     virtual bool usesGateway() const = 0;
-    // Pauses while the caller's events keep running.
-    virtual void delayMs(uint ms) = 0;
+    // Pauses while the caller's events keep running; ends early when the session stops.
+    virtual void delayMs(uint ms)
+    {
+        EventWait::delayMs(ms, [this] { return stopRequested(); });
+    }
     // Why no frame can travel now (the port is closed or was lost); empty while it can.
     virtual QString unavailableReason() const { return QString(); }
 

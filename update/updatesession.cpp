@@ -6,23 +6,11 @@
 #include "updatereporter.h"
 
 #include <QFileInfo>
+#include <QScopedValueRollback>
 
 #define SESSION_TRACE() MAIN_TRACE_AS("sendFirmwarePacket")
 
 namespace {
-
-// The waits process events, so the start button can be pressed again while a session runs.
-class RunningFlag
-{
-public:
-    explicit RunningFlag(bool &flag) : flag(flag) { flag = true; }
-    ~RunningFlag() { flag = false; }
-    RunningFlag(const RunningFlag &) = delete;
-    RunningFlag &operator=(const RunningFlag &) = delete;
-
-private:
-    bool &flag;
-};
 
 // A console line shows the start of a long reply (a noisy line can deliver a megabyte) and its
 // size; the trace keeps more of it.
@@ -114,7 +102,8 @@ UpdateOutcome UpdateSession::run(const QString &path, const QByteArray *packet)
         reporter.consoleLine(QStringLiteral("update already running, request ignored"));
         return UpdateOutcome::Busy;
     }
-    RunningFlag runningFlag(running);
+    // The waits process events, so the start button can be pressed again while a session runs.
+    const QScopedValueRollback<bool> runningFlag(running, true);
     abortRequested = false;
     failure.clear();
     link.setStopCheck([this] { return abortRequested; });
@@ -176,6 +165,19 @@ bool UpdateSession::halted()
     return true;
 }
 
+// An empty reply is a time-out only while the session can go on; otherwise the wait ended
+// because it was aborted or its link went away, and `halted()` has named why.
+int UpdateSession::splitLenWaitMs() const
+{
+    return link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs;
+}
+
+bool UpdateSession::waitForReply(int timeoutMs, QByteArray *reply)
+{
+    *reply = link.waitReply(timeoutMs);
+    return !reply->isEmpty() || !halted();
+}
+
 UpdateSession::State UpdateSession::fail(const QString &reason)
 {
     failure = reason;
@@ -224,9 +226,8 @@ UpdateSession::State UpdateSession::stepConnect()
     link.sendBootEntry();
     if (halted())
         return State::Report;
-    const QByteArray reply =
-        link.waitReply(link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs);
-    if (reply.isEmpty() && halted())
+    QByteArray reply;
+    if (!waitForReply(splitLenWaitMs(), &reply))
         return State::Report;
     return takeSplitLenRequest(reply) ? State::Parameters : State::Connect;
 }
@@ -234,9 +235,8 @@ UpdateSession::State UpdateSession::stepConnect()
 // The device restarts its request on its own: wait once more, without a boot entry.
 UpdateSession::State UpdateSession::stepResynchronise()
 {
-    const QByteArray reply =
-        link.waitReply(link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs);
-    if (reply.isEmpty() && halted())
+    QByteArray reply;
+    if (!waitForReply(splitLenWaitMs(), &reply))
         return State::Report;
     if (takeSplitLenRequest(reply))
         return State::Parameters;
@@ -331,10 +331,10 @@ UpdateSession::State UpdateSession::stepAnnounce()
     sendFrame(makeBootFrame(BootCmd::FirmwareLen, length + '\x01'));
     SESSION_TRACE() << "get uart split len";
 
-    const QByteArray reply = link.waitReply(kFirmwareLenWaitMs);
+    QByteArray reply;
+    if (!waitForReply(kFirmwareLenWaitMs, &reply))
+        return State::Report;
     if (reply.isEmpty()) {
-        if (halted())
-            return State::Report;
         SESSION_TRACE() << "update fail time out.............";
         return fail(QStringLiteral("no answer to FIRMWARE LEN"));
     }
@@ -377,10 +377,10 @@ UpdateSession::State UpdateSession::stepTransfer()
     const QByteArray data = currentSplit().mid(int(packetIndex * device.uartLen), device.uartLen);
     sendFrame(buildPacketFrame(data));
 
-    const QByteArray reply = link.waitReply(kPacketWaitMs);
+    QByteArray reply;
+    if (!waitForReply(kPacketWaitMs, &reply))
+        return State::Report;
     if (reply.isEmpty()) {
-        if (halted())
-            return State::Report;
         reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
                              QString::number(packetTimeouts));
         SESSION_TRACE() << "wait continue update fail time out.............";
@@ -449,10 +449,10 @@ UpdateSession::State UpdateSession::resynchronise()
 UpdateSession::State UpdateSession::stepCheck()
 {
     sendFrame(buildCheckFrame());
-    const QByteArray reply = link.waitReply(kCheckWaitMs);
+    QByteArray reply;
+    if (!waitForReply(kCheckWaitMs, &reply))
+        return State::Report;
     if (reply.isEmpty()) {
-        if (halted())
-            return State::Report;
         reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
                              QString::number(checkTimeouts));
         SESSION_TRACE() << "send check update fail time out.............";
@@ -492,10 +492,10 @@ UpdateSession::State UpdateSession::stepFinish()
         return State::Report;
     sendFrame(makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
 
-    const QByteArray reply = link.waitReply(kOverWaitMs);
+    QByteArray reply;
+    if (!waitForReply(kOverWaitMs, &reply))
+        return State::Report;
     if (reply.isEmpty()) {
-        if (halted())
-            return State::Report;
         reporter.consoleLine(QStringLiteral("firmware packet send timeout"));
         SESSION_TRACE() << "update fail time out.............";
         return fail(QStringLiteral("no answer to FIRMWARE OVER"));

@@ -105,6 +105,8 @@ private:
     State stepReport();
 
     bool halted();
+    bool waitForReply(int timeoutMs, QByteArray *reply);
+    int splitLenWaitMs() const;
     State fail(const QString &reason);
     bool takeSplitLenRequest(const QByteArray &reply);
     bool parametersUsable();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "childprocess.h"
+
 #include <QFile>
 #include <QJsonObject>
 #include <QList>
@@ -12,11 +14,7 @@
 class CloudSimProcess
 {
 public:
-    ~CloudSimProcess()
-    {
-        process.kill();
-        process.waitForFinished(3000);
-    }
+    ~CloudSimProcess() { stopChildProcess(process); }
     bool start(const QString &imageFolder, const QStringList &arguments = {});
     QString url() const { return baseUrl; }
     void setReplies(const QJsonObject &replies);

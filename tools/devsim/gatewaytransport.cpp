@@ -55,6 +55,8 @@ void GatewayTransport::setChatter(int intervalMs, bool beforeReplies)
         chatterTimer.start(intervalMs);
 }
 
+// Spelled out here rather than taken from the tool's topic builders: as the tool's
+// counterpart, the gateway must catch a topic the tool gets wrong.
 QString GatewayTransport::topic(const QString &direction, const QString &name) const
 {
     return QStringLiteral("thing/%1/%2/%3").arg(gatewayId, direction, name);

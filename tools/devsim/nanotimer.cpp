@@ -42,10 +42,10 @@ void NanoTimer::stop()
 
 void NanoTimer::arm(qint64 ns)
 {
-    itimerspec spec{};
-    spec.it_value.tv_sec = time_t(ns / kNsPerSecond);
-    spec.it_value.tv_nsec = long(ns % kNsPerSecond);
-    timerfd_settime(fd, 0, &spec, nullptr);
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = time_t(ns / kNsPerSecond);
+    expiry.it_value.tv_nsec = long(ns % kNsPerSecond);
+    timerfd_settime(fd, 0, &expiry, nullptr);
 }
 
 void NanoTimer::onExpired()

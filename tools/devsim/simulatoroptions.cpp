@@ -1,5 +1,7 @@
 #include "simulatoroptions.h"
 
+#include "gatewaymessages.h"
+
 #include "mqttclient.h"
 
 #include <QCommandLineParser>
@@ -72,9 +74,13 @@ bool readGateway(const QCommandLineParser &parser, SimulatorOptions *out, QStrin
         return false;
     }
     out->gatewayId = parser.value("gateway");
-    if (out->gatewayId.isEmpty() || out->gatewayId.contains(QLatin1Char('+')) ||
-        out->gatewayId.contains(QLatin1Char('#'))) {
-        *error = QStringLiteral("--gateway: give the gateway id, without + or #");
+    if (out->gatewayId.isEmpty()) {
+        *error = QStringLiteral("--gateway: give the gateway id");
+        return false;
+    }
+    const QString idProblem = GatewayMessages::gatewayIdProblem(out->gatewayId);
+    if (!idProblem.isEmpty()) {
+        *error = QStringLiteral("--gateway: ") + idProblem;
         return false;
     }
     if (!parser.isSet("target"))
