@@ -6,7 +6,7 @@
 #include "console/logdisplay.h"
 #include "debugtrace.h"
 #include "eventwait.h"
-#include "gatewayupdatelink.h"
+#include "gatewayrouter.h"
 #include "mymqttconfig.h"
 #include "myserialport.h"
 #include "nativefile.h"
@@ -48,18 +48,43 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     createMqttWindow();
     buildMenuBar();
 
-    updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
-    updateLink = std::make_unique<WindowUpdateLink>(this);
-    updateSession = std::make_unique<UpdateSession>(*updateLink, *updateReporter);
+    createUpdateEngine();
     reportPortTrouble();
 }
 
 MainWindow::~MainWindow()
 {
-    // The MQTT window owns the client, which would otherwise stay connected after the window.
-    gatewayLink.reset();
+    // The links refer to the serial port and the MQTT client, so they go first; the MQTT
+    // window owns the client, which would otherwise stay connected after the window.
+    updateSession.reset();
+    updateLink.reset();
+    gatewayRouter.reset();
     delete mqttConfig;
     delete ui;
+}
+
+void MainWindow::createUpdateEngine()
+{
+    gatewayRouter = std::make_unique<GatewayRouter>(*mqttConfig->m_client);
+    WindowUpdateLink::Choice choice;
+    choice.throughGateway = [this] { return ui->checkBox_sendUseNet->isChecked(); };
+    choice.target = [this] { return chosenTarget(); };
+    choice.gatewayId = [this] { return mqttConfig->currentGatewayId(); };
+    // The receive buffer keeps filling for whoever reads it; a wait starts it afresh.
+    choice.gatewayWaitStarted = [this] { mqttConfig->mqttRecvBuffer.clear(); };
+    updateLink = std::make_unique<WindowUpdateLink>(*serialPort, *gatewayRouter, choice);
+    updateLink->gatewayLink().setConsole([this](const QString &text) { logDisplay->set(text); });
+    updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
+    updateSession = std::make_unique<UpdateSession>(*updateLink, *updateReporter);
+}
+
+TargetKind MainWindow::chosenTarget() const
+{
+    if (ui->radioButton_target_directModue->isChecked())
+        return TargetKind::Module;
+    if (ui->radioButton_target_gateway->isChecked())
+        return TargetKind::Gateway;
+    return TargetKind::DemoBoard;
 }
 
 void MainWindow::reportPortTrouble()
@@ -174,10 +199,6 @@ void MainWindow::createMqttWindow()
     mqttConfig = new MyMqttConfig;
     const auto console = [this](const QString &text) { logDisplay->set(text); };
     mqttConfig->setConsole(console);
-    gatewayLink = std::make_unique<GatewayUpdateLink>(
-        *mqttConfig->m_client, [this] { return mqttConfig->currentGatewayId(); }, TargetKind::Gateway);
-    gatewayLink->setConsole(console);
-    gatewayLink->setStopCheck([this] { return updateAborting(); });
 }
 
 void MainWindow::buildMenuBar()
@@ -241,6 +262,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A session waits inside a slot; without this, closing the window would leave it
     // running unseen until its device gave up.
+    windowClosing = true;
     if (updateSession)
         updateSession->requestAbort();
     QMainWindow::closeEvent(event);

@@ -2,6 +2,7 @@
 
 #include "appversion.h"
 #include "firmwarecatalogue.h"
+#include "targetkind.h"
 
 #include <QByteArray>
 #include <QMainWindow>
@@ -12,7 +13,7 @@
 #include <memory>
 
 class AccountLogin;
-class GatewayUpdateLink;
+class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
 class NativeFile;
@@ -50,7 +51,7 @@ public:
     bool startMessageWasShown() const { return startMessageShown; }
     AccountLogin *account() const { return accountLogin.get(); }
     MyMqttConfig *mqttWindow() const { return mqttConfig; }
-    GatewayUpdateLink *gatewayUpdateLink() const { return gatewayLink.get(); }
+    WindowUpdateLink *windowLink() const { return updateLink.get(); }
 
     QString lastReadText;
     bool lastReadOk = false;
@@ -122,7 +123,8 @@ private:
     void startUpdate();
     void consoleReturnCode(const QByteArray &frame);
     void reportPortTrouble();
-    bool updateAborting() const;
+    void createUpdateEngine();
+    TargetKind chosenTarget() const;
     void runStartupRequests();
     void takeVersionReply(const QByteArray *body);
     void showNewVersionDot();
@@ -137,7 +139,7 @@ private:
     mySerialPort *serialPort = nullptr;
     LogDisplay *logDisplay = nullptr;
     MyMqttConfig *mqttConfig = nullptr;
-    std::unique_ptr<GatewayUpdateLink> gatewayLink;
+    std::unique_ptr<GatewayRouter> gatewayRouter;
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
@@ -154,4 +156,6 @@ private:
     // The newest build's size as its record gives it, -1 when it gives none.
     qint64 newestBuildLength = -1;
     bool startupRequestsScheduled = false;
+    // Set once the window is closing: the blocking slots stop waiting.
+    bool windowClosing = false;
 };

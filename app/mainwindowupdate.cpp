@@ -1,65 +1,79 @@
-// The update engine's slots of the main window: thin adapters between the form, the
-// serial worker and the widget-free update session.
+// The update engine's slots of the main window: thin adapters between the form, the window's
+// link and the widget-free update session. Those that block run a local loop until their
+// step is done.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "bootentry.h"
 #include "bootframe.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
 #include "eventwait.h"
-#include "gatewayupdatelink.h"
-#include "mymqttconfig.h"
-#include "myserialport.h"
+#include "firmwareimage.h"
 #include "nativefile.h"
-#include "serialupdatelink.h"
 #include "settingskeys.h"
 #include "updatesession.h"
 #include "windowupdatelink.h"
-#include "windowupdatereporter.h"
 
 #include <QFileDialog>
 #include <QTime>
+#include <limits>
 
 void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 {
-    const UpdateOutcome outcome = updateSession->run(path, packet);
-    // Only a session that read the local file changes the window's read result.
-    const bool usedLocalFile = !packet || packet->isEmpty();
-    const bool readAttempted = !(path.isEmpty() && !packet);
-    if (outcome != UpdateOutcome::Busy && usedLocalFile && readAttempted)
-        lastReadOk = updateSession->lastReadOk();
+    if (updateSession->isRunning()) {
+        logDisplay->set(QStringLiteral("update already running, request ignored"));
+        return;
+    }
+    if (path.isEmpty() && !packet) {
+        MAIN_TRACE_AS("sendFirmwarePacket") << "path error";
+        updateSession->run(QByteArray(), QStringLiteral("no firmware image given"));
+        return;
+    }
+    QByteArray image;
+    if (!packet || packet->isEmpty()) {
+        MAIN_TRACE_AS("sendFirmwarePacket") << "use nation firmware";
+        logDisplay->set(QStringLiteral("use nation firmware"));
+        QString problem;
+        lastReadOk = FirmwareImage::read(path, &image, &problem);
+        if (!problem.isEmpty())
+            logDisplay->set(problem);
+    } else {
+        image = *packet;
+        MAIN_TRACE_AS("sendFirmwarePacket") << "use netserver firmware";
+        logDisplay->set(QStringLiteral("use netserver firmware"));
+    }
+    updateSession->run(image);
 }
 
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
 {
-    if (ui->checkBox_sendUseNet->isChecked()) {
-        gatewayLink->writeFrame(data, len);
-        return;
-    }
-    serialPort->write(data, len);
+    updateLink->writeFrame(QByteArray(data, int(len)));
 }
 
+// Blocks as it always did, in a local loop, until the link answers, times out or goes away.
 QByteArray MainWindow::waitRecvData(int timeout_ms)
 {
-    if (ui->checkBox_sendUseNet->isChecked()) {
-        // The link reads each message on its own; the buffer is emptied as before for its readers.
-        mqttConfig->mqttRecvBuffer.clear();
-        const QByteArray reply = gatewayLink->waitReply(timeout_ms);
-        mqttConfig->mqttRecvBuffer.clear();
-        return reply;
-    }
-    return serialPort->takeReply(timeout_ms, [this] { return updateAborting(); });
-}
-
-bool MainWindow::updateAborting() const
-{
-    return updateLink && updateLink->stopRequested();
+    if (!updateLink->unavailableReason().isEmpty())
+        return QByteArray();
+    QByteArray reply;
+    bool ended = false;
+    QObject context;
+    connect(updateLink.get(), &UpdateLink::replyReceived, &context, [&](const QByteArray &received) {
+        reply = received;
+        ended = true;
+    });
+    connect(updateLink.get(), &UpdateLink::replyTimedOut, &context, [&] { ended = true; });
+    connect(updateLink.get(), &UpdateLink::becameUnavailable, &context, [&] { ended = true; });
+    updateLink->awaitReply(timeout_ms);
+    EventWait::waitUntil([&] { return ended || windowClosing; }, std::numeric_limits<qint64>::max());
+    if (!ended)
+        updateLink->cancel();
+    return reply;
 }
 
 void MainWindow::Delay_MSec(uint msec)
 {
-    EventWait::delayMs(msec, [this] { return updateAborting(); });
+    EventWait::delayMs(msec, [this] { return windowClosing; });
 }
 
 int MainWindow::checkRc()
@@ -87,17 +101,13 @@ void MainWindow::myThreadRun()
 
 void MainWindow::sendBootCmd()
 {
-    TargetKind target = TargetKind::DemoBoard;
-    if (ui->radioButton_target_directModue->isChecked())
-        target = TargetKind::Module;
-    else if (ui->radioButton_target_gateway->isChecked())
-        target = TargetKind::Gateway;
-    SerialUpdateLink serial(*serialPort, target);
-    if (!ui->checkBox_sendUseNet->isChecked()) {
-        serial.sendBootEntry();
-        return;
-    }
-    performBootEntry(target, serial, true, gatewayLink.get());
+    bool done = false;
+    QObject context;
+    connect(updateLink.get(), &UpdateLink::bootEntryDone, &context, [&done] { done = true; });
+    updateLink->sendBootEntry();
+    EventWait::waitUntil([&] { return done || windowClosing; }, std::numeric_limits<qint64>::max());
+    if (!done)
+        updateLink->cancel();
 }
 
 void MainWindow::consoleReturnCode(const QByteArray &frame)

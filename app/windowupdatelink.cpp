@@ -1,41 +1,92 @@
 #include "windowupdatelink.h"
-#include "ui_mainwindow.h"
 
-#include "gatewayupdatelink.h"
-#include "mainwindow.h"
-#include "myserialport.h"
+#include "gatewaymessages.h"
 
-WindowUpdateLink::WindowUpdateLink(MainWindow *window) : mainWindow(window) {}
-
-void WindowUpdateLink::writeFrame(const char *data, qint64 len)
+WindowUpdateLink::WindowUpdateLink(SerialChannel &channel, GatewayRouter &router, Choice choice,
+                                   QObject *parent)
+    : UpdateLink(parent), choice(std::move(choice)), serial(channel, TargetKind::Module),
+      gateway(router, QString(), TargetKind::Gateway)
 {
-    mainWindow->firmwarePacketWrite(data, len);
+    forward(serial);
+    forward(gateway);
 }
 
-QByteArray WindowUpdateLink::waitReply(int timeoutMs)
+// Only the chosen link's wait runs, so the other never answers; but losing the other link's
+// way (the serial port while frames go through the broker) ends nothing.
+void WindowUpdateLink::forward(QueuedReplyLink &link)
 {
-    return mainWindow->waitRecvData(timeoutMs);
+    connect(&link, &UpdateLink::replyReceived, this, &UpdateLink::replyReceived);
+    connect(&link, &UpdateLink::replyTimedOut, this, &UpdateLink::replyTimedOut);
+    connect(&link, &UpdateLink::bootEntryDone, this, &UpdateLink::bootEntryDone);
+    connect(&link, &UpdateLink::becameUnavailable, this, [this, &link] {
+        if (&chosen() == &link)
+            emit becameUnavailable();
+    });
+}
+
+void WindowUpdateLink::refreshChoice()
+{
+    const TargetKind target = choice.target();
+    serial.setTarget(target);
+    gateway.setTarget(target);
+    gateway.setGatewayId(choice.gatewayId());
+}
+
+QueuedReplyLink &WindowUpdateLink::chosen()
+{
+    return usesGateway() ? static_cast<QueuedReplyLink &>(gateway) : serial;
+}
+
+const QueuedReplyLink &WindowUpdateLink::chosen() const
+{
+    return usesGateway() ? static_cast<const QueuedReplyLink &>(gateway) : serial;
+}
+
+void WindowUpdateLink::writeFrame(const QByteArray &frame)
+{
+    refreshChoice();
+    chosen().writeFrame(frame);
 }
 
 void WindowUpdateLink::sendBootEntry()
 {
-    mainWindow->sendBootCmd();
+    refreshChoice();
+    if (!usesGateway()) {
+        serial.sendBootEntry();
+    } else if (choice.target() == TargetKind::Module) {
+        // The answer comes through the broker; what the gateway sent before answers nothing.
+        gateway.forgetReceived();
+        serial.sendBootEntry();
+    } else {
+        gateway.sendBootEntry();
+    }
+}
+
+void WindowUpdateLink::awaitReply(int timeoutMs)
+{
+    refreshChoice();
+    if (usesGateway() && choice.gatewayWaitStarted)
+        choice.gatewayWaitStarted();
+    chosen().awaitReply(timeoutMs);
 }
 
 bool WindowUpdateLink::usesGateway() const
 {
-    return mainWindow->form()->checkBox_sendUseNet->isChecked();
-}
-
-void WindowUpdateLink::delayMs(uint ms)
-{
-    mainWindow->Delay_MSec(ms);
+    return choice.throughGateway();
 }
 
 QString WindowUpdateLink::unavailableReason() const
 {
     // Frames through the gateway do not need the serial port.
-    if (usesGateway())
-        return mainWindow->gatewayUpdateLink()->unavailableReason();
-    return mainWindow->serialWorker()->unavailableReason();
+    if (!usesGateway())
+        return serial.unavailableReason();
+    const QString idProblem = GatewayMessages::gatewayIdProblem(choice.gatewayId());
+    return idProblem.isEmpty() ? gateway.brokerProblem() : idProblem;
+}
+
+void WindowUpdateLink::cancel()
+{
+    serial.cancel();
+    gateway.cancel();
+    UpdateLink::cancel();
 }

@@ -1,23 +1,53 @@
 #pragma once
 
+#include "gatewayupdatelink.h"
+#include "serialupdatelink.h"
+#include "targetkind.h"
 #include "updatelink.h"
 
-class MainWindow;
+#include <functional>
 
-// The window's link: every call goes through the window's own slots, which read the
-// link check box afresh each time, so the choice can change between two frames.
+class GatewayRouter;
+class SerialChannel;
+
+// The window's link: it owns a serial and a gateway link and, on every call, takes the one
+// the window's link check box chooses at that moment, so the choice can change between two
+// frames. The target kind and the gateway id are read afresh too.
 class WindowUpdateLink : public UpdateLink
 {
+    Q_OBJECT
 public:
-    explicit WindowUpdateLink(MainWindow *window);
+    // What the window decides, asked on every call.
+    struct Choice
+    {
+        std::function<bool()> throughGateway;
+        std::function<TargetKind()> target;
+        std::function<QString()> gatewayId;
+        // Called when a reply wait through the gateway starts.
+        std::function<void()> gatewayWaitStarted;
+    };
 
-    void writeFrame(const char *data, qint64 len) override;
-    QByteArray waitReply(int timeoutMs) override;
+    WindowUpdateLink(SerialChannel &channel, GatewayRouter &router, Choice choice, QObject *parent = nullptr);
+
+    GatewayUpdateLink &gatewayLink() { return gateway; }
+    SerialUpdateLink &serialLink() { return serial; }
+
+    void writeFrame(const QByteArray &frame) override;
+    // Module commands always take the serial port; a gateway target asks through the broker
+    // while the check box is set.
     void sendBootEntry() override;
+    void awaitReply(int timeoutMs) override;
     bool usesGateway() const override;
-    void delayMs(uint ms) override;
     QString unavailableReason() const override;
+    void cancel() override;
 
 private:
-    MainWindow *mainWindow;
+    QueuedReplyLink &chosen();
+    const QueuedReplyLink &chosen() const;
+    void forward(QueuedReplyLink &link);
+    void refreshChoice();
+
+    Choice choice;
+    SerialUpdateLink serial;
+    GatewayUpdateLink gateway;
 };

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bootentry.h"
+#include "targetkind.h"
 
 #include <QString>
 #include <QStringList>

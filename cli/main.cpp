@@ -9,8 +9,10 @@
 #include "cloudcommands.h"
 #include "deviceaccess.h"
 #include "eventwait.h"
+#include "firmwareimage.h"
 #include "flashoptions.h"
 #include "gatewaymessages.h"
+#include "gatewayrouter.h"
 #include "gatewayupdatelink.h"
 #include "mqttclient.h"
 #include "serialchannel.h"
@@ -67,7 +69,7 @@ QString imageProblem(const QString &path)
     const QFileInfo info(path);
     if (!info.exists())
         return QStringLiteral("image \"%1\" does not exist").arg(path);
-    const QString problem = UpdateSession::imageFileProblem(path);
+    const QString problem = FirmwareImage::fileProblem(path);
     if (!problem.isEmpty())
         return problem;
     if (!info.isReadable())
@@ -95,9 +97,17 @@ struct Image
 int runUpdate(UpdateLink &link, CliReporter &reporter, const Image &image)
 {
     UpdateSession session(link, reporter);
-    const UpdateOutcome outcome = image.cloudImage.isEmpty()
-                                      ? session.run(QFileInfo(image.path).absoluteFilePath(), nullptr)
-                                      : session.run(QString(), &image.cloudImage);
+    QByteArray bytes = image.cloudImage;
+    QString problem;
+    if (bytes.isEmpty()) {
+        reporter.consoleLine(QStringLiteral("use nation firmware"));
+        FirmwareImage::read(QFileInfo(image.path).absoluteFilePath(), &bytes, &problem);
+        if (!problem.isEmpty())
+            reporter.consoleLine(problem);
+    } else {
+        reporter.consoleLine(QStringLiteral("use netserver firmware"));
+    }
+    const UpdateOutcome outcome = session.run(bytes);
     reporter.finishProgress();
     if (outcome == UpdateOutcome::Success)
         return ExitSuccess;
@@ -168,8 +178,8 @@ int flashThroughBroker(const FlashOptions &options, const Image &image)
                                   .arg(options.mqttPort)
                                   .arg(subscriptionProblem));
     CliReporter reporter(stdout, stderr, DeviceAccess::stderrIsTerminal());
-    GatewayUpdateLink link(
-        client, [&options] { return options.gatewayId; }, options.target);
+    GatewayRouter router(client);
+    GatewayUpdateLink link(router, options.gatewayId, options.target);
     link.setConsole([&reporter](const QString &text) { reporter.consoleLine(text); });
     const int status = runUpdate(link, reporter, image);
     client.disconnectFromHost();

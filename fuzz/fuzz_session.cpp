@@ -17,15 +17,30 @@ class ScriptedDevice : public UpdateLink
 public:
     explicit ScriptedDevice(FuzzedDataProvider &input) : input(input) {}
 
-    void writeFrame(const char *data, qint64 len) override
+    void writeFrame(const QByteArray &frame) override
     {
-        if (!checkBootFrame(QByteArray(data, int(len))))
+        if (!checkBootFrame(frame))
             abort();
     }
-    QByteArray waitReply(int) override { return nextAnswer(); }
-    void sendBootEntry() override {}
+    void awaitReply(int) override
+    {
+        const QByteArray answer = nextAnswer();
+        QMetaObject::invokeMethod(
+            this,
+            [this, answer] {
+                if (answer.isEmpty())
+                    emit replyTimedOut();
+                else
+                    emit replyReceived(answer);
+            },
+            Qt::QueuedConnection);
+    }
+    void sendBootEntry() override { emit bootEntryDone(); }
     bool usesGateway() const override { return false; }
-    void delayMs(uint) override {}
+    void pause(qint64) override
+    {
+        QMetaObject::invokeMethod(this, &UpdateLink::pauseDone, Qt::QueuedConnection);
+    }
 
 private:
     QByteArray nextAnswer()
@@ -85,6 +100,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     ScriptedDevice device(input);
     SilentReporter reporter;
     UpdateSession session(device, reporter);
-    session.run(QString(), &image);
+    session.run(image);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "bootframe.h"
 #include "debugtrace.h"
+#include "wiretiming.h"
 
 namespace {
 
@@ -19,18 +20,10 @@ ReplyCutter::ReplyCutter(QObject *parent) : QObject(parent)
     setBaudRate(0);
 }
 
-int ReplyCutter::silenceMsFor(qint32 baudRate)
-{
-    if (baudRate <= 0)
-        return 1;
-    const int ms = int(1000.0 / baudRate * 8 * 70);
-    return qBound(1, ms, kMaxSilenceMs);
-}
-
 void ReplyCutter::setBaudRate(qint32 baudRate)
 {
     baud = baudRate;
-    silence = silenceMsFor(baudRate);
+    silence = WireTiming::silenceMs(baudRate);
 }
 
 void ReplyCutter::feed(const QByteArray &bytes)
@@ -43,7 +36,8 @@ void ReplyCutter::feed(const QByteArray &bytes)
         return;
     }
     burst.append(bytes);
-    cutFrameIfComplete();
+    if (cutFrameIfComplete())
+        emit replyQueued();
 }
 
 int ReplyCutter::frameTotalAt(int offset) const
@@ -54,10 +48,10 @@ int ReplyCutter::frameTotalAt(int offset) const
 
 // The first offset at which a whole frame with a good CRC stands wins; an offset whose
 // frame is not complete yet may still win later.
-void ReplyCutter::cutFrameIfComplete()
+bool ReplyCutter::cutFrameIfComplete()
 {
     if (burst.size() > kMaxScannedBurst)
-        return;
+        return false;
     for (int offset = scanFrom; offset + 2 <= burst.size(); ++offset) {
         const int total = frameTotalAt(offset);
         const bool complete = total > 0 && offset + total <= burst.size();
@@ -75,8 +69,9 @@ void ReplyCutter::cutFrameIfComplete()
         traceCut(reply);
         dropRestOfBurst(burst.size() - offset - total, QStringLiteral("that trailed a reply frame"));
         enqueue(reply);
-        return;
+        return true;
     }
+    return false;
 }
 
 void ReplyCutter::silenceElapsed()
@@ -92,14 +87,17 @@ void ReplyCutter::silenceElapsed()
     } else if (!burst.isEmpty()) {
         traceCut(burst);
         enqueue(burst);
+        endBurst();
+        emit replyQueued();
+        return;
     }
     endBurst();
 }
 
 void ReplyCutter::traceCut(const QByteArray &reply) const
 {
-    const double fiftyCharsMs = baud > 0 ? 1000.0 / baud * 8 * 50 : 0.0;
-    TRACE() << silence << baud << fiftyCharsMs << "run uartRecvArray:" << reply.size() << reply.toHex(' ');
+    TRACE() << silence << baud << WireTiming::lineMs(50, baud) << "run uartRecvArray:" << reply.size()
+            << reply.toHex(' ');
 }
 
 void ReplyCutter::endBurst()

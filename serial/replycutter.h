@@ -25,14 +25,9 @@ public:
     // A burst longer than this is not searched for a frame any more: it is noise, and ends
     // with the silence.
     static constexpr int kMaxScannedBurst = 4096;
-    // Longest silence that still ends a burst. Below about 2400 baud, 70 character times
-    // would come close to the shortest reply wait.
-    static constexpr int kMaxSilenceMs = 200;
 
     explicit ReplyCutter(QObject *parent = nullptr);
 
-    // 70 eight-bit characters at this rate (at least 1 ms, at most kMaxSilenceMs).
-    static int silenceMsFor(qint32 baudRate);
     void setBaudRate(qint32 baudRate);
     int silenceMs() const { return silence; }
 
@@ -59,8 +54,14 @@ public:
     // Everything received and not yet taken: the queued replies, then the burst not yet cut.
     QByteArray untakenBytes() const;
 
+signals:
+    // A reply was queued; emitted once the cutter's own state is settled, so a handler may
+    // take it, discard what was received or write again.
+    void replyQueued();
+
 private:
-    void cutFrameIfComplete();
+    // True when a frame was queued.
+    bool cutFrameIfComplete();
     int frameTotalAt(int offset) const;
     void enqueue(const QByteArray &reply);
     void endBurst();

@@ -5,6 +5,7 @@
 #include "serialportlist.h"
 
 #include "debugtrace.h"
+#include "wiretiming.h"
 
 #include <QDebug>
 #include <QDir>
@@ -14,7 +15,6 @@
 namespace {
 
 constexpr int writeWaitForLengthMs = 1000;
-constexpr qint64 bitsPerCharacter = 10;
 
 QString timeNow()
 {
@@ -35,6 +35,7 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent), serialPort(new 
     cutter.setWaitingBytesReader([this] { return readWaitingBytes(); });
     lineClock.start();
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(uartPortCallBack()));
+    connect(&cutter, &ReplyCutter::replyQueued, this, &SerialChannel::replyQueued);
     connect(serialPort, &QSerialPort::baudRateChanged, this,
             [this] { cutter.setBaudRate(serialPort->baudRate()); });
     // A close that bypasses closePort() must still reach the indicator.
@@ -237,6 +238,7 @@ void SerialChannel::uartPortCallBack()
     bytesArrived += quint64(arrived.size());
     TRACE() << "uartRecvArray no empty:" << arrived.size() << arrived.toHex(' ');
     cutter.feed(arrived);
+    emit bytesReceived();
 }
 
 bool SerialChannel::readWaitingBytes()
@@ -256,8 +258,7 @@ void SerialChannel::write(const char *data)
     }
     const qint64 len = qstrlen(data);
     const qint32 baud = serialPort->baudRate();
-    // The time the bytes need on the line at 10 bits per character.
-    const int waitMs = baud > 0 ? int(((1000000 / baud) * 10 * len) / 1000) : writeWaitForLengthMs;
+    const int waitMs = baud > 0 ? int(WireTiming::lineMs(len, baud)) : writeWaitForLengthMs;
     writeBytes(data, len, waitMs);
 }
 
@@ -276,12 +277,31 @@ void SerialChannel::writeBytes(const char *data, qint64 len, int waitMs)
     traceTransfer("------------");
     if (data && len > 0) {
         serialPort->write(data, len);
-        const qint32 baud = qMax(1, serialPort->baudRate());
-        const qint64 wireMs = (len * bitsPerCharacter * 1000 + baud - 1) / baud;
-        lineFreeAtMs = qMax(lineFreeAtMs, lineClock.elapsed()) + wireMs;
+        noteLineBusy(len);
     }
     serialPort->waitForBytesWritten(waitMs);
     traceTransfer("------------");
+}
+
+// The port writes on its own from the event loop; only the line's time is noted.
+bool SerialChannel::send(const QByteArray &bytes)
+{
+    if (!serialPort->isOpen()) {
+        emitClosedPortError();
+        return false;
+    }
+    discardReceived(QStringLiteral("before a frame was written"));
+    if (!bytes.isEmpty()) {
+        serialPort->write(bytes);
+        noteLineBusy(bytes.size());
+    }
+    return true;
+}
+
+void SerialChannel::noteLineBusy(qint64 bytes)
+{
+    const qint64 wireMs = WireTiming::lineMs(bytes, serialPort->baudRate());
+    lineFreeAtMs = qMax(lineFreeAtMs, lineClock.elapsed()) + wireMs;
 }
 
 qint64 SerialChannel::msUntilLineFree() const

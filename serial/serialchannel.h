@@ -57,6 +57,17 @@ public:
     bool portClosedByUser() const { return closedByUser; }
     void setPortClosedByUser(bool closed) { closedByUser = closed; }
 
+    // Writes bytes for the update engine without waiting for them to leave: what arrived
+    // before answers nothing that follows. False on a closed port.
+    bool send(const QByteArray &bytes);
+    // The next queued reply, or an empty array; never waits.
+    QByteArray takeQueuedReply() { return cutter.takeReply(); }
+    bool hasReply() const { return cutter.hasReply(); }
+    // Time until the bytes written so far have left the line at the port's rate.
+    qint64 msUntilLineFree() const;
+    // Bytes received so far, to tell whether any came in a while.
+    quint64 receivedByteCount() const { return bytesArrived; }
+
     // The next reply. Waits until one comes, the port closes or is lost, `stop` holds or the
     // time-out passes; the time-out counts from when the last written byte has left the
     // line. On a closed port it returns an empty array at once.
@@ -84,6 +95,10 @@ signals:
     void portLost(QString reason);
     // Opening the port failed; the text says why.
     void openFailed(QString reason);
+    // A reply was queued: takeQueuedReply() has it.
+    void replyQueued();
+    // Bytes arrived on the line.
+    void bytesReceived();
 
 private:
     void configureLineSettings();
@@ -98,7 +113,7 @@ private:
     void writeBytes(const char *data, qint64 len, int waitMs);
     void emitClosedPortError();
     bool readWaitingBytes();
-    qint64 msUntilLineFree() const;
+    void noteLineBusy(qint64 bytes);
 
     QSerialPort *serialPort = nullptr;
     ReplyCutter cutter;

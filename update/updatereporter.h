@@ -15,4 +15,10 @@ public:
     virtual void progressValue(int value) = 0;
     // The device address as 8 upper-case hexadecimal digits.
     virtual void deviceAddress(const QString &address) = 0;
+    // The split and packet lengths the device announced, before the transfer starts.
+    virtual void deviceParameters(quint16 splitLen, quint16 uartLen)
+    {
+        Q_UNUSED(splitLen)
+        Q_UNUSED(uartLen)
+    }
 };

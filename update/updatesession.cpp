@@ -1,12 +1,11 @@
 #include "updatesession.h"
 
 #include "debugtrace.h"
-#include "nativefile.h"
 #include "updatelink.h"
 #include "updatereporter.h"
 
-#include <QFileInfo>
-#include <QScopedValueRollback>
+#include <QEventLoop>
+#include <climits>
 
 #define SESSION_TRACE() MAIN_TRACE_AS("sendFirmwarePacket")
 
@@ -51,14 +50,87 @@ uint8_t *bytesOf(QByteArray &frame)
 UpdateSession::UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject *parent)
     : QObject(parent), link(link), reporter(reporter)
 {
+    qRegisterMetaType<UpdateOutcome>();
+    connect(&link, &UpdateLink::replyReceived, this, &UpdateSession::onReply);
+    connect(&link, &UpdateLink::replyTimedOut, this, &UpdateSession::onTimeout);
+    connect(&link, &UpdateLink::bootEntryDone, this, &UpdateSession::onBootEntryDone);
+    connect(&link, &UpdateLink::pauseDone, this, &UpdateSession::onPauseDone);
+    // Deferred: the link may lose its port in the middle of a call the session made.
+    connect(&link, &UpdateLink::becameUnavailable, this, &UpdateSession::onLinkUnavailable,
+            Qt::QueuedConnection);
 }
 
-UpdateSession::~UpdateSession() = default;
-
-void UpdateSession::requestAbort()
+UpdateSession::~UpdateSession()
 {
     if (running)
-        abortRequested = true;
+        link.cancel();
+}
+
+bool UpdateSession::start(const QByteArray &image, const QString &problem)
+{
+    if (running) {
+        reporter.consoleLine(QStringLiteral("update already running, request ignored"));
+        return false;
+    }
+    running = true;
+    abortReason.clear();
+    failure.clear();
+    result = UpdateOutcome::Failed;
+    clock.start();
+    firmware.clear();
+    connectAttempt = 0;
+    resynchronisations = 0;
+
+    if (!problem.isEmpty()) {
+        enter(fail(problem));
+        return true;
+    }
+    if (image.isEmpty()) {
+        reporter.consoleLine(QStringLiteral("firmware packet is empty"));
+        end(UpdateOutcome::EmptyImage);
+        return true;
+    }
+    if (image.size() > kMaxImageBytes) {
+        enter(fail(
+            QStringLiteral("firmware image is too large: %1 bytes, the most an update can send is %2 bytes")
+                .arg(image.size())
+                .arg(kMaxImageBytes)));
+        return true;
+    }
+    firmware = image;
+    firmLen = quint32(firmware.size());
+    reporter.progressReset();
+    reporter.consoleLine(QStringLiteral("start to send packet"));
+    enter(State::Connect);
+    return true;
+}
+
+UpdateOutcome UpdateSession::run(const QByteArray &image, const QString &problem)
+{
+    if (!start(image, problem))
+        return UpdateOutcome::Busy;
+    if (running) {
+        QEventLoop loop;
+        connect(this, &UpdateSession::finished, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return result;
+}
+
+void UpdateSession::requestAbort(const QString &reason)
+{
+    if (!running || !abortReason.isEmpty())
+        return;
+    abortReason = reason;
+    link.cancel();
+    // Never from inside the caller: it may be a step of this very session.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (running && state != State::Report)
+                endHalted();
+        },
+        Qt::QueuedConnection);
 }
 
 int UpdateSession::replyCommand(const QByteArray &reply)
@@ -96,66 +168,11 @@ void UpdateSession::consoleReturnCode(const QByteArray &reply)
         MAIN_TRACE_AS("consoleReturnCode") << "bootloader return fail []" << bootReturnName(frame[3]);
 }
 
-UpdateOutcome UpdateSession::run(const QString &path, const QByteArray *packet)
-{
-    if (running) {
-        reporter.consoleLine(QStringLiteral("update already running, request ignored"));
-        return UpdateOutcome::Busy;
-    }
-    // The waits process events, so the start button can be pressed again while a session runs.
-    const QScopedValueRollback<bool> runningFlag(running, true);
-    abortRequested = false;
-    failure.clear();
-    link.setStopCheck([this] { return abortRequested; });
-
-    State state = stepPrepare(path, packet);
-    while (state != State::Done) {
-        if (state != State::Report && halted())
-            state = State::Report;
-        switch (state) {
-        case State::Prepare:
-            state = stepPrepare(path, packet);
-            break;
-        case State::Connect:
-            state = stepConnect();
-            break;
-        case State::Resynchronise:
-            state = stepResynchronise();
-            break;
-        case State::Parameters:
-            state = stepParameters();
-            break;
-        case State::Announce:
-            state = stepAnnounce();
-            break;
-        case State::Transfer:
-            state = stepTransfer();
-            break;
-        case State::Check:
-            state = stepCheck();
-            break;
-        case State::Finish:
-            state = stepFinish();
-            break;
-        case State::Report:
-            state = stepReport();
-            break;
-        case State::Done:
-            break;
-        }
-    }
-    // The session's own copy of the image is not kept.
-    firmware.clear();
-    link.setStopCheck(nullptr);
-    abortRequested = false;
-    return outcome;
-}
-
 // The session cannot go on when it was aborted or its link went away (port closed or lost).
 bool UpdateSession::halted()
 {
-    if (abortRequested) {
-        failure = QStringLiteral("update aborted");
+    if (!abortReason.isEmpty()) {
+        failure = abortReason;
         return true;
     }
     const QString reason = link.unavailableReason();
@@ -165,17 +182,128 @@ bool UpdateSession::halted()
     return true;
 }
 
-// An empty reply is a time-out only while the session can go on; otherwise the wait ended
-// because it was aborted or its link went away, and `halted()` has named why.
+// States that need no answer follow each other here; a state that waits returns.
+void UpdateSession::enter(State next)
+{
+    for (;;) {
+        if (next != State::Report && halted())
+            next = State::Report;
+        state = next;
+        switch (next) {
+        case State::Idle:
+            return;
+        case State::Connect:
+            if (connectAttempt >= kConnectAttempts) {
+                next = fail(QStringLiteral("no SPLIT LEN request from the device after %1 connect attempts")
+                                .arg(kConnectAttempts));
+                continue;
+            }
+            beginConnectAttempt();
+            return;
+        case State::Resynchronise:
+            // The device restarts its request on its own: wait once more, without a boot entry.
+            awaitReply(splitLenWaitMs());
+            return;
+        case State::Parameters:
+            next = takeParameters();
+            continue;
+        case State::Announce:
+            sendFirmwareLen();
+            return;
+        case State::Transfer:
+            sendPacket();
+            return;
+        case State::Check:
+            sendCheck();
+            return;
+        case State::Finish:
+            link.pause(device.overDelay);
+            return;
+        case State::Report:
+            report();
+            return;
+        }
+    }
+}
+
+void UpdateSession::awaitReply(int timeoutMs)
+{
+    link.awaitReply(timeoutMs);
+}
+
+void UpdateSession::onReply(const QByteArray &reply)
+{
+    if (running && state != State::Report)
+        enter(answerOf(reply));
+}
+
+void UpdateSession::onTimeout()
+{
+    if (!running || state == State::Report)
+        return;
+    // A wait that ended because the link went away is no time-out of the device.
+    enter(halted() ? State::Report : answerOf(QByteArray()));
+}
+
+void UpdateSession::onBootEntryDone()
+{
+    if (!running || state != State::Connect)
+        return;
+    if (halted())
+        endHalted();
+    else
+        awaitReply(splitLenWaitMs());
+}
+
+void UpdateSession::onPauseDone()
+{
+    if (!running || state != State::Finish)
+        return;
+    if (halted())
+        endHalted();
+    else
+        sendOver();
+}
+
+void UpdateSession::onLinkUnavailable()
+{
+    // A port closed and opened again in the meantime goes on; its wait goes on too.
+    if (!running || state == State::Report || !halted())
+        return;
+    link.cancel();
+    endHalted();
+}
+
+// Ends the session when it was aborted or its link went away, with the reason before the report.
+void UpdateSession::endHalted()
+{
+    halted();
+    enter(State::Report);
+}
+
+UpdateSession::State UpdateSession::answerOf(const QByteArray &reply)
+{
+    switch (state) {
+    case State::Connect:
+        return connectAnswer(reply);
+    case State::Resynchronise:
+        return resynchroniseAnswer(reply);
+    case State::Announce:
+        return announceAnswer(reply);
+    case State::Transfer:
+        return transferAnswer(reply);
+    case State::Check:
+        return checkAnswer(reply);
+    case State::Finish:
+        return overAnswer(reply);
+    default:
+        return state;
+    }
+}
+
 int UpdateSession::splitLenWaitMs() const
 {
     return link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs;
-}
-
-bool UpdateSession::waitForReply(int timeoutMs, QByteArray *reply)
-{
-    *reply = link.waitReply(timeoutMs);
-    return !reply->isEmpty() || !halted();
 }
 
 UpdateSession::State UpdateSession::fail(const QString &reason)
@@ -184,60 +312,20 @@ UpdateSession::State UpdateSession::fail(const QString &reason)
     return State::Report;
 }
 
-UpdateSession::State UpdateSession::stepPrepare(const QString &path, const QByteArray *packet)
+void UpdateSession::beginConnectAttempt()
 {
-    clock.start();
-    outcome = UpdateOutcome::Failed;
-    firmware.clear();
-    connectAttempt = 0;
-    resynchronisations = 0;
-
-    if (path.isEmpty() && !packet) {
-        SESSION_TRACE() << "path error";
-        return fail(QStringLiteral("no firmware image given"));
-    }
-    if (!packet || packet->isEmpty()) {
-        SESSION_TRACE() << "use nation firmware";
-        reporter.consoleLine(QStringLiteral("use nation firmware"));
-        readOk = readLocalFile(path);
-    } else {
-        firmware = *packet;
-        SESSION_TRACE() << "use netserver firmware";
-        reporter.consoleLine(QStringLiteral("use netserver firmware"));
-    }
-    if (firmware.isEmpty()) {
-        reporter.consoleLine(QStringLiteral("firmware packet is empty"));
-        outcome = UpdateOutcome::EmptyImage;
-        return State::Done;
-    }
-    firmLen = quint32(firmware.size());
-    reporter.progressReset();
-    reporter.consoleLine(QStringLiteral("start to send packet"));
-    return State::Connect;
-}
-
-UpdateSession::State UpdateSession::stepConnect()
-{
-    if (connectAttempt >= kConnectAttempts)
-        return fail(QStringLiteral("no SPLIT LEN request from the device after %1 connect attempts")
-                        .arg(kConnectAttempts));
     reporter.consoleLine(QStringLiteral("trying to connect device ") + QString::number(connectAttempt));
     ++connectAttempt;
     link.sendBootEntry();
-    if (halted())
-        return State::Report;
-    QByteArray reply;
-    if (!waitForReply(splitLenWaitMs(), &reply))
-        return State::Report;
+}
+
+UpdateSession::State UpdateSession::connectAnswer(const QByteArray &reply)
+{
     return takeSplitLenRequest(reply) ? State::Parameters : State::Connect;
 }
 
-// The device restarts its request on its own: wait once more, without a boot entry.
-UpdateSession::State UpdateSession::stepResynchronise()
+UpdateSession::State UpdateSession::resynchroniseAnswer(const QByteArray &reply)
 {
-    QByteArray reply;
-    if (!waitForReply(splitLenWaitMs(), &reply))
-        return State::Report;
     if (takeSplitLenRequest(reply))
         return State::Parameters;
     return fail(QStringLiteral("the device did not send a new SPLIT LEN request after RETURN FAIL"));
@@ -263,7 +351,7 @@ bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
     return true;
 }
 
-UpdateSession::State UpdateSession::stepParameters()
+UpdateSession::State UpdateSession::takeParameters()
 {
     const QString address = QStringLiteral("%1").arg(device.deviceAddr, 8, 16, QLatin1Char('0')).toUpper();
     SESSION_TRACE() << "get uart deviceAddr" << address;
@@ -282,6 +370,7 @@ UpdateSession::State UpdateSession::stepParameters()
     if (!parametersUsable())
         return State::Report;
     padImage();
+    reporter.deviceParameters(device.splitLen, device.uartLen);
     reporter.progressMaximum(int(firmLen));
     SESSION_TRACE() << "get uart firm_len" << firmLen;
     splitCount = firmLen / device.splitLen;
@@ -324,16 +413,17 @@ void UpdateSession::padImage()
     firmLen = quint32(firmware.size());
 }
 
-UpdateSession::State UpdateSession::stepAnnounce()
+void UpdateSession::sendFirmwareLen()
 {
     QByteArray length(4, '\0');
     writeLe32(bytesOf(length), firmLen);
     sendFrame(makeBootFrame(BootCmd::FirmwareLen, length + '\x01'));
     SESSION_TRACE() << "get uart split len";
+    awaitReply(kFirmwareLenWaitMs);
+}
 
-    QByteArray reply;
-    if (!waitForReply(kFirmwareLenWaitMs, &reply))
-        return State::Report;
+UpdateSession::State UpdateSession::announceAnswer(const QByteArray &reply)
+{
     if (reply.isEmpty()) {
         SESSION_TRACE() << "update fail time out.............";
         return fail(QStringLiteral("no answer to FIRMWARE LEN"));
@@ -371,15 +461,21 @@ void UpdateSession::restartSplit()
     packetRepeats = 0;
 }
 
-UpdateSession::State UpdateSession::stepTransfer()
+QByteArray UpdateSession::currentPacketData() const
+{
+    return currentSplit().mid(int(packetIndex * device.uartLen), device.uartLen);
+}
+
+void UpdateSession::sendPacket()
 {
     reporter.consoleLine(QStringLiteral("firmware packet sending - ") + QString::number(bytesRemaining));
-    const QByteArray data = currentSplit().mid(int(packetIndex * device.uartLen), device.uartLen);
-    sendFrame(buildPacketFrame(data));
+    sendFrame(buildPacketFrame(currentPacketData()));
+    awaitReply(kPacketWaitMs);
+}
 
-    QByteArray reply;
-    if (!waitForReply(kPacketWaitMs, &reply))
-        return State::Report;
+UpdateSession::State UpdateSession::transferAnswer(const QByteArray &reply)
+{
+    const QByteArray data = currentPacketData();
     if (reply.isEmpty()) {
         reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
                              QString::number(packetTimeouts));
@@ -441,17 +537,17 @@ UpdateSession::State UpdateSession::resynchronise()
     if (++resynchronisations > kMaxResynchronisations)
         return fail(
             QStringLiteral("device restarted its request %1 times, giving up").arg(kMaxResynchronisations));
-    // Past the last attempt, so a missing request ends the session instead of connecting again.
-    connectAttempt = 100;
     return State::Resynchronise;
 }
 
-UpdateSession::State UpdateSession::stepCheck()
+void UpdateSession::sendCheck()
 {
     sendFrame(buildCheckFrame());
-    QByteArray reply;
-    if (!waitForReply(kCheckWaitMs, &reply))
-        return State::Report;
+    awaitReply(kCheckWaitMs);
+}
+
+UpdateSession::State UpdateSession::checkAnswer(const QByteArray &reply)
+{
     if (reply.isEmpty()) {
         reporter.consoleLine(QStringLiteral("firmware packet send timeout ") +
                              QString::number(checkTimeouts));
@@ -485,16 +581,14 @@ UpdateSession::State UpdateSession::stepCheck()
     return rewindSplit();
 }
 
-UpdateSession::State UpdateSession::stepFinish()
+void UpdateSession::sendOver()
 {
-    link.delayMs(device.overDelay);
-    if (halted())
-        return State::Report;
     sendFrame(makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
+    awaitReply(kOverWaitMs);
+}
 
-    QByteArray reply;
-    if (!waitForReply(kOverWaitMs, &reply))
-        return State::Report;
+UpdateSession::State UpdateSession::overAnswer(const QByteArray &reply)
+{
     if (reply.isEmpty()) {
         reporter.consoleLine(QStringLiteral("firmware packet send timeout"));
         SESSION_TRACE() << "update fail time out.............";
@@ -503,7 +597,8 @@ UpdateSession::State UpdateSession::stepFinish()
     consoleReply(reply);
     if (replyCommand(reply) == BootCmd::ReturnSuccess) {
         reporter.consoleLine(QStringLiteral("firmware packet update success "));
-        outcome = UpdateOutcome::Success;
+        result = UpdateOutcome::Success;
+        failure.clear();
         return State::Report;
     }
     SESSION_TRACE() << "update fail .............";
@@ -511,9 +606,10 @@ UpdateSession::State UpdateSession::stepFinish()
     return fail(refusal(QStringLiteral("FIRMWARE OVER"), QStringLiteral("RETURN SUCCESS"), reply));
 }
 
-UpdateSession::State UpdateSession::stepReport()
+void UpdateSession::report()
 {
-    if (outcome != UpdateOutcome::Success) {
+    link.cancel();
+    if (result != UpdateOutcome::Success) {
         if (failure.isEmpty())
             failure = QStringLiteral("update failed");
         reporter.consoleLine(failure);
@@ -521,7 +617,17 @@ UpdateSession::State UpdateSession::stepReport()
     reporter.consoleLine(QStringLiteral("firmware update process over, use time=") +
                          formatElapsed(clock.elapsed()));
     SESSION_TRACE() << "update end......";
-    return State::Done;
+    end(result);
+}
+
+void UpdateSession::end(UpdateOutcome outcome)
+{
+    result = outcome;
+    // The session's own copy of the image is not kept.
+    firmware.clear();
+    state = State::Idle;
+    running = false;
+    emit finished(outcome);
 }
 
 QByteArray UpdateSession::currentSplit() const
@@ -548,38 +654,11 @@ QByteArray UpdateSession::buildCheckFrame() const
 
 void UpdateSession::sendFrame(const QByteArray &frame)
 {
-    link.writeFrame(frame.constData(), frame.size());
+    link.writeFrame(frame);
 }
 
 void UpdateSession::consoleReply(const QByteArray &reply)
 {
     reporter.consoleLine(QStringLiteral("get buffer:") + consoleHex(reply));
     consoleReturnCode(reply);
-}
-
-bool UpdateSession::readLocalFile(const QString &path)
-{
-    firmware.clear();
-    const QString problem = imageFileProblem(path);
-    if (!problem.isEmpty()) {
-        reporter.consoleLine(problem);
-        return false;
-    }
-    NativeFile store;
-    return store.getFileContent(path, &firmware);
-}
-
-QString UpdateSession::imageFileProblem(const QString &path)
-{
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QString();
-    if (!info.isFile())
-        return QStringLiteral("firmware %1 is not a regular file").arg(path);
-    if (info.size() > kMaxImageBytes)
-        return QStringLiteral("firmware %1 is too large: %2 bytes, the most an update can send is %3 bytes")
-            .arg(path)
-            .arg(info.size())
-            .arg(kMaxImageBytes);
-    return QString();
 }

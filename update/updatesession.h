@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QMetaType>
 #include <QObject>
 #include <QString>
 
@@ -19,11 +20,16 @@ enum class UpdateOutcome
     EmptyImage, // nothing to send: no report
     Busy,       // another update was still running
 };
+Q_DECLARE_METATYPE(UpdateOutcome)
 
 // One firmware update from start to end: boot entry, the device's parameters, the image
 // split by split and packet by packet, the check of each split and the closing frame.
 // It talks only to a link and a reporter, so the window, the command-line flasher and the
 // tests all drive the same exchange.
+//
+// The session never waits in place: it writes a frame, asks its link for the answer and
+// returns; the answer, its time-out, the link's loss or an abort moves it to its next step.
+// Any number of sessions run side by side on one thread.
 class UpdateSession : public QObject
 {
     Q_OBJECT
@@ -41,31 +47,27 @@ public:
     static constexpr int kMaxPacketRepeats = 10;
     static constexpr int kMaxSplitRewinds = 10;
     static constexpr int kMaxResynchronisations = 10;
-    // FIRMWARE LEN carries 32 bits, but the image is held and padded in memory, where it must
-    // stay below 2 GiB with room for up to 64 KiB of padding.
-    static constexpr qint64 kMaxImageBytes = 0x7FFF0000;
+    static constexpr qint64 kMaxImageBytes = ::kMaxImageBytes;
 
     UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject *parent = nullptr);
     ~UpdateSession() override;
 
-    // Runs a whole update. `packet` (may be null) holds an image already in memory; when it
-    // is null or empty the file at `path` is read instead. The caller's array is not changed.
-    UpdateOutcome run(const QString &path, const QByteArray *packet);
-
-    // Result of the last local file read.
-    bool lastReadOk() const { return readOk; }
+    // Starts an update of `image` and returns at once; finished() follows when it has ended.
+    // An empty image ends at once with EmptyImage and no report. A non-empty `problem` names
+    // why there is no image at all: the session then only reports it. False, with a console
+    // line, while a session is still running.
+    bool start(const QByteArray &image, const QString &problem = QString());
+    // Starts an update and runs the caller's event loop until it has ended.
+    UpdateOutcome run(const QByteArray &image, const QString &problem = QString());
 
     // True while this session runs; a second start of it is refused.
     bool isRunning() const { return running; }
-    // Ends the running session at once, its current wait included, with the report (the
-    // window is being closed, the user gave up). Does nothing when the session is not running.
-    void requestAbort();
+    // Ends the running session at once, its current wait included, with `reason` as the
+    // console line before the report. Does nothing when the session is not running.
+    void requestAbort(const QString &reason = QStringLiteral("update aborted"));
+    UpdateOutcome outcome() const { return result; }
     // Why the last run did not succeed, in one line; empty after a success.
     QString failureReason() const { return failure; }
-
-    // Why the file at `path` cannot be an image (not a regular file, too large); empty when it
-    // can, or when there is no file at all (an empty image, which the session reports itself).
-    static QString imageFileProblem(const QString &path);
 
     // The elapsed time of the closing report: "%1ms(%2min %3sec %4msec)".
     static QString formatElapsed(qint64 elapsedMs);
@@ -79,10 +81,13 @@ public:
     // refused by the device: FIRMWARE LEN ERROR", "... answered with FIRMWARE CONTINUE ...".
     static QString refusal(const QString &frame, const QString &expected, const QByteArray &reply);
 
+signals:
+    void finished(UpdateOutcome outcome);
+
 private:
     enum class State
     {
-        Prepare,
+        Idle,
         Connect,
         Resynchronise,
         Parameters,
@@ -91,23 +96,36 @@ private:
         Check,
         Finish,
         Report,
-        Done,
     };
 
-    State stepPrepare(const QString &path, const QByteArray *packet);
-    State stepConnect();
-    State stepResynchronise();
-    State stepParameters();
-    State stepAnnounce();
-    State stepTransfer();
-    State stepCheck();
-    State stepFinish();
-    State stepReport();
+    // Sending side of each state: what it writes before it waits.
+    void enter(State next);
+    void beginConnectAttempt();
+    void sendFirmwareLen();
+    void sendPacket();
+    void sendCheck();
+    void sendOver();
+    void awaitReply(int timeoutMs);
+
+    // Receiving side: the reply of the state's wait, empty after a time-out.
+    void onReply(const QByteArray &reply);
+    void onTimeout();
+    void onBootEntryDone();
+    void onPauseDone();
+    void onLinkUnavailable();
+    void endHalted();
+    State answerOf(const QByteArray &reply);
+    State connectAnswer(const QByteArray &reply);
+    State resynchroniseAnswer(const QByteArray &reply);
+    State announceAnswer(const QByteArray &reply);
+    State transferAnswer(const QByteArray &reply);
+    State checkAnswer(const QByteArray &reply);
+    State overAnswer(const QByteArray &reply);
 
     bool halted();
-    bool waitForReply(int timeoutMs, QByteArray *reply);
     int splitLenWaitMs() const;
     State fail(const QString &reason);
+    State takeParameters();
     bool takeSplitLenRequest(const QByteArray &reply);
     bool parametersUsable();
     void padImage();
@@ -118,22 +136,24 @@ private:
     State resynchronise();
     void acknowledgePacket();
     QByteArray currentSplit() const;
+    QByteArray currentPacketData() const;
     QByteArray buildPacketFrame(const QByteArray &data) const;
     QByteArray buildCheckFrame() const;
     void sendFrame(const QByteArray &frame);
     void consoleReply(const QByteArray &reply);
-    bool readLocalFile(const QString &path);
+    void report();
+    void end(UpdateOutcome outcome);
 
     UpdateLink &link;
     UpdateReporter &reporter;
-    bool readOk = false;
     bool running = false;
-    bool abortRequested = false;
+    QString abortReason;
     QString failure;
+    UpdateOutcome result = UpdateOutcome::Failed;
 
     // Values of the running session.
+    State state = State::Idle;
     QElapsedTimer clock;
-    UpdateOutcome outcome = UpdateOutcome::Failed;
     QByteArray firmware;
     quint32 firmLen = 0;
     QByteArray splitLenReply;

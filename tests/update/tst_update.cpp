@@ -1,7 +1,6 @@
-#include "bootentry.h"
-#include "bootentryport.h"
 #include "bootframe.h"
-#include "gatewaybootpublisher.h"
+#include "gatewaymessages.h"
+#include "modulecommand.h"
 #include "updatelink.h"
 #include "updatereporter.h"
 #include "updatesession.h"
@@ -47,7 +46,7 @@ QByteArray padded(QByteArray data, int splitLen)
 // Plays the bootloader inside the test: answers at once, keeps what it receives split by
 // split (a split counts once its check is answered CONTINUE), and can be told to answer a
 // given frame differently. An empty scripted answer is silence, which the session sees as
-// a time-out.
+// a time-out at once: no test waits for a real deadline.
 class FakeBootloader : public UpdateLink
 {
 public:
@@ -63,17 +62,17 @@ public:
 
     QVector<QByteArray> frames;
     QVector<int> waits;
-    QVector<uint> delays;
+    QVector<qint64> delays;
     int bootEntries = 0;
+    int cancels = 0;
     QByteArray received;
     QVector<quint32> packetIndexes;
     QVector<uint8_t> checkCrcs;
     QVector<quint32> announcedLengths;
     int badFrames = 0;
 
-    void writeFrame(const char *data, qint64 len) override
+    void writeFrame(const QByteArray &frame) override
     {
-        const QByteArray frame(data, int(len));
         frames.append(frame);
         answers.clear();
         if (!checkBootFrame(frame))
@@ -85,12 +84,18 @@ public:
             answers.enqueue(answer(frame));
     }
 
-    QByteArray waitReply(int timeoutMs) override
+    void awaitReply(int timeoutMs) override
     {
         waits.append(timeoutMs);
         if (onWait)
             onWait();
-        return answers.isEmpty() ? QByteArray() : answers.dequeue();
+        later([this] {
+            const QByteArray next = answers.isEmpty() ? QByteArray() : answers.dequeue();
+            if (next.isEmpty())
+                emit replyTimedOut();
+            else
+                emit replyReceived(next);
+        });
     }
 
     void sendBootEntry() override
@@ -98,10 +103,22 @@ public:
         answers.clear();
         const int number = bootEntries++;
         answers.enqueue(bootScripted.value(number, encodeSplitLenRequest(params)));
+        emit bootEntryDone();
+    }
+
+    void pause(qint64 ms) override
+    {
+        delays.append(ms);
+        later([this] { emit pauseDone(); });
+    }
+
+    void cancel() override
+    {
+        ++cancels;
+        ++generation;
     }
 
     bool usesGateway() const override { return gateway; }
-    void delayMs(uint ms) override { delays.append(ms); }
     QString unavailableReason() const override { return unavailable; }
 
     // Set to make the link unusable, as a closed or lost serial port does.
@@ -116,6 +133,19 @@ public:
 private:
     QQueue<QByteArray> answers;
     QByteArray split;
+    // A cancel drops what was to come.
+    int generation = 0;
+
+    void later(std::function<void()> step)
+    {
+        QMetaObject::invokeMethod(
+            this,
+            [this, step, due = generation] {
+                if (due == generation)
+                    step();
+            },
+            Qt::QueuedConnection);
+    }
 
     void answerScripted(const QByteArray &scriptedAnswer)
     {
@@ -191,36 +221,6 @@ public:
     }
 };
 
-class RecordingPort : public BootEntryPort
-{
-public:
-    QStringList calls;
-    QByteArray written;
-
-    void write(const char *data, qint64 len) override
-    {
-        calls.append(QStringLiteral("write ") + QString::fromLatin1(QByteArray(data, int(len)).toHex(' ')));
-        written.append(data, int(len));
-    }
-    void write(const char *text) override
-    {
-        calls.append(QStringLiteral("text ") + QString::fromUtf8(text));
-        written.append(text);
-    }
-    bool readWait(int timeoutMs) override
-    {
-        calls.append(QStringLiteral("readWait %1").arg(timeoutMs));
-        return false;
-    }
-};
-
-class RecordingPublisher : public GatewayBootPublisher
-{
-public:
-    int published = 0;
-    void publishBootRequest() override { ++published; }
-};
-
 struct Run
 {
     FakeBootloader device;
@@ -232,7 +232,7 @@ struct Run
     UpdateOutcome start(const QByteArray &firmware)
     {
         UpdateSession session(device, reporter);
-        outcome = session.run(QString(), &firmware);
+        outcome = session.run(firmware);
         failureReason = session.failureReason();
         return outcome;
     }
@@ -290,7 +290,7 @@ private slots:
     void announceAnsweredOtherwiseEndsQuietly_data();
     void announceAnsweredOtherwiseEndsQuietly();
     void emptyImageHasNoReport();
-    void localFileIsRead();
+    void twoSessionsInterleaveOnOneThread();
     void reportFormat_data();
     void reportFormat();
     void secondRunWhileRunningIsRefused();
@@ -312,9 +312,7 @@ private slots:
     void resynchronisationsAreBounded();
     void remainingCountDoesNotWrap();
 
-    void bootEntryPerTarget_data();
-    void bootEntryPerTarget();
-    void gatewayBootMessages();
+    void bootEntryTexts();
 };
 
 void TestUpdate::crc8CheckValues_data()
@@ -527,7 +525,7 @@ void TestUpdate::finishAnswers()
     run.device.scripted.insert(4, answer); // LEN, 2 packets, check, OVER
     QCOMPARE(int(run.start(image(256))), outcome);
     QCOMPARE(run.device.frames.last(), bytes({0x03, 0x00, 0x07, 0x01, 0xE4}));
-    QCOMPARE(run.device.delays, QVector<uint>{123});
+    QCOMPARE(run.device.delays, QVector<qint64>{123});
     QCOMPARE(run.reporter.count(line), 1);
     // A failure names its reason right before the report.
     const QStringList expectedTail = reason.isEmpty() ? QStringList{line} : QStringList{line, reason};
@@ -595,37 +593,42 @@ void TestUpdate::emptyImageHasNoReport()
     FakeBootloader device;
     RecordingReporter reporter;
     UpdateSession session(device, reporter);
-    const QByteArray empty;
-    QCOMPARE(session.run(QString(), &empty), UpdateOutcome::EmptyImage);
-    QCOMPARE(reporter.lines, (QStringList{"use nation firmware", "firmware packet is empty"}));
-    QVERIFY(!session.lastReadOk());
+    QCOMPARE(session.run(QByteArray()), UpdateOutcome::EmptyImage);
+    QCOMPARE(reporter.lines, (QStringList{"firmware packet is empty"}));
     QCOMPARE(device.bootEntries, 0);
 
-    // No path and no array at all: nothing to read, but the report closes the session.
-    QCOMPARE(session.run(QString(), nullptr), UpdateOutcome::Failed);
+    // No image at all: nothing to send, but the report closes the session and says why.
+    QCOMPARE(session.run(QByteArray(), QStringLiteral("no firmware image given")), UpdateOutcome::Failed);
     QVERIFY(reporter.reported());
+    QCOMPARE(reporter.count(QStringLiteral("no firmware image given")), 1);
 }
 
-void TestUpdate::localFileIsRead()
+// Neither session waits in place: each frame of one goes out while the other waits too.
+void TestUpdate::twoSessionsInterleaveOnOneThread()
 {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("fw.bin"));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    const QByteArray firmware = image(512);
-    file.write(firmware);
-    file.close();
-
-    FakeBootloader device;
-    RecordingReporter reporter;
-    UpdateSession session(device, reporter);
-    QCOMPARE(session.run(path, nullptr), UpdateOutcome::Success);
-    QVERIFY(session.lastReadOk());
-    QCOMPARE(reporter.lines.first(), QStringLiteral("use nation firmware"));
-    QCOMPARE(device.received, firmware);
-
-    QCOMPARE(session.run(dir.filePath(QStringLiteral("missing.bin")), nullptr), UpdateOutcome::EmptyImage);
-    QVERIFY(!session.lastReadOk());
+    QStringList log;
+    FakeBootloader first;
+    FakeBootloader second;
+    second.params.splitLen = 128;
+    RecordingReporter firstReporter;
+    RecordingReporter secondReporter;
+    UpdateSession firstSession(first, firstReporter);
+    UpdateSession secondSession(second, secondReporter);
+    first.onWait = [&] { log << QStringLiteral("first"); };
+    second.onWait = [&] { log << QStringLiteral("second"); };
+    QSignalSpy firstDone(&firstSession, &UpdateSession::finished);
+    QSignalSpy secondDone(&secondSession, &UpdateSession::finished);
+    QVERIFY(firstSession.start(image(1024)));
+    QVERIFY(secondSession.start(image(1024)));
+    QTRY_VERIFY(firstDone.count() == 1 && secondDone.count() == 1);
+    QCOMPARE(firstDone.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Success);
+    QCOMPARE(secondDone.at(0).at(0).value<UpdateOutcome>(), UpdateOutcome::Success);
+    QCOMPARE(first.received, image(1024));
+    QCOMPARE(second.received, image(1024));
+    // The first session's waits are spread over the second's, not done before it starts.
+    const int lastFirst = int(log.lastIndexOf(QStringLiteral("first")));
+    const int firstSecond = int(log.indexOf(QStringLiteral("second")));
+    QVERIFY2(firstSecond < lastFirst / 2, qPrintable(log.join(' ')));
 }
 
 void TestUpdate::reportFormat_data()
@@ -654,9 +657,9 @@ void TestUpdate::secondRunWhileRunningIsRefused()
     bool pressedAgain = false;
     device.onWait = [&] {
         if (!std::exchange(pressedAgain, true))
-            second = session.run(QString(), &firmware);
+            second = session.run(firmware);
     };
-    QCOMPARE(session.run(QString(), &firmware), UpdateOutcome::Success);
+    QCOMPARE(session.run(firmware), UpdateOutcome::Success);
     QCOMPARE(second, UpdateOutcome::Busy);
     QCOMPARE(reporter.count(QStringLiteral("update already running, request ignored")), 1);
     QCOMPARE(device.bootEntries, 1);
@@ -669,24 +672,24 @@ void TestUpdate::abortEndsTheSessionWithTheReport()
     RecordingReporter reporter;
     UpdateSession session(device, reporter);
     int waits = 0;
-    bool linkToldToStop = false;
     device.onWait = [&] {
         if (++waits == 4)
-            session.requestAbort();
-        linkToldToStop = linkToldToStop || device.stopRequested();
+            session.requestAbort(QStringLiteral("stopped by signal 15"));
     };
     const QByteArray firmware = image(1024);
-    QCOMPARE(session.run(QString(), &firmware), UpdateOutcome::Failed);
-    QVERIFY(linkToldToStop);
-    QCOMPARE(reporter.lines.at(reporter.lines.size() - 2), QStringLiteral("update aborted"));
+    QCOMPARE(session.run(firmware), UpdateOutcome::Failed);
+    QVERIFY(device.cancels > 0);
+    QCOMPARE(reporter.lines.at(reporter.lines.size() - 2), QStringLiteral("stopped by signal 15"));
+    QCOMPARE(session.failureReason(), QStringLiteral("stopped by signal 15"));
     QVERIFY(reporter.reported());
-    QVERIFY(device.frames.size() < 8);
-    QVERIFY(!device.stopRequested());
+    // The answer already on its way to the aborted wait is not taken.
+    QCOMPARE(device.frames.size(), 3);
+    QCOMPARE(reporter.lines.filter(QStringLiteral("get buffer:")).size(), 2);
 
     // A request while nothing runs is forgotten, not carried into the next run.
     session.requestAbort();
     device.onWait = nullptr;
-    QCOMPARE(session.run(QString(), &firmware), UpdateOutcome::Success);
+    QCOMPARE(session.run(firmware), UpdateOutcome::Success);
 }
 
 void TestUpdate::unusableLinkEndsTheSessionAtOnce_data()
@@ -886,53 +889,16 @@ void TestUpdate::remainingCountDoesNotWrap()
     QCOMPARE(remaining, (QVector<qint64>{256, 128, 128, 0, 0, 0, 0, 0}));
 }
 
-void TestUpdate::bootEntryPerTarget_data()
+void TestUpdate::bootEntryTexts()
 {
-    QTest::addColumn<int>("target");
-    QTest::addColumn<bool>("overGateway");
-    QTest::addColumn<QStringList>("calls");
-    QTest::addColumn<int>("published");
-    const QStringList module{"write 03 26 01 8e", "readWait 100", "write 03 53 01 6d", "readWait 100"};
-    QTest::newRow("module") << int(TargetKind::Module) << false << module << 0;
-    QTest::newRow("module, gateway link") << int(TargetKind::Module) << true << module << 0;
-    QTest::newRow("gateway serial") << int(TargetKind::Gateway) << false
-                                    << QStringList{QStringLiteral("text ") + gatewaySerialBootText()} << 0;
-    QTest::newRow("gateway network") << int(TargetKind::Gateway) << true << QStringList() << 1;
-    QTest::newRow("demo board") << int(TargetKind::DemoBoard) << false << QStringList() << 0;
-}
-
-void TestUpdate::bootEntryPerTarget()
-{
-    QFETCH(int, target);
-    QFETCH(bool, overGateway);
-    QFETCH(QStringList, calls);
-    QFETCH(int, published);
-    RecordingPort port;
-    RecordingPublisher publisher;
-    TraceCapture capture;
-    performBootEntry(TargetKind(target), port, overGateway, &publisher);
-    QCOMPARE(port.calls, calls);
-    QCOMPARE(publisher.published, published);
-    const bool module = TargetKind(target) == TargetKind::Module;
-    QCOMPARE(capture.lines().filter(QStringLiteral("send config mode cmd")).size(), module ? 1 : 0);
-    QCOMPARE(capture.lines().filter(QStringLiteral("send into boot cmd")).size(), module ? 1 : 0);
-
-    RecordingPort withoutPublisher;
-    performBootEntry(TargetKind(target), withoutPublisher, overGateway, nullptr);
-    QCOMPARE(withoutPublisher.calls, calls);
-}
-
-void TestUpdate::gatewayBootMessages()
-{
-    RecordingPort port;
-    performBootEntry(TargetKind::Gateway, port, false);
+    QCOMPARE(ModuleCommand::configMode(), QByteArray::fromHex("0326018e"));
+    QCOMPARE(ModuleCommand::intoBoot(), QByteArray::fromHex("0353016d"));
     QCOMPARE(
-        port.written,
+        GatewayMessages::serialBootText(),
         QByteArray(R"({"method":"thing/gw/config/set","sys":{"ack":1,"src":"ext"},"params":[{"boot":1}]})"));
-    QVERIFY(!port.written.contains('\0'));
-    QCOMPARE(gatewayBootTopic(QStringLiteral("G1")), QStringLiteral("thing/G1/gw/config/set"));
+    QCOMPARE(GatewayMessages::bootTopic(QStringLiteral("G1")), QStringLiteral("thing/G1/gw/config/set"));
     QCOMPARE(
-        gatewayBootMessage(),
+        GatewayMessages::bootMessage(),
         QByteArray(R"({"method":"thing/gw/config/set","sys":{"src":"sv","ack":1},"params":[{"boot":1}]})"));
 }
 

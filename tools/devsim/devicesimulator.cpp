@@ -10,7 +10,7 @@ namespace {
 // A piece of a frame that sees no more bytes for this long is taken as line noise.
 constexpr int kStallMs = 300;
 // Bounds the buffer a FIRMWARE LEN makes the device allocate.
-constexpr uint32_t kMaxImageBytes = 64u * 1024 * 1024;
+constexpr uint32_t kMaxHeldImageBytes = 64u * 1024 * 1024;
 constexpr int kGarbageReplySize = 5;
 // On a slow line the bytes of one frame come that far apart; a gap of a few byte times is
 // still no stall.
@@ -238,7 +238,7 @@ DeviceSimulator::Reply DeviceSimulator::answerFirmwareLen(const QByteArray &fram
         return fail(BootReturn::FirmwareLenError,
                     QStringLiteral("frame of %1 bytes, 9 expected").arg(frame.size()));
     const uint32_t length = readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
-    if (length == 0 || length > kMaxImageBytes)
+    if (length == 0 || length > kMaxHeldImageBytes)
         return fail(BootReturn::FirmwareLenError, QStringLiteral("length %1 out of range").arg(length));
     m_demoTimer.stop();
     m_restartTimer.stop();

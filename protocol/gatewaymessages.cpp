@@ -1,5 +1,6 @@
 #include "gatewaymessages.h"
 
+#include "bootframe.h"
 #include "jsontext.h"
 
 #include <QJsonArray>
@@ -13,6 +14,41 @@ QString bytesToHex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex().toUpper());
 }
 
+namespace {
+
+int hexDigit(QChar c)
+{
+    const ushort u = c.unicode();
+    if (u >= '0' && u <= '9')
+        return u - '0';
+    if (u >= 'a' && u <= 'f')
+        return u - 'a' + 10;
+    if (u >= 'A' && u <= 'F')
+        return u - 'A' + 10;
+    return -1;
+}
+
+// Two hexadecimal digits and nothing else ("+1" or "\t1" are no byte); -1 otherwise.
+int hexPair(QChar high, QChar low)
+{
+    const int h = hexDigit(high);
+    const int l = hexDigit(low);
+    return h < 0 || l < 0 ? -1 : h * 16 + l;
+}
+
+bool isStrictHex(const QString &text)
+{
+    if (text.isEmpty() || text.size() % 2 != 0)
+        return false;
+    for (int i = 0; i < text.size(); i += 2) {
+        if (hexPair(text.at(i), text.at(i + 1)) < 0)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 QByteArray hexToBytes(QString text)
 {
     text.remove(QLatin1Char(' '));
@@ -20,11 +56,8 @@ QByteArray hexToBytes(QString text)
         text.insert(text.size() - 1, QLatin1Char('0'));
     QByteArray bytes;
     bytes.reserve(text.size() / 2);
-    for (int i = 0; i < text.size(); i += 2) {
-        bool ok = false;
-        const uint value = text.midRef(i, 2).toUInt(&ok, 16);
-        bytes.append(char(ok ? value : 0));
-    }
+    for (int i = 0; i < text.size(); i += 2)
+        bytes.append(char(qMax(0, hexPair(text.at(i), text.at(i + 1)))));
     return bytes;
 }
 
@@ -62,8 +95,27 @@ QByteArray firmwarePushMessage(const QString &gatewayId, const QByteArray &frame
         .toUtf8();
 }
 
+QString bootTopic(const QString &gatewayId)
+{
+    return QStringLiteral("thing/%1/gw/config/set").arg(gatewayId);
+}
+
+QByteArray bootMessage()
+{
+    return QByteArrayLiteral(
+        R"({"method":"thing/gw/config/set","sys":{"src":"sv","ack":1},"params":[{"boot":1}]})");
+}
+
+QByteArray serialBootText()
+{
+    return QByteArrayLiteral(
+        R"({"method":"thing/gw/config/set","sys":{"ack":1,"src":"ext"},"params":[{"boot":1}]})");
+}
+
 QString gatewayIdProblem(const QString &gatewayId)
 {
+    if (gatewayId.isEmpty())
+        return QStringLiteral("no gateway id given");
     for (const QChar wildcard : {QLatin1Char('+'), QLatin1Char('#')}) {
         if (gatewayId.contains(wildcard))
             return QStringLiteral(
@@ -83,9 +135,10 @@ Packet readPacket(const QByteArray &message)
     for (const QJsonValue element : params.toArray()) {
         const QJsonValue text = element.toObject().value(QStringLiteral("packet"));
         if (text.isString()) {
-            packet.found = true;
             packet.text = text.toString();
             packet.frame = hexToBytes(packet.text);
+            packet.found =
+                isStrictHex(QString(packet.text).remove(QLatin1Char(' '))) && checkBootFrame(packet.frame);
             break;
         }
     }

@@ -67,9 +67,9 @@ QByteArray makeBootFrame(uint8_t command, const QByteArray &payload)
 
 QString bootCommandName(uint8_t command)
 {
-    static const std::array<const char *, 8> names = {"NULL",          "SPLIT LEN",        "FIRMWARE LEN",
-                                                      "REQUEST FIRMWARE", "FIRMWARE PACKET", "FIRMWARE CHECK",
-                                                      "FIRMWARE CONTINUE", "FIRMWARE OVER"};
+    static const std::array<const char *, 8> names = {
+        "NULL",           "SPLIT LEN",         "FIRMWARE LEN", "REQUEST FIRMWARE", "FIRMWARE PACKET",
+        "FIRMWARE CHECK", "FIRMWARE CONTINUE", "FIRMWARE OVER"};
     if (command < names.size())
         return QString::fromLatin1(names[command]);
     if (command == BootCmd::ReturnSuccess)

@@ -12,7 +12,7 @@ namespace GatewayMessages {
 // Upper case, two digits a byte, no separators.
 QString bytesToHex(const QByteArray &bytes);
 // Blanks are ignored, either case is read, an odd last digit stands alone ("ABC" gives
-// AB 0C) and a pair that is not hexadecimal gives 0.
+// AB 0C) and a pair that is not two hexadecimal digits gives 0.
 QByteArray hexToBytes(QString text);
 
 // The six answer topics of a gateway, in the order they are subscribed, with the gateway
@@ -26,12 +26,20 @@ QString firmwarePushTopic(const QString &gatewayId);
 // One bootloader frame for the gateway to relay.
 QByteArray firmwarePushMessage(const QString &gatewayId, const QByteArray &frame);
 
+// The gateway's boot request through the broker.
+QString bootTopic(const QString &gatewayId);
+QByteArray bootMessage();
+// The same request written to the gateway's own serial port.
+QByteArray serialBootText();
+
 // Why the gateway id cannot make a topic, in one line; empty when it can.
 QString gatewayIdProblem(const QString &gatewayId);
 
 struct Packet
 {
     bool isJson = false;
+    // The text is hexadecimal (blanks aside, an even count of digits) and holds a whole
+    // bootloader frame: only then is it an answer.
     bool found = false;
     QString text;     // the "packet" member as it came
     QByteArray frame; // its bytes

@@ -32,6 +32,10 @@ constexpr uint8_t RewindSplit = 0x85;
 
 constexpr int kSplitLenFrameSize = 14;
 
+// FIRMWARE LEN carries 32 bits, but an image is held and padded in memory, where it must stay
+// below 2 GiB with room for up to 64 KiB of padding.
+constexpr qint64 kMaxImageBytes = 0x7FFF0000;
+
 uint8_t crc8(const uint8_t *data, uint16_t length);
 uint8_t crc8(const QByteArray &data);
 

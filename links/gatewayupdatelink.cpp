@@ -1,0 +1,137 @@
+#include "gatewayupdatelink.h"
+
+#include "debugtrace.h"
+#include "gatewaymessages.h"
+#include "gatewayrouter.h"
+#include "mqttclient.h"
+
+#define WAIT_TRACE() MAIN_TRACE_AS("waitRecvData")
+
+namespace {
+
+constexpr int kConsoleMessageBytes = 64;
+
+} // namespace
+
+GatewayUpdateLink::GatewayUpdateLink(GatewayRouter &router, const QString &gatewayId, TargetKind target,
+                                     QObject *parent)
+    : QueuedReplyLink(parent), router(router), id(gatewayId), target(target)
+{
+    router.attach(this, id);
+    connect(&client(), &MqttClient::disconnected, this, &GatewayUpdateLink::becameUnavailable);
+}
+
+GatewayUpdateLink::~GatewayUpdateLink()
+{
+    router.detach(this, id);
+}
+
+MqttClient &GatewayUpdateLink::client() const
+{
+    return router.mqttClient();
+}
+
+void GatewayUpdateLink::setGatewayId(const QString &gatewayId)
+{
+    if (gatewayId == id)
+        return;
+    router.detach(this, id);
+    id = gatewayId;
+    router.attach(this, id);
+    forgetReceived();
+}
+
+void GatewayUpdateLink::take(const QByteArray &message)
+{
+    if (message.size() > kMaxAnswerMessageBytes) {
+        WAIT_TRACE() << "mqtt message of" << message.size() << "bytes from" << id << "is no answer, dropped";
+        return;
+    }
+    while (!received.isEmpty() &&
+           (received.size() >= kMaxQueuedMessages || receivedBytes + message.size() > kMaxQueuedBytes))
+        receivedBytes -= received.dequeue().size();
+    received.enqueue(message);
+    receivedBytes += message.size();
+    inputArrived();
+}
+
+void GatewayUpdateLink::forgetReceived()
+{
+    received.clear();
+    receivedBytes = 0;
+}
+
+// What came before a frame answers nothing that follows it.
+void GatewayUpdateLink::writeFrame(const QByteArray &frame)
+{
+    forgetReceived();
+    client().publish(GatewayMessages::firmwarePushTopic(id), GatewayMessages::firmwarePushMessage(id, frame));
+}
+
+// A connect attempt starts the exchange: what came before (an earlier session's answers, a
+// demo board's old request) answers nothing, also when nothing is published now.
+void GatewayUpdateLink::sendBootEntry()
+{
+    forgetReceived();
+    if (target == TargetKind::Gateway)
+        client().publish(GatewayMessages::bootTopic(id), GatewayMessages::bootMessage());
+    emit bootEntryDone();
+}
+
+QByteArray GatewayUpdateLink::takeReply()
+{
+    while (!received.isEmpty()) {
+        const QByteArray message = received.dequeue();
+        receivedBytes -= message.size();
+        const QByteArray reply = replyIn(message);
+        if (!reply.isEmpty())
+            return reply;
+    }
+    return QByteArray();
+}
+
+QByteArray GatewayUpdateLink::replyIn(const QByteArray &message)
+{
+    const GatewayMessages::Packet packet = GatewayMessages::readPacket(message);
+    if (packet.isJson && console)
+        console(consoleText(message));
+    if (!packet.found)
+        return QByteArray();
+    WAIT_TRACE() << "get mqtt pacekt: " << packet.text;
+    return packet.frame;
+}
+
+QString GatewayUpdateLink::consoleText(const QByteArray &message)
+{
+    if (message.size() <= kConsoleMessageBytes)
+        return QString::fromUtf8(message);
+    return QStringLiteral("%1... (%2 bytes)")
+        .arg(QString::fromUtf8(message.left(kConsoleMessageBytes)))
+        .arg(message.size());
+}
+
+void GatewayUpdateLink::traceWaitStart() const
+{
+    WAIT_TRACE() << "get mqtt message start------------\n";
+}
+
+void GatewayUpdateLink::traceWaitEnd(bool answered) const
+{
+    Q_UNUSED(answered)
+    WAIT_TRACE() << "get mqtt message end------------\n";
+}
+
+QString GatewayUpdateLink::unavailableReason() const
+{
+    const QString problem = GatewayMessages::gatewayIdProblem(id);
+    return problem.isEmpty() ? brokerProblem() : problem;
+}
+
+QString GatewayUpdateLink::brokerProblem() const
+{
+    if (client().state() == MqttClient::Connected)
+        return QString();
+    const QString why = client().errorString();
+    return why.isEmpty() ? QStringLiteral("the MQTT broker is not connected")
+                         : QStringLiteral("the MQTT broker is not connected: ") + why;
+}
