@@ -7,9 +7,82 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 namespace {
+
+// Every option of the flasher: names, help text, value name (empty: a switch).
+struct OptionSpec
+{
+    QStringList names;
+    QString help;
+    QString valueName;
+};
+
+const QList<OptionSpec> &optionTable()
+{
+    static const QList<OptionSpec> table{
+        {{"p", "port"},
+         "Serial port: a name as the system lists it (ttyUSB0, COM3) or a device path. Give it several "
+         "times to update several devices at once.",
+         "PORT"},
+        {{"b", "baud"},
+         QStringLiteral("Baud rate, default 115200, at least %1.").arg(SerialChannel::kMinimumBaudRate),
+         "RATE"},
+        {{"t", "target"}, "module | demo | gateway (default: module; gateway with --mqtt).", "KIND"},
+        {{"list-ports"}, "Print one line per port, \"<name> <description>\", and exit.", ""},
+        {{"trace"}, "Write the debug trace to stderr.", ""},
+        {{"list-firmware"},
+         "Log in with --account and --password and print the account's cloud catalogue, one "
+         "\"<id>\\t<name>\\t<length>\\t<description>\" line per record.",
+         ""},
+        {{"account"}, "Cloud account for --list-firmware.", "NAME"},
+        {{"password"},
+         "Password of the cloud account (or the environment variable PLOVIKKIT_PASSWORD, which other users "
+         "cannot read off the process list).",
+         "PW"},
+        {{"filter"}, "Keep the records whose name or description contains TEXT.", "TEXT"},
+        {{"cloud-id"}, "Download catalogue record ID (once) and flash it instead of IMAGE.", "ID"},
+        {{"mqtt"},
+         "Update through this MQTT broker and radio gateways instead of serial ports.",
+         "HOST[:PORT]"},
+        {{"gateway"},
+         "A gateway's id (with --mqtt); give it several times to update several gateways.",
+         "ID"},
+        {{"targets"},
+         "Add the targets listed in FILE, one a line (gateway ids with --mqtt, ports otherwise); blank lines "
+         "and lines starting with # are skipped.",
+         "FILE"},
+        {{"parallel"}, "Update at most N targets at the same time (default: all).", "N"},
+        {{"canary"}, "Update the first N targets first; the others only when all N succeeded.", "N"},
+        {{"max-failures"}, "Once N targets have failed, start no further target.", "N"},
+        {{"json"}, "Write one JSON object a line to stdout instead of console lines.", ""},
+        {{"mqtt-user"}, "User name at the broker.", "NAME"},
+        {{"mqtt-password"},
+         "Password at the broker (or the environment variable PLOVIKKIT_MQTT_PASSWORD, which other users "
+         "cannot read off the process list).",
+         "PASSWORD"},
+        {{"mqtt-client-id"}, "MQTT client id (default: one chosen by the library).", "ID"},
+        {{"tls"}, "Connect with TLS, trusting the system's certificates.", ""},
+        {{"ca-file"}, "Connect with TLS, trusting the CA certificates in FILE.", "FILE"},
+    };
+    return table;
+}
+
+void addOptions(QCommandLineParser &parser)
+{
+    for (const OptionSpec &spec : optionTable())
+        parser.addOption(QCommandLineOption(spec.names, spec.help, spec.valueName));
+}
+
+// A password from its option, else from the environment: a command line is readable by every
+// user of the machine (/proc/PID/cmdline), the environment only by the same user.
+QString secret(const QCommandLineParser &parser, const QString &option, const char *variable)
+{
+    return parser.isSet(option) ? parser.value(option) : qEnvironmentVariable(variable);
+}
 
 bool parseTarget(const QString &text, TargetKind *target)
 {
@@ -24,58 +97,6 @@ bool parseTarget(const QString &text, TargetKind *target)
     return true;
 }
 
-// A password from its option, else from the environment: a command line is readable by every
-// user of the machine (/proc/PID/cmdline), the environment only by the same user.
-QString secret(const QCommandLineParser &parser, const QString &option, const char *variable)
-{
-    return parser.isSet(option) ? parser.value(option) : qEnvironmentVariable(variable);
-}
-
-QList<QCommandLineOption> brokerOptions()
-{
-    return {
-        {QStringLiteral("mqtt"),
-         QStringLiteral("Update through this MQTT broker and a radio gateway instead of a serial port."),
-         QStringLiteral("HOST[:PORT]")},
-        {QStringLiteral("gateway"), QStringLiteral("The gateway's id (with --mqtt)."), QStringLiteral("ID")},
-        {QStringLiteral("mqtt-user"), QStringLiteral("User name at the broker."), QStringLiteral("NAME")},
-        {QStringLiteral("mqtt-password"),
-         QStringLiteral("Password at the broker (or the environment variable PLOVIKKIT_MQTT_PASSWORD, which "
-                        "other users cannot read off the process list)."),
-         QStringLiteral("PASSWORD")},
-        {QStringLiteral("mqtt-client-id"),
-         QStringLiteral("MQTT client id (default: one chosen by the library)."), QStringLiteral("ID")},
-        {QStringLiteral("tls"), QStringLiteral("Connect with TLS, trusting the system's certificates.")},
-        {QStringLiteral("ca-file"), QStringLiteral("Connect with TLS, trusting the CA certificates in FILE."),
-         QStringLiteral("FILE")}};
-}
-
-// Empty when the broker options are usable (or absent), else why not.
-QString readBrokerOptions(const QCommandLineParser &parser, FlashOptions *options)
-{
-    if (!parser.isSet(QStringLiteral("mqtt")))
-        return QString();
-    const QString broker = parser.value(QStringLiteral("mqtt"));
-    if (!MqttClient::splitBrokerAddress(broker, &options->mqttHost, &options->mqttPort))
-        return QStringLiteral("invalid broker \"%1\": use HOST or HOST:PORT").arg(broker);
-    options->gatewayId = parser.value(QStringLiteral("gateway"));
-    options->mqttUser = parser.value(QStringLiteral("mqtt-user"));
-    options->mqttPassword = secret(parser, QStringLiteral("mqtt-password"), "PLOVIKKIT_MQTT_PASSWORD");
-    options->mqttClientId = parser.value(QStringLiteral("mqtt-client-id"));
-    options->caFile = parser.value(QStringLiteral("ca-file"));
-    options->tls = parser.isSet(QStringLiteral("tls")) || !options->caFile.isEmpty();
-    if (!parser.isSet(QStringLiteral("target")))
-        options->target = TargetKind::Gateway;
-    if (parser.isSet(QStringLiteral("port")))
-        return QStringLiteral("give either -p PORT or --mqtt HOST, not both");
-    if (!parser.isSet(QStringLiteral("gateway")))
-        return QStringLiteral("no gateway id given: use --gateway ID with --mqtt");
-    if (options->target == TargetKind::Module)
-        return QStringLiteral(
-            "a module's boot commands need the serial port: use -t gateway or -t demo with --mqtt");
-    return GatewayMessages::gatewayIdProblem(options->gatewayId);
-}
-
 // A path relative to the working directory ("./tty", "dev/ttyS1") stands for that file; a bare
 // name (ttyUSB0, COM3) is the system's.
 QString portPath(const QString &port)
@@ -85,55 +106,201 @@ QString portPath(const QString &port)
     return QFileInfo(port).absoluteFilePath();
 }
 
+// Reads the options into `options`; each step names the first problem it finds.
+class Reader
+{
+public:
+    Reader(const QCommandLineParser &parser, FlashOptions &options) : parser(parser), options(options) {}
+
+    QString readFlash()
+    {
+        QString problem = readLine();
+        if (problem.isEmpty())
+            problem = readBroker();
+        if (problem.isEmpty())
+            problem = readTargets();
+        if (problem.isEmpty())
+            problem = readFleetPolicy();
+        if (problem.isEmpty())
+            problem = readImage();
+        return problem;
+    }
+
+private:
+    bool isSet(const char *name) const { return parser.isSet(QLatin1String(name)); }
+    QString value(const char *name) const { return parser.value(QLatin1String(name)); }
+
+    QString readLine()
+    {
+        bool ok = false;
+        const QString baud = isSet("baud") ? value("baud") : QStringLiteral("115200");
+        options.baudRate = baud.toInt(&ok);
+        if (!ok || options.baudRate <= 0)
+            return QStringLiteral("invalid baud rate \"%1\"").arg(baud);
+        if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
+            return SerialChannel::baudRateProblem(options.baudRate);
+        if (isSet("target") && !parseTarget(value("target"), &options.target))
+            return QStringLiteral("invalid target \"%1\": use module, demo or gateway").arg(value("target"));
+        return QString();
+    }
+
+    QString readBroker()
+    {
+        if (!isSet("mqtt")) {
+            if (isSet("gateway"))
+                return QStringLiteral("--gateway needs --mqtt HOST");
+            return QString();
+        }
+        if (!MqttClient::splitBrokerAddress(value("mqtt"), &options.mqttHost, &options.mqttPort))
+            return QStringLiteral("invalid broker \"%1\": use HOST or HOST:PORT").arg(value("mqtt"));
+        options.mqttUser = value("mqtt-user");
+        options.mqttPassword = secret(parser, QStringLiteral("mqtt-password"), "PLOVIKKIT_MQTT_PASSWORD");
+        options.mqttClientId = value("mqtt-client-id");
+        options.caFile = value("ca-file");
+        options.tls = isSet("tls") || !options.caFile.isEmpty();
+        if (!isSet("target"))
+            options.target = TargetKind::Gateway;
+        if (isSet("port"))
+            return QStringLiteral("give either -p PORT or --mqtt HOST, not both");
+        if (options.target == TargetKind::Module)
+            return QStringLiteral(
+                "a module's boot commands need the serial port: use -t gateway or -t demo with --mqtt");
+        return QString();
+    }
+
+    QString readTargets()
+    {
+        QStringList names = parser.values(QLatin1String(options.usesBroker() ? "gateway" : "port"));
+        if (isSet("targets")) {
+            const QString problem = readTargetsFile(value("targets"), &names);
+            if (!problem.isEmpty())
+                return problem;
+        }
+        if (names.isEmpty())
+            return options.usesBroker()
+                       ? QStringLiteral("no gateway id given: use --gateway ID with --mqtt")
+                       : QStringLiteral("no serial port given: use -p PORT (see --list-ports)");
+        if (names.size() > FlashOptions::kMaxTargets)
+            return QStringLiteral("too many targets: %1, at most %2")
+                .arg(names.size())
+                .arg(FlashOptions::kMaxTargets);
+        for (const QString &name : qAsConst(names)) {
+            const QString problem = targetProblem(name);
+            if (!problem.isEmpty())
+                return problem;
+        }
+        const QString twice = namedTwice(names);
+        if (!twice.isEmpty())
+            return QStringLiteral("target \"%1\" is named twice").arg(twice);
+        for (const QString &name : qAsConst(names))
+            options.targets << (options.usesBroker() ? name : portPath(name));
+        return QString();
+    }
+
+    QString targetProblem(const QString &name) const
+    {
+        if (options.usesBroker())
+            return GatewayMessages::gatewayIdProblem(name);
+        return name.isEmpty() ? QStringLiteral("no serial port given: an empty port name") : QString();
+    }
+
+    // Two names of one device (a symlink and its device, a relative path) are one target too.
+    QString namedTwice(const QStringList &names) const
+    {
+        QSet<QString> seen;
+        for (const QString &name : names) {
+            QString key = name;
+            if (!options.usesBroker()) {
+                const QString device = QFileInfo(portPath(name)).canonicalFilePath();
+                key = device.isEmpty() ? portPath(name) : device;
+            }
+            if (seen.contains(key))
+                return name;
+            seen.insert(key);
+        }
+        return QString();
+    }
+
+    static QString readTargetsFile(const QString &path, QStringList *names)
+    {
+        QFile file(path);
+        const QFileInfo info(path);
+        if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+            return QStringLiteral("cannot read the targets file \"%1\"").arg(path);
+        if (info.size() > FlashOptions::kMaxTargetsFileBytes)
+            return QStringLiteral("the targets file \"%1\" is too large: %2 bytes, at most %3")
+                .arg(path)
+                .arg(info.size())
+                .arg(FlashOptions::kMaxTargetsFileBytes);
+        const QByteArray content = file.read(FlashOptions::kMaxTargetsFileBytes);
+        for (const QByteArray &raw : content.split('\n')) {
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
+                names->append(line);
+        }
+        return QString();
+    }
+
+    QString readCount(const char *name, int minimum, int *out) const
+    {
+        if (!isSet(name))
+            return QString();
+        bool ok = false;
+        *out = value(name).toInt(&ok);
+        if (!ok || *out < minimum)
+            return QStringLiteral("invalid --%1 \"%2\": give a whole number of at least %3")
+                .arg(QLatin1String(name), value(name))
+                .arg(minimum);
+        return QString();
+    }
+
+    QString readFleetPolicy()
+    {
+        options.json = isSet("json");
+        QString problem = readCount("parallel", 1, &options.policy.parallel);
+        if (problem.isEmpty())
+            problem = readCount("canary", 0, &options.policy.canary);
+        if (problem.isEmpty())
+            problem = readCount("max-failures", 1, &options.policy.maxFailures);
+        return problem;
+    }
+
+    QString readImage()
+    {
+        options.cloudId = value("cloud-id");
+        options.imagePath = parser.positionalArguments().value(0);
+        const int images = parser.positionalArguments().size() + (isSet("cloud-id") ? 1 : 0);
+        if (isSet("cloud-id") && options.cloudId.isEmpty())
+            return QStringLiteral("--cloud-id needs a record id");
+        if (images > 1 && isSet("cloud-id"))
+            return QStringLiteral("give either an IMAGE file or --cloud-id ID, not both");
+        if (images != 1)
+            return QStringLiteral("give exactly one firmware image");
+        return QString();
+    }
+
+    const QCommandLineParser &parser;
+    FlashOptions &options;
+};
+
+QString helpDescription()
+{
+    return QStringLiteral(
+        "Writes a firmware image into devices through their bootloader.\n"
+        "The device tells the split length it takes; the last split of the image is filled up with\n"
+        "0xFF bytes to a whole split, and the device receives and checks those bytes too.\n"
+        "Several targets are updated at once, each with the same image and target kind.");
+}
+
 } // namespace
 
 FlashOptions FlashOptions::parse(const QStringList &arguments)
 {
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Writes a firmware image into a device through its bootloader.\n"
-        "The device tells the split length it takes; the last split of the image is filled up with\n"
-        "0xFF bytes to a whole split, and the device receives and checks those bytes too."));
+    parser.setApplicationDescription(helpDescription());
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption portOption({QStringLiteral("p"), QStringLiteral("port")},
-                                        QStringLiteral("Serial port: a name as the system lists it (ttyUSB0, "
-                                                       "COM3) or a device path."),
-                                        QStringLiteral("PORT"));
-    const QCommandLineOption baudOption(
-        {QStringLiteral("b"), QStringLiteral("baud")},
-        QStringLiteral("Baud rate, default 115200, at least %1.").arg(SerialChannel::kMinimumBaudRate),
-        QStringLiteral("RATE"), QStringLiteral("115200"));
-    const QCommandLineOption targetOption(
-        {QStringLiteral("t"), QStringLiteral("target")},
-        QStringLiteral("module | demo | gateway (default: module; gateway with --mqtt)."),
-        QStringLiteral("KIND"), QStringLiteral("module"));
-    const QCommandLineOption listOption(
-        QStringLiteral("list-ports"), QStringLiteral("Print one line per port, \"<name> <description>\", and "
-                                                     "exit."));
-    const QCommandLineOption traceOption(QStringLiteral("trace"),
-                                         QStringLiteral("Write the debug trace to stderr."));
-    const QCommandLineOption listFirmwareOption(
-        QStringLiteral("list-firmware"),
-        QStringLiteral("Log in with --account and --password and print the account's cloud catalogue, one "
-                       "\"<id>\\t<name>\\t<length>\\t<description>\" line per record."));
-    const QCommandLineOption accountOption(QStringLiteral("account"),
-                                           QStringLiteral("Cloud account for --list-firmware."),
-                                           QStringLiteral("NAME"));
-    const QCommandLineOption passwordOption(
-        QStringLiteral("password"),
-        QStringLiteral("Password of the cloud account (or the environment variable PLOVIKKIT_PASSWORD, which "
-                       "other users cannot read off the process list)."),
-        QStringLiteral("PW"));
-    const QCommandLineOption filterOption(
-        QStringLiteral("filter"), QStringLiteral("Keep the records whose name or description contains TEXT."),
-        QStringLiteral("TEXT"));
-    const QCommandLineOption cloudIdOption(
-        QStringLiteral("cloud-id"),
-        QStringLiteral("Download catalogue record ID and flash it instead of IMAGE."), QStringLiteral("ID"));
-    parser.addOptions({portOption, baudOption, targetOption, listOption, traceOption, listFirmwareOption,
-                       accountOption, passwordOption, filterOption, cloudIdOption});
-    parser.addOptions(brokerOptions());
+    addOptions(parser);
     parser.addPositionalArgument(QStringLiteral("IMAGE"),
                                  QStringLiteral("The firmware image (.bin) to write."));
 
@@ -150,45 +317,21 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
                                      QCoreApplication::applicationVersion() + QLatin1Char('\n');
         return options;
     }
-    options.trace = parser.isSet(traceOption);
-    if (parser.isSet(listOption)) {
+    options.trace = parser.isSet(QStringLiteral("trace"));
+    if (parser.isSet(QStringLiteral("list-ports"))) {
         options.action = Action::ListPorts;
         return options;
     }
-    options.account = parser.value(accountOption);
+    options.account = parser.value(QStringLiteral("account"));
     options.password = secret(parser, QStringLiteral("password"), "PLOVIKKIT_PASSWORD");
-    options.filter = parser.value(filterOption);
-    options.cloudId = parser.value(cloudIdOption);
-    if (parser.isSet(listFirmwareOption)) {
+    options.filter = parser.value(QStringLiteral("filter"));
+    if (parser.isSet(QStringLiteral("list-firmware"))) {
         options.action = Action::ListFirmware;
         if (options.account.isEmpty() ||
-            (!parser.isSet(passwordOption) && !qEnvironmentVariableIsSet("PLOVIKKIT_PASSWORD")))
+            (!parser.isSet(QStringLiteral("password")) && !qEnvironmentVariableIsSet("PLOVIKKIT_PASSWORD")))
             options.error = QStringLiteral("--list-firmware needs --account NAME and --password PW");
         return options;
     }
-    const int images = parser.positionalArguments().size() + (parser.isSet(cloudIdOption) ? 1 : 0);
-
-    QString brokerProblem;
-    bool baudOk = false;
-    options.baudRate = parser.value(baudOption).toInt(&baudOk);
-    if (!baudOk || options.baudRate <= 0)
-        options.error = QStringLiteral("invalid baud rate \"%1\"").arg(parser.value(baudOption));
-    else if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
-        options.error = SerialChannel::baudRateProblem(options.baudRate);
-    else if (!parseTarget(parser.value(targetOption), &options.target))
-        options.error = QStringLiteral("invalid target \"%1\": use module, demo or gateway")
-                            .arg(parser.value(targetOption));
-    else if (!(brokerProblem = readBrokerOptions(parser, &options)).isEmpty())
-        options.error = brokerProblem;
-    else if (!options.usesBroker() && (!parser.isSet(portOption) || parser.value(portOption).isEmpty()))
-        options.error = QStringLiteral("no serial port given: use -p PORT (see --list-ports)");
-    else if (parser.isSet(cloudIdOption) && options.cloudId.isEmpty())
-        options.error = QStringLiteral("--cloud-id needs a record id");
-    else if (images > 1 && parser.isSet(cloudIdOption))
-        options.error = QStringLiteral("give either an IMAGE file or --cloud-id ID, not both");
-    else if (images != 1)
-        options.error = QStringLiteral("give exactly one firmware image");
-    options.port = portPath(parser.value(portOption));
-    options.imagePath = parser.positionalArguments().value(0);
+    options.error = Reader(parser, options).readFlash();
     return options;
 }

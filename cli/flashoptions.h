@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fleetrunner.h"
 #include "targetkind.h"
 
 #include <QString>
@@ -16,11 +17,18 @@ struct FlashOptions
         Exit
     };
 
+    // A file of targets holds at most this much: one name a line.
+    static constexpr qint64 kMaxTargetsFileBytes = 1024 * 1024;
+    static constexpr int kMaxTargets = 10000;
+
     Action action = Action::Flash;
     QString imagePath;
-    QString port;
+    // The ports (or, with --mqtt, the gateway ids) to update, in the order given.
+    QStringList targets;
     qint32 baudRate = 115200;
     TargetKind target = TargetKind::Module;
+    FleetPolicy policy;
+    bool json = false;
     bool trace = false;
     // The cloud catalogue: the login of --list-firmware, its filter, and the record that
     // --cloud-id flashes instead of an image file.
@@ -28,10 +36,9 @@ struct FlashOptions
     QString password;
     QString filter;
     QString cloudId;
-    // Through an MQTT broker and a radio gateway instead of a serial port (--mqtt).
+    // Through an MQTT broker and radio gateways instead of serial ports (--mqtt).
     QString mqttHost;
     quint16 mqttPort = 1883;
-    QString gatewayId;
     QString mqttUser;
     QString mqttPassword;
     QString mqttClientId;

@@ -10,8 +10,10 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <sys/stat.h>
 
 namespace {
@@ -50,6 +52,12 @@ private slots:
     void readerOfTheLinesGoneMidUpdate();
     void cloudCatalogue_data();
     void cloudCatalogue();
+
+    void fleetThroughOneBrokerInJson();
+    void fleetOverSerialPorts();
+    void fleetUsageErrorsSendNothing_data();
+    void fleetUsageErrorsSendNothing();
+    void signalMidFleetEndsEverySession();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -458,6 +466,160 @@ void tst_Flash::cloudCatalogue()
     QFile sent(received);
     QCOMPARE(sent.open(QIODevice::ReadOnly) ? sent.readAll().left(firmware.size()) : QByteArray(),
              flashing && exitCode == 0 ? firmware : QByteArray());
+}
+
+// Three gateways behind one broker, one of which refuses the image: the others succeed, and
+// every stdout line is a JSON object, with one "done" per target and the summary last.
+void tst_Flash::fleetThroughOneBrokerInJson()
+{
+    const QByteArray image = patternImage(3000);
+    const QString imagePath = writeImage(image);
+    DevsimProcess gateways[3];
+    const QStringList ids{"FA", "FB", "FC"};
+    for (int i = 0; i < 3; ++i) {
+        QStringList args{"--mqtt",    broker.address(),
+                         "--gateway", ids.at(i),
+                         "--output",  dir.filePath(QStringLiteral("fleet-%1.bin").arg(ids.at(i)))};
+        if (ids.at(i) == QLatin1String("FB"))
+            args << QStringList{"--fail-frame", "1", "--restart-delay", "-1"};
+        QVERIFY(gateways[i].start(args));
+    }
+    const FlashRun run = runFlash({"--mqtt", broker.address(), "--gateway", "FA", "--gateway", "FB",
+                                   "--gateway", "FC", "--json", imagePath});
+    QCOMPARE(run.exitCode, 1);
+    QHash<QString, QString> results;
+    QJsonObject summary;
+    for (const QString &line : run.lines) {
+        QJsonParseError error{};
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8(), &error).object();
+        QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(line));
+        if (event.value("event") == QLatin1String("done")) {
+            QVERIFY2(!results.contains(event.value("target").toString()), qPrintable(line));
+            results.insert(event.value("target").toString(), event.value("result").toString());
+        }
+        if (event.value("event") == QLatin1String("summary"))
+            summary = event;
+    }
+    QCOMPARE(QJsonDocument::fromJson(run.lines.last().toUtf8()).object(), summary);
+    QCOMPARE(results.value("FA"), QStringLiteral("success"));
+    QCOMPARE(results.value("FB"), QStringLiteral("failed"));
+    QCOMPARE(results.value("FC"), QStringLiteral("success"));
+    QCOMPARE(summary.value("succeeded").toInt(), 2);
+    QCOMPARE(summary.value("failed").toInt(), 1);
+    for (const QString &id : {QStringLiteral("FA"), QStringLiteral("FC")}) {
+        QFile received(dir.filePath(QStringLiteral("fleet-%1.bin").arg(id)));
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll().left(image.size()), image);
+    }
+}
+
+// Two devices on ptys and a port that does not exist: only that one fails, and every console
+// line says whose it is.
+void tst_Flash::fleetOverSerialPorts()
+{
+    DevsimProcess first;
+    DevsimProcess second;
+    QVERIFY(first.start({"--baud", "115200"}));
+    QVERIFY(second.start({"--baud", "115200"}));
+    const QString missing = dir.filePath(QStringLiteral("no-such-tty"));
+    const FlashRun run = runFlash(
+        {"-p", first.portPath(), "-p", missing, "-p", second.portPath(), writeImage(patternImage(2000))});
+    QCOMPARE(run.exitCode, 1);
+    for (const QString &port : {first.portPath(), second.portPath()}) {
+        const QString prefix = QLatin1Char('[') + port + QStringLiteral("] ");
+        QVERIFY(run.lines.filter(prefix).size() > 10);
+        QVERIFY(run.lines.contains(
+            prefix +
+            run.lines.filter(prefix).filter("firmware packet update success").value(0).mid(prefix.size())));
+    }
+    QVERIFY(run.lines.filter(QLatin1Char('[') + missing).isEmpty());
+    const QStringList table = run.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(table.filter(missing).value(0).contains(QStringLiteral("failed")), qPrintable(run.errors));
+    QCOMPARE(table.filter(QStringLiteral("success")).size(), 2);
+}
+
+void tst_Flash::fleetUsageErrorsSendNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // PORT: the simulated device, LINK: a symlink to it
+    QTest::addColumn<QString>("targetsFile");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("a port named twice")
+        << QStringList{"-p", "PORT", "-p", "PORT"} << QString() << "named twice";
+    QTest::newRow("one device under two names")
+        << QStringList{"-p", "PORT", "-p", "LINK"} << QString() << "named twice";
+    QTest::newRow("a port named again in the targets file")
+        << QStringList{"-p", "PORT", "--targets", "FILE"} << QStringLiteral("# bench\n\nPORT\n")
+        << "named twice";
+    QTest::newRow("a targets file that cannot be read")
+        << QStringList{"-p", "PORT", "--targets", "/nonexistent/targets"} << QString() << "targets file";
+    QTest::newRow("an empty gateway id")
+        << QStringList{"--mqtt", "127.0.0.1", "--gateway", ""} << QString() << "no gateway id";
+    QTest::newRow("no parallel updates at all")
+        << QStringList{"-p", "PORT", "--parallel", "0"} << QString() << "--parallel";
+}
+
+void tst_Flash::fleetUsageErrorsSendNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, targetsFile);
+    QFETCH(QString, message);
+    DevsimProcess device;
+    QVERIFY(device.start({"--target", "demo"}));
+    const QString link = dir.filePath(QStringLiteral("link-to-device"));
+    QFile::remove(link);
+    QVERIFY(QFile::link(device.portPath(), link));
+    const QString file = dir.filePath(QStringLiteral("targets.txt"));
+    QFile targets(file);
+    QVERIFY(targets.open(QIODevice::WriteOnly));
+    targets.write(QString(targetsFile).replace(QStringLiteral("PORT"), device.portPath()).toUtf8());
+    targets.close();
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), device.portPath());
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^LINK$")), link);
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^FILE$")), file);
+    const FlashRun run = runFlash(arguments + QStringList{writeImage("\x01\x02")}, 10000);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+    QVERIFY(run.lines.isEmpty());
+    QVERIFY(!device.log().contains(QStringLiteral("FIRMWARE LEN")));
+}
+
+// SIGINT in the middle: every session ends at once with its report, the summary follows, and
+// the ports are free again.
+void tst_Flash::signalMidFleetEndsEverySession()
+{
+    DevsimProcess first;
+    DevsimProcess second;
+    QVERIFY(first.start({"--baud", "9600"}));
+    QVERIFY(second.start({"--baud", "9600"}));
+    QProcess flash;
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                {"-b", "9600", "-p", first.portPath(), "-p", second.portPath(), "--json",
+                 writeImage(patternImage(16 * 1024))});
+    QVERIFY(flash.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).count("firmware packet sending - ") >= 2, 10000);
+    ::kill(pid_t(flash.processId()), SIGINT);
+    QVERIFY(flash.waitForFinished(10000));
+    QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(flash.exitCode(), 1);
+    const QStringList lines =
+        QString::fromUtf8(flash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    int done = 0;
+    for (const QString &line : lines) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.value("event") == QLatin1String("done")) {
+            ++done;
+            QCOMPARE(event.value("reason").toString(), QStringLiteral("stopped by signal %1").arg(SIGINT));
+        }
+    }
+    QCOMPARE(done, 2);
+    QVERIFY(lines.last().contains(QStringLiteral("\"summary\"")));
+    QVERIFY(
+        QString::fromLocal8Bit(flash.readAllStandardError()).contains(QStringLiteral("stopped by signal")));
+    for (const QString &port : {first.portPath(), second.portPath()}) {
+        QSerialPort again(port);
+        QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

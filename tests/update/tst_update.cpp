@@ -1,4 +1,5 @@
 #include "bootframe.h"
+#include "fleetrunner.h"
 #include "gatewaymessages.h"
 #include "modulecommand.h"
 #include "updatelink.h"
@@ -313,6 +314,10 @@ private slots:
     void remainingCountDoesNotWrap();
 
     void bootEntryTexts();
+
+    void fleetPolicies_data();
+    void fleetPolicies();
+    void fleetAbortEndsRunningAndSkipsTheRest();
 };
 
 void TestUpdate::crc8CheckValues_data()
@@ -900,6 +905,115 @@ void TestUpdate::bootEntryTexts()
     QCOMPARE(
         GatewayMessages::bootMessage(),
         QByteArray(R"({"method":"thing/gw/config/set","sys":{"src":"sv","ack":1},"params":[{"boot":1}]})"));
+}
+
+// Runs a fleet of fake devices; the devices named in `failing` refuse FIRMWARE LEN, and a
+// device named "absent" has no link at all.
+struct FleetRun
+{
+    FleetRun(QStringList names, QStringList failing) : names(std::move(names)), failing(std::move(failing)) {}
+
+    QStringList names;
+    QStringList failing;
+    std::vector<std::unique_ptr<RecordingReporter>> reporters;
+    int runningNow = 0;
+    int mostRunning = 0;
+    QStringList startOrder;
+
+    std::unique_ptr<FleetRunner> make(FleetPolicy policy)
+    {
+        for (int i = 0; i < names.size(); ++i)
+            reporters.push_back(std::make_unique<RecordingReporter>());
+        auto runner = std::make_unique<FleetRunner>(
+            names, policy,
+            [this](int index, QString *problem) -> std::unique_ptr<UpdateLink> {
+                if (names.at(index) == QLatin1String("absent")) {
+                    *problem = QStringLiteral("cannot open port absent");
+                    return nullptr;
+                }
+                auto device = std::make_unique<FakeBootloader>();
+                if (failing.contains(names.at(index)))
+                    device->scripted.insert(0, reply(BootCmd::ReturnFail, BootReturn::FirmwareLenError));
+                device->restartAfterFail = false;
+                return device;
+            },
+            [this](int index) -> UpdateReporter & { return *reporters.at(size_t(index)); });
+        QObject::connect(runner.get(), &FleetRunner::targetStarted, [this](int index) {
+            startOrder << names.at(index);
+            mostRunning = qMax(mostRunning, ++runningNow);
+        });
+        QObject::connect(runner.get(), &FleetRunner::targetFinished, [this, r = runner.get()](int index) {
+            if (r->result(index) != FleetResult::Skipped)
+                --runningNow;
+        });
+        return runner;
+    }
+
+    static QString results(const FleetRunner &runner)
+    {
+        QStringList out;
+        for (int i = 0; i < runner.size(); ++i)
+            out << QStringLiteral("%1:%2").arg(runner.name(i)).arg(int(runner.result(i)));
+        return out.join(' ');
+    }
+};
+
+void TestUpdate::fleetPolicies_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("failing");
+    QTest::addColumn<int>("parallel");
+    QTest::addColumn<int>("canary");
+    QTest::addColumn<int>("maxFailures");
+    QTest::addColumn<QString>("results"); // per target: 2 success, 3 failed, 4 skipped
+    QTest::addColumn<int>("mostRunning");
+
+    const QStringList five{"a", "b", "c", "d", "e"};
+    QTest::newRow("all at once, one fails alone")
+        << five << QStringList{"c"} << 0 << 0 << 0 << "a:2 b:2 c:3 d:2 e:2" << 5;
+    QTest::newRow("parallel cap holds") << five << QStringList() << 2 << 0 << 0 << "a:2 b:2 c:2 d:2 e:2" << 2;
+    QTest::newRow("canary fails: the rest is skipped")
+        << five << QStringList{"b"} << 0 << 2 << 0 << "a:2 b:3 c:4 d:4 e:4" << 2;
+    QTest::newRow("canaries succeed: the rest follows")
+        << five << QStringList() << 0 << 2 << 0 << "a:2 b:2 c:2 d:2 e:2" << 3;
+    QTest::newRow("no further start after max failures")
+        << five << QStringList{"a", "b"} << 1 << 0 << 2 << "a:3 b:3 c:4 d:4 e:4" << 1;
+    QTest::newRow("a target without a link fails alone")
+        << QStringList{"a", "absent", "c"} << QStringList() << 0 << 0 << 0 << "a:2 absent:3 c:2" << 2;
+}
+
+void TestUpdate::fleetPolicies()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, failing);
+    QFETCH(int, parallel);
+    QFETCH(int, canary);
+    QFETCH(int, maxFailures);
+    FleetRun run(names, failing);
+    std::unique_ptr<FleetRunner> runner = run.make({parallel, canary, maxFailures});
+    QSignalSpy finished(runner.get(), &FleetRunner::finished);
+    runner->start(image(1024));
+    QTRY_COMPARE(finished.count(), 1);
+    QTEST(FleetRun::results(*runner), "results");
+    QTEST(run.mostRunning, "mostRunning");
+    QCOMPARE(run.startOrder, names.mid(0, run.startOrder.size()));
+    for (int i = 0; i < runner->size(); ++i)
+        QCOMPARE(runner->reason(i).isEmpty(), runner->result(i) == FleetResult::Success);
+}
+
+void TestUpdate::fleetAbortEndsRunningAndSkipsTheRest()
+{
+    FleetRun run({"a", "b", "c"}, {});
+    std::unique_ptr<FleetRunner> runner = run.make({2, 0, 0});
+    QSignalSpy finished(runner.get(), &FleetRunner::finished);
+    runner->start(image(4096));
+    runner->abortAll(QStringLiteral("stopped by signal 2"));
+    QTRY_COMPARE(finished.count(), 1);
+    QCOMPARE(FleetRun::results(*runner), QStringLiteral("a:3 b:3 c:4"));
+    for (int i = 0; i < runner->size(); ++i)
+        QCOMPARE(runner->reason(i), QStringLiteral("stopped by signal 2"));
+    QCOMPARE(run.reporters.at(0)->lines.at(run.reporters.at(0)->lines.size() - 2),
+             QStringLiteral("stopped by signal 2"));
 }
 
 QTEST_GUILESS_MAIN(TestUpdate)

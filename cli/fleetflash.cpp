@@ -1,0 +1,235 @@
+#include "fleetflash.h"
+
+#include "clireporter.h"
+#include "deviceaccess.h"
+#include "eventwait.h"
+#include "fleetconsole.h"
+#include "fleetrunner.h"
+#include "gatewaymessages.h"
+#include "gatewayrouter.h"
+#include "gatewayupdatelink.h"
+#include "mqttclient.h"
+#include "serialchannel.h"
+#include "serialupdatelink.h"
+#include "signalwatcher.h"
+#include "targetreporter.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <cstdio>
+
+namespace {
+
+// A broker that has not answered by then is taken as unreachable.
+constexpr int kBrokerConnectMs = 10000;
+
+int fail(int status, const QString &message)
+{
+    fprintf(stderr, "plovikkit-flash: %s\n", message.toLocal8Bit().constData());
+    return status;
+}
+
+} // namespace
+
+FleetFlash::FleetFlash(const FlashOptions &options)
+    : options(options), reporters(size_t(options.targets.size()))
+{
+}
+
+// Sessions and links go before the broker connection they use.
+FleetFlash::~FleetFlash()
+{
+    runner.reset();
+    router.reset();
+    client.reset();
+}
+
+int FleetFlash::run(const QByteArray &image)
+{
+    SignalWatcher signalWatcher;
+    if (!signalWatcher.install())
+        fprintf(stderr, "plovikkit-flash: cannot watch SIGTERM, SIGINT and SIGHUP\n");
+    QObject::connect(&signalWatcher, &SignalWatcher::signalled, [this](int number) { stopBySignal(number); });
+
+    if (options.usesBroker()) {
+        const int status = connectBroker();
+        if (status != ExitSuccess)
+            return status;
+    }
+    if (!signalReason.isEmpty())
+        return fail(ExitUpdateFailed, signalReason);
+
+    if (!plainSingleTarget())
+        console = std::make_unique<FleetConsole>(
+            stdout, stderr, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
+            !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
+    runner = std::make_unique<FleetRunner>(
+        options.targets, options.policy,
+        [this](int index, QString *problem) { return makeLink(index, problem); },
+        [this](int index) -> UpdateReporter & { return reporterOf(index); });
+    if (console) {
+        QObject::connect(runner.get(), &FleetRunner::targetStarted,
+                         [this](int index) { console->started(index); });
+        QObject::connect(runner.get(), &FleetRunner::targetFinished, [this](int index) {
+            console->finished(index, runner->result(index), runner->reason(index), runner->elapsedMs(index));
+        });
+    }
+    QEventLoop loop;
+    QObject::connect(runner.get(), &FleetRunner::finished, &loop, &QEventLoop::quit);
+    runner->start(image);
+    if (runner->isRunning())
+        loop.exec();
+
+    if (console)
+        console->summary(*runner);
+    if (singleTarget())
+        return singleTargetStatus();
+    return runner->count(FleetResult::Success) == runner->size() ? ExitSuccess : ExitUpdateFailed;
+}
+
+void FleetFlash::stopBySignal(int signalNumber)
+{
+    if (!signalReason.isEmpty())
+        return;
+    signalReason = QStringLiteral("stopped by signal %1").arg(signalNumber);
+    if (console)
+        console->note(signalReason);
+    if (runner)
+        runner->abortAll(signalReason);
+}
+
+int FleetFlash::singleTargetStatus() const
+{
+    if (auto *reporter = dynamic_cast<CliReporter *>(reporters.front().get()))
+        reporter->finishProgress();
+    if (runner->result(0) == FleetResult::Success)
+        return ExitSuccess;
+    if (linkFailures.contains(0))
+        return fail(ExitPort, runner->reason(0));
+    return fail(ExitUpdateFailed, runner->reason(0));
+}
+
+UpdateReporter &FleetFlash::reporterOf(int index)
+{
+    std::unique_ptr<UpdateReporter> &reporter = reporters.at(size_t(index));
+    if (reporter)
+        return *reporter;
+    if (plainSingleTarget())
+        reporter = std::make_unique<CliReporter>(stdout, stderr, DeviceAccess::stderrIsTerminal());
+    else
+        reporter = std::make_unique<TargetReporter>(*console, index);
+    // Each session's first line says where its image came from, as in the window.
+    reporter->consoleLine(options.cloudId.isEmpty() ? QStringLiteral("use nation firmware")
+                                                    : QStringLiteral("use netserver firmware"));
+    return *reporter;
+}
+
+std::unique_ptr<UpdateLink> FleetFlash::makeLink(int index, QString *problem)
+{
+    std::unique_ptr<UpdateLink> link =
+        options.usesBroker() ? makeGatewayLink(index, problem) : makeSerialLink(index, problem);
+    if (!link)
+        linkFailures.insert(index);
+    return link;
+}
+
+std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *problem)
+{
+    const QString port = options.targets.at(index);
+    auto channel = std::make_unique<SerialChannel>();
+    channel->port()->setPortName(port);
+    channel->setBaudRate(options.baudRate);
+    channel->setSelectedPortName(port);
+    if (!channel->openPort()) {
+        *problem = QStringLiteral("cannot open port \"%1\": %2").arg(port, channel->lastOpenError());
+        return nullptr;
+    }
+    auto link = std::make_unique<SerialUpdateLink>(*channel, options.target);
+    // The link owns its port: when the target ends, the port and its lock are given back.
+    channel.release()->setParent(link.get());
+    return link;
+}
+
+std::unique_ptr<UpdateLink> FleetFlash::makeGatewayLink(int index, QString *problem)
+{
+    const QString gatewayId = options.targets.at(index);
+    if (unsubscribed.contains(gatewayId)) {
+        *problem = unsubscribed.value(gatewayId);
+        return nullptr;
+    }
+    auto link = std::make_unique<GatewayUpdateLink>(*router, gatewayId, options.target);
+    link->setConsole([this, index](const QString &text) { reporterOf(index).consoleLine(text); });
+    return link;
+}
+
+int FleetFlash::connectBroker()
+{
+    client = std::make_unique<MqttClient>();
+    client->setHostname(options.mqttHost);
+    client->setPort(options.mqttPort);
+    client->setClientId(options.mqttClientId);
+    client->setUsername(options.mqttUser);
+    client->setPassword(options.mqttPassword);
+    client->setTls(options.tls, options.caFile);
+    client->connectToHost();
+    EventWait::waitUntil(
+        [this] { return client->state() != MqttClient::Connecting || !signalReason.isEmpty(); },
+        kBrokerConnectMs);
+    if (client->state() != MqttClient::Connected) {
+        const QString why = client->state() == MqttClient::Connecting
+                                ? QStringLiteral("no answer within %1 s").arg(kBrokerConnectMs / 1000)
+                                : client->errorString();
+        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
+                                  .arg(options.mqttHost)
+                                  .arg(options.mqttPort)
+                                  .arg(why));
+    }
+    router = std::make_unique<GatewayRouter>(*client);
+    const QString problem = subscribeGateways();
+    if (!problem.isEmpty())
+        return fail(
+            ExitPort,
+            QStringLiteral("MQTT broker %1:%2: %3").arg(options.mqttHost).arg(options.mqttPort).arg(problem));
+    return ExitSuccess;
+}
+
+// Subscribes every gateway's answer topics and waits for the broker to grant them: a refusal
+// (an access list) would otherwise look like a device that never answers. A gateway whose
+// topics are refused fails alone; with a single gateway, or a broker that goes away, nothing runs.
+QString FleetFlash::subscribeGateways()
+{
+    QHash<QString, QString> gatewayOfTopic;
+    for (const QString &gatewayId : options.targets) {
+        for (const QString &topic : GatewayMessages::subscriptionTopics(gatewayId))
+            gatewayOfTopic.insert(topic, gatewayId);
+    }
+    QSet<QString> pending(gatewayOfTopic.keyBegin(), gatewayOfTopic.keyEnd());
+    QObject context;
+    QObject::connect(
+        client.get(), &MqttClient::subscribed, &context, [&](const QString &topic, bool granted) {
+            pending.remove(topic);
+            const QString gatewayId = gatewayOfTopic.value(topic);
+            if (!granted && !gatewayId.isEmpty() && !unsubscribed.contains(gatewayId))
+                unsubscribed.insert(gatewayId,
+                                    QStringLiteral("the broker refused the subscription to %1").arg(topic));
+        });
+    for (auto it = gatewayOfTopic.cbegin(); it != gatewayOfTopic.cend(); ++it)
+        client->subscribe(it.key());
+    EventWait::waitUntil(
+        [&] {
+            return pending.isEmpty() || client->state() != MqttClient::Connected || !signalReason.isEmpty();
+        },
+        kBrokerConnectMs);
+    if (client->state() != MqttClient::Connected)
+        return client->errorString();
+    for (const QString &topic : qAsConst(pending)) {
+        const QString gatewayId = gatewayOfTopic.value(topic);
+        if (!unsubscribed.contains(gatewayId))
+            unsubscribed.insert(gatewayId,
+                                QStringLiteral("the broker did not confirm the subscriptions within %1 s")
+                                    .arg(kBrokerConnectMs / 1000));
+    }
+    if (singleTarget() && !unsubscribed.isEmpty())
+        return unsubscribed.begin().value();
+    return QString();
+}

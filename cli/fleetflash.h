@@ -1,0 +1,59 @@
+#pragma once
+
+#include "flashoptions.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <memory>
+
+class FleetConsole;
+class FleetRunner;
+class GatewayRouter;
+class MqttClient;
+class UpdateLink;
+class UpdateReporter;
+
+// One run of the flasher over its targets: the links (a serial port each, or one broker
+// connection for every gateway), a session per target, and the report on stdout and stderr.
+class FleetFlash
+{
+public:
+    enum ExitStatus
+    {
+        ExitSuccess = 0,
+        ExitUpdateFailed = 1,
+        ExitUsage = 2,
+        ExitPort = 3,
+        ExitCloud = 4
+    };
+
+    explicit FleetFlash(const FlashOptions &options);
+    ~FleetFlash();
+
+    // Runs every target to its end and returns the exit status.
+    int run(const QByteArray &image);
+
+private:
+    int connectBroker();
+    QString subscribeGateways();
+    std::unique_ptr<UpdateLink> makeLink(int index, QString *problem);
+    std::unique_ptr<UpdateLink> makeSerialLink(int index, QString *problem);
+    std::unique_ptr<UpdateLink> makeGatewayLink(int index, QString *problem);
+    UpdateReporter &reporterOf(int index);
+    void stopBySignal(int signalNumber);
+    int singleTargetStatus() const;
+    bool singleTarget() const { return options.targets.size() == 1; }
+    bool plainSingleTarget() const { return singleTarget() && !options.json; }
+
+    const FlashOptions &options;
+    std::unique_ptr<MqttClient> client;
+    std::unique_ptr<GatewayRouter> router;
+    // Gateways whose answer topics the broker refused or did not confirm, with the reason.
+    QHash<QString, QString> unsubscribed;
+    std::unique_ptr<FleetConsole> console;
+    std::vector<std::unique_ptr<UpdateReporter>> reporters;
+    std::unique_ptr<FleetRunner> runner;
+    QSet<int> linkFailures;
+    QString signalReason;
+};

@@ -1,0 +1,107 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class UpdateLink;
+class UpdateReporter;
+class UpdateSession;
+
+// What became of one target of a fleet.
+enum class FleetResult
+{
+    Waiting,
+    Running,
+    Success,
+    Failed,
+    Skipped,
+};
+
+struct FleetPolicy
+{
+    // At most this many sessions at once; 0: all of them.
+    int parallel = 0;
+    // The first `canary` targets are updated first; the others start only when all of those
+    // succeeded, otherwise they are skipped.
+    int canary = 0;
+    // Once this many targets have failed no further target starts; 0: no limit.
+    int maxFailures = 0;
+};
+
+// Updates many devices with one image, each through its own link and session, all on the
+// caller's thread. Targets start in the order given, as the policy allows; a target whose
+// link cannot be made (a port that does not open) fails alone, with its reason.
+class FleetRunner : public QObject
+{
+    Q_OBJECT
+public:
+    // The link of one target, or null with the reason there is none.
+    using LinkFactory = std::function<std::unique_ptr<UpdateLink>(int index, QString *problem)>;
+    // Where the session of one target reports; it outlives the runner.
+    using ReporterFactory = std::function<UpdateReporter &(int index)>;
+
+    FleetRunner(const QStringList &targets, FleetPolicy policy, LinkFactory makeLink,
+                ReporterFactory reporterOf, QObject *parent = nullptr);
+    ~FleetRunner() override;
+
+    void start(const QByteArray &image);
+    // Ends every running session at once with `reason` before its report; the targets not yet
+    // started are skipped.
+    void abortAll(const QString &reason);
+
+    bool isRunning() const { return started && !done; }
+    int size() const { return int(targets.size()); }
+    QString name(int index) const { return targets.at(size_t(index)).name; }
+    FleetResult result(int index) const { return targets.at(size_t(index)).result; }
+    // Why a target failed or was skipped; empty after a success.
+    QString reason(int index) const { return targets.at(size_t(index)).reason; }
+    qint64 elapsedMs(int index) const;
+    int count(FleetResult result) const;
+    qint64 totalMs() const { return clock.isValid() ? clock.elapsed() : 0; }
+
+signals:
+    void targetStarted(int index);
+    void targetFinished(int index);
+    void finished();
+
+private:
+    struct Target
+    {
+        QString name;
+        FleetResult result = FleetResult::Waiting;
+        QString reason;
+        QElapsedTimer clock;
+        qint64 ms = 0;
+        std::unique_ptr<UpdateLink> link;
+        std::unique_ptr<UpdateSession> session;
+    };
+
+    void launchMore();
+    bool mayStartAnother() const;
+    bool canariesDone() const;
+    QString skipReason() const;
+    void launch(int index);
+    void onSessionFinished(int index);
+    void settle(int index, FleetResult result, const QString &reason);
+    void finishIfDone();
+    void release(int index);
+
+    std::vector<Target> targets;
+    FleetPolicy policy;
+    LinkFactory makeLink;
+    ReporterFactory reporterOf;
+    QByteArray image;
+    QString abortReason;
+    QElapsedTimer clock;
+    int nextIndex = 0;
+    int running = 0;
+    bool started = false;
+    bool done = false;
+    bool launching = false;
+};
