@@ -12,10 +12,12 @@
 #include "nativefile.h"
 #include "platformpaths.h"
 #include "settingskeys.h"
+#include "updateestimate.h"
 #include "updatesession.h"
 #include "windowupdatelink.h"
 #include "windowupdatereporter.h"
 
+#include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
@@ -25,6 +27,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QSerialPort>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -75,7 +78,36 @@ void MainWindow::createUpdateEngine()
     updateLink = std::make_unique<WindowUpdateLink>(*serialPort, *gatewayRouter, choice);
     updateLink->gatewayLink().setConsole([this](const QString &text) { logDisplay->set(text); });
     updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
+    updateReporter->setParametersListener([this](quint16 splitLen, quint16 packetLen) {
+        announcedSplitLen = splitLen;
+        announcedPacketLen = packetLen;
+        refreshUpdateEstimate();
+    });
     updateSession = std::make_unique<UpdateSession>(*updateLink, *updateReporter);
+    // The round trip through a gateway is only known once one was seen.
+    connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
+    connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
+    connect(serialPort->port(), &QSerialPort::baudRateChanged, this, &MainWindow::refreshUpdateEstimate);
+    refreshUpdateEstimate();
+}
+
+// The time the next update will take: from the image's size, the link and its rate, and the
+// lengths the last device announced.
+void MainWindow::refreshUpdateEstimate()
+{
+    const qint64 size = netserverFirmware.isEmpty() ? ui->lineEdit__firmware_length->text().toLongLong()
+                                                    : netserverFirmware.size();
+    if (size <= 0) {
+        ui->lineEdit__firmware_update_time->clear();
+        return;
+    }
+    const UpdateEstimate estimate(
+        size, announcedSplitLen > 0 ? announcedSplitLen : UpdateEstimate::kUsualSplitLen,
+        announcedPacketLen > 0 ? announcedPacketLen : UpdateEstimate::kUsualPacketLen);
+    const qint64 ms = ui->checkBox_sendUseNet->isChecked()
+                          ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
+                          : estimate.serialMs(serialPort->port()->baudRate());
+    ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
 }
 
 TargetKind MainWindow::chosenTarget() const
@@ -139,6 +171,8 @@ void MainWindow::showFirmwareFacts(const QString &path, qint64 size)
     ui->lineEdit_firmware_name->setText(nativeFile->getFileName(path));
     ui->lineEdit__firmware_make_time->setText(nativeFile->getFileCreatedTime(path));
     ui->lineEdit__firmware_editer->setText(nativeFile->getFileOwner(path));
+    if (updateLink)
+        refreshUpdateEstimate();
 }
 
 void MainWindow::setUpFirmwareTable()

@@ -110,6 +110,7 @@ private:
     void restoreTitle();
     void restoreLastFirmware();
     void showFirmwareFacts(const QString &path, qint64 size);
+    void refreshUpdateEstimate();
     void setUpFirmwareTable();
     void setTargetToolTips();
     void showAboutTexts();
@@ -158,4 +159,7 @@ private:
     bool startupRequestsScheduled = false;
     // Set once the window is closing: the blocking slots stop waiting.
     bool windowClosing = false;
+    // What the last device announced, for the estimated update time.
+    int announcedSplitLen = 0;
+    int announcedPacketLen = 0;
 };

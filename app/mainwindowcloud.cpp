@@ -223,6 +223,7 @@ void MainWindow::takeFirmwareDownload(const QJsonObject &record, const QByteArra
         return;
     }
     netserverFirmware = *body;
+    refreshUpdateEstimate();
     MAIN_TRACE_AS("on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();
 }
 

@@ -177,6 +177,7 @@ void MainWindow::openFirmwareFile()
     MAIN_TRACE_AS("deviceSerialPort_click") << written;
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
     netserverFirmware.clear();
+    refreshUpdateEstimate();
     MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << lastReadText;
 }
 

@@ -32,3 +32,9 @@ void WindowUpdateReporter::deviceAddress(const QString &address)
 {
     ui->lineEdit_targetDeviceAddr->setText(address);
 }
+
+void WindowUpdateReporter::deviceParameters(quint16 splitLen, quint16 uartLen)
+{
+    if (parametersListener)
+        parametersListener(splitLen, uartLen);
+}

@@ -2,6 +2,8 @@
 
 #include "updatereporter.h"
 
+#include <functional>
+
 class LogDisplay;
 namespace Ui {
 class MainWindow;
@@ -18,8 +20,16 @@ public:
     void progressMaximum(int maximum) override;
     void progressValue(int value) override;
     void deviceAddress(const QString &address) override;
+    void deviceParameters(quint16 splitLen, quint16 uartLen) override;
+
+    // Told of the lengths a device announced.
+    void setParametersListener(std::function<void(quint16, quint16)> listener)
+    {
+        parametersListener = std::move(listener);
+    }
 
 private:
+    std::function<void(quint16, quint16)> parametersListener;
     Ui::MainWindow *ui;
     LogDisplay *logDisplay;
 };

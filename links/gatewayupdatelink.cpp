@@ -65,6 +65,7 @@ void GatewayUpdateLink::forgetReceived()
 void GatewayUpdateLink::writeFrame(const QByteArray &frame)
 {
     forgetReceived();
+    sinceFrame.start();
     client().publish(GatewayMessages::firmwarePushTopic(id), GatewayMessages::firmwarePushMessage(id, frame));
 }
 
@@ -84,8 +85,11 @@ QByteArray GatewayUpdateLink::takeReply()
         const QByteArray message = received.dequeue();
         receivedBytes -= message.size();
         const QByteArray reply = replyIn(message);
-        if (!reply.isEmpty())
-            return reply;
+        if (reply.isEmpty())
+            continue;
+        if (sinceFrame.isValid())
+            lastRoundTrip = double(sinceFrame.nsecsElapsed()) / 1e6;
+        return reply;
     }
     return QByteArray();
 }

@@ -4,6 +4,7 @@
 #include "targetkind.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QQueue>
 #include <QString>
 #include <functional>
@@ -53,6 +54,9 @@ public:
     // A message the gateway published (the router hands it over).
     void take(const QByteArray &message);
 
+    // How long the last frame took to be answered; negative before any answer.
+    double lastRoundTripMs() const { return lastRoundTrip; }
+
     // A message as the console shows it: at most 64 bytes of it, and its size when longer.
     static QString consoleText(const QByteArray &message);
 
@@ -72,4 +76,6 @@ private:
     std::function<void(const QString &)> console;
     QQueue<QByteArray> received;
     qint64 receivedBytes = 0;
+    QElapsedTimer sinceFrame;
+    double lastRoundTrip = -1;
 };

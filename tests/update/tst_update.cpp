@@ -2,6 +2,7 @@
 #include "fleetrunner.h"
 #include "gatewaymessages.h"
 #include "modulecommand.h"
+#include "updateestimate.h"
 #include "updatelink.h"
 #include "updatereporter.h"
 #include "updatesession.h"
@@ -315,6 +316,8 @@ private slots:
 
     void bootEntryTexts();
 
+    void estimates_data();
+    void estimates();
     void fleetPolicies_data();
     void fleetPolicies();
     void fleetAbortEndsRunningAndSkipsTheRest();
@@ -905,6 +908,32 @@ void TestUpdate::bootEntryTexts()
     QCOMPARE(
         GatewayMessages::bootMessage(),
         QByteArray(R"({"method":"thing/gw/config/set","sys":{"src":"sv","ack":1},"params":[{"boot":1}]})"));
+}
+
+void TestUpdate::estimates_data()
+{
+    QTest::addColumn<qint64>("imageBytes");
+    QTest::addColumn<int>("splitLen");
+    QTest::addColumn<int>("packetLen");
+    QTest::addColumn<qint64>("exchanges");
+    QTest::addColumn<qint64>("serialMsAt115200"); // without turnaround
+    // 64 KiB: 64 splits of 8 packets, their checks, FIRMWARE LEN and OVER.
+    QTest::newRow("64 KiB") << qint64(65536) << 1024 << 128 << qint64(578) << qint64(6325);
+    // The last split is padded to a whole one; a packet longer than the split is never sent.
+    QTest::newRow("padded") << qint64(1000) << 256 << 128 << qint64(14) << qint64(104);
+    QTest::newRow("packet longer than the split") << qint64(512) << 256 << 300 << qint64(4) << qint64(4);
+}
+
+void TestUpdate::estimates()
+{
+    QFETCH(qint64, imageBytes);
+    QFETCH(int, splitLen);
+    QFETCH(int, packetLen);
+    const UpdateEstimate estimate(imageBytes, splitLen, packetLen);
+    QTEST(estimate.exchanges(), "exchanges");
+    QTEST(estimate.serialMs(115200, 0), "serialMsAt115200");
+    QCOMPARE(estimate.gatewayMs(20), estimate.exchanges() * 20);
+    QCOMPARE(UpdateEstimate::text(estimate.gatewayMs(-1)), QStringLiteral("—"));
 }
 
 // Runs a fleet of fake devices; the devices named in `failing` refuse FIRMWARE LEN, and a

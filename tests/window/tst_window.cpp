@@ -148,6 +148,11 @@ void tst_Window::openFileShowsFactsAndRemembersPath()
     QVERIFY(window.downloadedFirmware().isEmpty());
     QVERIFY(window.lastReadOk);
     QCOMPARE(window.lastReadText, path);
+
+    // The estimate follows the link: through a gateway nothing is known before a round trip.
+    QVERIFY(ui->lineEdit__firmware_update_time->text().endsWith(QStringLiteral(" s")));
+    ui->checkBox_sendUseNet->setChecked(true);
+    QCOMPARE(ui->lineEdit__firmware_update_time->text(), QStringLiteral("—"));
 }
 
 void tst_Window::cancelledDialogChangesNothing()
