@@ -7,6 +7,7 @@
 #include "fleetrunner.h"
 #include "gatewaymessages.h"
 #include "gatewayrouter.h"
+#include "gatewaysubscriber.h"
 #include "gatewayupdatelink.h"
 #include "mqttclient.h"
 #include "serialchannel.h"
@@ -193,42 +194,17 @@ int FleetFlash::connectBroker()
     return ExitSuccess;
 }
 
-// Subscribes every gateway's answer topics and waits for the broker to grant them: a refusal
-// (an access list) would otherwise look like a device that never answers. A gateway whose
-// topics are refused fails alone; with a single gateway, or a broker that goes away, nothing runs.
+// A gateway whose topics are refused fails alone; with a single gateway, or a broker that goes
+// away, nothing runs.
 QString FleetFlash::subscribeGateways()
 {
-    QHash<QString, QString> gatewayOfTopic;
-    for (const QString &gatewayId : options.targets) {
-        for (const QString &topic : GatewayMessages::subscriptionTopics(gatewayId))
-            gatewayOfTopic.insert(topic, gatewayId);
-    }
-    QSet<QString> pending(gatewayOfTopic.keyBegin(), gatewayOfTopic.keyEnd());
-    QObject context;
-    QObject::connect(
-        client.get(), &MqttClient::subscribed, &context, [&](const QString &topic, bool granted) {
-            pending.remove(topic);
-            const QString gatewayId = gatewayOfTopic.value(topic);
-            if (!granted && !gatewayId.isEmpty() && !unsubscribed.contains(gatewayId))
-                unsubscribed.insert(gatewayId,
-                                    QStringLiteral("the broker refused the subscription to %1").arg(topic));
-        });
-    for (auto it = gatewayOfTopic.cbegin(); it != gatewayOfTopic.cend(); ++it)
-        client->subscribe(it.key());
-    EventWait::waitUntil(
-        [&] {
-            return pending.isEmpty() || client->state() != MqttClient::Connected || !signalReason.isEmpty();
-        },
-        kBrokerConnectMs);
+    GatewaySubscriber subscriber(*client);
+    subscriber.subscribe(options.targets);
+    EventWait::waitUntil([&] { return subscriber.isDone() || !signalReason.isEmpty(); },
+                         GatewaySubscriber::kConfirmMs + 1000);
     if (client->state() != MqttClient::Connected)
         return client->errorString();
-    for (const QString &topic : qAsConst(pending)) {
-        const QString gatewayId = gatewayOfTopic.value(topic);
-        if (!unsubscribed.contains(gatewayId))
-            unsubscribed.insert(gatewayId,
-                                QStringLiteral("the broker did not confirm the subscriptions within %1 s")
-                                    .arg(kBrokerConnectMs / 1000));
-    }
+    unsubscribed = subscriber.refusals();
     if (singleTarget() && !unsubscribed.isEmpty())
         return unsubscribed.begin().value();
     return QString();
