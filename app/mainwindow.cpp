@@ -2,10 +2,12 @@
 #include "ui_mainwindow.h"
 
 #include "accountlogin.h"
+#include "batchupdatepage.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
 #include "eventwait.h"
+#include "firmwareimage.h"
 #include "gatewayrouter.h"
 #include "mymqttconfig.h"
 #include "myserialport.h"
@@ -52,6 +54,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     buildMenuBar();
 
     createUpdateEngine();
+    createBatchPage();
     reportPortTrouble();
 }
 
@@ -59,6 +62,7 @@ MainWindow::~MainWindow()
 {
     // The links refer to the serial port and the MQTT client, so they go first; the MQTT
     // window owns the client, which would otherwise stay connected after the window.
+    delete batchUpdatePage;
     updateSession.reset();
     updateLink.reset();
     gatewayRouter.reset();
@@ -108,6 +112,37 @@ void MainWindow::refreshUpdateEstimate()
                           ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
                           : estimate.serialMs(serialPort->port()->baudRate());
     ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
+}
+
+void MainWindow::createBatchPage()
+{
+    BatchUpdatePage::Context context;
+    context.knownGateways = [this] {
+        QStringList gateways;
+        for (int i = 0; i < mqttConfig->comboBox_mqtt_gatewayId->count(); ++i)
+            gateways << mqttConfig->comboBox_mqtt_gatewayId->itemText(i);
+        return gateways;
+    };
+    context.image = [this](QString *problem) { return imageToSend(problem); };
+    context.target = [this] { return chosenTarget(); };
+    context.console = [this](const QString &text) { logDisplay->set(text); };
+    context.mayStart = [this](QString *problem) {
+        if (updateSession->isRunning())
+            *problem = QStringLiteral("an update is running");
+        return problem->isEmpty();
+    };
+    batchUpdatePage = new BatchUpdatePage(*gatewayRouter, context);
+    ui->tabWidget->addTab(batchUpdatePage, QStringLiteral("批量更新"));
+}
+
+// What "开始更新" sends: the image downloaded from the catalogue, else the file in the path box.
+QByteArray MainWindow::imageToSend(QString *problem)
+{
+    if (!netserverFirmware.isEmpty())
+        return netserverFirmware;
+    QByteArray image;
+    FirmwareImage::read(ui->comboBox_update_link->currentText(), &image, problem);
+    return image;
 }
 
 TargetKind MainWindow::chosenTarget() const

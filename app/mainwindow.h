@@ -13,6 +13,7 @@
 #include <memory>
 
 class AccountLogin;
+class BatchUpdatePage;
 class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
@@ -52,6 +53,7 @@ public:
     AccountLogin *account() const { return accountLogin.get(); }
     MyMqttConfig *mqttWindow() const { return mqttConfig; }
     WindowUpdateLink *windowLink() const { return updateLink.get(); }
+    BatchUpdatePage *batchPage() const { return batchUpdatePage; }
 
     QString lastReadText;
     bool lastReadOk = false;
@@ -125,6 +127,8 @@ private:
     void consoleReturnCode(const QByteArray &frame);
     void reportPortTrouble();
     void createUpdateEngine();
+    void createBatchPage();
+    QByteArray imageToSend(QString *problem);
     TargetKind chosenTarget() const;
     void runStartupRequests();
     void takeVersionReply(const QByteArray *body);
@@ -141,6 +145,7 @@ private:
     LogDisplay *logDisplay = nullptr;
     MyMqttConfig *mqttConfig = nullptr;
     std::unique_ptr<GatewayRouter> gatewayRouter;
+    BatchUpdatePage *batchUpdatePage = nullptr;
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "batchupdatepage.h"
 #include "bootframe.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
@@ -20,7 +21,7 @@
 
 void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 {
-    if (updateSession->isRunning()) {
+    if (updateSession->isRunning() || batchUpdatePage->isRunning()) {
         logDisplay->set(QStringLiteral("update already running, request ignored"));
         return;
     }

@@ -1,6 +1,7 @@
 // The update page in the window: opening a firmware file, its facts and settings, and a
 // whole update from the start button against the simulated device on a pty or behind a
 // gateway on a mosquitto broker.
+#include "batchupdatepage.h"
 #include "brokerprocess.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
@@ -12,6 +13,7 @@
 #include "myserialport.h"
 #include "nativefile.h"
 #include "settingskeys.h"
+#include "ui_batchupdatepage.h"
 #include "ui_mainwindow.h"
 #include "updatesession.h"
 
@@ -78,6 +80,7 @@ private slots:
     void startOnClosedPortEndsAtOnce();
     void closingTheWindowAbortsTheUpdate();
     void wholeUpdateThroughTheGateway();
+    void batchUpdateOfSeveralGateways();
 
 private:
     void openSimulatedPort(MainWindow &window, const QString &portPath);
@@ -307,6 +310,50 @@ void tst_Window::wholeUpdateThroughTheGateway()
     const QStringList texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
     QCOMPARE(receivedImage(received), image + QByteArray(68, char(0xFF)));
+}
+
+// Three gateways ticked on the batch page, one of which refuses the image: the others get it,
+// each row shows its own result, and the log says whose line each is.
+void tst_Window::batchUpdateOfSeveralGateways()
+{
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    DevsimProcess gateways[3];
+    const QStringList ids{"BA", "BB", "BC"};
+    for (int i = 0; i < 3; ++i) {
+        QStringList args{"--mqtt",      broker.address(),
+                         "--gateway",   ids.at(i),
+                         "--split-len", "256",
+                         "--output",    dir.filePath(QStringLiteral("batch-%1.bin").arg(ids.at(i)))};
+        if (i == 1)
+            args << QStringList{"--fail-frame", "1", "--restart-delay", "-1"};
+        QVERIFY(gateways[i].start(args));
+    }
+    storeMqttProfile(broker.port(), QStringLiteral("BA"));
+    MainWindow window;
+    QTRY_COMPARE(window.mqttWindow()->m_client->state(), MqttClient::Connected);
+    Ui::MainWindow *ui = window.form();
+    ui->radioButton_target_gateway->setChecked(true);
+    const QByteArray image = patternImage(600);
+    ui->comboBox_update_link->setEditText(writeImage(QStringLiteral("batch.bin"), image));
+
+    BatchUpdatePage *page = window.batchPage();
+    for (const QString &id : ids)
+        QVERIFY(page->addGateway(id));
+    QVERIFY(!page->addGateway(QStringLiteral("BA")));
+    QSignalSpy finished(page, &BatchUpdatePage::batchFinished);
+    QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+
+    QTableWidget *table = page->form()->tableWidget_batch;
+    QCOMPARE(table->item(0, 4)->text(), QStringLiteral("成功"));
+    QVERIFY(table->item(1, 4)->text().contains(QStringLiteral("FIRMWARE LEN")));
+    QCOMPARE(table->item(2, 4)->text(), QStringLiteral("成功"));
+    const QStringList texts = consoleTexts(window);
+    QCOMPARE(texts.filter(QStringLiteral("[BA] firmware packet update success ")).size(), 1);
+    QCOMPARE(texts.filter(QStringLiteral("[BB] firmware packet update success ")).size(), 0);
+    QCOMPARE(receivedImage(dir.filePath(QStringLiteral("batch-BC.bin"))),
+             image + QByteArray(168, char(0xFF)));
 }
 
 QTEST_MAIN(tst_Window)

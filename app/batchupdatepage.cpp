@@ -1,0 +1,313 @@
+#include "batchupdatepage.h"
+#include "ui_batchupdatepage.h"
+
+#include "batchrowreporter.h"
+#include "fleetrunner.h"
+#include "gatewaymessages.h"
+#include "gatewayrouter.h"
+#include "gatewaysubscriber.h"
+#include "gatewayupdatelink.h"
+#include "mqttclient.h"
+
+#include <QProgressBar>
+
+namespace {
+
+enum Column
+{
+    GatewayColumn,
+    StateColumn,
+    ProgressColumn,
+    TimeColumn,
+    ResultColumn,
+};
+
+// The bar counts in tenths of a percent, so a row is redrawn at most a thousand times.
+constexpr int kBarSteps = 1000;
+
+QString timeText(qint64 ms)
+{
+    return QString::number(double(ms) / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
+QString stateText(FleetResult result)
+{
+    switch (result) {
+    case FleetResult::Waiting:
+        return QStringLiteral("等待");
+    case FleetResult::Running:
+        return QStringLiteral("更新中");
+    case FleetResult::Success:
+        return QStringLiteral("成功");
+    case FleetResult::Failed:
+        return QStringLiteral("失败");
+    case FleetResult::Skipped:
+        return QStringLiteral("跳过");
+    }
+    return QString();
+}
+
+} // namespace
+
+BatchUpdatePage::BatchUpdatePage(GatewayRouter &router, Context context, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::BatchUpdatePage>()), router(router),
+      context(std::move(context))
+{
+    ui->setupUi(this);
+    ui->tableWidget_batch->setColumnWidth(GatewayColumn, 160);
+    ui->tableWidget_batch->setColumnWidth(ProgressColumn, 200);
+    connect(ui->pushButton_batch_add, &QPushButton::clicked, this, &BatchUpdatePage::onAddPressed);
+    connect(ui->lineEdit_batch_gateway, &QLineEdit::returnPressed, this, &BatchUpdatePage::onAddPressed);
+    connect(ui->pushButton_batch_load, &QPushButton::clicked, this, &BatchUpdatePage::loadKnownGateways);
+    connect(ui->pushButton_batch_remove, &QPushButton::clicked, this, &BatchUpdatePage::removeUnticked);
+    connect(ui->pushButton_batch_start, &QPushButton::clicked, this, &BatchUpdatePage::start);
+    connect(ui->pushButton_batch_stop, &QPushButton::clicked, this, &BatchUpdatePage::stop);
+}
+
+// Sessions and links go before the rows they report to.
+BatchUpdatePage::~BatchUpdatePage()
+{
+    runner.reset();
+}
+
+bool BatchUpdatePage::isRunning() const
+{
+    return subscriber || (runner && runner->isRunning());
+}
+
+bool BatchUpdatePage::addGateway(const QString &gatewayId)
+{
+    const QString problem = GatewayMessages::gatewayIdProblem(gatewayId);
+    if (!problem.isEmpty()) {
+        setStatus(problem, true);
+        return false;
+    }
+    if (rowOfGateway(gatewayId) >= 0)
+        return false;
+    QTableWidget *table = ui->tableWidget_batch;
+    const int row = table->rowCount();
+    table->insertRow(row);
+    auto *item = new QTableWidgetItem(gatewayId);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
+    item->setCheckState(Qt::Checked);
+    table->setItem(row, GatewayColumn, item);
+    auto *bar = new QProgressBar;
+    bar->setRange(0, kBarSteps);
+    bar->setValue(0);
+    table->setCellWidget(row, ProgressColumn, bar);
+    return true;
+}
+
+void BatchUpdatePage::onAddPressed()
+{
+    if (addGateway(ui->lineEdit_batch_gateway->text().trimmed()))
+        ui->lineEdit_batch_gateway->clear();
+}
+
+void BatchUpdatePage::loadKnownGateways()
+{
+    for (const QString &gatewayId : context.knownGateways())
+        addGateway(gatewayId);
+}
+
+void BatchUpdatePage::removeUnticked()
+{
+    if (isRunning())
+        return;
+    for (int row = ui->tableWidget_batch->rowCount() - 1; row >= 0; --row) {
+        if (ui->tableWidget_batch->item(row, GatewayColumn)->checkState() != Qt::Checked)
+            ui->tableWidget_batch->removeRow(row);
+    }
+}
+
+QStringList BatchUpdatePage::tickedGateways() const
+{
+    QStringList gateways;
+    for (int row = 0; row < ui->tableWidget_batch->rowCount(); ++row) {
+        const QTableWidgetItem *item = ui->tableWidget_batch->item(row, GatewayColumn);
+        if (item->checkState() == Qt::Checked)
+            gateways << item->text();
+    }
+    return gateways;
+}
+
+int BatchUpdatePage::rowOfGateway(const QString &gatewayId) const
+{
+    for (int row = 0; row < ui->tableWidget_batch->rowCount(); ++row) {
+        if (ui->tableWidget_batch->item(row, GatewayColumn)->text() == gatewayId)
+            return row;
+    }
+    return -1;
+}
+
+QString BatchUpdatePage::startProblem(const QStringList &gateways, QByteArray *image) const
+{
+    QString problem;
+    if (context.mayStart && !context.mayStart(&problem))
+        return problem;
+    if (gateways.isEmpty())
+        return QStringLiteral("no gateway ticked");
+    if (router.mqttClient().state() != MqttClient::Connected)
+        return QStringLiteral("the MQTT broker is not connected");
+    if (context.target() == TargetKind::Module)
+        return QStringLiteral(
+            "a module's boot commands need the serial port: choose the gateway or demo target");
+    *image = context.image(&problem);
+    return image->isEmpty() && problem.isEmpty() ? QStringLiteral("firmware packet is empty") : problem;
+}
+
+void BatchUpdatePage::start()
+{
+    if (isRunning())
+        return;
+    const QStringList gateways = tickedGateways();
+    const QString problem = startProblem(gateways, &runImage);
+    if (!problem.isEmpty()) {
+        setStatus(problem, true);
+        return;
+    }
+    runGateways = gateways;
+    runTarget = context.target();
+    prepareRows(gateways);
+    setRunning(true);
+    setStatus(QStringLiteral("订阅 %1 个网关…").arg(gateways.size()), false);
+    subscriber = std::make_unique<GatewaySubscriber>(router.mqttClient());
+    connect(subscriber.get(), &GatewaySubscriber::done, this, &BatchUpdatePage::startFleet,
+            Qt::QueuedConnection);
+    subscriber->subscribe(gateways);
+}
+
+void BatchUpdatePage::prepareRows(const QStringList &gateways)
+{
+    rows.clear();
+    for (const QString &gatewayId : gateways) {
+        const int row = rowOfGateway(gatewayId);
+        rows << row;
+        setCell(row, StateColumn, stateText(FleetResult::Waiting));
+        setCell(row, TimeColumn, QString());
+        setCell(row, ResultColumn, QString());
+        progressBar(row)->setValue(0);
+    }
+}
+
+void BatchUpdatePage::startFleet()
+{
+    const QHash<QString, QString> refused = subscriber->refusals();
+    subscriber.release()->deleteLater();
+    reporters.clear();
+    for (int i = 0; i < runGateways.size(); ++i)
+        reporters.push_back(std::make_unique<BatchRowReporter>(
+            runGateways.at(i), context.console,
+            [this, i](qint64 done, qint64 total) { showProgress(i, done, total); }));
+    FleetPolicy policy;
+    policy.parallel = ui->spinBox_batch_parallel->value();
+    runner = std::make_unique<FleetRunner>(
+        runGateways, policy,
+        [this, refused](int index, QString *problem) -> std::unique_ptr<UpdateLink> {
+            const QString gatewayId = runGateways.at(index);
+            if (refused.contains(gatewayId)) {
+                *problem = refused.value(gatewayId);
+                return nullptr;
+            }
+            auto link = std::make_unique<GatewayUpdateLink>(router, gatewayId, runTarget);
+            link->setConsole(
+                [this, index](const QString &text) { reporters.at(size_t(index))->consoleLine(text); });
+            return link;
+        },
+        [this](int index) -> UpdateReporter & { return *reporters.at(size_t(index)); });
+    connect(runner.get(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
+    connect(runner.get(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
+    connect(runner.get(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
+    setStatus(QStringLiteral("正在更新 %1 个网关").arg(runGateways.size()), false);
+    runner->start(runImage);
+}
+
+void BatchUpdatePage::stop()
+{
+    if (subscriber) {
+        subscriber.reset();
+        for (int row : qAsConst(rows))
+            setCell(row, StateColumn, stateText(FleetResult::Skipped));
+        setRunning(false);
+        setStatus(QStringLiteral("已停止"), true);
+        return;
+    }
+    if (runner && runner->isRunning())
+        runner->abortAll(QStringLiteral("stopped by the user"));
+}
+
+void BatchUpdatePage::showTarget(int index)
+{
+    const int row = rows.at(index);
+    const FleetResult result = runner->result(index);
+    setCell(row, StateColumn, stateText(result));
+    if (result == FleetResult::Running)
+        return;
+    setCell(row, TimeColumn, timeText(runner->elapsedMs(index)));
+    setCell(row, ResultColumn, result == FleetResult::Success ? stateText(result) : runner->reason(index));
+    if (result == FleetResult::Success)
+        progressBar(row)->setValue(kBarSteps);
+}
+
+void BatchUpdatePage::showProgress(int index, qint64 done, qint64 total)
+{
+    if (total <= 0)
+        return;
+    const int row = rows.at(index);
+    const int step = int(qBound<qint64>(0, done, total) * kBarSteps / total);
+    QProgressBar *bar = progressBar(row);
+    if (bar->value() == step)
+        return;
+    bar->setValue(step);
+    setCell(row, TimeColumn, timeText(runner->elapsedMs(index)));
+}
+
+void BatchUpdatePage::finishFleet()
+{
+    const int succeeded = runner->count(FleetResult::Success);
+    const int failed = runner->count(FleetResult::Failed);
+    const int skipped = runner->count(FleetResult::Skipped);
+    setStatus(QStringLiteral("完成：%1 成功，%2 失败，%3 跳过，用时 %4")
+                  .arg(succeeded)
+                  .arg(failed)
+                  .arg(skipped)
+                  .arg(timeText(runner->totalMs())),
+              failed + skipped > 0);
+    context.console(QStringLiteral("batch update over: %1 succeeded, %2 failed, %3 skipped")
+                        .arg(succeeded)
+                        .arg(failed)
+                        .arg(skipped));
+    setRunning(false);
+    emit batchFinished();
+}
+
+void BatchUpdatePage::setRunning(bool running)
+{
+    ui->pushButton_batch_start->setEnabled(!running);
+    ui->pushButton_batch_stop->setEnabled(running);
+    ui->pushButton_batch_remove->setEnabled(!running);
+    ui->spinBox_batch_parallel->setEnabled(!running);
+    emit runningChanged(running);
+}
+
+void BatchUpdatePage::setStatus(const QString &text, bool failed)
+{
+    ui->label_batch_status->setText(text);
+    ui->label_batch_status->setStyleSheet(failed ? QStringLiteral("color: #c62828;") : QString());
+}
+
+void BatchUpdatePage::setCell(int row, int column, const QString &text)
+{
+    QTableWidgetItem *item = ui->tableWidget_batch->item(row, column);
+    if (!item) {
+        item = new QTableWidgetItem;
+        item->setFlags(Qt::ItemIsEnabled);
+        ui->tableWidget_batch->setItem(row, column, item);
+    }
+    item->setText(text);
+}
+
+QProgressBar *BatchUpdatePage::progressBar(int row) const
+{
+    return static_cast<QProgressBar *>(ui->tableWidget_batch->cellWidget(row, ProgressColumn));
+}
