@@ -456,6 +456,51 @@ private slots:
         if (consoleLine.isEmpty())
             QTRY_VERIFY(QFile::exists("started"));
     }
+
+    void restartScriptKeepsTheOldProgram_data()
+    {
+        QTest::addColumn<QByteArray>("newBuild"); // shell text of the new build
+        QTest::addColumn<QString>("started");     // the program in place, which the script started
+
+        QTest::newRow("new build starts") << QByteArray("echo \"new$*\" >> log") << "new";
+        QTest::newRow("new build does not start")
+            << QByteArray("[ \"$1\" = --version ] && exit 1; echo \"new$*\" >> log") << "old";
+    }
+
+    void restartScriptKeepsTheOldProgram()
+    {
+        QFETCH(QByteArray, newBuild);
+        QFETCH(QString, started);
+        QTemporaryDir folder;
+        const auto program = [&folder](const char *name, const QByteArray &text) {
+            QFile file(folder.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + text + "\n") > 0 &&
+                   file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        };
+        QVERIFY(program("plovikKit", "echo \"old$*\" >> log") && program("new-build", newBuild));
+        QProcess script;
+        script.setWorkingDirectory(folder.path());
+        script.start("sh", {PLOVIKKIT_SOURCE_DIR "/dist/restart.sh", "new-build", "./plovikKit"});
+        QVERIFY(script.waitForFinished(30000));
+        QFile log(folder.filePath("log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().split('\n').at(started == "new" ? 1 : 0), started.toUtf8());
+        QCOMPARE(QFile::exists(folder.filePath("plovikKit.previous")), started == "new"); // the old one kept
+    }
+
+    void versionNeedsNoDisplay()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(PLOVIKKIT_BINARY_DIR "/bin/plovikKit", {"--version"});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.readAllStandardOutput().trimmed(), ("plovikKit " + MainWindow::appVersion()).toUtf8());
+    }
 };
 
 QTEST_MAIN(tst_Cloud)
