@@ -1,6 +1,7 @@
 #include "accountlogin.h"
 
 #include "accountreply.h"
+#include "cloudenvelope.h"
 #include "configini.h"
 #include "debugtrace.h"
 #include "myjson.h"
@@ -56,29 +57,39 @@ void AccountLogin::restoreSavedAccount()
     pushButton_account->setText(loggedOutText);
 }
 
-void AccountLogin::runAutomaticLogin()
+QString AccountLogin::runAutomaticLogin()
 {
     if (!automaticLoginDue)
-        return;
+        return QString();
     automaticLoginDue = false;
-    service.login(accountName, accountPassword,
-                  [this](const QByteArray *body) { takeAutomaticLoginReply(body); });
+    QString requestError;
+    QString replyProblem;
+    service.login(
+        accountName, accountPassword,
+        [this, &replyProblem](const QByteArray *body) { replyProblem = takeAutomaticLoginReply(body); },
+        &requestError);
+    if (!requestError.isEmpty() || !replyProblem.isEmpty() || loggedIn)
+        return requestError.isEmpty() ? replyProblem : requestError;
+    return QStringLiteral("the service gave no role for %1").arg(accountName);
 }
 
-void AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
+// Returns why the reply, or the user information it leads to, is no login.
+QString AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
 {
     const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
     if (verdict == AccountReply::Verdict::NoReply) {
         pushButton_account->setText(loggedOutText);
-        return;
+        return QString();
     }
     TRACE() << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
     TRACE() << "plovik_clients_login getParams_json" << accountJson;
+    QString problem = QStringLiteral("the service refused it: ") + CloudEnvelope::describe(accountJson);
     if (verdict == AccountReply::Verdict::Accepted)
-        service.userInformation(accountName,
-                                [this](const QByteArray *info) { takeAutomaticUserInformation(info); });
+        service.userInformation(
+            accountName, [this](const QByteArray *info) { takeAutomaticUserInformation(info); }, &problem);
     if (!loggedIn)
         pushButton_account->setText(loggedOutText);
+    return problem;
 }
 
 QList<int> AccountLogin::userRoles(const QByteArray *body, bool anyCode)
