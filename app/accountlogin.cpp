@@ -6,6 +6,7 @@
 #include "debugtrace.h"
 #include "myjson.h"
 #include "passworddigest.h"
+#include "servicetext.h"
 #include "settingskeys.h"
 
 #include <QCheckBox>
@@ -200,6 +201,9 @@ void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByte
         notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：4000\r\nmessage：用户权限不足"));
         break;
     case AccountReply::Verdict::Refused:
+        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2")
+                   .arg(accountJson.value(QStringLiteral("code")).toInt())
+                   .arg(CloudEnvelope::messageText(accountJson)));
         break;
     case AccountReply::Verdict::Accepted:
         service.userInformation(
@@ -214,11 +218,14 @@ void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const 
 {
     for (const int role : userRoles(body, false)) {
         accountName = fields.account->text();
-        accountPassword = fields.savePassword->isChecked() ? fields.password->text() : QString();
+        // Kept for the session (a password update sends it as the old one); on disk only when
+        // the user asked for it.
+        accountPassword = fields.password->text();
         becomeLoggedIn(accountName, role);
-        saveSettings({{SettingsKeys::accountName, accountName},
-                      {SettingsKeys::passwordName, accountPassword},
-                      {SettingsKeys::loginFlag, loginFlagValue}});
+        saveSettings(
+            {{SettingsKeys::accountName, accountName},
+             {SettingsKeys::passwordName, fields.savePassword->isChecked() ? accountPassword : QString()},
+             {SettingsKeys::loginFlag, loginFlagValue}});
         notice(QStringLiteral("登录成功"));
     }
 }
@@ -250,7 +257,8 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const QB
         notice(failed.arg(QStringLiteral("5000"), QString()));
         break;
     case AccountReply::Verdict::Refused:
-        notice(failed.arg(QStringLiteral("4000"), accountJson.value(QStringLiteral("message")).toString()));
+        notice(failed.arg(QStringLiteral("4000"),
+                          ServiceText::oneLine(accountJson.value(QStringLiteral("message")).toString())));
         break;
     case AccountReply::Verdict::Accepted:
         notice(QStringLiteral("更新成功"));

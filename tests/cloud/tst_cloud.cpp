@@ -220,7 +220,6 @@ private slots:
         QTest::addColumn<QString>("savedPassword");
 
         const QString failed = QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
-        const QStringList none;
         QTest::newRow("role 3, remembered")
             << accepted << role3 << true << QStringList{"登录成功"} << 3 << "pw";
         QTest::newRow("role 3, not remembered")
@@ -230,7 +229,9 @@ private slots:
             << QStringList{"登录成功", "登录成功"} << 5 << "pw";
         QTest::newRow("code as text") << envelope("", "4000") << role3 << true
                                       << QStringList{failed.arg("4000", "用户权限不足")} << 0 << "<absent>";
-        QTest::newRow("code as number") << envelope("", 4000) << role3 << true << none << 0 << "<absent>";
+        QTest::newRow("code as number")
+            << envelope("wrong password", 4001) << role3 << true
+            << QStringList{failed.arg("4001", "wrong password")} << 0 << "<absent>";
         QTest::newRow("not JSON") << reply(R"({"body": "<html>"})") << role3 << true
                                   << QStringList{failed.arg("5001", "数据出错")} << 0 << "<absent>";
         QTest::newRow("HTTP error") << reply(R"({"status": 502})") << role3 << true
@@ -297,6 +298,21 @@ private slots:
             QCOMPARE(sentBody(server.requests().first()).value("oldPassword").toString(), digest("old"));
         if (password == "new")
             QCOMPARE(setting(SettingsKeys::passwordName), QString()); // not remembered
+    }
+
+    void passwordUpdateAfterLoginNotRemembered()
+    {
+        server.setReplies({{"/user_infor/login", accepted},
+                           {"/user_infor/get", role3},
+                           {"/user_infor/password/update", accepted}});
+        AccountLogin account;
+        QWidget *window = typedWindow(account, "demo", "typed", false);
+        press(window, QStringLiteral("登录"));
+        window->findChildren<QLineEdit *>().at(1)->setText("new");
+        press(window, QStringLiteral("更新密码"));
+        QCOMPARE(boxes.texts, (QStringList{"登录成功", "更新成功"}));
+        QCOMPARE(sentBody(server.requests().last()).value("oldPassword").toString(), digest("typed"));
+        QCOMPARE(setting(SettingsKeys::passwordName), QString()); // never on disk
     }
 
     void windowsUseTheirOwnFieldsAndLogOut()
