@@ -105,11 +105,13 @@ QString receive(Transfer &transfer, qint64 wholeMs)
     }
     if (!transfer.tooLarge())
         transfer.takeBytes();
-    if (transfer.tooLarge())
+    // A redirect or an error status says more than the size of the page that came with it.
+    const QString failure = replyFailure(reply);
+    if (failure.isEmpty() && transfer.tooLarge())
         return QStringLiteral("%1 sent more than %2 bytes; reading stopped there")
             .arg(reply->url().toString())
             .arg(transfer.maxBytes);
-    return replyFailure(reply);
+    return failure;
 }
 
 qint64 allowedMs(const MyHttp::Limit &limit)
@@ -132,6 +134,16 @@ QNetworkReply *sendRequest(QNetworkAccessManager &manager, const QString &fullUr
     return manager.post(request, *postBody);
 }
 
+// Why the request is not sent at all; empty when it may go.
+QString reasonNotToSend(const QString &baseUrl, const QString &fullUrl, qint64 wholeMs)
+{
+    if (baseUrl.isEmpty())
+        return QStringLiteral("no cloud service configured (set PLOVIKKIT_CLOUD_URL)");
+    if (wholeMs <= 0)
+        return QStringLiteral("%1 not asked: the time for these requests has run out").arg(fullUrl);
+    return QString();
+}
+
 Outcome send(const char *function, const QString &baseUrl, const QString &query, const QByteArray *postBody,
              const MyHttp::Limit &limit)
 {
@@ -139,10 +151,7 @@ Outcome send(const char *function, const QString &baseUrl, const QString &query,
     const QString fullUrl = baseUrl + query;
     const qint64 wholeMs = allowedMs(limit);
     HTTP_TRACE(function) << fullUrl;
-    if (baseUrl.isEmpty())
-        outcome.error = QStringLiteral("no cloud service configured (set PLOVIKKIT_CLOUD_URL)");
-    else if (wholeMs <= 0)
-        outcome.error = QStringLiteral("%1 not asked: the time for these requests has run out").arg(fullUrl);
+    outcome.error = reasonNotToSend(baseUrl, fullUrl, wholeMs);
     if (!outcome.error.isEmpty()) {
         HTTP_TRACE(function) << "http reply error" << outcome.error;
         return outcome;
