@@ -1,10 +1,12 @@
 #include "accountlogin.h"
 
 #include "accountreply.h"
+#include "cloudenvelope.h"
 #include "configini.h"
 #include "debugtrace.h"
 #include "myjson.h"
 #include "passworddigest.h"
+#include "servicetext.h"
 #include "settingskeys.h"
 
 #include <QCheckBox>
@@ -56,29 +58,39 @@ void AccountLogin::restoreSavedAccount()
     pushButton_account->setText(loggedOutText);
 }
 
-void AccountLogin::runAutomaticLogin()
+QString AccountLogin::runAutomaticLogin()
 {
     if (!automaticLoginDue)
-        return;
+        return QString();
     automaticLoginDue = false;
-    service.login(accountName, accountPassword,
-                  [this](const QByteArray *body) { takeAutomaticLoginReply(body); });
+    QString requestError;
+    QString replyProblem;
+    service.login(
+        accountName, accountPassword,
+        [this, &replyProblem](const QByteArray *body) { replyProblem = takeAutomaticLoginReply(body); },
+        &requestError);
+    if (!requestError.isEmpty() || !replyProblem.isEmpty() || loggedIn)
+        return requestError.isEmpty() ? replyProblem : requestError;
+    return QStringLiteral("the service gave no role for %1").arg(accountName);
 }
 
-void AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
+// Returns why the reply, or the user information it leads to, is no login.
+QString AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
 {
     const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
     if (verdict == AccountReply::Verdict::NoReply) {
         pushButton_account->setText(loggedOutText);
-        return;
+        return QString();
     }
     TRACE() << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
     TRACE() << "plovik_clients_login getParams_json" << accountJson;
+    QString problem = QStringLiteral("the service refused it: ") + CloudEnvelope::describe(accountJson);
     if (verdict == AccountReply::Verdict::Accepted)
-        service.userInformation(accountName,
-                                [this](const QByteArray *info) { takeAutomaticUserInformation(info); });
+        service.userInformation(
+            accountName, [this](const QByteArray *info) { takeAutomaticUserInformation(info); }, &problem);
     if (!loggedIn)
         pushButton_account->setText(loggedOutText);
+    return problem;
 }
 
 QList<int> AccountLogin::userRoles(const QByteArray *body, bool anyCode)
@@ -189,6 +201,9 @@ void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByte
         notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：4000\r\nmessage：用户权限不足"));
         break;
     case AccountReply::Verdict::Refused:
+        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2")
+                   .arg(accountJson.value(QStringLiteral("code")).toInt())
+                   .arg(CloudEnvelope::messageText(accountJson)));
         break;
     case AccountReply::Verdict::Accepted:
         service.userInformation(
@@ -203,11 +218,14 @@ void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const 
 {
     for (const int role : userRoles(body, false)) {
         accountName = fields.account->text();
-        accountPassword = fields.savePassword->isChecked() ? fields.password->text() : QString();
+        // Kept for the session (a password update sends it as the old one); on disk only when
+        // the user asked for it.
+        accountPassword = fields.password->text();
         becomeLoggedIn(accountName, role);
-        saveSettings({{SettingsKeys::accountName, accountName},
-                      {SettingsKeys::passwordName, accountPassword},
-                      {SettingsKeys::loginFlag, loginFlagValue}});
+        saveSettings(
+            {{SettingsKeys::accountName, accountName},
+             {SettingsKeys::passwordName, fields.savePassword->isChecked() ? accountPassword : QString()},
+             {SettingsKeys::loginFlag, loginFlagValue}});
         notice(QStringLiteral("登录成功"));
     }
 }
@@ -239,7 +257,8 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const QB
         notice(failed.arg(QStringLiteral("5000"), QString()));
         break;
     case AccountReply::Verdict::Refused:
-        notice(failed.arg(QStringLiteral("4000"), accountJson.value(QStringLiteral("message")).toString()));
+        notice(failed.arg(QStringLiteral("4000"),
+                          ServiceText::oneLine(accountJson.value(QStringLiteral("message")).toString())));
         break;
     case AccountReply::Verdict::Accepted:
         notice(QStringLiteral("更新成功"));

@@ -30,8 +30,9 @@ public:
     AccountLogin();
     ~AccountLogin() override;
 
-    // Repeats a remembered login (once). The main window calls it when it is on screen.
-    void runAutomaticLogin();
+    // Repeats a remembered login (once). The main window calls it when it is on screen. Returns
+    // why it did not log in (the request failed, the service refused); empty otherwise.
+    QString runAutomaticLogin();
     // Builds and shows a new account window; the round button's click does the same.
     QWidget *openAccountWindow();
     // The question box titled "提示" in which the cloud's pages tell the user something.
@@ -74,7 +75,7 @@ private:
     void manualLogin(const AccountWindow &fields);
     void takeManualLoginReply(const AccountWindow &fields, const QByteArray *body);
     void takeManualUserInformation(const AccountWindow &fields, const QByteArray *body);
-    void takeAutomaticLoginReply(const QByteArray *body);
+    QString takeAutomaticLoginReply(const QByteArray *body);
     void takeAutomaticUserInformation(const QByteArray *body);
     // Parses and traces a user-information reply; its roles (see AccountReply::roles).
     QList<int> userRoles(const QByteArray *body, bool anyCode);

@@ -23,15 +23,8 @@ void applyStyleAndFont()
     }
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+void parseCommandLine(const QCoreApplication &app)
 {
-    // The toolkit reads this attribute only before the application object exists.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("plovikKit"));
-    QApplication::setApplicationVersion(QStringLiteral(PLOVIKKIT_VERSION));
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Writes new firmware into radio modules, demo boards and gateways through their bootloader, over a\n"
@@ -40,6 +33,33 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(app);
+}
+
+// --help and --version print and end the process inside parseCommandLine; they need no display,
+// so they are answered before the window's application object would look for one (the restart
+// script asks a new build for its version to see that it starts).
+void answerTextOptions(int &argc, char *argv[])
+{
+    const QStringList textOptions{"-h", "--help", "-?", "--help-all", "-v", "--version"};
+    for (int i = 1; i < argc; ++i) {
+        if (textOptions.contains(QString::fromLocal8Bit(argv[i]))) {
+            QCoreApplication app(argc, argv);
+            parseCommandLine(app);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The toolkit reads this attribute only before the application object exists.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QCoreApplication::setApplicationName(QStringLiteral("plovikKit"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PLOVIKKIT_VERSION));
+    answerTextOptions(argc, argv);
+    QApplication app(argc, argv);
+    parseCommandLine(app);
     applyStyleAndFont();
 
     MainWindow window;

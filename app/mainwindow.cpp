@@ -3,6 +3,7 @@
 
 #include "accountlogin.h"
 #include "batchupdatepage.h"
+#include "configini.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
@@ -40,6 +41,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->setupUi(this);
     restoreTitle();
     restoreLastFirmware();
+    if (!ConfigIni::writeRefusal().isEmpty())
+        startupNotes << ConfigIni::writeRefusal();
     setUpFirmwareTable();
     setTargetToolTips();
     // The start-up version query goes out once the window is shown (showEvent).

@@ -133,11 +133,15 @@ private:
     void runStartupRequests();
     void takeVersionReply(const QByteArray *body);
     void showNewVersionDot();
-    void takeAppBuild(const QByteArray *body);
+    qint64 queryNewestBuildLength(QString *error);
+    void takeAppBuild(const QByteArray *body, qint64 length);
     bool cloudWaitsForUpdate();
     void takeFirmwareList(const QByteArray *body);
+    void reportCatalogueFailure(const QString &reason);
     void showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn);
-    void takeFirmwareDownload(const QJsonObject &record, const QByteArray *body);
+    void showRecordFacts(const QJsonObject &record);
+    void downloadRecord(const QString &id, qint64 length);
+    void takeFirmwareDownload(qint64 length, const QByteArray *body);
 
     Ui::MainWindow *ui;
     NativeFile *nativeFile = nullptr;
@@ -159,7 +163,7 @@ private:
     int32_t mouseMoveCount = 0;
     std::unique_ptr<AccountLogin> accountLogin;
     FirmwareCatalogue catalogue;
-    // The newest build's size as its record gives it, -1 when it gives none.
+    // The newest build's size as its record gives it, -1 when it gives no usable one.
     qint64 newestBuildLength = -1;
     bool startupRequestsScheduled = false;
     // Set once the window is closing: the blocking slots stop waiting.

@@ -4,6 +4,8 @@
 #include "ui_mainwindow.h"
 
 #include "accountlogin.h"
+#include "cloudconfig.h"
+#include "cloudenvelope.h"
 #include "cloudservice.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
@@ -11,6 +13,7 @@
 #include "myhttp.h"
 #include "myjson.h"
 #include "nativefile.h"
+#include "requestbudget.h"
 #include "selfupdate.h"
 #include "settingskeys.h"
 #include "updatesession.h"
@@ -35,6 +38,9 @@ QJsonObject &sharedReply()
     return reply;
 }
 
+// User input waits while the start-up requests run; together they give up after this long.
+constexpr qint64 kStartupRequestsMs = 5000;
+
 const QString idMember = QStringLiteral("id");
 const QString nameMember = QStringLiteral("originFileName");
 const QString descriptionMember = QStringLiteral("infor");
@@ -52,13 +58,22 @@ void MainWindow::showEvent(QShowEvent *event)
 }
 
 // The version query, then the remembered login: right after the window is first shown, so that
-// a slow or silent service never keeps the window from appearing.
+// a slow or silent service never keeps the window from appearing, and within a few seconds in
+// all, so that it never keeps the user waiting long.
 void MainWindow::runStartupRequests()
 {
-    CloudService(windowHttp()).newestAppVersion(ui, [this](void *, const QByteArray *body, void *, void *) {
-        takeVersionReply(body);
-    });
-    accountLogin->runAutomaticLogin();
+    if (CloudConfig::serviceUrl().isEmpty())
+        return;
+    const RequestBudget budget(kStartupRequestsMs);
+    QString error;
+    CloudService(windowHttp())
+        .newestAppVersion(
+            ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, &error);
+    if (!error.isEmpty())
+        logDisplay->set(QStringLiteral("start-up version query given up: ") + error);
+    const QString loginProblem = accountLogin->runAutomaticLogin();
+    if (!loginProblem.isEmpty())
+        logDisplay->set(QStringLiteral("remembered login given up: ") + loginProblem);
 }
 
 void MainWindow::takeVersionReply(const QByteArray *body)
@@ -71,7 +86,7 @@ void MainWindow::takeVersionReply(const QByteArray *body)
     QJsonObject record;
     if (parsed && SelfUpdate::newestRecord(sharedReply(), &record)) {
         MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get message" << record;
-        newestBuildLength = FirmwareCatalogue::expectedLength(record);
+        newestBuildLength = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
         const QJsonValue newest = record.value(QStringLiteral("appVersion"));
         if (newest.isString()) {
             ui->label_newAppVersion->setText(newest.toString());
@@ -100,26 +115,45 @@ bool MainWindow::cloudWaitsForUpdate()
     return true;
 }
 
+// The build's length, which the download must have, comes from a version query of its own: the
+// start-up one may have failed, and the service may hold another build by now.
+qint64 MainWindow::queryNewestBuildLength(QString *error)
+{
+    newestBuildLength = -1;
+    CloudService(windowHttp())
+        .newestAppVersion(
+            ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, error);
+    if (error->isEmpty() && newestBuildLength < 0)
+        *error = QStringLiteral("the version query names no build of a usable length");
+    return newestBuildLength;
+}
+
 void MainWindow::on_pushButton_2_clicked()
 {
     if (cloudWaitsForUpdate())
         return;
     QString error;
-    CloudService(windowHttp())
-        .appDownload(
-            ui, [this](void *, const QByteArray *body, void *, void *) { takeAppBuild(body); }, &error);
+    const qint64 length = queryNewestBuildLength(&error);
+    if (error.isEmpty())
+        CloudService(windowHttp())
+            .appDownload(
+                ui, length,
+                [this, length](void *, const QByteArray *body, void *, void *) {
+                    takeAppBuild(body, length);
+                },
+                &error);
     if (!error.isEmpty())
         logDisplay->set(QStringLiteral("new version download failed: ") + error);
 }
 
-void MainWindow::takeAppBuild(const QByteArray *body)
+void MainWindow::takeAppBuild(const QByteArray *body, qint64 length)
 {
     if (!body)
         return;
     // The build never goes into netserverFirmware: the next update would send it to the device.
     MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << body->size();
-    const QString problem = SelfUpdate::handOver(*body, QDir::currentPath(),
-                                                 QCoreApplication::applicationFilePath(), newestBuildLength);
+    const QString problem =
+        SelfUpdate::handOver(*body, QDir::currentPath(), QCoreApplication::applicationFilePath(), length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("new version not installed: ") + problem);
         return;
@@ -145,19 +179,37 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
         AccountLogin::notice(QStringLiteral("请先登录或加载本地固件"));
         return;
     }
+    QString error;
     CloudService(windowHttp())
-        .firmwareList(form, account,
-                      [this](void *, const QByteArray *body, void *, void *) { takeFirmwareList(body); });
+        .firmwareList(
+            form, account, [this](void *, const QByteArray *body, void *, void *) { takeFirmwareList(body); },
+            &error);
+    if (!error.isEmpty())
+        reportCatalogueFailure(error);
 }
 
 void MainWindow::takeFirmwareList(const QByteArray *body)
 {
-    if (!body || !MyJson::paser(&sharedReply(), *body))
+    if (!body)
         return;
+    if (!MyJson::paser(&sharedReply(), *body)) {
+        reportCatalogueFailure(QStringLiteral("the catalogue reply is not JSON"));
+        return;
+    }
     MAIN_TRACE_AS("http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << sharedReply();
-    if (!catalogue.takeReply(sharedReply()))
+    if (!catalogue.takeReply(sharedReply())) {
+        reportCatalogueFailure(QStringLiteral("the catalogue reply is no success: ") +
+                               CloudEnvelope::describe(sharedReply()));
         return;
+    }
     showCatalogueRecords(catalogue.all(), 3);
+}
+
+// The user is on the catalogue page, not the log: the box says it where they look.
+void MainWindow::reportCatalogueFailure(const QString &reason)
+{
+    logDisplay->set(QStringLiteral("firmware list failed: ") + reason);
+    AccountLogin::notice(QStringLiteral("获取固件失败\r\n") + reason);
 }
 
 void MainWindow::on_lineEdit_filter_text_textChanged(QString arg1)
@@ -196,32 +248,50 @@ void MainWindow::on_tableWidget_cellClicked(int row, int column)
     const QJsonObject record = catalogue.shown().at(row);
     MAIN_TRACE() << "getFirmwareInforListTemp.length()" << catalogue.shown().size() << column;
     MAIN_TRACE() << "itemJson" << record;
+    showRecordFacts(record);
+    downloadRecord(id, FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes));
+}
+
+void MainWindow::showRecordFacts(const QJsonObject &record)
+{
     const QString length = FirmwareCatalogue::numberText(record, QStringLiteral("length"));
     ui->lineEdit__firmware_length->setText(length.isEmpty() ? QStringLiteral("0") : length);
     ui->lineEdit_firmware_name->setText(record.value(nameMember).toString());
     ui->lineEdit__firmware_make_time->setText(record.value(QStringLiteral("createTime")).toString());
     ui->lineEdit__firmware_editer->setText(record.value(QStringLiteral("owner")).toString());
+}
+
+// Reads no more than the record's usable length, or the image limit when it gives none.
+void MainWindow::downloadRecord(const QString &id, qint64 length)
+{
     QString error;
     CloudService(windowHttp())
         .firmwareDownload(
-            ui, id,
-            [this, record](void *, const QByteArray *body, void *, void *) {
-                takeFirmwareDownload(record, body);
+            ui, id, length < 0 ? UpdateSession::kMaxImageBytes : length,
+            [this, length](void *, const QByteArray *body, void *, void *) {
+                takeFirmwareDownload(length, body);
             },
             &error);
     if (!error.isEmpty())
         logDisplay->set(QStringLiteral("netserver firmware download failed, previous image kept: ") + error);
 }
 
-void MainWindow::takeFirmwareDownload(const QJsonObject &record, const QByteArray *body)
+// `length` is the record's usable length, -1 when it gives none: then nothing tells a download
+// cut short from a whole one, and the console says so.
+void MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
 {
     if (!body)
         return;
-    const QString problem = DownloadCheck::problem(*body, FirmwareCatalogue::expectedLength(record));
+    const QString problem = DownloadCheck::problem(*body, length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("netserver firmware not taken, previous image kept: ") + problem);
         return;
     }
+    if (length < 0)
+        logDisplay->set(
+            QStringLiteral("warning: the record gives no usable length, so the %1 bytes downloaded "
+                           "cannot be known to be the whole image")
+                .arg(body->size()));
     netserverFirmware = *body;
     refreshUpdateEstimate();
     MAIN_TRACE_AS("on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();

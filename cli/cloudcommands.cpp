@@ -1,11 +1,13 @@
 #include "cloudcommands.h"
 
 #include "accountreply.h"
+#include "cloudconfig.h"
 #include "cloudenvelope.h"
 #include "cloudservice.h"
 #include "downloadcheck.h"
 #include "firmwarecatalogue.h"
 #include "myjson.h"
+#include "updatesession.h"
 
 namespace CloudCommands {
 
@@ -74,6 +76,46 @@ void printRecord(const QJsonObject &record, FILE *out)
     fprintf(out, "%s\n", line.toUtf8().constData());
 }
 
+bool fetchCatalogue(CloudService &service, const QString &account, FirmwareCatalogue *catalogue,
+                    QString *reason)
+{
+    QJsonObject reply;
+    bool listed = false;
+    if (!service.firmwareList(
+            nullptr, account,
+            [&](void *, const QByteArray *body, void *, void *) {
+                listed = body && MyJson::paser(&reply, *body) && catalogue->takeReply(reply);
+            },
+            reason))
+        return false;
+    if (!listed)
+        *reason = QStringLiteral("the catalogue reply is no success: ") + CloudEnvelope::describe(reply);
+    return listed;
+}
+
+// The length the catalogue gives for record `id`, which the download must have; -1 when the
+// record cannot be found or gives no usable length: a download cut short could not be told
+// from a whole one.
+qint64 recordLength(CloudService &service, const QString &id, QString *reason)
+{
+    FirmwareCatalogue catalogue;
+    QJsonObject record;
+    if (!fetchCatalogue(service, CloudConfig::catalogueAccount(), &catalogue, reason))
+        return -1;
+    if (!catalogue.findById(id, &record)) {
+        *reason = QStringLiteral("record %1 is not in the catalogue").arg(id);
+        return -1;
+    }
+    const qint64 length = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
+    if (length < 0)
+        *reason =
+            QStringLiteral("record %1 gives no usable length (a whole number of bytes from 1 to %2), so "
+                           "its download cannot be checked")
+                .arg(id)
+                .arg(UpdateSession::kMaxImageBytes);
+    return length;
+}
+
 } // namespace
 
 bool listFirmware(const QString &account, const QString &password, const QString &filter, FILE *out,
@@ -84,19 +126,8 @@ bool listFirmware(const QString &account, const QString &password, const QString
     if (!logIn(service, account, password, reason))
         return false;
     FirmwareCatalogue catalogue;
-    QJsonObject reply;
-    bool listed = false;
-    if (!service.firmwareList(
-            nullptr, account,
-            [&](void *, const QByteArray *body, void *, void *) {
-                listed = body && MyJson::paser(&reply, *body) && catalogue.takeReply(reply);
-            },
-            reason))
+    if (!fetchCatalogue(service, account, &catalogue, reason))
         return false;
-    if (!listed) {
-        *reason = QStringLiteral("the catalogue reply is no success: ") + CloudEnvelope::describe(reply);
-        return false;
-    }
     if (!filter.isEmpty())
         catalogue.filter(filter);
     for (const QJsonObject &record : catalogue.shown())
@@ -107,12 +138,18 @@ bool listFirmware(const QString &account, const QString &password, const QString
 bool downloadFirmware(const QString &id, QByteArray *image, QString *reason)
 {
     MyHttp http;
-    if (!CloudService(http).firmwareDownload(
-            nullptr, id,
-            [&](void *, const QByteArray *body, void *, void *) { *image = body ? *body : QByteArray(); },
-            reason))
+    CloudService service(http);
+    const qint64 length = recordLength(service, id, reason);
+    if (length < 0)
         return false;
-    const QString problem = DownloadCheck::problem(*image);
+    if (!service.firmwareDownload(
+            nullptr, id, length,
+            [&](void *, const QByteArray *body, void *, void *) { *image = body ? *body : QByteArray(); },
+            reason)) {
+        *reason = QStringLiteral("download of record %1 failed: %2").arg(id, *reason);
+        return false;
+    }
+    const QString problem = DownloadCheck::problem(*image, length);
     if (!problem.isEmpty())
         *reason = QStringLiteral("download of record %1 refused: %2").arg(id, problem);
     return problem.isEmpty();

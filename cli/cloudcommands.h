@@ -15,8 +15,10 @@ namespace CloudCommands {
 bool listFirmware(const QString &account, const QString &password, const QString &filter, FILE *out,
                   QString *reason);
 
-// Downloads record `id` with the built-in catalogue account into `image`. Returns false with the
-// reason when the download fails or is no plausible firmware (empty, or the service's answer).
+// Looks record `id` up in the built-in catalogue account's catalogue and downloads it into
+// `image`, reading no more than the record's length. Returns false with the reason when the
+// record is not listed or gives no usable length, or when the download fails or is no plausible
+// firmware (empty, the service's answer, a web page, or not of the record's length).
 bool downloadFirmware(const QString &id, QByteArray *image, QString *reason);
 
 } // namespace CloudCommands

@@ -1,5 +1,7 @@
 #include "cloudenvelope.h"
 
+#include "servicetext.h"
+
 #include <QJsonDocument>
 
 namespace CloudEnvelope {
@@ -41,8 +43,13 @@ bool isEnvelope(const QByteArray &bytes, QJsonObject *reply)
 QString describe(const QJsonObject &reply)
 {
     return QStringLiteral("code %1, message %2")
-        .arg(reply.value(QStringLiteral("code")).toVariant().toString(),
-             reply.value(QStringLiteral("message")).toVariant().toString());
+        .arg(ServiceText::oneLine(reply.value(QStringLiteral("code")).toVariant().toString()),
+             messageText(reply));
+}
+
+QString messageText(const QJsonObject &reply)
+{
+    return ServiceText::oneLine(reply.value(QStringLiteral("message")).toVariant().toString());
 }
 
 } // namespace CloudEnvelope

@@ -18,5 +18,7 @@ bool isEnvelope(const QByteArray &bytes, QJsonObject *reply = nullptr);
 
 // "code 404, message no such file": the reply as a failure reason shows it.
 QString describe(const QJsonObject &reply);
+// The reply's "message" as one line of bounded length, for a failure reason or a message box.
+QString messageText(const QJsonObject &reply);
 
 } // namespace CloudEnvelope

@@ -51,13 +51,13 @@ bool CloudService::firmwareList(void *context, const QString &account,
                     QStringLiteral("?account=") + queryValue(account), callback, error);
 }
 
-bool CloudService::firmwareDownload(void *context, const QString &id, const MyHttp::ContextCallback &callback,
-                                    QString *error)
+bool CloudService::firmwareDownload(void *context, const QString &id, qint64 maxBytes,
+                                    const MyHttp::ContextCallback &callback, QString *error)
 {
     return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileDownloadPath),
                     QStringLiteral("?account=") + queryValue(CloudConfig::catalogueAccount()) +
                         QStringLiteral("&id=") + queryValue(id),
-                    callback, error);
+                    callback, error, MyHttp::download(maxBytes));
 }
 
 bool CloudService::newestAppVersion(void *context, const MyHttp::ContextCallback &callback, QString *error)
@@ -69,10 +69,11 @@ bool CloudService::newestAppVersion(void *context, const MyHttp::ContextCallback
                     callback, error);
 }
 
-bool CloudService::appDownload(void *context, const MyHttp::ContextCallback &callback, QString *error)
+bool CloudService::appDownload(void *context, qint64 maxBytes, const MyHttp::ContextCallback &callback,
+                               QString *error)
 {
     return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileDownloadPath),
                     QStringLiteral("?account=") + queryValue(CloudConfig::catalogueAccount()) +
                         QStringLiteral("&projectModel=") + kAppProjectModel,
-                    callback, error);
+                    callback, error, MyHttp::download(maxBytes));
 }

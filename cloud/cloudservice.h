@@ -8,7 +8,8 @@
 // where they go: percent-encoded in queries, JSON-escaped inside the request bodies, so that an
 // account name with a quote, "&", "#" or a blank reaches the service as typed.
 //
-// Replies go to the caller's callback unchanged; what they mean is up to the caller.
+// Replies go to the caller's callback unchanged; what they mean is up to the caller. JSON answers
+// are bounded by MyHttp's JSON limit, downloads by the size the caller allows.
 class CloudService
 {
 public:
@@ -30,13 +31,15 @@ public:
                         const MyHttp::BodyCallback &callback, QString *error = nullptr);
 
     // Catalogue and self-update requests; `context` is handed to the callback as its first
-    // context, the other two are null. Downloads always use the built-in catalogue account.
+    // context, the other two are null. Downloads always use the built-in catalogue account and
+    // take at most `maxBytes`.
     bool firmwareList(void *context, const QString &account, const MyHttp::ContextCallback &callback,
                       QString *error = nullptr);
-    bool firmwareDownload(void *context, const QString &id, const MyHttp::ContextCallback &callback,
-                          QString *error = nullptr);
+    bool firmwareDownload(void *context, const QString &id, qint64 maxBytes,
+                          const MyHttp::ContextCallback &callback, QString *error = nullptr);
     bool newestAppVersion(void *context, const MyHttp::ContextCallback &callback, QString *error = nullptr);
-    bool appDownload(void *context, const MyHttp::ContextCallback &callback, QString *error = nullptr);
+    bool appDownload(void *context, qint64 maxBytes, const MyHttp::ContextCallback &callback,
+                     QString *error = nullptr);
 
 private:
     MyHttp &http;

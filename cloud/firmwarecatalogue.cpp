@@ -71,3 +71,20 @@ qint64 FirmwareCatalogue::expectedLength(const QJsonObject &record)
     qint64 length = -1;
     return wholeNumber(record.value(QStringLiteral("length")), &length) && length >= 0 ? length : -1;
 }
+
+qint64 FirmwareCatalogue::usableLength(const QJsonObject &record, qint64 limit)
+{
+    const qint64 length = expectedLength(record);
+    return length > 0 && length <= limit ? length : -1;
+}
+
+bool FirmwareCatalogue::findById(const QString &id, QJsonObject *record) const
+{
+    for (const QJsonObject &candidate : allRecords) {
+        if (!id.isEmpty() && numberText(candidate, QStringLiteral("id")) == id) {
+            *record = candidate;
+            return true;
+        }
+    }
+    return false;
+}

@@ -28,6 +28,11 @@ public:
     static QString stringText(const QJsonObject &record, const QString &member);
     // The record's "length" when it gives one as a number, else -1.
     static qint64 expectedLength(const QJsonObject &record);
+    // The record's "length" when it is a whole number from 1 to `limit`, else -1: only with such a
+    // length can a download be known to be complete.
+    static qint64 usableLength(const QJsonObject &record, qint64 limit);
+    // The record of the full list whose "id" reads as `id`; false when there is none.
+    bool findById(const QString &id, QJsonObject *record) const;
 
 private:
     QList<QJsonObject> allRecords;

@@ -2,6 +2,8 @@
 
 #include "debugtrace.h"
 #include "eventwait.h"
+#include "requestbudget.h"
+#include "servicetext.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>
@@ -17,7 +19,10 @@
 namespace {
 
 std::atomic<int> silenceLimitMs{MyHttp::kDefaultTimeoutMs};
-constexpr int kWholeRequestFactor = 10;
+constexpr int kWholeDownloadFactor = 10;
+// The network thread reads at most this far ahead of the body taken so far, so that a reply
+// that never ends costs no more than its limit and this.
+constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
 struct Outcome
 {
@@ -26,77 +31,145 @@ struct Outcome
     QString error;
 };
 
-QString describeFailure(QNetworkReply *reply, bool timedOut, int limitMs)
+// One reply being received: the body taken so far, never more than one byte beyond its limit.
+struct Transfer
 {
-    const QString url = reply->url().toString();
-    if (timedOut)
-        return QStringLiteral("%1 timed out: nothing received for %2 s, or no complete answer in %3 s")
-            .arg(url)
-            .arg(limitMs / 1000.0)
-            .arg(limitMs * kWholeRequestFactor / 1000.0);
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid())
-        return QStringLiteral("%1 answered with HTTP status %2 %3")
-            .arg(url, status.toString(),
-                 reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
-    return QStringLiteral("cannot reach %1: %2").arg(url, reply->errorString());
-}
-
-// Waits for the reply while anything at all arrives, at most silenceLimitMs between two pieces
-// and ten times that in all; aborts it otherwise. Returns false when it had to abort.
-bool waitForReply(QNetworkReply *reply)
-{
+    QNetworkReply *reply;
+    qint64 maxBytes;
+    QByteArray body;
     bool finished = false;
     bool progressed = false;
-    QObject::connect(reply, &QNetworkReply::finished, [&finished] { finished = true; });
-    QObject::connect(reply, &QNetworkReply::downloadProgress, [&progressed] { progressed = true; });
-    QObject::connect(reply, &QNetworkReply::uploadProgress, [&progressed] { progressed = true; });
-    const int limitMs = silenceLimitMs;
-    QElapsedTimer whole;
-    whole.start();
-    while (!finished) {
-        progressed = false;
-        const qint64 left = qint64(limitMs) * kWholeRequestFactor - whole.elapsed();
-        const bool heard =
-            EventWait::waitUntil([&] { return finished || progressed; }, qMin<qint64>(limitMs, left),
-                                 QEventLoop::ExcludeUserInputEvents);
-        if (!heard || (!finished && whole.elapsed() >= qint64(limitMs) * kWholeRequestFactor)) {
-            reply->abort();
-            return false;
-        }
+
+    bool tooLarge() const { return body.size() > maxBytes; }
+    void takeBytes()
+    {
+        body += reply->read(maxBytes + 1 - body.size());
+        progressed = true;
     }
-    return true;
+};
+
+QString statusFailure(QNetworkReply *reply, int status)
+{
+    QString text = QStringLiteral("%1 answered with HTTP status %2 %3")
+                       .arg(reply->url().toString())
+                       .arg(status)
+                       .arg(ServiceText::oneLine(
+                           reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
+    if (status >= 300 && status < 400)
+        text += QStringLiteral(", redirecting to \"%1\" (a redirect is not followed)")
+                    .arg(ServiceText::oneLine(QString::fromUtf8(reply->rawHeader("Location"))));
+    return text;
 }
 
-Outcome send(const char *function, const QString &baseUrl, const QString &query, const QByteArray *postBody)
+// Why a finished reply is no answer; empty for a 2xx status without a transport error.
+QString replyFailure(QNetworkReply *reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+        return statusFailure(reply, status.toInt());
+    if (reply->error() != QNetworkReply::NoError)
+        return QStringLiteral("cannot reach %1: %2").arg(reply->url().toString(), reply->errorString());
+    if (!status.isValid())
+        return QStringLiteral("%1 gave no HTTP status").arg(reply->url().toString());
+    if (!encoding.isEmpty() && encoding != "identity")
+        return QStringLiteral("%1 sent its answer compressed (%2), though it was asked not to")
+            .arg(reply->url().toString(), ServiceText::oneLine(QString::fromLatin1(encoding)));
+    return QString();
+}
+
+QString timeoutFailure(QNetworkReply *reply, qint64 wholeMs)
+{
+    return QStringLiteral("%1 timed out: nothing received for %2 s, or no complete answer in %3 s")
+        .arg(reply->url().toString())
+        .arg(silenceLimitMs / 1000.0)
+        .arg(wholeMs / 1000.0);
+}
+
+// Waits while anything arrives, at most the silence limit between two pieces and `wholeMs` in
+// all, and stops at the size limit. Returns why the transfer ended early; empty once finished.
+QString receive(Transfer &transfer, qint64 wholeMs)
+{
+    QNetworkReply *reply = transfer.reply;
+    QObject::connect(reply, &QNetworkReply::readyRead, [&transfer] { transfer.takeBytes(); });
+    QObject::connect(reply, &QNetworkReply::finished, [&transfer] { transfer.finished = true; });
+    QObject::connect(reply, &QNetworkReply::uploadProgress, [&transfer] { transfer.progressed = true; });
+    QElapsedTimer whole;
+    whole.start();
+    while (!transfer.finished && !transfer.tooLarge()) {
+        transfer.progressed = false;
+        const qint64 left = wholeMs - whole.elapsed();
+        if (!EventWait::waitUntil([&transfer] { return transfer.finished || transfer.progressed; },
+                                  qMin<qint64>(silenceLimitMs, left), QEventLoop::ExcludeUserInputEvents))
+            return timeoutFailure(reply, wholeMs);
+    }
+    if (!transfer.tooLarge())
+        transfer.takeBytes();
+    // A redirect or an error status says more than the size of the page that came with it.
+    const QString failure = replyFailure(reply);
+    if (failure.isEmpty() && transfer.tooLarge())
+        return QStringLiteral("%1 sent more than %2 bytes; reading stopped there")
+            .arg(reply->url().toString())
+            .arg(transfer.maxBytes);
+    return failure;
+}
+
+qint64 allowedMs(const MyHttp::Limit &limit)
+{
+    const qint64 budget = RequestBudget::remainingMs();
+    return budget < 0 ? limit.wholeMs : qMin(limit.wholeMs, budget);
+}
+
+QNetworkReply *sendRequest(QNetworkAccessManager &manager, const QString &fullUrl, const QByteArray *postBody)
+{
+    QNetworkRequest request(QUrl(fullUrl, QUrl::TolerantMode));
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    // Qt would ask for gzip and inflate a whole burst at once, before any limit is looked at: a
+    // few MiB on the wire could take GiBs. Asked for none, the bytes counted are the bytes kept.
+    request.setRawHeader("Accept-Encoding", "identity");
+    if (!postBody)
+        return manager.get(request);
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setHeader(QNetworkRequest::ContentLengthHeader, postBody->size());
+    return manager.post(request, *postBody);
+}
+
+// Why the request is not sent at all; empty when it may go.
+QString reasonNotToSend(const QString &baseUrl, const QString &fullUrl, qint64 wholeMs)
+{
+    if (baseUrl.isEmpty())
+        return QStringLiteral("no cloud service configured (set PLOVIKKIT_CLOUD_URL)");
+    if (wholeMs <= 0)
+        return QStringLiteral("%1 not asked: the time for these requests has run out").arg(fullUrl);
+    return QString();
+}
+
+Outcome send(const char *function, const QString &baseUrl, const QString &query, const QByteArray *postBody,
+             const MyHttp::Limit &limit)
 {
     Outcome outcome;
     const QString fullUrl = baseUrl + query;
+    const qint64 wholeMs = allowedMs(limit);
     HTTP_TRACE(function) << fullUrl;
-    if (baseUrl.isEmpty()) {
-        outcome.error = QStringLiteral("no cloud service configured (set PLOVIKKIT_CLOUD_URL)");
+    outcome.error = reasonNotToSend(baseUrl, fullUrl, wholeMs);
+    if (!outcome.error.isEmpty()) {
         HTTP_TRACE(function) << "http reply error" << outcome.error;
         return outcome;
     }
-    QNetworkRequest request(QUrl(fullUrl, QUrl::TolerantMode));
     QNetworkAccessManager manager;
-    std::unique_ptr<QNetworkReply> reply;
-    if (postBody) {
-        request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-        request.setHeader(QNetworkRequest::ContentLengthHeader, postBody->size());
-        reply.reset(manager.post(request, *postBody));
-    } else {
-        reply.reset(manager.get(request));
-    }
-    const bool answered = waitForReply(reply.get());
+    const std::unique_ptr<QNetworkReply> reply(sendRequest(manager, fullUrl, postBody));
+    reply->setReadBufferSize(kReadAheadBytes);
+    Transfer transfer{reply.get(), limit.maxBytes, QByteArray()};
+    outcome.error = receive(transfer, wholeMs);
+    if (!transfer.finished)
+        reply->abort();
     HTTP_TRACE(function) << "http reply end";
-    if (!answered || reply->error() != QNetworkReply::NoError) {
-        outcome.error = describeFailure(reply.get(), !answered, silenceLimitMs);
+    if (!outcome.error.isEmpty()) {
         HTTP_TRACE(function) << "http reply error" << outcome.error;
         return outcome;
     }
     outcome.ok = true;
-    outcome.body = reply->readAll();
+    outcome.body = std::move(transfer.body);
     HTTP_TRACE(function) << outcome.body.size();
     return outcome;
 }
@@ -110,26 +183,37 @@ bool finish(const Outcome &outcome, QString *error)
 
 } // namespace
 
-bool MyHttp::get(const QString &baseUrl, const QString &query, const BodyCallback &callback, QString *error)
+MyHttp::Limit MyHttp::jsonReply()
 {
-    const Outcome outcome = send("get", baseUrl, query, nullptr);
+    return {kMaxJsonBytes, silenceLimitMs};
+}
+
+MyHttp::Limit MyHttp::download(qint64 maxBytes)
+{
+    return {maxBytes, qint64(silenceLimitMs) * kWholeDownloadFactor};
+}
+
+bool MyHttp::get(const QString &baseUrl, const QString &query, const BodyCallback &callback, QString *error,
+                 const Limit &limit)
+{
+    const Outcome outcome = send("get", baseUrl, query, nullptr, limit);
     callback(outcome.ok ? &outcome.body : nullptr);
     return finish(outcome, error);
 }
 
 bool MyHttp::get(void *context1, void *context2, void *context3, const QString &baseUrl, const QString &query,
-                 const ContextCallback &callback, QString *error)
+                 const ContextCallback &callback, QString *error, const Limit &limit)
 {
-    const Outcome outcome = send("get", baseUrl, query, nullptr);
+    const Outcome outcome = send("get", baseUrl, query, nullptr, limit);
     callback(context1, outcome.ok ? &outcome.body : nullptr, context2, context3);
     return finish(outcome, error);
 }
 
 bool MyHttp::post(const QString &baseUrl, const QString &query, const QString &body,
-                  const BodyCallback &callback, QString *error)
+                  const BodyCallback &callback, QString *error, const Limit &limit)
 {
     const QByteArray bytes = body.toUtf8();
-    const Outcome outcome = send("post", baseUrl, query, &bytes);
+    const Outcome outcome = send("post", baseUrl, query, &bytes, limit);
     callback(outcome.ok ? &outcome.body : nullptr);
     return finish(outcome, error);
 }

@@ -3,6 +3,7 @@
 #include "cloudenvelope.h"
 #include "downloadcheck.h"
 #include "platformpaths.h"
+#include "programformat.h"
 #include "restartscript.h"
 
 #include <QDir>
@@ -26,10 +27,28 @@ bool isNewer(const QString &newest, const QString &running)
     return newest.toULongLong() > running.toULongLong();
 }
 
+namespace {
+
+// Why `build` must not replace the program; empty when it may.
+QString buildProblem(const QByteArray &build, qint64 expectedLength)
+{
+    if (expectedLength <= 0)
+        return QStringLiteral("the newest build's record gives no usable length, so the download cannot be "
+                              "known to be complete");
+    const QString problem = DownloadCheck::problem(build, expectedLength);
+    if (!problem.isEmpty())
+        return problem;
+    const QString format = ProgramFormat::problemOnThisSystem(build);
+    return format.isEmpty() ? QString()
+                            : QStringLiteral("the download is no program for this system: ") + format;
+}
+
+} // namespace
+
 QString handOver(const QByteArray &build, const QString &folder, const QString &program,
                  qint64 expectedLength)
 {
-    const QString problem = DownloadCheck::problem(build, expectedLength);
+    const QString problem = buildProblem(build, expectedLength);
     if (!problem.isEmpty())
         return problem;
     // An installed program (under /usr) is replaced by its package, never by itself.

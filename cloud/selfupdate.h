@@ -16,11 +16,12 @@ bool newestRecord(const QJsonObject &reply, QJsonObject *record);
 bool isNewer(const QString &newest, const QString &running);
 
 // Writes `build` completely into the temporary build file in `folder`, then starts the restart
-// script there, which replaces `program` (the running executable) with it. Returns why the
-// hand-over did not happen; empty when the script is running and the tool should end now. An
-// empty build or a reply envelope is never written, and nothing is written when `program`
-// could not be replaced.
+// script there, which replaces `program` (the running executable) with it, keeps the old one
+// beside it and puts that back when the new one does not start. Returns why the hand-over did
+// not happen; empty when the script is running and the tool should end now. Only a build of
+// exactly `expectedLength` bytes (a record without a usable length has none) that is a program
+// for this system is written, and nothing is written when `program` could not be replaced.
 QString handOver(const QByteArray &build, const QString &folder, const QString &program,
-                 qint64 expectedLength = -1);
+                 qint64 expectedLength);
 
 } // namespace SelfUpdate

@@ -1,5 +1,7 @@
 #!/bin/sh
-# Puts a downloaded build in place of the running program and starts it again.
+# Puts a downloaded build in place of the running program and starts it. The old program is
+# kept beside it as PROGRAM.previous; when the new build does not start (asked for its version,
+# which needs no display), the old one is put back and started instead.
 #   restart.sh NEW_BUILD PROGRAM [PID]   (the window passes all three)
 #   restart.sh                           plovikKit-update-temp and plovikKit in the script's folder
 if [ $# -ge 2 ]; then
@@ -18,7 +20,22 @@ if [ -n "$pid" ]; then
 else
     sleep 1
 fi
-if [ -f "$new_build" ]; then
-    mv -f "$new_build" "$program" && chmod +x "$program"
-fi
+previous="$program.previous"
+starts() {
+    if command -v timeout >/dev/null 2>&1; then
+        timeout 60 "$program" --version >/dev/null 2>&1
+    else
+        "$program" --version >/dev/null 2>&1
+    fi
+}
+put_back() {
+    echo "restart.sh: $1; the previous program is put back" >&2
+    mv -f "$previous" "$program"
+    exec "$program"
+}
+[ -f "$new_build" ] && chmod +x "$new_build" || exec "$program"
+# Without a copy of the old program nothing is replaced.
+cp -p "$program" "$previous" || exec "$program"
+mv -f "$new_build" "$program" || put_back "the new build could not be moved to $program"
+starts || put_back "the new build $program does not start"
 exec "$program"

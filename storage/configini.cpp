@@ -1,6 +1,7 @@
 #include "configini.h"
 
 #include "debugtrace.h"
+#include "fileowner.h"
 #include "ownerfile.h"
 #include "platformpaths.h"
 
@@ -10,9 +11,13 @@
 #include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTextCodec>
 
 namespace {
+
+// Far more than every key of the tool; a bigger file is no settings file of it.
+constexpr qint64 kMaxFileBytes = 1024 * 1024;
 
 // Earlier builds wrote non-ASCII values as raw UTF-8; Qt's default form escapes them, so a file
 // with valid UTF-8 beyond ASCII is one of those.
@@ -27,10 +32,26 @@ bool isRawUtf8(const QByteArray &bytes)
     return state.invalidChars == 0;
 }
 
-QByteArray readAll(const QString &filePath)
+// At most one byte more than kMaxFileBytes, so that a bigger file shows.
+QByteArray readBounded(const QString &filePath)
 {
     QFile file(filePath);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.read(kMaxFileBytes + 1) : QByteArray();
+}
+
+// The settings of a file the tool must not write, copied where they live for this run only:
+// one copy for the process, owner-only, so that every settings object sees the others' changes.
+QString sessionCopy(const QString &filePath)
+{
+    static QTemporaryFile copy(QDir::temp().filePath(QStringLiteral("plovikkit-config-XXXXXX.ini")));
+    if (!copy.fileName().isEmpty() || !copy.open())
+        return copy.fileName();
+    // Only a regular file is read: a link may point at a FIFO or a device that never ends.
+    const QByteArray bytes = QFileInfo(filePath).isFile() ? readBounded(filePath) : QByteArray();
+    if (bytes.size() <= kMaxFileBytes)
+        copy.write(bytes);
+    copy.close();
+    return copy.fileName();
 }
 
 } // namespace
@@ -39,16 +60,39 @@ QSettings *ConfigIni::open(QObject *parent)
 {
     const QString filePath = PlatformPaths::settingsIniPath();
     QDir().mkpath(PlatformPaths::settingsFolder());
+    const QString refusal = writeRefusal();
+    if (!refusal.isEmpty()) {
+        MODULE_TRACE() << refusal;
+        return new QSettings(sessionCopy(filePath), QSettings::IniFormat, parent);
+    }
     // QSettings rewrites an existing file in place of the old one and keeps its permissions, so
-    // restricting the file once, while it is still empty, covers every later write.
+    // restricting the file when it is opened covers every later write; one left readable by an
+    // earlier build or another tool is made private here too.
     if (!QFileInfo::exists(filePath)) {
         OwnerFile::createEmpty(filePath);
     } else {
-        const QByteArray bytes = readAll(filePath);
+        PlatformPaths::restrictToOwner(filePath);
+        const QByteArray bytes = readBounded(filePath);
         if (!setAsideIfUnreadable(filePath, bytes))
             adoptRawUtf8(filePath, bytes);
     }
     return new QSettings(filePath, QSettings::IniFormat, parent);
+}
+
+QString ConfigIni::writeRefusal()
+{
+    const QString filePath = PlatformPaths::settingsIniPath();
+    const QFileInfo file(filePath);
+    if (file.isSymLink())
+        return QStringLiteral("settings file %1 is a symbolic link: it is not written through, and settings "
+                              "changed now last until the tool ends")
+            .arg(filePath);
+    if (file.exists() && (!file.isFile() || !FileOwner::ownedByUser(file, false)))
+        return QStringLiteral(
+                   "settings file %1 is no regular file of this user: it is not written, and settings "
+                   "changed now last until the tool ends")
+            .arg(filePath);
+    return QString();
 }
 
 // The first write would replace the file with the few keys Qt managed to read from it. Qt
@@ -57,7 +101,8 @@ bool ConfigIni::setAsideIfUnreadable(const QString &filePath, const QByteArray &
 {
     {
         const QSettings probe(filePath, QSettings::IniFormat);
-        if (probe.status() != QSettings::FormatError && !bytes.contains('\0'))
+        if (probe.status() != QSettings::FormatError && !bytes.contains('\0') &&
+            bytes.size() <= kMaxFileBytes)
             return false;
     }
     const QString copyPath = OwnerFile::keepCorruptCopy(filePath);
@@ -94,6 +139,12 @@ void ConfigIni::adoptRawUtf8(const QString &filePath, const QByteArray &bytes)
 
 bool ConfigIni::sync(QSettings *settings, QString *why)
 {
+    const QString refusal = writeRefusal();
+    if (!refusal.isEmpty()) {
+        if (why)
+            *why = refusal;
+        return false;
+    }
     settings->sync();
     const QString filePath = settings->fileName();
     const bool restricted = !QFileInfo::exists(filePath) || PlatformPaths::restrictToOwner(filePath);

@@ -7,6 +7,7 @@
 #include "configini.h"
 #include "console/logdisplay.h"
 #include "mainwindow.h"
+#include "programformat.h"
 #include "settingskeys.h"
 #include "ui_mainwindow.h"
 
@@ -19,6 +20,7 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QtTest>
+#include <sys/stat.h>
 
 namespace {
 
@@ -50,6 +52,14 @@ QJsonObject envelope(const QJsonValue &message, const QJsonValue &code = 200)
 QString digest(const QByteArray &password)
 {
     return QCryptographicHash::hash(password, QCryptographicHash::Sha512).toHex();
+}
+
+// A loopback address where nobody listens.
+QByteArray closedUrl()
+{
+    QTcpServer closed;
+    closed.listen(QHostAddress::LocalHost);
+    return "http://127.0.0.1:" + QByteArray::number(closed.serverPort());
 }
 
 QJsonObject sentBody(const QJsonObject &request)
@@ -155,7 +165,7 @@ private slots:
             [&] { return service.userInformation(account, ignore); },
             [&] { return service.updatePassword(account, "pw", QString(), ignore); },
             [&] { return service.newestAppVersion(nullptr, ignoreContext); },
-            [&] { return service.appDownload(nullptr, ignoreContext); }};
+            [&] { return service.appDownload(nullptr, 1, ignoreContext); }};
         send[request]();
 
         QCOMPARE(server.requests().size(), 1); // the server reads as many bytes as Content-Length says
@@ -175,19 +185,22 @@ private slots:
         QTest::newRow("HTTP 404") << reply(R"({"status": 404, "json": {"code": 200}})") << "HTTP status 404";
         QTest::newRow("never answers") << reply(R"({"silent": true})") << "timed out";
         QTest::newRow("server down") << reply(R"({"down": 1})") << "Connection refused";
+        QTest::newRow("redirect with a body")
+            << reply(R"({"status": 302, "headers": {"Location": "/elsewhere/fw"}, "body": "Found."})")
+            << R"(HTTP status 302 Found, redirecting to "/elsewhere/fw")";
+        QTest::newRow("endless body") << reply(R"({"endless": true})") << "reading stopped";
+        QTest::newRow("inflates to 8 MiB") << reply(R"({"gzip": 8388608})") << "compressed (gzip)";
     }
 
     void replyOutcomes()
     {
         QFETCH(QJsonObject, answer);
         QFETCH(QString, error);
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        closed.close();
         if (answer.contains("down"))
-            qputenv("PLOVIKKIT_CLOUD_URL", "http://127.0.0.1:" + QByteArray::number(closed.serverPort()));
+            qputenv("PLOVIKKIT_CLOUD_URL", closedUrl());
         server.setReplies({{"/user_infor/get", answer}});
-        MyHttp::setTimeoutMs(300);
+        if (answer.contains("silent"))
+            MyHttp::setTimeoutMs(300);
         MyHttp http;
         QByteArray got;
         QString reason;
@@ -208,7 +221,6 @@ private slots:
         QTest::addColumn<QString>("savedPassword");
 
         const QString failed = QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
-        const QStringList none;
         QTest::newRow("role 3, remembered")
             << accepted << role3 << true << QStringList{"登录成功"} << 3 << "pw";
         QTest::newRow("role 3, not remembered")
@@ -218,7 +230,9 @@ private slots:
             << QStringList{"登录成功", "登录成功"} << 5 << "pw";
         QTest::newRow("code as text") << envelope("", "4000") << role3 << true
                                       << QStringList{failed.arg("4000", "用户权限不足")} << 0 << "<absent>";
-        QTest::newRow("code as number") << envelope("", 4000) << role3 << true << none << 0 << "<absent>";
+        QTest::newRow("code as number")
+            << envelope("wrong password", 4001) << role3 << true
+            << QStringList{failed.arg("4001", "wrong password")} << 0 << "<absent>";
         QTest::newRow("not JSON") << reply(R"({"body": "<html>"})") << role3 << true
                                   << QStringList{failed.arg("5001", "数据出错")} << 0 << "<absent>";
         QTest::newRow("HTTP error") << reply(R"({"status": 502})") << role3 << true
@@ -287,6 +301,21 @@ private slots:
             QCOMPARE(setting(SettingsKeys::passwordName), QString()); // not remembered
     }
 
+    void passwordUpdateAfterLoginNotRemembered()
+    {
+        server.setReplies({{"/user_infor/login", accepted},
+                           {"/user_infor/get", role3},
+                           {"/user_infor/password/update", accepted}});
+        AccountLogin account;
+        QWidget *window = typedWindow(account, "demo", "typed", false);
+        press(window, QStringLiteral("登录"));
+        window->findChildren<QLineEdit *>().at(1)->setText("new");
+        press(window, QStringLiteral("更新密码"));
+        QCOMPARE(boxes.texts, (QStringList{"登录成功", "更新成功"}));
+        QCOMPARE(sentBody(server.requests().last()).value("oldPassword").toString(), digest("typed"));
+        QCOMPARE(setting(SettingsKeys::passwordName), QString()); // never on disk
+    }
+
     void windowsUseTheirOwnFieldsAndLogOut()
     {
         server.setReplies({{"/user_infor/login", accepted}, {"/user_infor/get", role3}});
@@ -345,6 +374,34 @@ private slots:
         QCOMPARE(!window.form()->label_14->pixmap(Qt::ReturnByValue).isNull(), dot);
     }
 
+    void startupRequestsGiveUpSoon()
+    {
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->setValue(SettingsKeys::loginFlag, "OK");
+        std::unique_ptr<QSettings>(ConfigIni::open(nullptr))->setValue(SettingsKeys::accountName, "demo");
+        server.setReplies({{"/file_infor/get", reply(R"({"trickle": 500})")}}); // never silent for long
+        MainWindow window;
+        window.show();
+        QCoreApplication::processEvents(); // the queued start-up requests
+        const QString console = window.console()->textArea()->toPlainText();
+        QVERIFY2(console.contains("start-up version query given up: ") &&
+                     console.contains("remembered login given up: "),
+                 qPrintable(console));
+        for (const QJsonObject &request : server.requests())
+            QVERIFY(request["path"] != "/user_infor/login"); // the version query took all the time
+    }
+
+    void catalogueSaysWhenTheServiceIsDown()
+    {
+        MainWindow window;
+        window.account()->loggedInAccount = QStringLiteral("demo");
+        qputenv("PLOVIKKIT_CLOUD_URL", closedUrl());
+        QTest::mouseClick(window.form()->pushButton, Qt::LeftButton);
+        qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY2(boxes.texts.first().startsWith("获取固件失败") && boxes.texts.first().contains("refused"),
+                 qPrintable(boxes.texts.first()));
+    }
+
     void catalogueListAndFilter()
     {
         MainWindow window;
@@ -383,8 +440,11 @@ private slots:
         QTest::newRow("short image") << 0 << "4" << reply(R"({"hex": "010203"})") << previous
                                      << "3 bytes where the record gives 4";
         QTest::newRow("error envelope")
-            << 0 << "4" << envelope("no such file", 404) << previous << "code 404, message no such file";
-        QTest::newRow("no length given") << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << QString();
+            << 2 << "0" << envelope("no such file", 404) << previous << "code 404, message no such file";
+        QTest::newRow("longer than the record")
+            << 0 << "4" << reply(R"({"hex": "0102030405"})") << previous << "sent more than 4 bytes";
+        QTest::newRow("no length given")
+            << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << "warning: the record gives no usable length";
         // A proxy's or captive portal's page, with HTTP 200, is no image.
         QTest::newRow("web page") << 2 << "0" << reply(R"({"hex": "3c21444f43545950452068746d6c3e"})")
                                   << previous << "the download is a web page";
@@ -411,50 +471,117 @@ private slots:
                  length.isEmpty() ? QStringLiteral("account=demo")
                                   : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
         const QString console = window.console()->textArea()->toPlainText();
-        QCOMPARE(console.contains("previous image kept"), !consoleLine.isEmpty());
         QVERIFY2(console.contains(consoleLine), qPrintable(console));
     }
 
     void upgrade_data()
     {
-        QTest::addColumn<QString>("written"); // the temporary build afterwards
-        QTest::addColumn<QJsonObject>("download");
-        QTest::addColumn<bool>("script");
-        QTest::addColumn<QString>("consoleLine");
+        QTest::addColumn<QByteArray>("build");     // served as the newest build
+        QTest::addColumn<QJsonObject>("download"); // instead, when not empty
+        QTest::addColumn<QJsonValue>("length");    // the record's; undefined: none
+        QTest::addColumn<int>("script");           // mode of the working directory's restart.sh, 0: none
+        QTest::addColumn<QString>("consoleLine");  // empty: handed over
 
-        const QJsonObject build = reply(R"({"hex": "6e6577"})"); // "new"
-        const QString refused = QStringLiteral("new version not installed");
-        QTest::newRow("handed over") << "new" << build << true << QString();
-        QTest::newRow("no restart script") << "new" << build << false << refused + ": restart script";
-        QTest::newRow("error envelope") << "" << envelope("none", 404) << true << refused;
-        QTest::newRow("HTTP error") << "" << reply(R"({"status": 404})") << true
-                                    << "new version download failed";
+        const QByteArray elf = ProgramFormat::headerOf(QCoreApplication::applicationFilePath()).left(64);
+        QByteArray otherMachine = elf;
+        otherMachine[18] = char(otherMachine[18] ^ 0x70);
+        const QJsonObject none;
+        const QString refused = QStringLiteral("new version not installed: ");
+        QTest::newRow("handed over") << elf << none << QJsonValue(64) << 0644 << QString();
+        QTest::newRow("no restart script")
+            << elf << none << QJsonValue(64) << 0 << refused + "restart script";
+        QTest::newRow("restart script others may write")
+            << elf << none << QJsonValue(64) << 0664 << "is not used: other users may write it";
+        QTest::newRow("error envelope") << elf << envelope("none", 404) << QJsonValue(64) << 0644 << refused;
+        QTest::newRow("redirect") << elf
+                                  << reply(R"({"status": 302, "headers": {"Location": "/x"}, "body": "x"})")
+                                  << QJsonValue(1) << 0644 << "HTTP status 302";
+        QTest::newRow("record without length")
+            << elf << none << QJsonValue() << 0644 << "no build of a usable length";
+        QTest::newRow("Windows header")
+            << QByteArray("MZ").leftJustified(23, '\x90') << none << QJsonValue(23) << 0644
+            << "no program for this system: it is no ELF program";
+        QTest::newRow("ELF for another machine")
+            << otherMachine << none << QJsonValue(64) << 0644 << "an ELF program for another machine";
     }
 
     void upgrade()
     {
-        QFETCH(QString, written);
+        QFETCH(QByteArray, build);
         QFETCH(QJsonObject, download);
-        QFETCH(bool, script);
+        QFETCH(QJsonValue, length);
+        QFETCH(int, script);
         QFETCH(QString, consoleLine);
-        server.setReplies({{"/file/download", download}});
+        const QJsonObject record{{"appVersion", "209912312359"}, {"length", length}};
+        server.setReplies({{"/file_infor/get", envelope(QJsonArray{record})},
+                           {"/file/download",
+                            download.isEmpty() ? QJsonObject{{"hex", QString(build.toHex())}} : download}});
         for (const char *name : {"plovikKit-update-temp", "started", "restart.sh"})
             QFile::remove(name);
         QFile restart("restart.sh");
         if (script)
-            QVERIFY(restart.open(QIODevice::WriteOnly) && restart.write("touch started\n") > 0);
+            QVERIFY(restart.open(QIODevice::WriteOnly) && restart.write("touch started\n") > 0 &&
+                    chmod("restart.sh", mode_t(script)) == 0);
         restart.close();
         MainWindow window;
         window.downloadedFirmware() = "firmware";
         QTest::mouseClick(window.form()->pushButton_2, Qt::LeftButton);
 
-        QFile build("plovikKit-update-temp");
-        QCOMPARE(build.open(QIODevice::ReadOnly) ? QString(build.readAll()) : QString(), written);
+        const bool written = consoleLine.isEmpty() || script != 0644; // only the script was missing
+        QFile temporary("plovikKit-update-temp");
+        QCOMPARE(temporary.open(QIODevice::ReadOnly) ? temporary.readAll() : QByteArray(),
+                 written ? build : QByteArray());
         QCOMPARE(window.downloadedFirmware(), QByteArray("firmware")); // never the device's image
         const QString console = window.console()->textArea()->toPlainText();
         QVERIFY2(console.contains(consoleLine), qPrintable(console));
         if (consoleLine.isEmpty())
             QTRY_VERIFY(QFile::exists("started"));
+        QVERIFY(consoleLine.isEmpty() || !QFile::exists("started"));
+    }
+
+    void restartScriptKeepsTheOldProgram_data()
+    {
+        QTest::addColumn<QByteArray>("newBuild"); // shell text of the new build
+        QTest::addColumn<QString>("started");     // the program in place, which the script started
+
+        QTest::newRow("new build starts") << QByteArray("echo \"new$*\" >> log") << "new";
+        QTest::newRow("new build does not start")
+            << QByteArray("[ \"$1\" = --version ] && exit 1; echo \"new$*\" >> log") << "old";
+    }
+
+    void restartScriptKeepsTheOldProgram()
+    {
+        QFETCH(QByteArray, newBuild);
+        QFETCH(QString, started);
+        QTemporaryDir folder;
+        const auto program = [&folder](const char *name, const QByteArray &text) {
+            QFile file(folder.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write("#!/bin/sh\n" + text + "\n") > 0 &&
+                   file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        };
+        QVERIFY(program("plovikKit", "echo \"old$*\" >> log") && program("new-build", newBuild));
+        QProcess script;
+        script.setWorkingDirectory(folder.path());
+        script.start("sh", {PLOVIKKIT_SOURCE_DIR "/dist/restart.sh", "new-build", "./plovikKit"});
+        QVERIFY(script.waitForFinished(30000));
+        QFile log(folder.filePath("log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QCOMPARE(log.readAll().split('\n').at(started == "new" ? 1 : 0), started.toUtf8());
+        QCOMPARE(QFile::exists(folder.filePath("plovikKit.previous")), started == "new"); // the old one kept
+    }
+
+    void versionNeedsNoDisplay()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.insert("QT_QPA_PLATFORM", "xcb");
+        QProcess tool;
+        tool.setProcessEnvironment(environment);
+        tool.start(PLOVIKKIT_BINARY_DIR "/bin/plovikKit", {"--version"});
+        QVERIFY(tool.waitForFinished(30000));
+        QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(tool.readAllStandardOutput().trimmed(), ("plovikKit " + MainWindow::appVersion()).toUtf8());
     }
 };
 

@@ -420,8 +420,22 @@ void tst_Flash::cloudCatalogue_data()
                                     << QStringList{"use netserver firmware", "firmware packet update success"}
                                     << QString();
     QTest::newRow("refused download") << flash + QStringList{"9"} << QByteArray("{}") << 4 << QStringList()
-                                      << "download of record 9 refused: the service answered instead of "
-                                         "sending the file: code 404";
+                                      << "record 9 is not in the catalogue";
+    const auto download = [](const QByteArray &reply) { return R"({"/file/download": )" + reply + '}'; };
+    QTest::newRow("redirect") << flash + QStringList{"2"}
+                              << download(
+                                     R"({"status": 302, "headers": {"Location": "/x"}, "body": "Found."})")
+                              << 4 << QStringList() << R"(HTTP status 302 Found, redirecting to "/x")";
+    QTest::newRow("cut short") << flash + QStringList{"2"}
+                               << download(R"({"hex": ")" + patternImage(100).toHex() +
+                                           R"(", "close": true})")
+                               << 4 << QStringList() << "100 bytes where the record gives 200";
+    QTest::newRow("endless") << flash + QStringList{"2"} << download(R"({"endless": true})") << 4
+                             << QStringList() << "sent more than 200 bytes; reading stopped";
+    QTest::newRow("record without length")
+        << flash + QStringList{"8"} << QByteArray(R"({"/file_infor/get": {"json": {"code": 200, "message": [
+               {"id": 8}]}}})")
+        << 4 << QStringList() << "record 8 gives no usable length";
 }
 
 void tst_Flash::cloudCatalogue()

@@ -99,6 +99,8 @@ private slots:
     void configIni_recreatedFileOwnerOnly();
     void configIni_unreadableFileKeptAside();
     void configIni_rawUtf8ReadAndRewrittenInDefaultForm();
+    void configIni_notWrittenThroughLinks_data();
+    void configIni_notWrittenThroughLinks();
 };
 
 void tst_Storage::initTestCase()
@@ -621,6 +623,48 @@ void tst_Storage::configIni_rawUtf8ReadAndRewrittenInDefaultForm()
     QVERIFY(std::all_of(bytes.cbegin(), bytes.cend(), [](char c) { return uchar(c) < 0x80; }));
     QSettings plain(path, QSettings::IniFormat);
     QCOMPARE(plain.value(SettingsKeys::accountName).toString(), QStringLiteral("工程师"));
+    QFile::remove(path);
+}
+
+void tst_Storage::configIni_notWrittenThroughLinks_data()
+{
+    QTest::addColumn<QByteArray>("content"); // of the file config.ini is, or points at
+    QTest::addColumn<bool>("link");
+
+    const QByteArray settings("[General]\nserial_com=ttyS0\n");
+    QTest::newRow("file readable by others") << settings << false;
+    QTest::newRow("link to another file") << settings << true;
+    QTest::newRow("link to a file holding a NUL")
+        << QByteArray("[General]\nserial_com=tty\0S0\n", 26) << true;
+}
+
+void tst_Storage::configIni_notWrittenThroughLinks()
+{
+#ifdef Q_OS_WIN
+    QSKIP("symbolic links and mode bits are a Unix matter");
+#endif
+    QFETCH(QByteArray, content);
+    QFETCH(bool, link);
+    const QString path = PlatformPaths::settingsIniPath();
+    QDir().mkpath(PlatformPaths::settingsFolder());
+    QFile::remove(path);
+    QTemporaryDir elsewhere;
+    const QString target = link ? elsewhere.filePath("other.ini") : path;
+    writeRaw(target, content);
+    QVERIFY(QFile::setPermissions(target, ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    QVERIFY(!link || QFile::link(target, path));
+    const QFileDevice::Permissions mode = QFile::permissions(target);
+    {
+        std::unique_ptr<QSettings> settings(ConfigIni::open(nullptr));
+        QCOMPARE(isOwnerOnly(path), !link); // private from the moment it is opened
+        QCOMPARE(settings->value(SettingsKeys::serialCom).toString().left(3), QStringLiteral("tty"));
+        settings->setValue(SettingsKeys::passwordName, QStringLiteral("secret"));
+        QString why;
+        QCOMPARE(ConfigIni::sync(settings.get(), &why), !link);
+        QVERIFY2(why.contains(link ? "symbolic link" : ""), qPrintable(why));
+    }
+    QCOMPARE(readRaw(target) == content, link); // what a link points at is never rewritten
+    QCOMPARE(QFile::permissions(target) == mode, link);
     QFile::remove(path);
 }
 

@@ -1,0 +1,21 @@
+#include "servicetext.h"
+
+namespace ServiceText {
+
+namespace {
+
+constexpr int kQuotedChars = 200;
+
+} // namespace
+
+QString oneLine(QString text)
+{
+    text.truncate(kQuotedChars);
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+} // namespace ServiceText
