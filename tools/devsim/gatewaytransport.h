@@ -35,6 +35,9 @@ private:
 
     QString m_gatewayId;
     MqttClient *m_client;
+    QString m_answerTopic;
+    QByteArray m_answerHead;
+    QByteArray m_answerTail;
     QTimer m_chatterTimer;
     bool m_chatterBeforeReplies = false;
     int m_chatterCount = 0;

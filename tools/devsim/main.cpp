@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QTime>
 
 #include <cstdio>
 #include <memory>
@@ -19,9 +20,27 @@
 
 namespace {
 
+// Local time without asking the C library for the time zone on every line: it reads the
+// zone file each time, a good part of what a hundred gateways cost. Offsets change (summer
+// time) only at a quarter of an hour, so one taken in the current quarter holds.
+QString timeOfDay()
+{
+    constexpr qint64 kQuarterMs = 15 * 60 * 1000;
+    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+    static qint64 quarter = -1;
+    static qint64 offsetMs = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / kQuarterMs != quarter) {
+        quarter = now / kQuarterMs;
+        offsetMs = qint64(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
+    }
+    return QTime::fromMSecsSinceStartOfDay(int((now + offsetMs) % kDayMs))
+        .toString(QStringLiteral("hh:mm:ss.zzz "));
+}
+
 void writeLog(const QString &line)
 {
-    const QString stamped = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + line;
+    const QString stamped = timeOfDay() + line;
     std::fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
     std::fflush(stderr);
 }
