@@ -21,8 +21,11 @@ void RadioHop::send(const QByteArray &bytes)
         emit delivered(bytes);
         return;
     }
+    // Otherwise the timer is armed for an older message already, or deliverDue() is running
+    // and arms it for the oldest left when it is done.
+    const bool oldest = m_inFlight.isEmpty();
     m_inFlight.enqueue({m_clock.nsecsElapsed() + m_latencyNs, bytes});
-    if (!m_timer.isActive())
+    if (oldest)
         armForOldest();
 }
 
