@@ -30,7 +30,7 @@ void RadioHop::send(const QByteArray &bytes)
 }
 
 // The timer was armed for the oldest message, so that one is due whatever the clock reads;
-// others sent within the same millisecond go with it.
+// the others already due go with it.
 void RadioHop::deliverDue()
 {
     const qint64 now = m_clock.nsecsElapsed();
