@@ -23,6 +23,13 @@ qint64 lineMs(qint64 bytes, qint32 baudRate)
     return (lineNs(bytes, baudRate) + nsPerMs - 1) / nsPerMs;
 }
 
+qint64 charactersIn(qint64 ns, qint32 baudRate)
+{
+    if (baudRate <= 0 || ns <= 0)
+        return 0;
+    return ns * baudRate / (kNsPerSecond * kBitsPerCharacter);
+}
+
 int silenceMs(qint32 baudRate)
 {
     if (baudRate <= 0)

@@ -16,6 +16,8 @@ constexpr int kMaxSilenceMs = 200;
 // Time `bytes` take on the line at `baudRate`, rounded up; 0 for a rate of 0 or less.
 qint64 lineNs(qint64 bytes, qint32 baudRate);
 qint64 lineMs(qint64 bytes, qint32 baudRate);
+// Whole characters the line carries in `ns` at `baudRate`.
+qint64 charactersIn(qint64 ns, qint32 baudRate);
 // 70 eight-bit characters at `baudRate`, truncated, at least 1 ms and at most kMaxSilenceMs.
 int silenceMs(qint32 baudRate);
 

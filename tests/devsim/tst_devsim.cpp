@@ -1,5 +1,8 @@
 #include "bootframe.h"
+#include "brokerprocess.h"
 #include "devicesimulator.h"
+#include "devsimprocess.h"
+#include "radiohop.h"
 #include "receiveline.h"
 #include "simulatoroptions.h"
 
@@ -249,6 +252,9 @@ private slots:
     void frameHandledOnlyAfterLineTime_data();
     void frameHandledOnlyAfterLineTime();
     void binaryTakesFramesAtLineRate();
+    void radioHopDelaysInOrder();
+    void eachDeviceOfOneProcessIsUpdatedOnItsOwn_data();
+    void eachDeviceOfOneProcessIsUpdatedOnItsOwn();
 };
 
 void TestDevsim::splitLenRequestCarriesOptions_data()
@@ -286,6 +292,10 @@ void TestDevsim::badOptionsAreRefused_data()
     QTest::newRow("fail-code above a byte") << QStringList{"--fail-code", "100"};
     QTest::newRow("frame 0") << QStringList{"--drop-reply", "0"};
     QTest::newRow("unknown target") << QStringList{"--target", "router"};
+    QTest::newRow("no gateway") << QStringList{"--mqtt", "h", "--gateways", "0"};
+    QTest::newRow("gateway twice") << QStringList{"--mqtt", "h", "--gateway", "GW2", "--gateways", "2"};
+    QTest::newRow("devices sharing a file") << QStringList{"--ports", "2", "--output", "image.bin"};
+    QTest::newRow("more links than ports") << QStringList{"--ports", "1", "--link", "a", "--link", "b"};
 }
 
 void TestDevsim::badOptionsAreRefused()
@@ -791,6 +801,76 @@ void TestDevsim::binaryTakesFramesAtLineRate()
     QVERIFY2(elapsedNs >= lineTimeNs(frames.size(), kBaud), qPrintable(QString::number(elapsedNs)));
     process.terminate();
     QVERIFY(process.waitForFinished(5000));
+}
+
+// A message sent while the hop delivers gets its own full delay, not the running one's.
+void TestDevsim::radioHopDelaysInOrder()
+{
+    constexpr int kLatencyMs = 30;
+    RadioHop hop(kLatencyMs);
+    QElapsedTimer clock;
+    QList<QByteArray> delivered;
+    QList<qint64> times;
+    QObject::connect(&hop, &RadioHop::delivered, &hop, [&](const QByteArray &bytes) {
+        delivered.append(bytes);
+        times.append(clock.elapsed());
+        if (bytes == "a")
+            hop.send("c");
+    });
+    clock.start();
+    hop.send("a");
+    hop.send("b");
+    QVERIFY(delivered.isEmpty());
+    QTRY_COMPARE(delivered, (QList<QByteArray>{"a", "b", "c"}));
+    QVERIFY(times[0] >= kLatencyMs);
+    QVERIFY(times[2] - times[0] >= kLatencyMs);
+}
+
+void TestDevsim::eachDeviceOfOneProcessIsUpdatedOnItsOwn_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("names");
+    QTest::newRow("gateways on one broker")
+        << QStringList{"--mqtt", "BROKER", "--gateway", "X", "--gateways", "2", "--gateway-prefix", "G"}
+        << QStringList{"X", "G1", "G2"};
+    QTest::newRow("ptys") << QStringList{"--ports", "2"} << QStringList{"1", "2"};
+}
+
+// Images of different lengths, all sent at once, each with a lost answer of its own.
+void TestDevsim::eachDeviceOfOneProcessIsUpdatedOnItsOwn()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, names);
+    BrokerProcess broker;
+    const bool gateways = arguments.contains("--mqtt");
+    QVERIFY(!gateways || broker.start());
+    arguments.replaceInStrings("BROKER", broker.address());
+    QTemporaryDir dir;
+    DevsimProcess device;
+    QVERIFY(device.start(arguments + QStringList{"--split-len", "256", "--uart-len", "64", "--latency", "5",
+                                                 "--drop-reply", "3", "--output", dir.filePath("{}.bin")},
+                         names.size()));
+    std::vector<std::unique_ptr<QProcess>> flashers;
+    for (int i = 0; i < names.size(); ++i) {
+        QFile image(dir.filePath(QString::number(i)));
+        QVERIFY(image.open(QIODevice::WriteOnly) && image.write(testImage(512 + 256 * i)) > 0);
+        image.close();
+        const QStringList target = gateways ? QStringList{"--mqtt", broker.address(), "--gateway", names[i]}
+                                            : QStringList{"-p", device.readyNames().value(i)};
+        flashers.push_back(std::make_unique<QProcess>());
+        flashers.back()->start(DevsimProcess::binary("plovikkit-flash"),
+                               target + QStringList{image.fileName()});
+    }
+    if (gateways)
+        QCOMPARE(device.readyNames(), names);
+    for (int i = 0; i < names.size(); ++i) {
+        QVERIFY(flashers[i]->waitForFinished(60000));
+        QCOMPARE(flashers[i]->exitCode(), 0);
+        QVERIFY(flashers[i]->readAllStandardOutput().contains("firmware packet send timeout"));
+        QFile received(dir.filePath(names[i] + ".bin"));
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), testImage(512 + 256 * i));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestDevsim)

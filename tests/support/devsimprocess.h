@@ -12,12 +12,14 @@ public:
     DevsimProcess() = default;
     ~DevsimProcess();
 
-    // Starts plovikkit-devsim with `arguments` and waits for the pty path (or, as a gateway,
-    // the gateway id) it prints first; portPath() returns it.
-    bool start(const QStringList &arguments);
+    // Starts plovikkit-devsim with `arguments` and waits for the readiness line of each of
+    // its `devices`: a pty path or, as a gateway, the gateway id. readyNames() returns them
+    // in order, portPath() the first.
+    bool start(const QStringList &arguments, int devices = 1);
     void stop();
 
-    QString portPath() const { return ptyPath; }
+    QString portPath() const { return names.value(0); }
+    QStringList readyNames() const { return names; }
     // Everything it logged on stderr so far (one line per frame).
     QString log();
 
@@ -25,6 +27,6 @@ public:
 
 private:
     QProcess process;
-    QString ptyPath;
+    QStringList names;
     QString logText;
 };

@@ -1,6 +1,7 @@
 #include "devicesimulator.h"
 
 #include "bootframe.h"
+#include "wiretiming.h"
 
 #include <QRandomGenerator>
 #include <QSaveFile>
@@ -20,8 +21,7 @@ int stallMs(int baudRate)
 {
     if (baudRate <= 0)
         return kStallMs;
-    const qint64 byteMs = (10 * 1000 + baudRate - 1) / baudRate;
-    return int(qMax<qint64>(kStallMs, kStallByteTimes * byteMs));
+    return int(qMax<qint64>(kStallMs, kStallByteTimes * WireTiming::lineMs(1, baudRate)));
 }
 
 bool isFirmwarePhase(uint8_t command)

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QObject>
 
-// The line between the tool and the simulated device: a pty now; a gateway on an MQTT
-// broker can stand beside it, handing the device the same frames.
+// The line between the tool and the simulated device: a pty, or a gateway on an MQTT
+// broker handing the device the same frames.
 class DeviceTransport : public QObject
 {
     Q_OBJECT
@@ -16,4 +16,7 @@ public:
 
 signals:
     void received(const QByteArray &bytes);
+    // The gateway's boot request came through the broker; a pty has none.
+    void bootRequested();
+    void logLine(const QString &line);
 };

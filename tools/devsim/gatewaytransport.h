@@ -1,46 +1,44 @@
 #pragma once
 
 #include "devicetransport.h"
-#include "mqttclient.h"
 
+#include <QStringList>
 #include <QTimer>
 
-// The device behind a radio gateway on an MQTT broker. The gateway takes the frames the
+class MqttClient;
+
+// The device behind one radio gateway on an MQTT broker. The gateway takes the frames the
 // tool pushes to "thing/<id>/gw/firmware/push" and the boot request on
 // "thing/<id>/gw/config/set", and publishes every answer frame on
 // "thing/<id>/sv/firmware/push". It can also chatter: unrelated login, ping and property
-// messages on its other answer topics, now and then or right before each answer.
+// messages on its other answer topics, now and then or right before each answer. The
+// broker connection is shared with other gateways and belongs to a GatewayConnection.
 class GatewayTransport : public DeviceTransport
 {
     Q_OBJECT
 public:
-    explicit GatewayTransport(const QString &gatewayId, QObject *parent = nullptr);
+    GatewayTransport(const QString &gatewayId, MqttClient *client, QObject *parent = nullptr);
 
-    // Connects and subscribes; ready() follows once the broker has confirmed both topics.
-    void start(const QString &host, quint16 port);
+    QString gatewayId() const { return m_gatewayId; }
+    // The two topics the gateway listens on.
+    QStringList listenTopics() const;
     // Every `intervalMs` (0: never), and also right before each answer when `beforeReplies`.
     void setChatter(int intervalMs, bool beforeReplies);
 
     void write(const QByteArray &bytes) override;
-
-signals:
-    void ready();
-    void bootRequested();
-    // The broker could not be reached or went away.
-    void failed(const QString &reason);
-    void logLine(const QString &line);
+    // A message on one of listenTopics().
+    void takeMessage(const QByteArray &message, const QString &topic);
 
 private:
-    void subscribeTopics();
-    void onSubscribed(const QString &topic, bool granted);
-    void onMessage(const QByteArray &message, const QString &topic);
     void publishChatter();
     QString topic(const QString &direction, const QString &name) const;
 
-    QString gatewayId;
-    MqttClient client;
-    QTimer chatterTimer;
-    bool chatterBeforeReplies = false;
-    int chatterCount = 0;
-    int unconfirmedTopics = 0;
+    QString m_gatewayId;
+    MqttClient *m_client;
+    QString m_answerTopic;
+    QByteArray m_answerHead;
+    QByteArray m_answerTail;
+    QTimer m_chatterTimer;
+    bool m_chatterBeforeReplies = false;
+    int m_chatterCount = 0;
 };

@@ -1,24 +1,46 @@
 #include "appversion.h"
-#include "devicesimulator.h"
+#include "gatewayconnection.h"
 #include "gatewaytransport.h"
 #include "ptytransport.h"
+#include "simulateddevice.h"
 #include "simulatoroptions.h"
-#include "terminationwatcher.h"
+#include "signalwatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QTime>
 
 #include <cstdio>
+#include <memory>
 #include <sys/prctl.h>
+#include <vector>
 
 namespace {
 
+// Local time without asking the C library for the time zone on every line: it reads the
+// zone file each time, a good part of what a hundred gateways cost. Offsets change (summer
+// time) only at a quarter of an hour, so one taken in the current quarter holds.
+QString timeOfDay()
+{
+    constexpr qint64 kQuarterMs = 15 * 60 * 1000;
+    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
+    static qint64 quarter = -1;
+    static qint64 offsetMs = 0;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (now / kQuarterMs != quarter) {
+        quarter = now / kQuarterMs;
+        offsetMs = qint64(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
+    }
+    return QTime::fromMSecsSinceStartOfDay(int((now + offsetMs) % kDayMs))
+        .toString(QStringLiteral("hh:mm:ss.zzz "));
+}
+
 void writeLog(const QString &line)
 {
-    const QString stamped = QDateTime::currentDateTime().toString(QStringLiteral("hh:mm:ss.zzz ")) + line;
+    const QString stamped = timeOfDay() + line;
     std::fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
     std::fflush(stderr);
 }
@@ -47,62 +69,112 @@ void removeLink(const QString &linkPath, const QString &target)
         QFile::remove(linkPath);
 }
 
-void attach(DeviceTransport &transport, DeviceSimulator &simulator)
+using Devices = std::vector<std::unique_ptr<SimulatedDevice>>;
+using Ports = std::vector<std::unique_ptr<PtyTransport>>;
+
+void printLine(const QString &line, FILE *stream)
 {
-    QObject::connect(&transport, &DeviceTransport::received, &simulator, &DeviceSimulator::receive);
-    QObject::connect(&simulator, &DeviceSimulator::output, &transport, &DeviceTransport::write);
+    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stream);
 }
 
-int runOnPty(DeviceSimulator &simulator, const SimulatorOptions &options)
+SimulatedDevice *addDevice(Devices *devices, const QString &name, const SimulatorOptions &options,
+                           DeviceTransport *transport)
 {
+    devices->push_back(std::make_unique<SimulatedDevice>(name, options, transport));
+    QObject::connect(devices->back().get(), &SimulatedDevice::logLine, &writeLog);
+    return devices->back().get();
+}
+
+// False with a message at the first port that cannot be opened or linked.
+bool openPorts(const SimulatorOptions &options, Ports *ports, QString *error)
+{
+    for (int i = 0; i < options.portCount; ++i) {
+        ports->push_back(std::make_unique<PtyTransport>());
+        PtyTransport &port = *ports->back();
+        port.setBaudRate(options.baudRate);
+        if (!port.open(error))
+            return false;
+        const QString linkPath = options.linkPaths.value(i);
+        if (!linkPath.isEmpty() && !makeLink(linkPath, port.slavePath(), error))
+            return false;
+    }
+    return true;
+}
+
+void removeLinks(const SimulatorOptions &options, const Ports &ports)
+{
+    for (size_t i = 0; i < ports.size(); ++i) {
+        const QString linkPath = options.linkPaths.value(int(i));
+        if (!linkPath.isEmpty())
+            removeLink(linkPath, ports[i]->slavePath());
+    }
+}
+
+int runOnPty(const SimulatorOptions &options, Devices *devices)
+{
+    Ports ports;
     QString error;
-    PtyTransport transport;
-    transport.setBaudRate(options.baudRate);
-    if (!transport.open(&error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
+    if (!openPorts(options, &ports, &error)) {
+        printLine(error, stderr);
+        removeLinks(options, ports);
         return 1;
     }
-    if (!options.linkPath.isEmpty() && !makeLink(options.linkPath, transport.slavePath(), &error)) {
-        std::fprintf(stderr, "%s\n", error.toLocal8Bit().constData());
-        return 1;
+    const QStringList names = options.deviceNames();
+    for (size_t i = 0; i < ports.size(); ++i)
+        addDevice(devices, names.at(int(i)), options, ports[i].get());
+    for (size_t i = 0; i < ports.size(); ++i) {
+        printLine(QStringLiteral("pty: ") + ports[i]->slavePath(), stdout);
+        writeLog(devices->at(i)->logPrefix() +
+                 QStringLiteral("%1 target on %2").arg(targetName(options.target), ports[i]->slavePath()));
+        devices->at(i)->start();
     }
-    attach(transport, simulator);
-    QObject::connect(&transport, &PtyTransport::logLine, &writeLog);
-
-    std::printf("pty: %s\n", transport.slavePath().toLocal8Bit().constData());
-    std::fflush(stdout);
-    writeLog(QStringLiteral("%1 target on %2").arg(targetName(options.target), transport.slavePath()));
-    simulator.start();
-
     const int status = QCoreApplication::exec();
-    if (!options.linkPath.isEmpty())
-        removeLink(options.linkPath, transport.slavePath());
+    removeLinks(options, ports);
     return status;
 }
 
-// The gateway goes when its broker goes, as a real one loses its uplink.
-int runOnGateway(DeviceSimulator &simulator, const SimulatorOptions &options)
+void announceGateways(const Devices &devices, const SimulatorOptions &options)
 {
-    GatewayTransport transport(options.gatewayId);
-    transport.setChatter(options.chatterMs, options.chatterBeforeReplies);
-    attach(transport, simulator);
-    QObject::connect(&transport, &GatewayTransport::bootRequested, &simulator,
-                     &DeviceSimulator::gatewayBootRequest);
-    QObject::connect(&transport, &GatewayTransport::logLine, &writeLog);
-    QObject::connect(&transport, &GatewayTransport::failed, [](const QString &reason) {
+    for (const std::unique_ptr<SimulatedDevice> &device : devices) {
+        printLine(QStringLiteral("gateway: ") + device->name(), stdout);
+        writeLog(device->logPrefix() + QStringLiteral("%1 target behind gateway %2 on %3:%4")
+                                           .arg(targetName(options.target), device->name(), options.mqttHost)
+                                           .arg(options.mqttPort));
+        device->start();
+    }
+}
+
+// The gateways go when their broker goes, as real ones lose their uplink.
+int runOnGateway(const SimulatorOptions &options, Devices *devices)
+{
+    GatewayConnection connection(QStringLiteral("plovikkit-devsim-%1").arg(options.gatewayIds.first()));
+    std::vector<std::unique_ptr<GatewayTransport>> gateways;
+    for (const QString &id : options.gatewayIds) {
+        gateways.push_back(std::make_unique<GatewayTransport>(id, connection.client()));
+        gateways.back()->setChatter(options.chatterMs, options.chatterBeforeReplies);
+        connection.addGateway(gateways.back().get());
+        addDevice(devices, id, options, gateways.back().get());
+    }
+    QObject::connect(&connection, &GatewayConnection::failed, [](const QString &reason) {
         writeLog(QStringLiteral("broker: ") + reason);
         QCoreApplication::exit(1);
     });
-    QObject::connect(&transport, &GatewayTransport::ready, [&simulator, &options] {
-        std::printf("gateway: %s\n", options.gatewayId.toLocal8Bit().constData());
-        std::fflush(stdout);
-        writeLog(QStringLiteral("%1 target behind gateway %2 on %3:%4")
-                     .arg(targetName(options.target), options.gatewayId, options.mqttHost)
-                     .arg(options.mqttPort));
-        simulator.start();
-    });
-    transport.start(options.mqttHost, options.mqttPort);
+    QObject::connect(&connection, &GatewayConnection::ready,
+                     [devices, &options] { announceGateways(*devices, options); });
+    connection.start(options.mqttHost, options.mqttPort);
     return QCoreApplication::exec();
+}
+
+void writeSummaries(const Devices &devices)
+{
+    int succeeded = 0;
+    for (const std::unique_ptr<SimulatedDevice> &device : devices) {
+        writeLog(device->summary());
+        succeeded += device->updateSucceeded() ? 1 : 0;
+    }
+    if (devices.size() > 1)
+        writeLog(QStringLiteral("summary: devices=%1 succeeded=%2").arg(devices.size()).arg(succeeded));
 }
 
 } // namespace
@@ -130,19 +202,18 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    TerminationWatcher termination;
+    SignalWatcher termination;
     if (!termination.install())
         writeLog(QStringLiteral("cannot watch SIGTERM/SIGINT; the link may stay behind"));
-    QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app, [](int signalNumber) {
+    QObject::connect(&termination, &SignalWatcher::signalled, &app, [](int signalNumber) {
         writeLog(QStringLiteral("signal %1: exiting").arg(signalNumber));
         QCoreApplication::quit();
     });
 
-    DeviceSimulator simulator(options);
-    QObject::connect(&simulator, &DeviceSimulator::logLine, &app, &writeLog);
+    Devices devices;
     const int status =
-        options.mqttHost.isEmpty() ? runOnPty(simulator, options) : runOnGateway(simulator, options);
+        options.mqttHost.isEmpty() ? runOnPty(options, &devices) : runOnGateway(options, &devices);
     if (options.summary)
-        writeLog(simulator.summary());
+        writeSummaries(devices);
     return status;
 }

@@ -1,5 +1,7 @@
 #include "ptytransport.h"
 
+#include "wiretiming.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -14,7 +16,6 @@ namespace {
 
 constexpr int kHangupPollMs = 100;
 constexpr int kWriteRetryMs = 5;
-constexpr qint64 kBitTimesPerSecondUs = 10 * 1000000LL;
 // Beyond this nobody reads the line; a UART would lose the bytes too.
 constexpr int kMaxPendingBytes = 64 * 1024;
 // Output still unread after this long went to a port nobody has open.
@@ -150,7 +151,7 @@ qint64 PtyTransport::pacedBudget() const
         return m_pending.size();
     // Counted in the same nanoseconds as nsUntilNextWrite(), so that a byte is due exactly
     // when the timer says so (a coarser clock here would find it not yet due).
-    return paceNowNs() * m_baudRate / (kBitTimesPerSecondUs * 1000) - m_pacedBytes;
+    return WireTiming::charactersIn(paceNowNs(), m_baudRate) - m_pacedBytes;
 }
 
 // Wakes when the next bytes have had their line time, not on a fixed tick that would hold
@@ -159,9 +160,7 @@ qint64 PtyTransport::pacedBudget() const
 qint64 PtyTransport::nsUntilNextWrite() const
 {
     constexpr qint64 kChunkNs = 1000000;
-    const auto dueNs = [this](qint64 bytes) {
-        return (bytes * kBitTimesPerSecondUs * 1000 + m_baudRate - 1) / m_baudRate;
-    };
+    const auto dueNs = [this](qint64 bytes) { return WireTiming::lineNs(bytes, m_baudRate); };
     const qint64 now = paceNowNs();
     const qint64 nextNs = dueNs(m_pacedBytes + 1) - now;
     const qint64 lastNs = dueNs(m_pacedBytes + m_pending.size()) - now;

@@ -26,9 +26,6 @@ public:
 
     void write(const QByteArray &bytes) override;
 
-signals:
-    void logLine(const QString &line);
-
 private:
     void readMaster();
     void waitAfterHangup();

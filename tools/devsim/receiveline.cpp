@@ -1,9 +1,9 @@
 #include "receiveline.h"
 
+#include "wiretiming.h"
+
 namespace {
 
-constexpr qint64 kBitsPerByte = 10;
-constexpr qint64 kNsPerSecond = 1000000000;
 constexpr qint64 kNsPerMs = 1000000;
 
 } // namespace
@@ -31,8 +31,7 @@ void ReceiveLine::push(const QByteArray &bytes)
 
 qint64 ReceiveLine::lineTimeNs(qint64 byteCount) const
 {
-    const qint64 bitTimes = byteCount * kBitsPerByte * kNsPerSecond;
-    return (bitTimes + m_baudRate - 1) / m_baudRate;
+    return WireTiming::lineNs(byteCount, m_baudRate);
 }
 
 qint64 ReceiveLine::bytesArrivedBy(qint64 nowNs) const
@@ -41,7 +40,7 @@ qint64 ReceiveLine::bytesArrivedBy(qint64 nowNs) const
         return m_onLine.size();
     if (nowNs <= m_lineFreeNs)
         return 0;
-    return (nowNs - m_lineFreeNs) * m_baudRate / (kBitsPerByte * kNsPerSecond);
+    return WireTiming::charactersIn(nowNs - m_lineFreeNs, m_baudRate);
 }
 
 void ReceiveLine::releaseArrived()

@@ -8,6 +8,10 @@
 
 namespace {
 
+constexpr int kMaxGateways = 10000;
+constexpr int kMaxPorts = 512;
+const QLatin1String kNamePlaceholder("{}");
+
 bool readNumber(const QString &text, int base, qint64 min, qint64 max, qint64 *out)
 {
     bool ok = false;
@@ -65,27 +69,92 @@ bool readTarget(const QCommandLineParser &parser, DeviceTarget *out, QString *er
     return false;
 }
 
+bool refuseRepeats(const QString &option, const QStringList &values, QString *error)
+{
+    QSet<QString> seen;
+    for (const QString &value : values) {
+        if (seen.contains(value)) {
+            *error = QStringLiteral("--%1: %2 is given twice").arg(option, value);
+            return false;
+        }
+        seen.insert(value);
+    }
+    return true;
+}
+
+// The named gateways first, then the counted ones: PREFIX1 to PREFIXN.
+bool readGatewayIds(const QCommandLineParser &parser, QStringList *ids, QString *error)
+{
+    *ids = parser.values("gateway");
+    int count = 0;
+    if (!readOption(parser, "gateways", 10, 1, kMaxGateways, &count, error))
+        return false;
+    const QString prefix =
+        parser.isSet("gateway-prefix") ? parser.value("gateway-prefix") : QStringLiteral("GW");
+    for (int i = 1; i <= count; ++i)
+        ids->append(prefix + QString::number(i));
+    if (ids->isEmpty()) {
+        *error = QStringLiteral("--gateway: give the gateway id (or --gateways)");
+        return false;
+    }
+    for (const QString &id : qAsConst(*ids)) {
+        const QString problem =
+            id.isEmpty() ? QStringLiteral("a gateway id is empty") : GatewayMessages::gatewayIdProblem(id);
+        if (!problem.isEmpty()) {
+            *error = QStringLiteral("--gateway: ") + problem;
+            return false;
+        }
+    }
+    return refuseRepeats("gateway", *ids, error);
+}
+
 bool readGateway(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
 {
-    if (!parser.isSet("mqtt"))
-        return true;
+    if (!parser.isSet("mqtt")) {
+        if (parser.isSet("gateways") || parser.isSet("gateway-prefix"))
+            *error = QStringLiteral("--gateways: only with --mqtt");
+        return error->isEmpty();
+    }
+    if (parser.isSet("ports")) {
+        *error = QStringLiteral("--ports: not with --mqtt");
+        return false;
+    }
     if (!MqttClient::splitBrokerAddress(parser.value("mqtt"), &out->mqttHost, &out->mqttPort)) {
         *error = QStringLiteral("--mqtt: '%1' is not HOST or HOST:PORT").arg(parser.value("mqtt"));
         return false;
     }
-    out->gatewayId = parser.value("gateway");
-    if (out->gatewayId.isEmpty()) {
-        *error = QStringLiteral("--gateway: give the gateway id");
+    if (!readGatewayIds(parser, &out->gatewayIds, error))
         return false;
-    }
-    const QString idProblem = GatewayMessages::gatewayIdProblem(out->gatewayId);
-    if (!idProblem.isEmpty()) {
-        *error = QStringLiteral("--gateway: ") + idProblem;
-        return false;
-    }
     if (!parser.isSet("target"))
         out->target = DeviceTarget::Gateway;
     out->chatterBeforeReplies = parser.isSet("chatter-replies");
+    return true;
+}
+
+bool readPorts(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
+{
+    out->linkPaths = parser.values("link");
+    out->portCount = qMax(1, out->linkPaths.size());
+    if (!readOption(parser, "ports", 10, 1, kMaxPorts, &out->portCount, error))
+        return false;
+    if (out->linkPaths.size() > out->portCount) {
+        *error = QStringLiteral("--link: given %1 times for %2 ports")
+                     .arg(out->linkPaths.size())
+                     .arg(out->portCount);
+        return false;
+    }
+    return refuseRepeats("link", out->linkPaths, error);
+}
+
+// Devices that shared one file would overwrite each other's image.
+bool readOutput(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
+{
+    out->outputPath = parser.value("output");
+    if (out->deviceCount() > 1 && !out->outputPath.isEmpty() && !out->outputPath.contains(kNamePlaceholder)) {
+        *error = QStringLiteral("--output: with %1 devices the file name needs {} for each device's name")
+                     .arg(out->deviceCount());
+        return false;
+    }
     return true;
 }
 
@@ -115,9 +184,19 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
         {"uart-len", "uartLen of the SPLIT LEN request, bytes (default 128).", "n"},
         {"over-delay", "overDelay of the SPLIT LEN request, ms (default 10).", "ms"},
         {"device-addr", "deviceAddr of the SPLIT LEN request, hexadecimal (default 12345678).", "hex"},
-        {"output", "Write the received image (exactly the FIRMWARE LEN bytes) to this file at FIRMWARE OVER.",
+        {"output",
+         "Write the received image (exactly the FIRMWARE LEN bytes) to this file at FIRMWARE OVER. With "
+         "several devices the name must hold {}, which stands for the device's name: its gateway id, or "
+         "its port's number.",
          "file"},
-        {"link", "Make a symlink at this path to the pty (removed at exit).", "path"},
+        {"link",
+         "Make a symlink at this path to the pty (removed at exit). May repeat: the first names port 1, "
+         "the next port 2, and so on.",
+         "path"},
+        {"ports",
+         "Open this many ptys, numbered from 1, each an independent device (default: one, or one per "
+         "--link; 1 to 512).",
+         "n"},
         {"demo-delay", "Demo target: first SPLIT LEN this many ms after start (default 500).", "ms"},
         {"demo-repeat", "Demo target: repeat SPLIT LEN every this many ms until FIRMWARE LEN (default 1500).",
          "ms"},
@@ -138,6 +217,11 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
          "Module target: answer each of the two module commands with 03 <command> 00 <crc8>, as a "
          "module in config mode acknowledges a command, before the bootloader starts."},
         {"reply-delay", "Delay everything the device sends by this many ms (default 0).", "ms"},
+        {"latency",
+         "A radio hop between the device and the gateway (or the pty): everything the device sends "
+         "reaches the broker (or the pty) this many ms later, in the order sent; frames to the device "
+         "are not delayed (default 0).",
+         "ms"},
         {"baud",
          "Pace the line at this rate in both directions, 10 bits a byte: the device sends no faster, "
          "and takes in each byte the tool writes only once it would have finished arriving, queued "
@@ -146,12 +230,21 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
          "rate"},
         {"over-reply", "Answer FIRMWARE OVER with this command byte (hexadecimal) instead of RETURN SUCCESS.",
          "hex"},
-        {"summary", "Print a summary line on stderr at exit."},
+        {"summary",
+         "Print a summary line per device on stderr at exit; with several devices, then a last line "
+         "\"summary: devices=N succeeded=M\"."},
         {"mqtt",
          "Gateway mode: sit behind a radio gateway on this MQTT broker instead of a pty (target gateway "
          "unless --target says otherwise).",
          "host[:port]"},
-        {"gateway", "Gateway mode: the gateway's id.", "id"},
+        {"gateway", "Gateway mode: a gateway's id. May repeat: one gateway per id, all on one connection.",
+         "id"},
+        {"gateways",
+         "Gateway mode: add this many gateways, named by --gateway-prefix and their number from 1 (after "
+         "those of --gateway; 1 to 10000).",
+         "n"},
+        {"gateway-prefix", "Gateway mode: the name of the --gateways before their number (default GW).",
+         "prefix"},
         {"chatter", "Gateway mode: publish an unrelated login, ping or property message every this many ms.",
          "ms"},
         {"chatter-replies", "Gateway mode: publish an unrelated message right before every answer."},
@@ -171,16 +264,16 @@ bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *
         !readOption(parser, "restart-delay", 10, INT32_MIN, INT32_MAX, &options.restartDelayMs, error) ||
         !readOption(parser, "fail-code", 16, 0, 0xFF, &options.failCode, error) ||
         !readOption(parser, "reply-delay", 10, 0, INT32_MAX, &options.replyDelayMs, error) ||
+        !readOption(parser, "latency", 10, 0, INT32_MAX, &options.latencyMs, error) ||
         !readOption(parser, "baud", 10, 1, 100000000, &options.baudRate, error) ||
         !readOption(parser, "over-reply", 16, 0, 0xFF, &options.overReply, error) ||
         !readOption(parser, "chatter", 10, 0, INT32_MAX, &options.chatterMs, error) ||
-        !readGateway(parser, &options, error) ||
+        !readGateway(parser, &options, error) || !readPorts(parser, &options, error) ||
+        !readOutput(parser, &options, error) ||
         !readFrameNumbers(parser, "drop-reply", &options.dropReplyFrames, error) ||
         !readFrameNumbers(parser, "fail-frame", &options.failFrames, error) ||
         !readFrameNumbers(parser, "garbage-frame", &options.garbageFrames, error))
         return false;
-    options.outputPath = parser.value("output");
-    options.linkPath = parser.value("link");
     options.silent = parser.isSet("silent");
     options.moduleAnswers = parser.isSet("module-answers");
     options.summary = parser.isSet("summary");
@@ -191,16 +284,39 @@ bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *
 QString SimulatorOptions::helpText()
 {
     return QStringLiteral(
-        "Simulated bootloader of a plovik device behind a pty, or behind a radio gateway on an\n"
-        "MQTT broker (--mqtt). The first line on stdout is \"pty: <slave path>\", or\n"
-        "\"gateway: <id>\" once the gateway listens; a log line per frame goes to stderr.\n"
+        "Simulated bootloaders of plovik devices behind ptys, or behind radio gateways on an MQTT\n"
+        "broker (--mqtt). Each pty (--ports, --link) or gateway (--gateway, --gateways) is a device\n"
+        "of its own with its own state; all gateways share one broker connection.\n"
         "\n"
-        "Frame numbers (for --drop-reply, --fail-frame, --garbage-frame) count every complete\n"
-        "FIRMWARE LEN, FIRMWARE PACKET, FIRMWARE CHECK and FIRMWARE OVER frame from 1 in arrival\n"
-        "order, whether its CRC holds or not, repeats and frames after a restart included, over\n"
-        "the whole life of the process. Boot entry commands and other frames are not counted.\n"
-        "A frame hit by an injection is not handled, so the device expects it again; after a\n"
-        "RETURN FAIL without bit 7 (injected or real) the device restarts its SPLIT LEN request.\n"
-        "When one frame has several injections, --silent wins, then --drop-reply, then\n"
-        "--garbage-frame, then --fail-frame.");
+        "Once every pty is open, stdout has one line \"pty: <slave path>\" per port, in port\n"
+        "order; once the broker has confirmed the subscriptions of every gateway, one line\n"
+        "\"gateway: <id>\" per gateway, in the order given. Every device listens from then on. A\n"
+        "log line per frame goes to stderr, with \"[<name>] \" in front when there are several\n"
+        "devices; a device's name is its gateway id or its port's number.\n"
+        "\n"
+        "Every option applies to each device alike. Frame numbers (for --drop-reply, --fail-frame,\n"
+        "--garbage-frame) count every complete FIRMWARE LEN, FIRMWARE PACKET, FIRMWARE CHECK and\n"
+        "FIRMWARE OVER frame a device receives from 1 in arrival order, whether its CRC holds or\n"
+        "not, repeats and frames after a restart included, over the whole life of the process.\n"
+        "Boot entry commands and other frames are not counted. A frame hit by an injection is not\n"
+        "handled, so the device expects it again; after a RETURN FAIL without bit 7 (injected or\n"
+        "real) the device restarts its SPLIT LEN request. When one frame has several injections,\n"
+        "--silent wins, then --drop-reply, then --garbage-frame, then --fail-frame.");
+}
+
+QStringList SimulatorOptions::deviceNames() const
+{
+    if (!mqttHost.isEmpty())
+        return gatewayIds;
+    QStringList names;
+    for (int port = 1; port <= portCount; ++port)
+        names.append(QString::number(port));
+    return names;
+}
+
+SimulatorOptions SimulatorOptions::forDevice(const QString &name) const
+{
+    SimulatorOptions options = *this;
+    options.outputPath.replace(kNamePlaceholder, name);
+    return options;
 }

@@ -3,6 +3,7 @@
 #include <QMap>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 class QCommandLineParser;
@@ -14,9 +15,9 @@ enum class DeviceTarget
     Gateway
 };
 
-// Everything the simulated device can be told on its command line. Frame numbers count
-// the FIRMWARE LEN, PACKET, CHECK and OVER frames from 1 in arrival order over the
-// whole life of the process.
+// Everything the simulated devices can be told on their command line; every device gets
+// the same. Frame numbers count the FIRMWARE LEN, PACKET, CHECK and OVER frames a device
+// receives from 1 in arrival order over the whole life of the process.
 struct SimulatorOptions
 {
     DeviceTarget target = DeviceTarget::Module;
@@ -24,8 +25,11 @@ struct SimulatorOptions
     uint16_t uartLen = 128;
     uint16_t overDelay = 10;
     uint32_t deviceAddr = 0x12345678;
+    // With several devices "{}" stands for the device's name.
     QString outputPath;
-    QString linkPath;
+    // The Nth names the Nth port.
+    QStringList linkPaths;
+    int portCount = 1;
     int demoDelayMs = 500;
     int demoRepeatMs = 1500;
     // After a RETURN FAIL without the rewind flag the bootloader starts its request again;
@@ -39,13 +43,15 @@ struct SimulatorOptions
     // The module acknowledges its two commands before the bootloader starts.
     bool moduleAnswers = false;
     int replyDelayMs = 0;
+    // The radio hop each message the device sends crosses before it reaches the line.
+    int latencyMs = 0;
     int baudRate = 0;
     int overReply = -1; // command byte that answers FIRMWARE OVER; -1: RETURN SUCCESS
     bool summary = false;
     // Gateway mode: the device sits behind a radio gateway on this broker instead of a pty.
     QString mqttHost;
     quint16 mqttPort = 1883;
-    QString gatewayId;
+    QStringList gatewayIds;
     int chatterMs = 0;
     bool chatterBeforeReplies = false;
 
@@ -53,6 +59,12 @@ struct SimulatorOptions
     // False with a message when a value is out of range or not a number.
     static bool read(const QCommandLineParser &parser, SimulatorOptions *out, QString *error);
     static QString helpText();
+
+    // Gateway ids behind a broker; on ptys the ports' numbers from 1.
+    QStringList deviceNames() const;
+    int deviceCount() const { return mqttHost.isEmpty() ? portCount : gatewayIds.size(); }
+    // These options as one device takes them: its own output file.
+    SimulatorOptions forDevice(const QString &name) const;
 };
 
 QString targetName(DeviceTarget target);
