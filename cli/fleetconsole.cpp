@@ -5,6 +5,7 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <unistd.h>
 
 namespace {
 
@@ -16,8 +17,11 @@ double seconds(qint64 ms)
 } // namespace
 
 FleetConsole::FleetConsole(FILE *out, FILE *err, Format format, bool showBoard, const QStringList &targets)
-    : out(out), err(err), format(format), showBoard(showBoard), names(targets), boards(targets.size())
+    : out(out), err(err), format(format), showBoard(showBoard), names(targets), boards(targets.size()),
+      outIsTerminal(isatty(fileno(out)))
 {
+    flushTimer.setSingleShot(true);
+    QObject::connect(&flushTimer, &QTimer::timeout, [this] { flushOut(); });
 }
 
 QString FleetConsole::resultName(FleetResult result)
@@ -42,12 +46,24 @@ void FleetConsole::writeOut(const QByteArray &line)
 {
     if (!outWanted)
         return;
+    if (!outIsTerminal) {
+        fputs(line.constData(), out);
+        fputc('\n', out);
+        if (!flushTimer.isActive())
+            flushTimer.start(0);
+        return;
+    }
     eraseBoard();
     fputs(line.constData(), out);
     fputc('\n', out);
-    if (fflush(out) != 0 || ferror(out))
-        outWanted = false;
+    flushOut();
     drawBoard(true);
+}
+
+void FleetConsole::flushOut()
+{
+    if (outWanted && (fflush(out) != 0 || ferror(out)))
+        outWanted = false;
 }
 
 void FleetConsole::writeJson(const QJsonObject &object)
@@ -113,6 +129,7 @@ void FleetConsole::note(const QString &text)
 
 void FleetConsole::summary(const FleetRunner &runner)
 {
+    flushOut();
     eraseBoard();
     showBoard = false;
     if (format == Format::Json)
@@ -121,6 +138,7 @@ void FleetConsole::summary(const FleetRunner &runner)
                    {"failed", runner.count(FleetResult::Failed)},
                    {"skipped", runner.count(FleetResult::Skipped)},
                    {"seconds", seconds(runner.totalMs())}});
+    flushOut();
     if (runner.size() > 1) {
         fputs(summaryTable(runner).toLocal8Bit().constData(), err);
         fflush(err);

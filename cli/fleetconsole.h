@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVector>
 #include <cstdio>
 
@@ -48,6 +49,7 @@ private:
     };
 
     void writeOut(const QByteArray &line);
+    void flushOut();
     void writeJson(const QJsonObject &object);
     void drawBoard(bool force);
     void eraseBoard();
@@ -62,4 +64,7 @@ private:
     QVector<Board> boards;
     int boardLines = 0;
     QElapsedTimer lastDraw;
+    // Into a file or a pipe the lines of one turn of the event loop go out in one write.
+    bool outIsTerminal = false;
+    QTimer flushTimer;
 };

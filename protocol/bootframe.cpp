@@ -4,12 +4,27 @@
 
 namespace {
 
+constexpr uint8_t shiftedByte(uint8_t value)
+{
+    for (int bit = 0; bit < 8; ++bit)
+        value = (value & 0x80) ? uint8_t((value << 1) ^ 0x07) : uint8_t(value << 1);
+    return value;
+}
+
+// A byte at a time rather than a bit: every frame of an update, and each split, is summed.
+constexpr std::array<uint8_t, 256> makeCrcTable()
+{
+    std::array<uint8_t, 256> table{};
+    for (int i = 0; i < 256; ++i)
+        table[size_t(i)] = shiftedByte(uint8_t(i));
+    return table;
+}
+
+constexpr std::array<uint8_t, 256> kCrcTable = makeCrcTable();
+
 uint8_t crcUpdate(uint8_t crc, uint8_t byte)
 {
-    crc ^= byte;
-    for (int bit = 0; bit < 8; ++bit)
-        crc = (crc & 0x80) ? uint8_t((crc << 1) ^ 0x07) : uint8_t(crc << 1);
-    return crc;
+    return kCrcTable[uint8_t(crc ^ byte)];
 }
 
 } // namespace
