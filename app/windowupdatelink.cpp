@@ -90,3 +90,8 @@ void WindowUpdateLink::cancel()
     gateway.cancel();
     UpdateLink::cancel();
 }
+
+QString WindowUpdateLink::whatToCheck() const
+{
+    return chosen().whatToCheck();
+}

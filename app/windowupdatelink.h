@@ -39,6 +39,7 @@ public:
     void awaitReply(int timeoutMs) override;
     bool usesGateway() const override;
     QString unavailableReason() const override;
+    QString whatToCheck() const override;
     void cancel() override;
 
 private:

@@ -139,3 +139,10 @@ QString GatewayUpdateLink::brokerProblem() const
     return why.isEmpty() ? QStringLiteral("the MQTT broker is not connected")
                          : QStringLiteral("the MQTT broker is not connected: ") + why;
 }
+
+QString GatewayUpdateLink::whatToCheck() const
+{
+    return QStringLiteral("check that the device is a %1, that %2 is its gateway's id, that the gateway is "
+                          "online and that the device is powered")
+        .arg(targetKindName(target), id);
+}

@@ -46,6 +46,7 @@ public:
     bool usesGateway() const override { return true; }
     // The gateway id cannot make a topic, or the broker is not connected.
     QString unavailableReason() const override;
+    QString whatToCheck() const override;
     // Why the broker cannot carry frames now; empty while it can.
     QString brokerProblem() const;
 
@@ -53,6 +54,7 @@ public:
     void forgetReceived();
     // A message the gateway published (the router hands it over).
     void take(const QByteArray &message);
+    qint64 queuedBytes() const { return receivedBytes; }
 
     // How long the last frame took to be answered; negative before any answer.
     double lastRoundTripMs() const { return lastRoundTrip; }

@@ -127,3 +127,10 @@ void SerialUpdateLink::traceWaitEnd(bool answered) const
     if (!answered)
         traceTransfer("time out------------");
 }
+
+QString SerialUpdateLink::whatToCheck() const
+{
+    return QStringLiteral("check that the device is a %1, that it is on %2 at %3 baud and that it is powered")
+        .arg(targetKindName(target), channel.portLocation())
+        .arg(channel.port()->baudRate());
+}

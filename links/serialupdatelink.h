@@ -25,6 +25,7 @@ public:
     void sendBootEntry() override;
     bool usesGateway() const override { return false; }
     QString unavailableReason() const override;
+    QString whatToCheck() const override;
     void cancel() override;
 
 protected:

@@ -80,6 +80,13 @@ QByteArray makeBootFrame(uint8_t command, const QByteArray &payload)
     return frame;
 }
 
+bool isReplyCommand(uint8_t command)
+{
+    return command == BootCmd::SplitLen || command == BootCmd::RequestFirmware ||
+           command == BootCmd::FirmwareContinue || command == BootCmd::ReturnSuccess ||
+           command == BootCmd::ReturnFail;
+}
+
 QString bootCommandName(uint8_t command)
 {
     static const std::array<const char *, 8> names = {

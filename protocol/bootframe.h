@@ -47,6 +47,9 @@ bool checkBootFrame(const QByteArray &frame);
 // Builds a whole frame from command and payload.
 QByteArray makeBootFrame(uint8_t command, const QByteArray &payload);
 
+// The commands a device sends: SPLIT LEN, REQUEST FIRMWARE, FIRMWARE CONTINUE and the returns.
+bool isReplyCommand(uint8_t command);
+
 // Names printed for codes; codes outside the tables get a placeholder naming the value.
 QString bootCommandName(uint8_t command);
 QString bootReturnName(uint8_t returnByte);

@@ -31,12 +31,9 @@ void ReplyCutter::feed(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     silenceTimer.start(silence);
-    if (dropping) {
-        droppedBytes += bytes.size();
-        return;
-    }
     burst.append(bytes);
-    if (cutFrameIfComplete())
+    boundBurst();
+    if (cutFrames())
         emit replyQueued();
 }
 
@@ -46,20 +43,37 @@ int ReplyCutter::frameTotalAt(int offset) const
     return total >= kMinimumFrameTotal && total <= kMaxReplyFrameLength + 2 ? total : 0;
 }
 
-// The first offset at which a whole frame with a good CRC stands wins; an offset whose
-// frame is not complete yet may still win later.
-bool ReplyCutter::cutFrameIfComplete()
+// A noisy line must not grow the burst: beyond what is searched, only the bytes that could
+// still start a frame are kept, and the burst is no answer any more.
+void ReplyCutter::boundBurst()
 {
-    if (burst.size() > kMaxScannedBurst)
-        return false;
-    for (int offset = scanFrom; offset + 2 <= burst.size(); ++offset) {
+    if (burst.size() <= kMaxScannedBurst)
+        return;
+    const int keep = kMaxReplyFrameLength + 1;
+    const int cut = burst.size() - keep;
+    droppedBytes += cut;
+    burst.remove(0, cut);
+    scanFrom = qMax(0, scanFrom - cut);
+    if (!stale)
+        dropReason = QStringLiteral("in a burst too long for a reply");
+    stale = true;
+}
+
+// Every whole frame with a good CRC is a reply, also one right behind another (a device that
+// restarts its request at once after RETURN FAIL); bytes before a frame are dropped, and what
+// follows it is no answer unless it holds a frame of its own.
+bool ReplyCutter::cutFrames()
+{
+    bool queued = false;
+    int offset = scanFrom;
+    while (offset + 2 <= burst.size()) {
         const int total = frameTotalAt(offset);
         const bool complete = total > 0 && offset + total <= burst.size();
-        const bool frame = complete && checkBootFrame(burst.mid(offset, total));
-        if (!frame) {
+        if (!complete || !checkBootFrame(burst.mid(offset, total))) {
             // Offsets that can never start a frame need not be looked at again.
             if (offset == scanFrom && (total == 0 || complete))
                 ++scanFrom;
+            ++offset;
             continue;
         }
         if (offset > 0)
@@ -67,11 +81,26 @@ bool ReplyCutter::cutFrameIfComplete()
                     << "bytes before a reply frame:" << burst.left(offset).toHex(' ');
         const QByteArray reply = burst.mid(offset, total);
         traceCut(reply);
-        dropRestOfBurst(burst.size() - offset - total, QStringLiteral("that trailed a reply frame"));
         enqueue(reply);
-        return true;
+        queued = true;
+        burst.remove(0, offset + total);
+        scanFrom = 0;
+        offset = 0;
+        stale = true;
+        dropReason = QStringLiteral("that trailed a reply frame");
     }
-    return false;
+    return queued;
+}
+
+// The length field of a reply frame has come, the rest not yet: at high rates a USB adapter
+// may leave gaps longer than the silence inside one frame. The burst waits for the rest; if it
+// never comes, the reply wait runs out and the next frame written drops it.
+bool ReplyCutter::awaitsRestOfFrame() const
+{
+    if (scanFrom != 0 || burst.size() < 2)
+        return false;
+    const int total = frameTotalAt(0);
+    return total > 0 && burst.size() < total && (burst.size() < 3 || isReplyCommand(uint8_t(burst.at(2))));
 }
 
 void ReplyCutter::silenceElapsed()
@@ -79,11 +108,12 @@ void ReplyCutter::silenceElapsed()
     // Bytes that came while this thread was held up arrived before the silence was over.
     if (readWaitingBytes && readWaitingBytes())
         return;
-    if (dropping) {
-        if (droppedBytes > 0)
-            TRACE().noquote() << "mySerialPort dropped" << droppedBytes << "received bytes" << dropReason;
-    } else if (stale) {
-        TRACE().noquote() << "mySerialPort dropped" << burst.size() << "received bytes" << dropReason;
+    if (awaitsRestOfFrame())
+        return;
+    if (stale) {
+        if (droppedBytes + burst.size() > 0)
+            TRACE().noquote() << "mySerialPort dropped" << droppedBytes + burst.size() << "received bytes"
+                              << dropReason;
     } else if (!burst.isEmpty()) {
         traceCut(burst);
         enqueue(burst);
@@ -104,18 +134,8 @@ void ReplyCutter::endBurst()
 {
     burst.clear();
     scanFrom = 0;
-    dropping = false;
     stale = false;
     droppedBytes = 0;
-}
-
-void ReplyCutter::dropRestOfBurst(qint64 alreadyDropped, const QString &why)
-{
-    burst.clear();
-    scanFrom = 0;
-    dropping = true;
-    droppedBytes = alreadyDropped;
-    dropReason = why;
 }
 
 void ReplyCutter::enqueue(const QByteArray &reply)
@@ -148,7 +168,7 @@ void ReplyCutter::discardAllButFrames(const QString &why)
             TRACE().noquote() << "mySerialPort dropped reply" << reply.toHex(' ') << why;
     }
     replies = frames;
-    if (!burst.isEmpty() && !dropping) {
+    if (!burst.isEmpty() && !stale) {
         stale = true;
         dropReason = why;
     }

@@ -22,8 +22,8 @@ public:
     // Bootloader replies are short; a length field above this (the first bytes of a text or
     // of a module's answer) starts no frame.
     static constexpr int kMaxReplyFrameLength = 1024;
-    // A burst longer than this is not searched for a frame any more: it is noise, and ends
-    // with the silence.
+    // A burst longer than this is noise: only its last bytes, which may still start a frame,
+    // are kept, and it is no reply of its own.
     static constexpr int kMaxScannedBurst = 4096;
 
     explicit ReplyCutter(QObject *parent = nullptr);
@@ -61,11 +61,12 @@ signals:
 
 private:
     // True when a frame was queued.
-    bool cutFrameIfComplete();
+    bool cutFrames();
+    void boundBurst();
+    bool awaitsRestOfFrame() const;
     int frameTotalAt(int offset) const;
     void enqueue(const QByteArray &reply);
     void endBurst();
-    void dropRestOfBurst(qint64 alreadyDropped, const QString &why);
     void traceCut(const QByteArray &reply) const;
 
     qint32 baud = 0;
@@ -74,9 +75,8 @@ private:
     QByteArray burst;
     // Offsets of the burst below this start no frame.
     int scanFrom = 0;
-    // The burst follows a frame (or was discarded): its bytes are dropped up to the silence.
-    bool dropping = false;
-    // The burst is no answer unless a frame turns up in it.
+    // The burst is no answer unless a frame turns up in it (it follows a frame, was discarded,
+    // or grew too long for a reply).
     bool stale = false;
     qint64 droppedBytes = 0;
     QString dropReason;

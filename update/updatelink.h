@@ -33,6 +33,8 @@ public:
     virtual bool usesGateway() const = 0;
     // Why no frame can travel now (port closed or lost, broker down); empty while it can.
     virtual QString unavailableReason() const { return QString(); }
+    // What to check when the device never answers: the target kind, the way to it, its power.
+    virtual QString whatToCheck() const { return QString(); }
 
     // Pauses, then pauseDone.
     virtual void pause(qint64 ms);

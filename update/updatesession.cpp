@@ -194,8 +194,7 @@ void UpdateSession::enter(State next)
             return;
         case State::Connect:
             if (connectAttempt >= kConnectAttempts) {
-                next = fail(QStringLiteral("no SPLIT LEN request from the device after %1 connect attempts")
-                                .arg(kConnectAttempts));
+                next = fail(noRequestReason());
                 continue;
             }
             beginConnectAttempt();
@@ -310,6 +309,14 @@ UpdateSession::State UpdateSession::fail(const QString &reason)
 {
     failure = reason;
     return State::Report;
+}
+
+QString UpdateSession::noRequestReason() const
+{
+    const QString reason = QStringLiteral("no SPLIT LEN request from the device after %1 connect attempts")
+                               .arg(kConnectAttempts);
+    const QString hint = link.whatToCheck();
+    return hint.isEmpty() ? reason : reason + QStringLiteral(": ") + hint;
 }
 
 void UpdateSession::beginConnectAttempt()

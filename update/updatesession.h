@@ -101,6 +101,7 @@ private:
     // Sending side of each state: what it writes before it waits.
     void enter(State next);
     void beginConnectAttempt();
+    QString noRequestReason() const;
     void sendFirmwareLen();
     void sendPacket();
     void sendCheck();

@@ -58,6 +58,8 @@ private slots:
     void fleetUsageErrorsSendNothing_data();
     void fleetUsageErrorsSendNothing();
     void signalMidFleetEndsEverySession();
+    void signalMidUpdateEndsItWithTheReport_data();
+    void signalMidUpdateEndsItWithTheReport();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -160,6 +162,15 @@ void tst_Flash::wholeUpdates_data()
     QTest::newRow("1200 baud") << (small + QStringList{"--baud", "1200"}) << "module" << 200 << 0 << 256
                                << QStringList{"firmware packet update success "} << QStringList{"-b", "1200"}
                                << QString();
+    // The device asks again before the silence after its RETURN FAIL has passed: both frames come
+    // in one burst, and the second is still a reply.
+    QTest::newRow("new request right behind RETURN FAIL at 1200 baud")
+        << (small +
+            QStringList{"--baud", "1200", "--fail-frame", "2", "--fail-code", "02", "--restart-delay", "20"})
+        << "module" << 200 << 0 << 256
+        << QStringList{"------------------error  1168", "get splitLen: 256",
+                       "firmware packet update success "}
+        << QStringList{"-b", "1200"} << QString();
     QTest::newRow("lowest accepted rate")
         << QStringList{"--split-len", "64", "--uart-len", "32", "--baud", "300", "--module-answers"}
         << "module" << 50 << 0 << 64 << QStringList{"firmware packet update success "}
@@ -634,6 +645,39 @@ void tst_Flash::signalMidFleetEndsEverySession()
         QSerialPort again(port);
         QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
     }
+}
+
+void tst_Flash::signalMidUpdateEndsItWithTheReport_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// One device: the session ends at once, says why, writes its report and frees the port.
+void tst_Flash::signalMidUpdateEndsItWithTheReport()
+{
+    QFETCH(int, signalNumber);
+    DevsimProcess device;
+    QVERIFY(device.start({"--baud", "9600"}));
+    QProcess flash;
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                {"-b", "9600", "-p", device.portPath(), writeImage(patternImage(16 * 1024))});
+    QVERIFY(flash.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
+    ::kill(pid_t(flash.processId()), signalNumber);
+    QVERIFY(flash.waitForFinished(10000));
+    QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(flash.exitCode(), 1);
+    const QString reason = QStringLiteral("stopped by signal %1").arg(signalNumber);
+    QCOMPARE(QString::fromLocal8Bit(flash.readAllStandardError()).trimmed(),
+             QStringLiteral("plovikkit-flash: ") + reason);
+    const QStringList lines =
+        QString::fromUtf8(flash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(lines.last().contains(QStringLiteral("firmware update process over, use time=")));
+    QVERIFY(lines.at(lines.size() - 2).endsWith(reason));
+    QSerialPort again(device.portPath());
+    QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

@@ -33,6 +33,9 @@ private slots:
     void publishedTopicsAndTexts();
     void gatewayIdThatCannotMakeATopic();
     void replyNotLostToAnUnrelatedMessage();
+    void oldMessagesAnswerNoConnectAttempt_data();
+    void oldMessagesAnswerNoConnectAttempt();
+    void whatNobodyWaitsForIsBounded();
     void connectionSettings_data();
     void connectionSettings();
 
@@ -170,6 +173,47 @@ void tst_Mqtt::replyNotLostToAnUnrelatedMessage()
     QVERIFY(replies.wait());
     QCOMPARE(replies.at(0).at(0).toByteArray(), QByteArray::fromHex("0300FA001E"));
     QCOMPARE(shown.size(), 2);
+}
+
+void tst_Mqtt::oldMessagesAnswerNoConnectAttempt_data()
+{
+    QTest::addColumn<int>("target");
+    QTest::newRow("demo board") << int(TargetKind::DemoBoard);
+    QTest::newRow("gateway") << int(TargetKind::Gateway);
+}
+
+// A request the device sent while no session ran is no answer to a new connect attempt.
+void tst_Mqtt::oldMessagesAnswerNoConnectAttempt()
+{
+    QFETCH(int, target);
+    MqttClient tool;
+    QVERIFY(connectTo(tool, broker.port()));
+    GatewayRouter router(tool);
+    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind(target));
+    link.take(R"({"params":[{"packet":"0C0001000180000000C3B2A100D4"}]})");
+    QSignalSpy replies(&link, &UpdateLink::replyReceived);
+    QSignalSpy timeouts(&link, &UpdateLink::replyTimedOut);
+    link.sendBootEntry();
+    link.awaitReply(50);
+    QVERIFY(timeouts.wait());
+    QCOMPARE(replies.count(), 0);
+}
+
+// A gateway that floods while nobody waits: what is kept is bounded in bytes, a message too big
+// for any answer is not kept at all, and the console shows only the start of one.
+void tst_Mqtt::whatNobodyWaitsForIsBounded()
+{
+    MqttClient tool;
+    GatewayRouter router(tool);
+    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind::Gateway);
+    const QByteArray large(60 * 1024, 'x');
+    for (int i = 0; i < 100; ++i)
+        link.take(large);
+    QVERIFY(link.queuedBytes() <= GatewayUpdateLink::kMaxQueuedBytes);
+    link.forgetReceived();
+    link.take(QByteArray(10 * 1024 * 1024, '{'));
+    QCOMPARE(link.queuedBytes(), 0);
+    QVERIFY(GatewayUpdateLink::consoleText(QByteArray(10 * 1024 * 1024, 'a')).size() < 100);
 }
 
 void tst_Mqtt::connectionSettings_data()

@@ -103,6 +103,15 @@ void TestSerial::cutting_data()
                                     << QList<QByteArray>{"{\"boot\":1}"};
     QTest::newRow("bad CRC is no frame") << 115200 << Pieces{{0, QByteArray::fromHex("0300fa0000")}}
                                          << QList<QByteArray>{QByteArray::fromHex("0300fa0000")};
+    const QByteArray fail = frame(BootCmd::ReturnFail, 2);
+    QTest::newRow("a frame right behind a frame")
+        << 1200 << Pieces{{0, fail + request.left(4)}, {20, request.mid(4) + "\x00"}}
+        << QList<QByteArray>{fail, request};
+    // A USB adapter may pause longer than the silence inside one frame at high rates.
+    QTest::newRow("frame with a gap longer than the silence")
+        << 921600 << Pieces{{0, request.left(3)}, {30, request.mid(3)}} << QList<QByteArray>{request};
+    QTest::newRow("a flood is no reply, a frame after it is")
+        << 115200 << Pieces{{0, QByteArray(1 << 20, '\x55')}, {0, kContinue}} << QList<QByteArray>{kContinue};
 }
 
 void TestSerial::cutting()
@@ -117,6 +126,9 @@ void TestSerial::cutting()
             QTest::qWait(piece.first);
         cutter.feed(piece.second);
     }
+    // However long the burst, the cutter keeps only what may still start a frame.
+    QVERIFY(cutter.untakenBytes().size() <=
+            ReplyCutter::kMaxScannedBurst + kContinue.size() * replies.size());
     QTest::qWait(cutter.silenceMs() + 100);
     QCOMPARE(takeAll(cutter), replies);
 }

@@ -122,6 +122,7 @@ public:
 
     bool usesGateway() const override { return gateway; }
     QString unavailableReason() const override { return unavailable; }
+    QString whatToCheck() const override { return QStringLiteral("check the cable"); }
 
     // Set to make the link unusable, as a closed or lost serial port does.
     QString unavailable;
@@ -566,8 +567,9 @@ void TestUpdate::deviceSilentWhileConnecting()
              QStringLiteral("trying to connect device 9"));
     QVERIFY(run.device.frames.isEmpty());
     QVERIFY(run.reporter.reported());
-    QCOMPARE(run.failureReason,
-             QStringLiteral("no SPLIT LEN request from the device after 10 connect attempts"));
+    // The reason says what to check, as the link words it.
+    QCOMPARE(run.failureReason, QStringLiteral("no SPLIT LEN request from the device after 10 connect "
+                                               "attempts: check the cable"));
 }
 
 void TestUpdate::announceAnsweredOtherwiseEndsQuietly_data()

@@ -6,6 +6,7 @@
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
 #include "devsimprocess.h"
+#include "gatewayupdatelink.h"
 #include "mainwindow.h"
 #include "mqttclient.h"
 #include "mqttprofile.h"
@@ -16,12 +17,14 @@
 #include "ui_batchupdatepage.h"
 #include "ui_mainwindow.h"
 #include "updatesession.h"
+#include "windowupdatelink.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QPlainTextEdit>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -81,6 +84,8 @@ private slots:
     void closingTheWindowAbortsTheUpdate();
     void wholeUpdateThroughTheGateway();
     void batchUpdateOfSeveralGateways();
+    void oldGatewayMessagesAnswerNoConnectAttempt_data();
+    void oldGatewayMessagesAnswerNoConnectAttempt();
 
 private:
     void openSimulatedPort(MainWindow &window, const QString &portPath);
@@ -354,6 +359,31 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QCOMPARE(texts.filter(QStringLiteral("[BB] firmware packet update success ")).size(), 0);
     QCOMPARE(receivedImage(dir.filePath(QStringLiteral("batch-BC.bin"))),
              image + QByteArray(168, char(0xFF)));
+}
+
+void tst_Window::oldGatewayMessagesAnswerNoConnectAttempt_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("module") << "radioButton_target_directModue";
+    QTest::newRow("demo board") << "radioButton_target_demoBoard";
+    QTest::newRow("gateway") << "radioButton_target_gateway";
+}
+
+// A request queued while no session ran is forgotten at the boot entry, whatever the target.
+void tst_Window::oldGatewayMessagesAnswerNoConnectAttempt()
+{
+    QFETCH(QString, target);
+    BrokerProcess broker;
+    QVERIFY(broker.start());
+    storeMqttProfile(broker.port(), QStringLiteral("G1"));
+    MainWindow window;
+    QTRY_COMPARE(window.mqttWindow()->m_client->state(), MqttClient::Connected);
+    window.form()->checkBox_sendUseNet->setChecked(true);
+    window.findChild<QRadioButton *>(target)->setChecked(true);
+    window.windowLink()->gatewayLink().setGatewayId(QStringLiteral("G1"));
+    window.windowLink()->gatewayLink().take(R"({"params":[{"packet":"0C0001000180000000C3B2A100D4"}]})");
+    window.sendBootCmd();
+    QCOMPARE(window.waitRecvData(50), QByteArray());
 }
 
 QTEST_MAIN(tst_Window)
