@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "accountlogin.h"
+#include "brokerindicator.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
 #include "debugtrace.h"
@@ -153,6 +154,8 @@ void MainWindow::buildTopStrip()
 {
     auto *strip = new QHBoxLayout(ui->widget_4);
     strip->addLayout(serialPort->getUi(), 0);
+    brokerIndicator = new BrokerIndicator;
+    strip->addWidget(brokerIndicator, 0);
     strip->addWidget(accountLogin->pushButton_account, 0);
 }
 
@@ -174,6 +177,8 @@ void MainWindow::createMqttWindow()
     mqttConfig = new MyMqttConfig;
     const auto console = [this](const QString &text) { logDisplay->set(text); };
     mqttConfig->setConsole(console);
+    connect(mqttConfig, &MyMqttConfig::brokerStateChanged, brokerIndicator, &BrokerIndicator::showState);
+    brokerIndicator->showState(mqttConfig->m_client->state(), QString());
     gatewayLink = std::make_unique<GatewayUpdateLink>(
         *mqttConfig->m_client, [this] { return mqttConfig->currentGatewayId(); }, TargetKind::Gateway);
     gatewayLink->setConsole(console);

@@ -12,6 +12,7 @@
 #include <memory>
 
 class AccountLogin;
+class BrokerIndicator;
 class GatewayUpdateLink;
 class LogDisplay;
 class MyMqttConfig;
@@ -137,6 +138,7 @@ private:
     mySerialPort *serialPort = nullptr;
     LogDisplay *logDisplay = nullptr;
     MyMqttConfig *mqttConfig = nullptr;
+    BrokerIndicator *brokerIndicator = nullptr;
     std::unique_ptr<GatewayUpdateLink> gatewayLink;
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;

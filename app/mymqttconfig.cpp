@@ -5,7 +5,7 @@
 #include "configini.h"
 #include "debugtrace.h"
 #include "gatewaymessages.h"
-#include "mqttclient.h"
+#include "reconnectbackoff.h"
 #include "settingskeys.h"
 
 #include <QCheckBox>
@@ -38,6 +38,36 @@ QStringList itemTexts(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         texts << box->itemText(i);
     return texts;
+}
+
+// Why the link went down, in the word the console and the indicator lead with.
+QString dropWord(MqttClient::ClientError error)
+{
+    switch (error) {
+    case MqttClient::NotAuthorizedError:
+        return QStringLiteral("not authorised");
+    case MqttClient::ConnectionRefusedError:
+    case MqttClient::BrokerRefusedError:
+        return QStringLiteral("refused");
+    case MqttClient::ConnectionLostError:
+        return QStringLiteral("lost");
+    case MqttClient::HostNotFoundError:
+        return QStringLiteral("broker not found");
+    case MqttClient::TlsError:
+        return QStringLiteral("TLS failed");
+    case MqttClient::SetupError:
+        return QStringLiteral("not started");
+    case MqttClient::UnreachableError:
+    case MqttClient::NoError:
+        break;
+    }
+    return QStringLiteral("unreachable");
+}
+
+// Credentials and settings do not mend themselves: the user has to change the profile.
+bool retryCanHelp(MqttClient::ClientError error)
+{
+    return error != MqttClient::NotAuthorizedError && error != MqttClient::SetupError;
 }
 
 QComboBox *uniqueEditableBox(const QString &name)
@@ -80,6 +110,13 @@ MyMqttConfig::~MyMqttConfig()
 QString MyMqttConfig::currentGatewayId() const
 {
     return comboBox_mqtt_gatewayId->currentText();
+}
+
+void MyMqttConfig::setReconnectHeld(bool held)
+{
+    reconnect->setHeld(held);
+    if (m_client->state() == MqttClient::Disconnected)
+        emit brokerStateChanged(MqttClient::Disconnected, linkDownDetail());
 }
 
 QString MyMqttConfig::generateClientId()
@@ -270,6 +307,8 @@ void MyMqttConfig::createGatewayButtons(QVBoxLayout *column)
 void MyMqttConfig::createClient()
 {
     m_client = new MqttClient(this);
+    reconnect = new ReconnectBackoff(this);
+    connect(reconnect, &ReconnectBackoff::due, this, &MyMqttConfig::retryConnection);
     connect(m_client, &MqttClient::connected, this, &MyMqttConfig::onConnected);
     connect(m_client, &MqttClient::disconnected, this, &MyMqttConfig::onDisconnected);
     connect(m_client, &MqttClient::messageReceived, this, &MyMqttConfig::onMessageReceived);
@@ -347,11 +386,23 @@ void MyMqttConfig::connectClicked()
     connectWithFields();
 }
 
-// Connecting ends a connection still running.
+// Connecting ends a connection still running, and any attempt that was waiting.
 void MyMqttConfig::connectWithFields()
 {
+    reconnect->reset();
     applyConnectionSettings();
     m_client->connectToHost();
+    emit brokerStateChanged(m_client->state(), QString());
+}
+
+// With the settings of the connection that went down: the fields may be half typed.
+void MyMqttConfig::retryConnection()
+{
+    if (m_client->state() != MqttClient::Disconnected)
+        return;
+    TRACE() << "reconnect";
+    m_client->connectToHost();
+    emit brokerStateChanged(m_client->state(), QString());
 }
 
 void MyMqttConfig::applyConnectionSettings()
@@ -381,6 +432,11 @@ void MyMqttConfig::onConnected()
     TRACE() << "m_client->connected=" << int(m_client->state());
     isConnected = true;
     pushButton_mqtt_connect->setText(QStringLiteral("Disconnect"));
+    reconnect->linkUp();
+    if (!lastDownReport.isEmpty() && console)
+        console(QStringLiteral("MQTT link up again"));
+    lastDownReport.clear();
+    emit brokerStateChanged(MqttClient::Connected, QString());
     const QString gateway = currentGatewayId();
     const bool subscribed = subState(gateway);
     TRACE() << "subState=" << (subscribed ? "true" : "false");
@@ -399,6 +455,40 @@ void MyMqttConfig::onDisconnected()
     TRACE() << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
     isConnected = false;
     pushButton_mqtt_connect->setText(QStringLiteral("Connect"));
+    const MqttClient::ClientError why = m_client->error();
+    if (why != MqttClient::NoError && retryCanHelp(why))
+        reconnect->linkDown();
+    else
+        reconnect->reset();
+    reportLinkDown();
+    emit brokerStateChanged(MqttClient::Disconnected, linkDownDetail());
+}
+
+// Said once per reason: attempts that keep failing alike stay quiet.
+void MyMqttConfig::reportLinkDown()
+{
+    if (m_client->error() == MqttClient::NoError) {
+        lastDownReport.clear();
+        return;
+    }
+    const QString report =
+        QStringLiteral("MQTT link %1: %2").arg(dropWord(m_client->error()), m_client->errorString());
+    if (report == lastDownReport)
+        return;
+    lastDownReport = report;
+    if (console)
+        console(linkDownDetail());
+}
+
+QString MyMqttConfig::linkDownDetail() const
+{
+    if (lastDownReport.isEmpty())
+        return QString();
+    if (!retryCanHelp(m_client->error()))
+        return lastDownReport + QStringLiteral("; correct the profile and press Connect");
+    if (reconnect->isHeld())
+        return lastDownReport + QStringLiteral("; connecting again after the update");
+    return lastDownReport + QStringLiteral("; next attempt in %1 s").arg(reconnect->delayMs() / 1000);
 }
 
 void MyMqttConfig::onMessageReceived(const QByteArray &message, const QString &topic)

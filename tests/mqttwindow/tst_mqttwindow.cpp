@@ -1,11 +1,14 @@
 // The MQTT settings window against a real mosquitto: the first connection and its six
-// subscriptions, subscribing and unsubscribing, profiles kept in config.ini, and the
-// broker address field.
+// subscriptions, subscribing and unsubscribing, the link kept up as the broker comes and
+// goes, profiles kept in config.ini, and the broker address field.
+#include "brokerindicator.h"
 #include "brokerprocess.h"
 #include "configini.h"
+#include "mainwindow.h"
 #include "mqttclient.h"
 #include "mqttprofile.h"
 #include "mymqttconfig.h"
+#include "reconnectbackoff.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -33,6 +36,8 @@ private slots:
 
     void firstConnectionSubscribesTheGatewayThenSubscribeToggles();
     void subscribeWhileNotConnectedStillRemembersTheGateway();
+    void linkComesBackByItselfUnlessHeldOrDisconnected();
+    void linkDropsAreSaidAndShownInTheMainWindow();
     void profilesAreSavedAndRestored();
     void commasInTheBrokerAddressBecomePoints_data();
     void commasInTheBrokerAddressBecomePoints();
@@ -82,6 +87,63 @@ void tst_MqttWindow::subscribeWhileNotConnectedStillRemembersTheGateway()
     QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
     QCOMPARE(storedValue(SettingsKeys::mqttGatewayId).toString(), QStringLiteral("GW7"));
     QVERIFY(storedValue(SettingsKeys::mqttGatewayIdList).toStringList().contains(QStringLiteral("GW7")));
+}
+
+void tst_MqttWindow::linkComesBackByItselfUnlessHeldOrDisconnected()
+{
+    BrokerProcess own;
+    QVERIFY(own.start());
+    storeMqttProfile(own.port(), QStringLiteral("GW1"));
+    MyMqttConfig config;
+    const auto *backoff = config.findChild<ReconnectBackoff *>();
+    QTRY_VERIFY(config.isConnected);
+
+    // An update holds the link where the broker left it.
+    config.setReconnectHeld(true);
+    QVERIFY(own.restart());
+    QTRY_VERIFY(!config.isConnected);
+    QVERIFY(!backoff->isPending());
+    QCOMPARE(config.m_client->state(), MqttClient::Disconnected);
+    config.setReconnectHeld(false);
+    QTRY_VERIFY_WITH_TIMEOUT(config.isConnected, 10000);
+
+    // Each failed attempt waits longer.
+    own.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(backoff->delayMs() >= 4 * ReconnectBackoff::kFirstDelayMs, 10000);
+    QVERIFY(own.restart());
+    QTRY_VERIFY_WITH_TIMEOUT(config.isConnected, 20000);
+
+    QTest::mouseClick(config.pushButton_mqtt_connect, Qt::LeftButton);
+    QVERIFY(!config.isConnected);
+    QVERIFY(!backoff->isPending());
+}
+
+void tst_MqttWindow::linkDropsAreSaidAndShownInTheMainWindow()
+{
+    BrokerProcess closed;
+    closed.refuseAnonymous();
+    QVERIFY(closed.start());
+    storeMqttProfile(closed.port(), QString());
+    {
+        MyMqttConfig config;
+        QStringList console;
+        config.setConsole([&console](const QString &line) { console << line; });
+        QTRY_VERIFY(!console.isEmpty());
+        QVERIFY2(console.first().startsWith(QStringLiteral("MQTT link not authorised")),
+                 qPrintable(console.first()));
+        QVERIFY(!config.findChild<ReconnectBackoff *>()->isPending());
+    }
+
+    BrokerProcess own;
+    QVERIFY(own.start());
+    storeMqttProfile(own.port(), QString());
+    MainWindow window;
+    window.mainTimeout_stop(); // no start page
+    const auto *light = window.findChild<BrokerIndicator *>();
+    QTRY_COMPARE(light->shownState(), MqttClient::Connected);
+    own.stop();
+    QTRY_COMPARE(light->shownState(), MqttClient::Disconnected);
+    QVERIFY2(light->toolTip().contains(QStringLiteral("MQTT link lost")), qPrintable(light->toolTip()));
 }
 
 void tst_MqttWindow::profilesAreSavedAndRestored()
