@@ -112,6 +112,17 @@ QString MyMqttConfig::currentGatewayId() const
     return comboBox_mqtt_gatewayId->currentText();
 }
 
+bool MyMqttConfig::isGatewaySubscribed(const QString &gatewayId) const
+{
+    if (m_client->state() != MqttClient::Connected)
+        return false;
+    for (const GatewaySubscription &entry : subscriptionTable) {
+        if (entry.gatewayId == gatewayId)
+            return entry.subState && entry.grantedTopics.size() == subscribeTopics.size();
+    }
+    return false;
+}
+
 void MyMqttConfig::setReconnectHeld(bool held)
 {
     reconnect->setHeld(held);
@@ -279,7 +290,7 @@ void MyMqttConfig::createGatewayList(QVBoxLayout *column)
     if (ids.isValid()) {
         for (const QString &id : ids.toStringList()) {
             comboBox_mqtt_gatewayId->addItem(id);
-            subscriptionTable.append(GatewaySubscription{id, false});
+            subscriptionTable.append(GatewaySubscription{id, false, {}});
         }
     }
     comboBox_mqtt_gatewayId->setCurrentText(mqttSettings->value(SettingsKeys::mqttGatewayId).toString());
@@ -310,6 +321,7 @@ void MyMqttConfig::createClient()
     reconnect = new ReconnectBackoff(this);
     connect(reconnect, &ReconnectBackoff::due, this, &MyMqttConfig::retryConnection);
     connect(m_client, &MqttClient::connected, this, &MyMqttConfig::onConnected);
+    connect(m_client, &MqttClient::subscribed, this, &MyMqttConfig::onSubscribed);
     connect(m_client, &MqttClient::disconnected, this, &MyMqttConfig::onDisconnected);
     connect(m_client, &MqttClient::messageReceived, this, &MyMqttConfig::onMessageReceived);
     connect(m_client, &MqttClient::pingResponseReceived, this, &MyMqttConfig::onPingResponse);
@@ -438,16 +450,13 @@ void MyMqttConfig::onConnected()
     lastDownReport.clear();
     emit brokerStateChanged(MqttClient::Connected, QString());
     const QString gateway = currentGatewayId();
-    const bool subscribed = subState(gateway);
-    TRACE() << "subState=" << (subscribed ? "true" : "false");
-    if (subscribed || !gatewayUsable(gateway))
-        return;
-    for (const QString &topicTemplate : subscribeTopics) {
-        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gateway);
-        TRACE() << "subTopic=" << topic;
-        if (m_client->subscribe(topic, 0))
-            setSubState(gateway, true);
-    }
+    TRACE() << "subState=" << (subState(gateway) ? "true" : "false");
+    // No gateway chosen yet is nothing to complain about at every connection.
+    if (!gateway.isEmpty() && gatewayUsable(gateway))
+        setSubState(gateway, true);
+    // The broker may hold none of them now (a restart, a clean session): all are asked anew.
+    for (const QString &id : wantedGateways())
+        subscribeGateway(id);
 }
 
 void MyMqttConfig::onDisconnected()
@@ -455,6 +464,9 @@ void MyMqttConfig::onDisconnected()
     TRACE() << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
     isConnected = false;
     pushButton_mqtt_connect->setText(QStringLiteral("Connect"));
+    for (GatewaySubscription &entry : subscriptionTable)
+        entry.grantedTopics.clear();
+    awaitedSubacks.clear();
     const MqttClient::ClientError why = m_client->error();
     if (why != MqttClient::NoError && retryCanHelp(why))
         reconnect->linkDown();
@@ -509,28 +521,68 @@ void MyMqttConfig::onPingResponse()
 void MyMqttConfig::onGatewayChanged(const QString &gatewayId)
 {
     TRACE() << "comboBox_mqtt_gatewayId currentTextChanged" << gatewayId;
-    pushButton_mqtt_subscribe->setText(subState(gatewayId) ? QStringLiteral("取消订阅")
-                                                           : QStringLiteral("订阅"));
+    showSubscribeButton();
 }
 
 void MyMqttConfig::subscribeClicked()
 {
     TRACE() << "pushButton_mqtt_subscribe ";
     const QString gateway = currentGatewayId();
-    if (!gateway.isEmpty())
-        rememberGateway(gateway);
-    const bool subscribed = subState(gateway);
-    TRACE() << "subState=" << (subscribed ? "true" : "false");
     if (!gatewayUsable(gateway))
         return;
-    // Decided once, so that the six topics are always subscribed or unsubscribed together.
-    for (const QString &topicTemplate : subscribeTopics) {
-        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gateway);
+    rememberGateway(gateway);
+    const bool subscribed = subState(gateway);
+    TRACE() << "subState=" << (subscribed ? "true" : "false");
+    if (subscribed)
+        unsubscribeGateway(gateway);
+    else
+        subscribeGateway(gateway);
+}
+
+// The six topics go together: when the client does not take one, none stays.
+void MyMqttConfig::subscribeGateway(const QString &gatewayId)
+{
+    for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
+        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
         TRACE() << "subTopic=" << topic;
-        if (subscribed)
-            m_client->unsubscribe(topic);
-        setSubState(gateway, !subscribed && m_client->subscribe(topic, 0));
+        if (!m_client->subscribe(topic, 0)) {
+            unsubscribeGateway(gatewayId);
+            return;
+        }
+        awaitedSubacks.insert(topic, gatewayId);
     }
+    setSubState(gatewayId, true);
+}
+
+void MyMqttConfig::unsubscribeGateway(const QString &gatewayId)
+{
+    for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
+        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
+        TRACE() << "subTopic=" << topic;
+        awaitedSubacks.remove(topic);
+        m_client->unsubscribe(topic);
+    }
+    setSubState(gatewayId, false);
+}
+
+// A refused topic leaves the gateway deaf to part of its answers: it counts as not
+// subscribed at all, and the topics that were granted go too.
+void MyMqttConfig::onSubscribed(const QString &topic, bool granted)
+{
+    if (!awaitedSubacks.contains(topic))
+        return;
+    const QString gatewayId = awaitedSubacks.take(topic);
+    if (granted) {
+        for (GatewaySubscription &entry : subscriptionTable) {
+            if (entry.gatewayId == gatewayId)
+                entry.grantedTopics.insert(topic);
+        }
+        return;
+    }
+    if (console)
+        console(QStringLiteral("the broker refused the subscription to %1: gateway %2 not subscribed")
+                    .arg(topic, gatewayId));
+    unsubscribeGateway(gatewayId);
 }
 
 void MyMqttConfig::rememberGateway(const QString &gatewayId)
@@ -539,17 +591,19 @@ void MyMqttConfig::rememberGateway(const QString &gatewayId)
     if (!ids.contains(gatewayId)) {
         ids << gatewayId;
         comboBox_mqtt_gatewayId->addItem(gatewayId);
-        subscriptionTable.append(GatewaySubscription{gatewayId, false});
+        subscriptionTable.append(GatewaySubscription{gatewayId, false, {}});
     }
     mqttSettings->setValue(SettingsKeys::mqttGatewayId, gatewayId);
     mqttSettings->setValue(SettingsKeys::mqttGatewayIdList, ids);
     syncSettings();
 }
 
-// An id with a wildcard would subscribe other gateways' topics, or none at all.
+// An id with a wildcard would subscribe other gateways' topics, or none at all; an empty
+// one topics of no gateway.
 bool MyMqttConfig::gatewayUsable(const QString &gatewayId)
 {
-    const QString problem = GatewayMessages::gatewayIdProblem(gatewayId);
+    const QString problem = gatewayId.isEmpty() ? QStringLiteral("no gateway id given")
+                                                : GatewayMessages::gatewayIdProblem(gatewayId);
     if (problem.isEmpty())
         return true;
     if (console)
@@ -567,13 +621,38 @@ bool MyMqttConfig::subState(const QString &gatewayId) const
     return false;
 }
 
+// An id that came with a profile's list has no entry yet: it gets one, or its state
+// would be forgotten and "取消订阅" would subscribe again.
 void MyMqttConfig::setSubState(const QString &gatewayId, bool subscribed)
 {
+    bool found = false;
     for (GatewaySubscription &entry : subscriptionTable) {
-        if (entry.gatewayId == gatewayId)
-            entry.subState = subscribed;
+        if (entry.gatewayId != gatewayId)
+            continue;
+        found = true;
+        entry.subState = subscribed;
+        if (!subscribed)
+            entry.grantedTopics.clear();
     }
-    pushButton_mqtt_subscribe->setText(subscribed ? QStringLiteral("取消订阅") : QStringLiteral("订阅"));
+    if (!found && subscribed && !gatewayId.isEmpty())
+        subscriptionTable.append(GatewaySubscription{gatewayId, true, {}});
+    showSubscribeButton();
+}
+
+QStringList MyMqttConfig::wantedGateways() const
+{
+    QStringList wanted;
+    for (const GatewaySubscription &entry : subscriptionTable) {
+        if (entry.subState && !wanted.contains(entry.gatewayId))
+            wanted << entry.gatewayId;
+    }
+    return wanted;
+}
+
+void MyMqttConfig::showSubscribeButton()
+{
+    pushButton_mqtt_subscribe->setText(subState(currentGatewayId()) ? QStringLiteral("取消订阅")
+                                                                    : QStringLiteral("订阅"));
 }
 
 void MyMqttConfig::syncSettings()

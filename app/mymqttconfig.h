@@ -4,6 +4,7 @@
 #include "mqttclient.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QPushButton>
 #include <QStringList>
@@ -55,6 +56,9 @@ public:
 
     // The gateway id that goes into published topics.
     QString currentGatewayId() const;
+    // Whether the broker has granted all answer topics of the gateway on the running
+    // connection; a gateway update needs them.
+    bool isGatewaySubscribed(const QString &gatewayId) const;
     // While held (an update runs), a link that went down is not connected again by itself;
     // released, it is.
     void setReconnectHeld(bool held);
@@ -104,13 +108,20 @@ private:
     void subscribeClicked();
     void rememberGateway(const QString &gatewayId);
     bool gatewayUsable(const QString &gatewayId);
+    void subscribeGateway(const QString &gatewayId);
+    void unsubscribeGateway(const QString &gatewayId);
+    void onSubscribed(const QString &topic, bool granted);
     bool subState(const QString &gatewayId) const;
     void setSubState(const QString &gatewayId, bool subscribed);
+    QStringList wantedGateways() const;
+    void showSubscribeButton();
     void clearClicked();
     void generateClicked();
 
     std::function<void(const QString &)> console;
     ReconnectBackoff *reconnect = nullptr;
+    // Topics subscribed on the running connection whose answer has not come, and their gateway.
+    QHash<QString, QString> awaitedSubacks;
     // The last drop said in the console, so that failing attempts do not repeat it.
     QString lastDownReport;
 };

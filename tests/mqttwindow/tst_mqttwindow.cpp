@@ -1,6 +1,6 @@
 // The MQTT settings window against a real mosquitto: the first connection and its six
-// subscriptions, subscribing and unsubscribing, the link kept up as the broker comes and
-// goes, profiles kept in config.ini, and the broker address field.
+// subscriptions, subscribing and unsubscribing, subscriptions and the link kept up as the
+// broker comes and goes, profiles kept in config.ini, and the broker address field.
 #include "brokerindicator.h"
 #include "brokerprocess.h"
 #include "configini.h"
@@ -24,6 +24,16 @@ QVariant storedValue(const QString &key)
     return settings->value(key);
 }
 
+// Clicks the button, then waits for the SUBACK of a marker subscription: the broker
+// answers in order, so every subscription the click asked for has been answered by then.
+void clickAndSettle(MyMqttConfig &config, QPushButton *button)
+{
+    QSignalSpy subscribed(config.m_client, &MqttClient::subscribed);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QVERIFY(config.m_client->subscribe(QStringLiteral("marker")));
+    QTRY_VERIFY(!subscribed.isEmpty() && subscribed.last().at(0).toString() == QLatin1String("marker"));
+}
+
 } // namespace
 
 class tst_MqttWindow : public QObject
@@ -36,6 +46,8 @@ private slots:
 
     void firstConnectionSubscribesTheGatewayThenSubscribeToggles();
     void subscribeWhileNotConnectedStillRemembersTheGateway();
+    void subscriptionsFollowTheBroker();
+    void everyListedIdUnsubscribesAndAnEmptyOneIsRefused();
     void linkComesBackByItselfUnlessHeldOrDisconnected();
     void linkDropsAreSaidAndShownInTheMainWindow();
     void profilesAreSavedAndRestored();
@@ -87,6 +99,61 @@ void tst_MqttWindow::subscribeWhileNotConnectedStillRemembersTheGateway()
     QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
     QCOMPARE(storedValue(SettingsKeys::mqttGatewayId).toString(), QStringLiteral("GW7"));
     QVERIFY(storedValue(SettingsKeys::mqttGatewayIdList).toStringList().contains(QStringLiteral("GW7")));
+}
+
+// Refused topics, and subscriptions a restarted broker has forgotten, are not believed in.
+void tst_MqttWindow::subscriptionsFollowTheBroker()
+{
+    BrokerProcess strict;
+    strict.refuseSubscriptions(QStringLiteral("thing/DENIED/#"));
+    QVERIFY(strict.start());
+    storeMqttProfile(strict.port(), QStringLiteral("GW1"));
+    MyMqttConfig config;
+    QStringList console;
+    config.setConsole([&console](const QString &line) { console << line; });
+    QTRY_VERIFY(config.isGatewaySubscribed(QStringLiteral("GW1")));
+
+    config.comboBox_mqtt_gatewayId->setEditText(QStringLiteral("DENIED"));
+    clickAndSettle(config, config.pushButton_mqtt_subscribe);
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
+    QVERIFY(!config.isGatewaySubscribed(QStringLiteral("DENIED")));
+    QVERIFY(console.join('\n').contains(QStringLiteral("refused the subscription to thing/DENIED/")));
+
+    QVERIFY(strict.restart());
+    QTRY_VERIFY(!config.isConnected);
+    QVERIFY(!config.isGatewaySubscribed(QStringLiteral("GW1")));
+    QTRY_VERIFY_WITH_TIMEOUT(config.isGatewaySubscribed(QStringLiteral("GW1")), 20000);
+    config.m_client->publish(QStringLiteral("thing/GW1/sv/ack"), "a;");
+    QTRY_VERIFY(config.mqttRecvBuffer.contains("a;"));
+}
+
+void tst_MqttWindow::everyListedIdUnsubscribesAndAnEmptyOneIsRefused()
+{
+    storeMqttProfile(broker.port(), QString());
+    {
+        const std::unique_ptr<QSettings> settings(ConfigIni::open(nullptr));
+        settings->setValue(SettingsKeys::profileKey("test", SettingsKeys::mqttGatewayId), QStringList{"P1"});
+    }
+    MyMqttConfig config;
+    QStringList console;
+    config.setConsole([&console](const QString &line) { console << line; });
+    QTRY_VERIFY(config.isConnected);
+    QSignalSpy subscribed(config.m_client, &MqttClient::subscribed);
+    config.comboBox_mqtt_gatewayId->setEditText(QString());
+    clickAndSettle(config, config.pushButton_mqtt_subscribe);
+    QCOMPARE(subscribed.count(), 1); // the marker alone
+    QVERIFY(console.join('\n').contains(QStringLiteral("no gateway id")));
+
+    // P1 came with the profile's list, not with the window's own.
+    config.comboBox_mqtt_gatewayId->setCurrentText(QStringLiteral("P1"));
+    clickAndSettle(config, config.pushButton_mqtt_subscribe);
+    QVERIFY(config.isGatewaySubscribed(QStringLiteral("P1")));
+    QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
+    config.m_client->publish(QStringLiteral("thing/P1/sv/ack"), "p;");
+    config.m_client->publish(QStringLiteral("marker"), "m;");
+    QTRY_VERIFY(config.mqttRecvBuffer.endsWith("m;"));
+    QVERIFY(!config.mqttRecvBuffer.contains("p;"));
 }
 
 void tst_MqttWindow::linkComesBackByItselfUnlessHeldOrDisconnected()
