@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -662,11 +663,33 @@ void MyMqttConfig::syncSettings()
         console(why);
 }
 
+// Every key of config.ini goes, the serial port's and the account's too: asked first,
+// without waiting in place for the answer.
 void MyMqttConfig::clearClicked()
 {
     TRACE() << "pushButton_mqtt_clearBuffer ";
+    auto *question = new QMessageBox(
+        QMessageBox::Question, QStringLiteral("提示"),
+        QStringLiteral("清空全部设置? config.ini 中的所有设置 (MQTT配置、网关列表、串口和账号) 都将被删除。"),
+        QMessageBox::Yes | QMessageBox::No, settingsWindow);
+    question->setObjectName(QStringLiteral("messageBox_mqtt_clear"));
+    question->setDefaultButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this, question] {
+        if (question->clickedButton() == question->button(QMessageBox::Yes))
+            clearEverything();
+    });
+    question->open();
+}
+
+// The gateways the window forgets are not left subscribed behind its back.
+void MyMqttConfig::clearEverything()
+{
+    TRACE() << "clear config.ini";
     mqttSettings->clear();
     syncSettings();
+    for (const QString &id : wantedGateways())
+        unsubscribeGateway(id);
     subscriptionTable.clear();
     comboBox_mqtt_gatewayId->clear();
 }

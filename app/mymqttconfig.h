@@ -116,6 +116,7 @@ private:
     QStringList wantedGateways() const;
     void showSubscribeButton();
     void clearClicked();
+    void clearEverything();
     void generateClicked();
 
     std::function<void(const QString &)> console;

@@ -1,6 +1,7 @@
 // The MQTT settings window against a real mosquitto: the first connection and its six
 // subscriptions, subscribing and unsubscribing, subscriptions and the link kept up as the
-// broker comes and goes, profiles kept in config.ini, and the broker address field.
+// broker comes and goes, profiles kept in config.ini, clearing them, and the broker
+// address field.
 #include "brokerindicator.h"
 #include "brokerprocess.h"
 #include "configini.h"
@@ -13,6 +14,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QtTest>
 
@@ -50,6 +52,7 @@ private slots:
     void everyListedIdUnsubscribesAndAnEmptyOneIsRefused();
     void linkComesBackByItselfUnlessHeldOrDisconnected();
     void linkDropsAreSaidAndShownInTheMainWindow();
+    void clearAsksFirst();
     void profilesAreSavedAndRestored();
     void commasInTheBrokerAddressBecomePoints_data();
     void commasInTheBrokerAddressBecomePoints();
@@ -211,6 +214,21 @@ void tst_MqttWindow::linkDropsAreSaidAndShownInTheMainWindow()
     own.stop();
     QTRY_COMPARE(light->shownState(), MqttClient::Disconnected);
     QVERIFY2(light->toolTip().contains(QStringLiteral("MQTT link lost")), qPrintable(light->toolTip()));
+}
+
+void tst_MqttWindow::clearAsksFirst()
+{
+    storeMqttProfile(BrokerProcess::unusedPort(), QStringLiteral("GW1"));
+    MyMqttConfig config;
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        QTest::mouseClick(config.pushButton_mqtt_clearBuffer, Qt::LeftButton);
+        QVERIFY(storedValue(SettingsKeys::mqttGatewayId).isValid());
+        auto *question = config.settingsWindow->findChild<QMessageBox *>();
+        QTest::mouseClick(question->button(answer), Qt::LeftButton);
+        QTRY_VERIFY(!config.settingsWindow->findChild<QMessageBox *>());
+    }
+    QVERIFY(!storedValue(SettingsKeys::mqttProfileName).isValid());
+    QCOMPARE(config.comboBox_mqtt_gatewayId->count(), 0);
 }
 
 void tst_MqttWindow::profilesAreSavedAndRestored()
