@@ -33,6 +33,9 @@ BrokerIndicator::BrokerIndicator(QWidget *parent) : QLabel(QStringLiteral("MQTT"
 {
     setObjectName(QStringLiteral("label_mqtt_state"));
     setFixedHeight(kHeight);
+    // The serial panel beside it takes the strip's room, as before the light was there.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    setAlignment(Qt::AlignCenter);
     showState(MqttClient::Disconnected, QString());
 }
 
