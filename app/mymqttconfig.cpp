@@ -529,11 +529,12 @@ void MyMqttConfig::subscribeClicked()
 {
     TRACE() << "pushButton_mqtt_subscribe ";
     const QString gateway = currentGatewayId();
-    if (!gatewayUsable(gateway))
-        return;
-    rememberGateway(gateway);
+    if (!gateway.isEmpty())
+        rememberGateway(gateway);
     const bool subscribed = subState(gateway);
     TRACE() << "subState=" << (subscribed ? "true" : "false");
+    if (!gatewayUsable(gateway))
+        return;
     if (subscribed)
         unsubscribeGateway(gateway);
     else
