@@ -33,11 +33,6 @@ bool BrokerProcess::start(bool tls)
     if (!dir.isValid() || (tls && !makeCertificate()))
         return false;
     listenPort = unusedPort();
-    return writeConfig(tls) && launch();
-}
-
-bool BrokerProcess::writeConfig(bool tls)
-{
     QFile config(dir.filePath(QStringLiteral("mosquitto.conf")));
     if (!config.open(QIODevice::WriteOnly))
         return false;
@@ -51,26 +46,31 @@ bool BrokerProcess::writeConfig(bool tls)
         config.write(
             QStringLiteral("certfile %1\nkeyfile %2\n").arg(caFile(), dir.filePath("key.pem")).toLocal8Bit());
     if (!refusedPattern.isEmpty())
-        return writeSubscriptionRefusal(config);
-    return true;
+        config.write(subscriptionRefusal().toLocal8Bit());
+    config.close();
+    return launch();
 }
 
-// mosquitto's own ACL file never refuses a subscription; its dynamic security plugin does.
-bool BrokerProcess::writeSubscriptionRefusal(QFile &config)
+// mosquitto's ACL file never refuses a subscription; its dynamic security plugin does.
+QString BrokerProcess::subscriptionRefusal()
 {
-    QFile rules(dir.filePath(QStringLiteral("dynamic-security.json")));
-    const QString json = QStringLiteral(
-        R"({"defaultACLAccess":{"publishClientSend":true,"publishClientReceive":true,"subscribe":true,)"
-        R"("unsubscribe":true},"clients":[],"anonymousGroup":"anonymous",)"
-        R"("groups":[{"groupname":"anonymous","roles":[{"rolename":"refuse"}]}],)"
-        R"("roles":[{"rolename":"refuse","acls":[{"acltype":"subscribePattern","topic":"%1","allow":false}]}]})");
-    if (!rules.open(QIODevice::WriteOnly) || rules.write(json.arg(refusedPattern).toUtf8()) < 0)
-        return false;
-    config.write(
-        QStringLiteral("plugin %1\nplugin_opt_config_file %2\n")
-            .arg(QStringLiteral("/usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so"), rules.fileName())
-            .toLocal8Bit());
-    return true;
+    QFile rules(dir.filePath(QStringLiteral("dynsec.json")));
+    if (rules.open(QIODevice::WriteOnly))
+        rules.write(QStringLiteral(
+                        R"({"defaultACLAccess":{"publishClientSend":true,"subscribe":true},)"
+                        R"("anonymousGroup":"a","groups":[{"groupname":"a","roles":[{"rolename":"r"}]}],)"
+                        R"("roles":[{"rolename":"r","acls":[{"acltype":"subscribePattern","topic":"%1"}]}]})")
+                        .arg(refusedPattern)
+                        .toUtf8());
+    return QStringLiteral("plugin /usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so\n"
+                          "plugin_opt_config_file %1\n")
+        .arg(rules.fileName());
+}
+
+bool BrokerProcess::restart()
+{
+    stop();
+    return launch();
 }
 
 bool BrokerProcess::launch()
@@ -86,12 +86,6 @@ bool BrokerProcess::launch()
     }
     qWarning("mosquitto did not start: %s", log.constData());
     return false;
-}
-
-bool BrokerProcess::restart()
-{
-    stop();
-    return launch();
 }
 
 void BrokerProcess::stop()

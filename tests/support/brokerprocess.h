@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -32,8 +31,7 @@ public:
 
 private:
     bool makeCertificate();
-    bool writeConfig(bool tls);
-    bool writeSubscriptionRefusal(QFile &config);
+    QString subscriptionRefusal();
     bool launch();
 
     QTemporaryDir dir;
