@@ -3,6 +3,7 @@
 
 #include "accountlogin.h"
 #include "batchupdatepage.h"
+#include "brokerindicator.h"
 #include "configini.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
@@ -250,6 +251,8 @@ void MainWindow::buildTopStrip()
 {
     auto *strip = new QHBoxLayout(ui->widget_4);
     strip->addLayout(serialPort->getUi(), 0);
+    brokerIndicator = new BrokerIndicator;
+    strip->addWidget(brokerIndicator, 0);
     strip->addWidget(accountLogin->pushButton_account, 0);
 }
 
@@ -271,6 +274,8 @@ void MainWindow::createMqttWindow()
     mqttConfig = new MyMqttConfig;
     const auto console = [this](const QString &text) { logDisplay->set(text); };
     mqttConfig->setConsole(console);
+    connect(mqttConfig, &MyMqttConfig::brokerStateChanged, brokerIndicator, &BrokerIndicator::showState);
+    brokerIndicator->showState(mqttConfig->m_client->state(), QString());
 }
 
 void MainWindow::buildMenuBar()

@@ -14,6 +14,7 @@
 
 class AccountLogin;
 class BatchUpdatePage;
+class BrokerIndicator;
 class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
@@ -150,6 +151,7 @@ private:
     MyMqttConfig *mqttConfig = nullptr;
     std::unique_ptr<GatewayRouter> gatewayRouter;
     BatchUpdatePage *batchUpdatePage = nullptr;
+    BrokerIndicator *brokerIndicator = nullptr;
     QTimer *mainTimer = nullptr;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;

@@ -5,7 +5,7 @@
 #include "configini.h"
 #include "debugtrace.h"
 #include "gatewaymessages.h"
-#include "mqttclient.h"
+#include "reconnectbackoff.h"
 #include "settingskeys.h"
 
 #include <QCheckBox>
@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QVBoxLayout>
 #include <cstdlib>
@@ -38,6 +39,36 @@ QStringList itemTexts(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         texts << box->itemText(i);
     return texts;
+}
+
+// Why the link went down, in the word the console and the indicator lead with.
+QString dropWord(MqttClient::ClientError error)
+{
+    switch (error) {
+    case MqttClient::NotAuthorizedError:
+        return QStringLiteral("not authorised");
+    case MqttClient::ConnectionRefusedError:
+    case MqttClient::BrokerRefusedError:
+        return QStringLiteral("refused");
+    case MqttClient::ConnectionLostError:
+        return QStringLiteral("lost");
+    case MqttClient::HostNotFoundError:
+        return QStringLiteral("broker not found");
+    case MqttClient::TlsError:
+        return QStringLiteral("TLS failed");
+    case MqttClient::SetupError:
+        return QStringLiteral("not started");
+    case MqttClient::UnreachableError:
+    case MqttClient::NoError:
+        break;
+    }
+    return QStringLiteral("unreachable");
+}
+
+// Credentials and settings do not mend themselves: the user has to change the profile.
+bool retryCanHelp(MqttClient::ClientError error)
+{
+    return error != MqttClient::NotAuthorizedError && error != MqttClient::SetupError;
 }
 
 QComboBox *uniqueEditableBox(const QString &name)
@@ -80,6 +111,24 @@ MyMqttConfig::~MyMqttConfig()
 QString MyMqttConfig::currentGatewayId() const
 {
     return comboBox_mqtt_gatewayId->currentText();
+}
+
+bool MyMqttConfig::isGatewaySubscribed(const QString &gatewayId) const
+{
+    if (m_client->state() != MqttClient::Connected)
+        return false;
+    for (const GatewaySubscription &entry : subscriptionTable) {
+        if (entry.gatewayId == gatewayId)
+            return entry.subState && entry.grantedTopics.size() == subscribeTopics.size();
+    }
+    return false;
+}
+
+void MyMqttConfig::setReconnectHeld(bool held)
+{
+    reconnect->setHeld(held);
+    if (m_client->state() == MqttClient::Disconnected)
+        emit brokerStateChanged(MqttClient::Disconnected, linkDownDetail());
 }
 
 QString MyMqttConfig::generateClientId()
@@ -242,7 +291,7 @@ void MyMqttConfig::createGatewayList(QVBoxLayout *column)
     if (ids.isValid()) {
         for (const QString &id : ids.toStringList()) {
             comboBox_mqtt_gatewayId->addItem(id);
-            subscriptionTable.append(GatewaySubscription{id, false});
+            subscriptionTable.append(GatewaySubscription{id, false, {}});
         }
     }
     comboBox_mqtt_gatewayId->setCurrentText(mqttSettings->value(SettingsKeys::mqttGatewayId).toString());
@@ -270,7 +319,10 @@ void MyMqttConfig::createGatewayButtons(QVBoxLayout *column)
 void MyMqttConfig::createClient()
 {
     m_client = new MqttClient(this);
+    reconnect = new ReconnectBackoff(this);
+    connect(reconnect, &ReconnectBackoff::due, this, &MyMqttConfig::retryConnection);
     connect(m_client, &MqttClient::connected, this, &MyMqttConfig::onConnected);
+    connect(m_client, &MqttClient::subscribed, this, &MyMqttConfig::onSubscribed);
     connect(m_client, &MqttClient::disconnected, this, &MyMqttConfig::onDisconnected);
     connect(m_client, &MqttClient::messageReceived, this, &MyMqttConfig::onMessageReceived);
     connect(m_client, &MqttClient::pingResponseReceived, this, &MyMqttConfig::onPingResponse);
@@ -347,11 +399,23 @@ void MyMqttConfig::connectClicked()
     connectWithFields();
 }
 
-// Connecting ends a connection still running.
+// Connecting ends a connection still running, and any attempt that was waiting.
 void MyMqttConfig::connectWithFields()
 {
+    reconnect->reset();
     applyConnectionSettings();
     m_client->connectToHost();
+    emit brokerStateChanged(m_client->state(), QString());
+}
+
+// With the settings of the connection that went down: the fields may be half typed.
+void MyMqttConfig::retryConnection()
+{
+    if (m_client->state() != MqttClient::Disconnected)
+        return;
+    TRACE() << "reconnect";
+    m_client->connectToHost();
+    emit brokerStateChanged(m_client->state(), QString());
 }
 
 void MyMqttConfig::applyConnectionSettings()
@@ -381,17 +445,19 @@ void MyMqttConfig::onConnected()
     TRACE() << "m_client->connected=" << int(m_client->state());
     isConnected = true;
     pushButton_mqtt_connect->setText(QStringLiteral("Disconnect"));
+    reconnect->linkUp();
+    if (!lastDownReport.isEmpty() && console)
+        console(QStringLiteral("MQTT link up again"));
+    lastDownReport.clear();
+    emit brokerStateChanged(MqttClient::Connected, QString());
     const QString gateway = currentGatewayId();
-    const bool subscribed = subState(gateway);
-    TRACE() << "subState=" << (subscribed ? "true" : "false");
-    if (subscribed || !gatewayUsable(gateway))
-        return;
-    for (const QString &topicTemplate : subscribeTopics) {
-        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gateway);
-        TRACE() << "subTopic=" << topic;
-        if (m_client->subscribe(topic, 0))
-            setSubState(gateway, true);
-    }
+    TRACE() << "subState=" << (subState(gateway) ? "true" : "false");
+    // No gateway chosen yet is nothing to complain about at every connection.
+    if (!gateway.isEmpty() && gatewayUsable(gateway))
+        setSubState(gateway, true);
+    // The broker may hold none of them now (a restart, a clean session): all are asked anew.
+    for (const QString &id : wantedGateways())
+        subscribeGateway(id);
 }
 
 void MyMqttConfig::onDisconnected()
@@ -399,6 +465,43 @@ void MyMqttConfig::onDisconnected()
     TRACE() << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
     isConnected = false;
     pushButton_mqtt_connect->setText(QStringLiteral("Connect"));
+    for (GatewaySubscription &entry : subscriptionTable)
+        entry.grantedTopics.clear();
+    awaitedSubacks.clear();
+    const MqttClient::ClientError why = m_client->error();
+    if (why != MqttClient::NoError && retryCanHelp(why))
+        reconnect->linkDown();
+    else
+        reconnect->reset();
+    reportLinkDown();
+    emit brokerStateChanged(MqttClient::Disconnected, linkDownDetail());
+}
+
+// Said once per reason: attempts that keep failing alike stay quiet.
+void MyMqttConfig::reportLinkDown()
+{
+    if (m_client->error() == MqttClient::NoError) {
+        lastDownReport.clear();
+        return;
+    }
+    const QString report =
+        QStringLiteral("MQTT link %1: %2").arg(dropWord(m_client->error()), m_client->errorString());
+    if (report == lastDownReport)
+        return;
+    lastDownReport = report;
+    if (console)
+        console(linkDownDetail());
+}
+
+QString MyMqttConfig::linkDownDetail() const
+{
+    if (lastDownReport.isEmpty())
+        return QString();
+    if (!retryCanHelp(m_client->error()))
+        return lastDownReport + QStringLiteral("; correct the profile and press Connect");
+    if (reconnect->isHeld())
+        return lastDownReport + QStringLiteral("; connecting again after the update");
+    return lastDownReport + QStringLiteral("; next attempt in %1 s").arg(reconnect->delayMs() / 1000);
 }
 
 void MyMqttConfig::onMessageReceived(const QByteArray &message, const QString &topic)
@@ -419,8 +522,7 @@ void MyMqttConfig::onPingResponse()
 void MyMqttConfig::onGatewayChanged(const QString &gatewayId)
 {
     TRACE() << "comboBox_mqtt_gatewayId currentTextChanged" << gatewayId;
-    pushButton_mqtt_subscribe->setText(subState(gatewayId) ? QStringLiteral("取消订阅")
-                                                           : QStringLiteral("订阅"));
+    showSubscribeButton();
 }
 
 void MyMqttConfig::subscribeClicked()
@@ -433,14 +535,56 @@ void MyMqttConfig::subscribeClicked()
     TRACE() << "subState=" << (subscribed ? "true" : "false");
     if (!gatewayUsable(gateway))
         return;
-    // Decided once, so that the six topics are always subscribed or unsubscribed together.
-    for (const QString &topicTemplate : subscribeTopics) {
-        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gateway);
+    if (subscribed)
+        unsubscribeGateway(gateway);
+    else
+        subscribeGateway(gateway);
+}
+
+// The six topics go together: when the client does not take one, none stays.
+void MyMqttConfig::subscribeGateway(const QString &gatewayId)
+{
+    for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
+        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
         TRACE() << "subTopic=" << topic;
-        if (subscribed)
-            m_client->unsubscribe(topic);
-        setSubState(gateway, !subscribed && m_client->subscribe(topic, 0));
+        if (!m_client->subscribe(topic, 0)) {
+            unsubscribeGateway(gatewayId);
+            return;
+        }
+        awaitedSubacks.insert(topic, gatewayId);
     }
+    setSubState(gatewayId, true);
+}
+
+void MyMqttConfig::unsubscribeGateway(const QString &gatewayId)
+{
+    for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
+        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
+        TRACE() << "subTopic=" << topic;
+        awaitedSubacks.remove(topic);
+        m_client->unsubscribe(topic);
+    }
+    setSubState(gatewayId, false);
+}
+
+// A refused topic leaves the gateway deaf to part of its answers: it counts as not
+// subscribed at all, and the topics that were granted go too.
+void MyMqttConfig::onSubscribed(const QString &topic, bool granted)
+{
+    if (!awaitedSubacks.contains(topic))
+        return;
+    const QString gatewayId = awaitedSubacks.take(topic);
+    if (granted) {
+        for (GatewaySubscription &entry : subscriptionTable) {
+            if (entry.gatewayId == gatewayId)
+                entry.grantedTopics.insert(topic);
+        }
+        return;
+    }
+    if (console)
+        console(QStringLiteral("the broker refused the subscription to %1: gateway %2 not subscribed")
+                    .arg(topic, gatewayId));
+    unsubscribeGateway(gatewayId);
 }
 
 void MyMqttConfig::rememberGateway(const QString &gatewayId)
@@ -449,17 +593,19 @@ void MyMqttConfig::rememberGateway(const QString &gatewayId)
     if (!ids.contains(gatewayId)) {
         ids << gatewayId;
         comboBox_mqtt_gatewayId->addItem(gatewayId);
-        subscriptionTable.append(GatewaySubscription{gatewayId, false});
+        subscriptionTable.append(GatewaySubscription{gatewayId, false, {}});
     }
     mqttSettings->setValue(SettingsKeys::mqttGatewayId, gatewayId);
     mqttSettings->setValue(SettingsKeys::mqttGatewayIdList, ids);
     syncSettings();
 }
 
-// An id with a wildcard would subscribe other gateways' topics, or none at all.
+// An id with a wildcard would subscribe other gateways' topics, or none at all; an empty
+// one topics of no gateway.
 bool MyMqttConfig::gatewayUsable(const QString &gatewayId)
 {
-    const QString problem = GatewayMessages::gatewayIdProblem(gatewayId);
+    const QString problem = gatewayId.isEmpty() ? QStringLiteral("no gateway id given")
+                                                : GatewayMessages::gatewayIdProblem(gatewayId);
     if (problem.isEmpty())
         return true;
     if (console)
@@ -477,13 +623,38 @@ bool MyMqttConfig::subState(const QString &gatewayId) const
     return false;
 }
 
+// An id that came with a profile's list has no entry yet: it gets one, or its state
+// would be forgotten and "取消订阅" would subscribe again.
 void MyMqttConfig::setSubState(const QString &gatewayId, bool subscribed)
 {
+    bool found = false;
     for (GatewaySubscription &entry : subscriptionTable) {
-        if (entry.gatewayId == gatewayId)
-            entry.subState = subscribed;
+        if (entry.gatewayId != gatewayId)
+            continue;
+        found = true;
+        entry.subState = subscribed;
+        if (!subscribed)
+            entry.grantedTopics.clear();
     }
-    pushButton_mqtt_subscribe->setText(subscribed ? QStringLiteral("取消订阅") : QStringLiteral("订阅"));
+    if (!found && subscribed && !gatewayId.isEmpty())
+        subscriptionTable.append(GatewaySubscription{gatewayId, true, {}});
+    showSubscribeButton();
+}
+
+QStringList MyMqttConfig::wantedGateways() const
+{
+    QStringList wanted;
+    for (const GatewaySubscription &entry : subscriptionTable) {
+        if (entry.subState && !wanted.contains(entry.gatewayId))
+            wanted << entry.gatewayId;
+    }
+    return wanted;
+}
+
+void MyMqttConfig::showSubscribeButton()
+{
+    pushButton_mqtt_subscribe->setText(subState(currentGatewayId()) ? QStringLiteral("取消订阅")
+                                                                    : QStringLiteral("订阅"));
 }
 
 void MyMqttConfig::syncSettings()
@@ -493,11 +664,33 @@ void MyMqttConfig::syncSettings()
         console(why);
 }
 
+// Every key of config.ini goes, the serial port's and the account's too: asked first,
+// without waiting in place for the answer.
 void MyMqttConfig::clearClicked()
 {
     TRACE() << "pushButton_mqtt_clearBuffer ";
+    auto *question = new QMessageBox(
+        QMessageBox::Question, QStringLiteral("提示"),
+        QStringLiteral("清空全部设置? config.ini 中的所有设置 (MQTT配置、网关列表、串口和账号) 都将被删除。"),
+        QMessageBox::Yes | QMessageBox::No, settingsWindow);
+    question->setObjectName(QStringLiteral("messageBox_mqtt_clear"));
+    question->setDefaultButton(QMessageBox::No);
+    question->setAttribute(Qt::WA_DeleteOnClose);
+    connect(question, &QMessageBox::finished, this, [this, question] {
+        if (question->clickedButton() == question->button(QMessageBox::Yes))
+            clearEverything();
+    });
+    question->open();
+}
+
+// The gateways the window forgets are not left subscribed behind its back.
+void MyMqttConfig::clearEverything()
+{
+    TRACE() << "clear config.ini";
     mqttSettings->clear();
     syncSettings();
+    for (const QString &id : wantedGateways())
+        unsubscribeGateway(id);
     subscriptionTable.clear();
     comboBox_mqtt_gatewayId->clear();
 }

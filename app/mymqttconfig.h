@@ -1,19 +1,21 @@
 #pragma once
 
 #include "gatewaysubscription.h"
+#include "mqttclient.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QPushButton>
 #include <QStringList>
 #include <functional>
 
-class MqttClient;
 class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QSettings;
 class QVBoxLayout;
+class ReconnectBackoff;
 
 // The MQTT settings window and its broker profiles, the one MQTT client of the tool, the
 // gateway subscriptions and the buffer of received messages. It derives from QPushButton
@@ -54,10 +56,20 @@ public:
 
     // The gateway id that goes into published topics.
     QString currentGatewayId() const;
+    // Whether the broker has granted all answer topics of the gateway on the running
+    // connection; a gateway update needs them.
+    bool isGatewaySubscribed(const QString &gatewayId) const;
+    // While held (an update runs), a link that went down is not connected again by itself;
+    // released, it is.
+    void setReconnectHeld(bool held);
     // Where lines for the user go (the log console).
     void setConsole(std::function<void(const QString &)> console) { this->console = std::move(console); }
     // Five values of the C library's generator and the time in ms, in lower-case hexadecimal.
     static QString generateClientId();
+
+signals:
+    // The broker link went connecting, connected or down; `detail` says why it is down.
+    void brokerStateChanged(MqttClient::ClientState state, const QString &detail);
 
 private:
     // Writes the settings now; a failed write is said in the console.
@@ -85,18 +97,32 @@ private:
     void applyConnectionSettings();
     void connectWithFields();
     void reconnectIfConnected();
+    void retryConnection();
     void onConnected();
     void onDisconnected();
+    void reportLinkDown();
+    QString linkDownDetail() const;
     void onMessageReceived(const QByteArray &message, const QString &topic);
     void onPingResponse();
     void onGatewayChanged(const QString &gatewayId);
     void subscribeClicked();
     void rememberGateway(const QString &gatewayId);
     bool gatewayUsable(const QString &gatewayId);
+    void subscribeGateway(const QString &gatewayId);
+    void unsubscribeGateway(const QString &gatewayId);
+    void onSubscribed(const QString &topic, bool granted);
     bool subState(const QString &gatewayId) const;
     void setSubState(const QString &gatewayId, bool subscribed);
+    QStringList wantedGateways() const;
+    void showSubscribeButton();
     void clearClicked();
+    void clearEverything();
     void generateClicked();
 
     std::function<void(const QString &)> console;
+    ReconnectBackoff *reconnect = nullptr;
+    // Topics subscribed on the running connection whose answer has not come, and their gateway.
+    QHash<QString, QString> awaitedSubacks;
+    // The last drop said in the console, so that failing attempts do not repeat it.
+    QString lastDownReport;
 };

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
@@ -127,6 +128,7 @@ void MqttClient::connectToHost()
     if (!alive || m_state != Disconnected)
         return;
     m_error.clear();
+    m_errorKind = NoError;
     m_lastLibraryError.clear();
     m_state = Connecting;
     // The slot form: Qt 5 leaks the functor form's callback when a lookup outlives its use.
@@ -145,14 +147,15 @@ void MqttClient::disconnectFromHost()
     // Says goodbye, so that the broker does not publish the client's last will.
     if (m_state == Connected)
         mosquitto_disconnect(m_handle);
-    teardown(QString());
+    teardown(NoError, QString());
 }
 
 void MqttClient::startConnection(const QHostInfo &host)
 {
     if (host.error() != QHostInfo::NoError || host.addresses().isEmpty()) {
-        teardown(m_host.isEmpty() ? tr("no broker address given")
-                                  : tr("cannot resolve \"%1\": %2").arg(m_host, host.errorString()));
+        teardown(HostNotFoundError, m_host.isEmpty()
+                                        ? tr("no broker address given")
+                                        : tr("cannot resolve \"%1\": %2").arg(m_host, host.errorString()));
         return;
     }
     if (!createHandle())
@@ -163,7 +166,8 @@ void MqttClient::startConnection(const QHostInfo &host)
     const int result =
         mosquitto_connect_bind_async(m_handle, target.constData(), m_port, m_keepAlive, nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
-        teardown(describe(result, errno));
+        const int savedErrno = errno;
+        teardown(errorOf(result, savedErrno), describe(result, savedErrno));
         return;
     }
     // On a TLS connection the library carries on after a refusal it saw at once.
@@ -176,8 +180,9 @@ bool MqttClient::createHandle()
     const QByteArray id = textOrNull(m_clientId);
     m_handle = mosquitto_new(dataOrNull(id), m_cleanSession, this);
     if (!m_handle) {
-        teardown(id.isNull() && !m_cleanSession ? tr("a session kept by the broker needs a client id")
-                                                : tr("cannot create the MQTT client"));
+        teardown(SetupError, id.isNull() && !m_cleanSession
+                                 ? tr("a session kept by the broker needs a client id")
+                                 : tr("cannot create the MQTT client"));
         return false;
     }
     mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -194,7 +199,7 @@ bool MqttClient::createHandle()
     mosquitto_log_callback_set(m_handle, &MqttClient::onLog);
     const QString tlsProblem = applyTls();
     if (!tlsProblem.isEmpty()) {
-        teardown(tlsProblem);
+        teardown(SetupError, tlsProblem);
         return false;
     }
     return true;
@@ -254,25 +259,29 @@ void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool soc
         return;
     const int socket = mosquitto_socket(m_handle);
     if (result != MOSQ_ERR_SUCCESS)
-        teardown(describe(result, savedErrno));
+        teardown(errorOf(result, savedErrno), describe(result, savedErrno));
     else if (socket < 0)
-        teardown(tr("the connection to the broker was lost"));
+        teardown(errorOf(MOSQ_ERR_CONN_LOST, 0), tr("the connection to the broker was lost"));
     else if (socketEvent && m_state == Connecting && !socketHasPeer(socket))
-        teardown(connectFailure(socket));
+        failConnect(socket);
     else
         afterRequest();
 }
 
-QString MqttClient::connectFailure(int socket) const
+void MqttClient::failConnect(int socket)
 {
     // Reading the socket's error clears it: read it once.
     int error = pendingSocketError(socket);
     if (error == 0)
         error = m_connectErrno;
     const QString broker = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+    // Over TLS the handshake is the broker's first answer: a broker that speaks no TLS hangs up there.
     if (error == 0)
-        return tr("the connection to %1 ended before the broker answered").arg(broker);
-    return tr("cannot connect to %1: %2").arg(broker, QString::fromLocal8Bit(std::strerror(error)));
+        teardown(m_tls ? TlsError : UnreachableError,
+                 tr("the connection to %1 ended before the broker answered").arg(broker));
+    else
+        teardown(error == ECONNREFUSED ? ConnectionRefusedError : UnreachableError,
+                 tr("cannot connect to %1: %2").arg(broker, QString::fromLocal8Bit(std::strerror(error))));
 }
 
 void MqttClient::afterRequest()
@@ -374,7 +383,10 @@ void MqttClient::handleEvent(const Event &event)
     switch (event.kind) {
     case Event::Connack:
         if (event.code != 0) {
-            teardown(tr("the broker refused the connection: %1")
+            const bool credentials = event.code == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
+                                     event.code == CONNACK_REFUSED_NOT_AUTHORIZED;
+            teardown(credentials ? NotAuthorizedError : BrokerRefusedError,
+                     tr("the broker refused the connection: %1")
                          .arg(QString::fromUtf8(mosquitto_connack_string(event.code))));
             return;
         }
@@ -382,7 +394,7 @@ void MqttClient::handleEvent(const Event &event)
         emit connected();
         return;
     case Event::Lost:
-        teardown(describe(event.code, 0));
+        teardown(errorOf(event.code, 0), describe(event.code, 0));
         return;
     case Event::Message:
         emit messageReceived(event.payload, event.topic);
@@ -396,7 +408,7 @@ void MqttClient::handleEvent(const Event &event)
     }
 }
 
-void MqttClient::teardown(const QString &reason)
+void MqttClient::teardown(ClientError kind, const QString &reason)
 {
     m_lookupId = -1;
     m_housekeeping.stop();
@@ -417,7 +429,21 @@ void MqttClient::teardown(const QString &reason)
         return;
     m_state = Disconnected;
     m_error = reason;
+    m_errorKind = kind;
     emit disconnected();
+}
+
+MqttClient::ClientError MqttClient::errorOf(int result, int savedErrno) const
+{
+    if (m_state == Connected)
+        return ConnectionLostError;
+    if (result == MOSQ_ERR_TLS || result == MOSQ_ERR_TLS_HANDSHAKE)
+        return TlsError;
+    if (result == MOSQ_ERR_EAI || result == MOSQ_ERR_LOOKUP)
+        return HostNotFoundError;
+    if (result == MOSQ_ERR_ERRNO && savedErrno == ECONNREFUSED)
+        return ConnectionRefusedError;
+    return UnreachableError;
 }
 
 QString MqttClient::describe(int result, int savedErrno) const

@@ -30,6 +30,22 @@ public:
     };
     Q_ENUM(ClientState)
 
+    // Why the last attempt failed or the connection ended, in kinds a caller can act on;
+    // errorString() says it in words.
+    enum ClientError
+    {
+        NoError = 0,            // connected, or disconnected on request
+        SetupError,             // the settings cannot make a connection (client id, CA file)
+        HostNotFoundError,      // the broker's name does not resolve
+        ConnectionRefusedError, // nothing accepts connections at the broker's address and port
+        UnreachableError,       // no way to the broker, or it hung up before it answered
+        TlsError,               // the TLS handshake failed: a certificate, or no TLS on that port
+        BrokerRefusedError,     // the broker answered no: protocol version, client id, unavailable
+        NotAuthorizedError,     // the broker refused the user name and password, or this client
+        ConnectionLostError     // a connection that was up ended
+    };
+    Q_ENUM(ClientError)
+
     // The broker's answer to a subscription that it refused.
     static constexpr int kSubscriptionRefused = 0x80;
 
@@ -56,6 +72,7 @@ public:
     ClientState state() const { return m_state; }
     // Why the last attempt failed or the connection ended; empty after a requested disconnect.
     QString errorString() const { return m_error; }
+    ClientError error() const { return m_errorKind; }
 
     // Takes effect for the settings above as they are now; a running connection ends first.
     void connectToHost();
@@ -109,12 +126,13 @@ private:
     void onSocketActivity(int (*step)(mosquitto *, int));
     void onHousekeeping();
     void afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent);
-    QString connectFailure(int socket) const;
+    void failConnect(int socket);
     void afterRequest();
     // False when a handler deleted the client.
     bool dispatchEvents();
     void handleEvent(const Event &event);
-    void teardown(const QString &reason);
+    void teardown(ClientError kind, const QString &reason);
+    ClientError errorOf(int result, int savedErrno) const;
     QString describe(int result, int savedErrno) const;
 
     QString m_host = QStringLiteral("127.0.0.1");
@@ -129,6 +147,7 @@ private:
 
     ClientState m_state = Disconnected;
     QString m_error;
+    ClientError m_errorKind = NoError;
     QString m_lastLibraryError;
     mosquitto *m_handle = nullptr;
     int m_connectErrno = 0;

@@ -1,15 +1,19 @@
 // The MQTT settings window against a real mosquitto: the first connection and its six
-// subscriptions, subscribing and unsubscribing, profiles kept in config.ini, and the
-// broker address field.
+// subscriptions, subscribing and unsubscribing as the broker grants, the link as the broker
+// comes and goes, profiles kept in config.ini and cleared, and the broker address field.
+#include "brokerindicator.h"
 #include "brokerprocess.h"
 #include "configini.h"
+#include "mainwindow.h"
 #include "mqttclient.h"
 #include "mqttprofile.h"
 #include "mymqttconfig.h"
+#include "reconnectbackoff.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QSettings>
 #include <QtTest>
 
@@ -19,6 +23,16 @@ QVariant storedValue(const QString &key)
 {
     const std::unique_ptr<QSettings> settings(ConfigIni::open(nullptr));
     return settings->value(key);
+}
+
+// Clicks "订阅", then waits for the SUBACK of a marker subscription: the broker answers
+// in order, so every subscription the click asked for has been answered by then.
+void clickSubscribeAndSettle(MyMqttConfig &config)
+{
+    QSignalSpy subscribed(config.m_client, &MqttClient::subscribed);
+    QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
+    QVERIFY(config.m_client->subscribe(QStringLiteral("marker")));
+    QTRY_VERIFY(!subscribed.isEmpty() && subscribed.last().at(0).toString() == QLatin1String("marker"));
 }
 
 } // namespace
@@ -33,6 +47,10 @@ private slots:
 
     void firstConnectionSubscribesTheGatewayThenSubscribeToggles();
     void subscribeWhileNotConnectedStillRemembersTheGateway();
+    void subscriptionsFollowTheBroker();
+    void linkComesBackByItselfUnlessHeldOrDisconnected();
+    void refusedCredentialsAreSaidAndNotRetried();
+    void clearAsksFirst();
     void profilesAreSavedAndRestored();
     void commasInTheBrokerAddressBecomePoints_data();
     void commasInTheBrokerAddressBecomePoints();
@@ -82,6 +100,95 @@ void tst_MqttWindow::subscribeWhileNotConnectedStillRemembersTheGateway()
     QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
     QCOMPARE(storedValue(SettingsKeys::mqttGatewayId).toString(), QStringLiteral("GW7"));
     QVERIFY(storedValue(SettingsKeys::mqttGatewayIdList).toStringList().contains(QStringLiteral("GW7")));
+}
+
+// The button shows what the broker granted: not a refused topic, nor an empty id; and an id
+// that came with a profile's list, not with the window's own, unsubscribes.
+void tst_MqttWindow::subscriptionsFollowTheBroker()
+{
+    BrokerProcess strict;
+    strict.refuseSubscriptions(QStringLiteral("thing/DENIED/#"));
+    QVERIFY(strict.start());
+    storeMqttProfile(strict.port(), QString());
+    std::unique_ptr<QSettings>(ConfigIni::open(nullptr))
+        ->setValue(SettingsKeys::profileKey("test", SettingsKeys::mqttGatewayId), QStringList{"P1"});
+    MyMqttConfig config;
+    QTRY_VERIFY(config.isConnected);
+    for (const QString id : {"DENIED", ""}) {
+        config.comboBox_mqtt_gatewayId->setEditText(id);
+        clickSubscribeAndSettle(config);
+        QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
+        QVERIFY(!config.isGatewaySubscribed(id));
+    }
+    config.comboBox_mqtt_gatewayId->setCurrentText(QStringLiteral("P1"));
+    clickSubscribeAndSettle(config);
+    QVERIFY(config.isGatewaySubscribed(QStringLiteral("P1")));
+    QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
+    QCOMPARE(config.pushButton_mqtt_subscribe->text(), QStringLiteral("订阅"));
+}
+
+// The light in the main window follows the link, and a new connection subscribes anew.
+void tst_MqttWindow::linkComesBackByItselfUnlessHeldOrDisconnected()
+{
+    BrokerProcess own;
+    QVERIFY(own.start());
+    storeMqttProfile(own.port(), QStringLiteral("GW1"));
+    MainWindow window;
+    window.mainTimeout_stop(); // no start page
+    MyMqttConfig &config = *window.mqttWindow();
+    const auto *backoff = config.findChild<ReconnectBackoff *>();
+    const auto *light = window.findChild<BrokerIndicator *>();
+    QTRY_COMPARE(light->shownState(), MqttClient::Connected);
+
+    // An update holds the link where the broker left it.
+    config.setReconnectHeld(true);
+    QVERIFY(own.restart());
+    QTRY_COMPARE(light->shownState(), MqttClient::Disconnected);
+    QVERIFY2(light->toolTip().contains(QStringLiteral("MQTT link lost")), qPrintable(light->toolTip()));
+    QVERIFY(!backoff->isPending());
+    config.setReconnectHeld(false);
+    QTRY_COMPARE_WITH_TIMEOUT(light->shownState(), MqttClient::Connected, 10000);
+    QTRY_VERIFY(config.isGatewaySubscribed(QStringLiteral("GW1")));
+
+    // Each failed attempt waits longer.
+    own.stop();
+    QTRY_VERIFY_WITH_TIMEOUT(backoff->delayMs() >= 4 * ReconnectBackoff::kFirstDelayMs, 10000);
+    QVERIFY(light->toolTip().contains(QStringLiteral("MQTT link refused")));
+    QVERIFY(own.restart());
+    QTRY_VERIFY_WITH_TIMEOUT(config.isConnected, 20000);
+
+    QTest::mouseClick(config.pushButton_mqtt_connect, Qt::LeftButton);
+    QVERIFY(!config.isConnected && !backoff->isPending());
+}
+
+void tst_MqttWindow::refusedCredentialsAreSaidAndNotRetried()
+{
+    BrokerProcess closed;
+    closed.refuseAnonymous();
+    QVERIFY(closed.start());
+    storeMqttProfile(closed.port(), QString());
+    MyMqttConfig config;
+    QStringList console;
+    config.setConsole([&console](const QString &line) { console << line; });
+    QTRY_COMPARE(console.size(), 1);
+    QVERIFY2(console.first().startsWith(QStringLiteral("MQTT link not authorised")),
+             qPrintable(console.first()));
+    QVERIFY(!config.findChild<ReconnectBackoff *>()->isPending());
+}
+
+void tst_MqttWindow::clearAsksFirst()
+{
+    storeMqttProfile(BrokerProcess::unusedPort(), QStringLiteral("GW1"));
+    MyMqttConfig config;
+    for (const QMessageBox::StandardButton answer : {QMessageBox::No, QMessageBox::Yes}) {
+        QTest::mouseClick(config.pushButton_mqtt_clearBuffer, Qt::LeftButton);
+        QVERIFY(storedValue(SettingsKeys::mqttGatewayId).isValid());
+        auto *question = config.settingsWindow->findChild<QMessageBox *>();
+        QTest::mouseClick(question->button(answer), Qt::LeftButton);
+        QTRY_VERIFY(!config.settingsWindow->findChild<QMessageBox *>());
+    }
+    QVERIFY(!storedValue(SettingsKeys::mqttProfileName).isValid());
+    QCOMPARE(config.comboBox_mqtt_gatewayId->count(), 0);
 }
 
 void tst_MqttWindow::profilesAreSavedAndRestored()

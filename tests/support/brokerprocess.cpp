@@ -37,16 +37,47 @@ bool BrokerProcess::start(bool tls)
     if (!config.open(QIODevice::WriteOnly))
         return false;
     // Run as root, mosquitto would switch to a user that cannot read the test's files.
-    config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\nuser %2\n")
+    config.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous %2\nuser %3\n")
                      .arg(listenPort)
+                     .arg(anonymous ? "true" : "false")
                      .arg(QString::fromLocal8Bit(getpwuid(getuid())->pw_name))
                      .toLocal8Bit());
     if (tls)
         config.write(
             QStringLiteral("certfile %1\nkeyfile %2\n").arg(caFile(), dir.filePath("key.pem")).toLocal8Bit());
+    if (!refusedPattern.isEmpty())
+        config.write(subscriptionRefusal().toLocal8Bit());
     config.close();
+    return launch();
+}
+
+// mosquitto's ACL file never refuses a subscription; its dynamic security plugin does.
+QString BrokerProcess::subscriptionRefusal()
+{
+    QFile rules(dir.filePath(QStringLiteral("dynsec.json")));
+    if (rules.open(QIODevice::WriteOnly))
+        rules.write(QStringLiteral(
+                        R"({"defaultACLAccess":{"publishClientSend":true,"subscribe":true},)"
+                        R"("anonymousGroup":"a","groups":[{"groupname":"a","roles":[{"rolename":"r"}]}],)"
+                        R"("roles":[{"rolename":"r","acls":[{"acltype":"subscribePattern","topic":"%1"}]}]})")
+                        .arg(refusedPattern)
+                        .toUtf8());
+    return QStringLiteral("plugin /usr/lib/x86_64-linux-gnu/mosquitto_dynamic_security.so\n"
+                          "plugin_opt_config_file %1\n")
+        .arg(rules.fileName());
+}
+
+bool BrokerProcess::restart()
+{
+    stop();
+    return launch();
+}
+
+bool BrokerProcess::launch()
+{
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStringLiteral("/usr/sbin/mosquitto"), {"-c", config.fileName()});
+    process.start(QStringLiteral("/usr/sbin/mosquitto"),
+                  {"-c", dir.filePath(QStringLiteral("mosquitto.conf"))});
     QByteArray log;
     while (process.waitForReadyRead(5000)) {
         log += process.readAll();

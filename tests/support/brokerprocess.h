@@ -13,8 +13,15 @@ public:
     BrokerProcess() = default;
     ~BrokerProcess();
 
+    // Before start(): refuse clients without a user name, or refuse subscriptions to topic
+    // filters that match `topicPattern`.
+    void refuseAnonymous() { anonymous = false; }
+    void refuseSubscriptions(const QString &topicPattern) { refusedPattern = topicPattern; }
+
     bool start(bool tls = false);
     void stop();
+    // The same broker again on the same port, after a stop() or a crash.
+    bool restart();
 
     quint16 port() const { return listenPort; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(listenPort); }
@@ -24,8 +31,12 @@ public:
 
 private:
     bool makeCertificate();
+    QString subscriptionRefusal();
+    bool launch();
 
     QTemporaryDir dir;
     QProcess process;
     quint16 listenPort = 0;
+    bool anonymous = true;
+    QString refusedPattern;
 };
