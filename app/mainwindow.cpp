@@ -83,6 +83,14 @@ void MainWindow::createUpdateEngine()
     choice.gatewayId = [this] { return mqttConfig->currentGatewayId(); };
     // The receive buffer keeps filling for whoever reads it; a wait starts it afresh.
     choice.gatewayWaitStarted = [this] { mqttConfig->mqttRecvBuffer.clear(); };
+    // Without its answer topics granted a gateway's answers never arrive: 10 attempts of 20 s.
+    choice.gatewayProblem = [this] {
+        const QString gatewayId = mqttConfig->currentGatewayId();
+        if (mqttConfig->isGatewaySubscribed(gatewayId))
+            return QString();
+        return QStringLiteral("gateway %1 is not subscribed: press \"订阅\" in the MQTT settings first")
+            .arg(gatewayId);
+    };
     updateLink = std::make_unique<WindowUpdateLink>(*serialPort, *gatewayRouter, choice);
     updateLink->gatewayLink().setConsole([this](const QString &text) { logDisplay->set(text); });
     updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
@@ -136,6 +144,8 @@ void MainWindow::createBatchPage()
         return problem->isEmpty();
     };
     batchUpdatePage = new BatchUpdatePage(*gatewayRouter, context);
+    // A broker link that comes back in the middle would not carry the batch's subscriptions.
+    connect(batchUpdatePage, &BatchUpdatePage::runningChanged, mqttConfig, &MyMqttConfig::setReconnectHeld);
     ui->tabWidget->addTab(batchUpdatePage, QStringLiteral("批量更新"));
 }
 

@@ -10,6 +10,7 @@
 #include "debugtrace.h"
 #include "eventwait.h"
 #include "firmwareimage.h"
+#include "mymqttconfig.h"
 #include "nativefile.h"
 #include "settingskeys.h"
 #include "updatesession.h"
@@ -43,7 +44,10 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
         MAIN_TRACE_AS("sendFirmwarePacket") << "use netserver firmware";
         logDisplay->set(QStringLiteral("use netserver firmware"));
     }
+    // A broker link that drops ends the update; it must not come back in the middle of it.
+    mqttConfig->setReconnectHeld(true);
     updateSession->run(image);
+    mqttConfig->setReconnectHeld(batchUpdatePage->isRunning());
 }
 
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)

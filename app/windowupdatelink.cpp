@@ -80,8 +80,12 @@ QString WindowUpdateLink::unavailableReason() const
     // Frames through the gateway do not need the serial port.
     if (!usesGateway())
         return serial.unavailableReason();
-    const QString idProblem = GatewayMessages::gatewayIdProblem(choice.gatewayId());
-    return idProblem.isEmpty() ? gateway.brokerProblem() : idProblem;
+    QString problem = GatewayMessages::gatewayIdProblem(choice.gatewayId());
+    if (problem.isEmpty())
+        problem = gateway.brokerProblem();
+    if (problem.isEmpty() && choice.gatewayProblem)
+        problem = choice.gatewayProblem();
+    return problem;
 }
 
 void WindowUpdateLink::cancel()

@@ -25,6 +25,8 @@ public:
         std::function<QString()> gatewayId;
         // Called when a reply wait through the gateway starts.
         std::function<void()> gatewayWaitStarted;
+        // Why the chosen gateway cannot answer (its topics are not subscribed); empty when it can.
+        std::function<QString()> gatewayProblem;
     };
 
     WindowUpdateLink(SerialChannel &channel, GatewayRouter &router, Choice choice, QObject *parent = nullptr);

@@ -84,6 +84,7 @@ private slots:
     void closingTheWindowAbortsTheUpdate();
     void wholeUpdateThroughTheGateway();
     void batchUpdateOfSeveralGateways();
+    void unsubscribedGatewayIsRefusedAtOnce();
     void oldGatewayMessagesAnswerNoConnectAttempt_data();
     void oldGatewayMessagesAnswerNoConnectAttempt();
 
@@ -359,6 +360,26 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QCOMPARE(texts.filter(QStringLiteral("[BB] firmware packet update success ")).size(), 0);
     QCOMPARE(receivedImage(dir.filePath(QStringLiteral("batch-BC.bin"))),
              image + QByteArray(168, char(0xFF)));
+}
+
+// Its answers could never arrive: the update ends before its first connect attempt and says why.
+void tst_Window::unsubscribedGatewayIsRefusedAtOnce()
+{
+    BrokerProcess broker;
+    broker.refuseSubscriptions(QStringLiteral("thing/GWX/#"));
+    QVERIFY(broker.start());
+    storeMqttProfile(broker.port(), QStringLiteral("GWX"));
+    MainWindow window;
+    QTRY_COMPARE(window.mqttWindow()->m_client->state(), MqttClient::Connected);
+    window.form()->checkBox_sendUseNet->setChecked(true);
+    window.form()->radioButton_target_gateway->setChecked(true);
+    QByteArray image(300, '\x5A');
+    QTRY_VERIFY(consoleTexts(window).join('\n').contains(QStringLiteral("refused")));
+    window.sendFirmwarePacket(QString(), &image);
+    const QStringList texts = consoleTexts(window);
+    QVERIFY2(texts.at(texts.size() - 2).startsWith(QStringLiteral("gateway GWX is not subscribed")),
+             qPrintable(texts.join('\n')));
+    QCOMPARE(texts.filter(QStringLiteral("trying to connect device ")).size(), 0);
 }
 
 void tst_Window::oldGatewayMessagesAnswerNoConnectAttempt_data()
