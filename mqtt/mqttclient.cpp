@@ -17,7 +17,9 @@
 
 namespace {
 
-constexpr int kHousekeepingMs = 1000;
+// The library sends its ping once the keep-alive has passed without traffic; looking four times a
+// keep-alive gets the ping out well before the broker's limit of one and a half keep-alives.
+constexpr int kKeepAliveChecks = 4;
 constexpr int kMinimumKeepAlive = 5;
 
 void initialiseLibrary()
@@ -98,7 +100,7 @@ bool MqttClient::splitBrokerAddress(const QString &text, QString *host, quint16 
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
 {
     initialiseLibrary();
-    m_housekeeping.setInterval(kHousekeepingMs);
+    m_housekeeping.setSingleShot(true);
     connect(&m_housekeeping, &QTimer::timeout, this, &MqttClient::onHousekeeping);
 }
 
@@ -231,7 +233,14 @@ void MqttClient::watchSocket()
     connect(m_writeNotifier, &QSocketNotifier::activated, this,
             [this] { onSocketActivity(&mosquitto_loop_write); });
     m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
-    m_housekeeping.start();
+    armHousekeeping();
+}
+
+// Only the keep-alive needs the library's time: without one nothing wakes the client but its socket.
+void MqttClient::armHousekeeping()
+{
+    if (m_keepAlive > 0)
+        m_housekeeping.start(m_keepAlive * 1000 / kKeepAliveChecks);
 }
 
 void MqttClient::onSocketActivity(int (*step)(mosquitto *, int))
@@ -250,6 +259,8 @@ void MqttClient::onHousekeeping()
     const int attempt = m_attempt;
     const int result = mosquitto_loop_misc(m_handle);
     afterLoopStep(attempt, result, errno, false);
+    if (m_handle && attempt == m_attempt)
+        armHousekeeping();
 }
 
 void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent)

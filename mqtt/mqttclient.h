@@ -14,7 +14,7 @@ class QSocketNotifier;
 
 // One MQTT connection over libmosquitto, driven by the event loop of the thread that owns
 // it: socket notifiers wake it when the broker has sent something or the socket takes
-// more, and a one-second timer runs the library's keep-alive housekeeping. Nothing blocks:
+// more, and a timer wakes it a few times a keep-alive for the library's pings. Nothing blocks:
 // the host name is resolved in the background and the socket connects without waiting.
 // Signals are emitted on the owning thread and never from inside a library callback, so
 // their handlers may publish, disconnect or connect again.
@@ -125,6 +125,7 @@ private:
     void watchSocket();
     void onSocketActivity(int (*step)(mosquitto *, int));
     void onHousekeeping();
+    void armHousekeeping();
     void afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent);
     void failConnect(int socket);
     void afterRequest();
