@@ -50,14 +50,24 @@ bool isListed(const QString &portName)
     return false;
 }
 
+QString devicePath(const QString &portName)
+{
+#ifdef Q_OS_UNIX
+    if (portName.isEmpty() || QFileInfo(portName).isAbsolute())
+        return portName;
+    return QStringLiteral("/dev/") + portName;
+#else
+    Q_UNUSED(portName)
+    return QString();
+#endif
+}
+
 bool isPresent(const QString &portName)
 {
     if (portName.isEmpty())
         return false;
 #ifdef Q_OS_UNIX
-    if (QFileInfo(portName).isAbsolute())
-        return QFileInfo::exists(portName);
-    return QFileInfo::exists(QStringLiteral("/dev/") + portName);
+    return QFileInfo::exists(devicePath(portName));
 #else
     return isListed(portName);
 #endif

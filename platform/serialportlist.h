@@ -21,6 +21,9 @@ bool isListed(const QString &portName);
 // device files, whether its device file exists (listing every port costs thousands of
 // system calls); elsewhere, whether the system lists it.
 bool isPresent(const QString &portName);
+// The device file of a port where ports are device files (/dev/ttyUSB0 for ttyUSB0, a path as
+// it is); empty elsewhere.
+QString devicePath(const QString &portName);
 QStringList extraPortPaths();
 
 } // namespace SerialPortList

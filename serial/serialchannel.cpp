@@ -44,8 +44,7 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent), serialPort(new 
     connect(serialPort, &QSerialPort::errorOccurred, this, &SerialChannel::onPortError);
     connect(this, &SerialChannel::threadCallBack, this, &SerialChannel::onPortStateSignal,
             Qt::QueuedConnection);
-    connect(&presenceTimer, &QTimer::timeout, this, &SerialChannel::scanPresence);
-    presenceTimer.start(kPresenceScanMs);
+    connect(&presence, &PortPresence::changed, this, &SerialChannel::onPresenceChanged);
 }
 
 SerialChannel::~SerialChannel() = default;
@@ -71,6 +70,13 @@ void SerialChannel::configureLineSettings()
 void SerialChannel::setSelectedPortName(const QString &name)
 {
     selectedName = name;
+    watchPresence();
+}
+
+void SerialChannel::watchPresence()
+{
+    if (presence.watchedName() != nameToWatch())
+        presence.watch(nameToWatch());
 }
 
 void SerialChannel::setBaudRate(qint32 baudRate)
@@ -103,6 +109,7 @@ bool SerialChannel::openPort()
         return false;
     }
     openedName = portLocation();
+    watchPresence();
     lossPending = false;
     lineFreeAtMs = 0;
     cutter.discardReceived(QStringLiteral("before the port was opened"));
@@ -179,7 +186,7 @@ void SerialChannel::onPortStateSignal(int status)
         if (!selectedName.isEmpty())
             serialPort->setPortName(selectedName);
     } else if (status == 1 && serialPort->isOpen()) {
-        reportLoss(QStringLiteral("serial port %1 is no longer listed").arg(portLocation()));
+        reportLoss(QStringLiteral("serial port %1 lost: its device is gone").arg(portLocation()));
     }
 }
 
@@ -221,13 +228,12 @@ QString SerialChannel::nameToWatch() const
     return selectedName.isEmpty() ? openedName : selectedName;
 }
 
-void SerialChannel::scanPresence()
+void SerialChannel::onPresenceChanged(bool present)
 {
-    const bool present = SerialPortList::isPresent(nameToWatch());
     if (!present && serialPort->isOpen())
-        emit threadCallBack(1);
+        emit threadCallBack(PortGoneWhileOpen);
     else if (present && !serialPort->isOpen() && !closedByUser)
-        emit threadCallBack(0);
+        emit threadCallBack(PortBackAndClosed);
 }
 
 void SerialChannel::uartPortCallBack()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portpresence.h"
 #include "replycutter.h"
 
 #include <QByteArray>
@@ -20,12 +21,23 @@ class SerialChannel : public QObject
     Q_OBJECT
 public:
     // Status of `callBack`: a write or wait was requested while the port is closed.
-    static constexpr int SPOS_SERIALPORT_ERROR_WRITE = 7;
+    enum CallBackStatus
+    {
+        SPOS_SERIALPORT_ERROR_WRITE = 7
+    };
+    // Codes of `threadCallBack`.
+    enum PortState
+    {
+        // The chosen port is listed, closed, and was not closed by the user: it may open again.
+        PortBackAndClosed = 0,
+        // The chosen port is no longer listed while it is open.
+        PortGoneWhileOpen = 1
+    };
     // Below this rate a bootloader's 14-byte request no longer fits its 2 s wait with room
     // to spare, so an update could fail against a device that answers at once.
     static constexpr qint32 kMinimumBaudRate = 300;
-    // How often the chosen port is looked for while nothing else tells of its loss.
-    static constexpr int kPresenceScanMs = 1000;
+    // How often the chosen port is looked for where the file system tells nothing.
+    static constexpr int kPresenceScanMs = ::PortPresence::kScanMs;
 
     explicit SerialChannel(QObject *parent = nullptr);
     ~SerialChannel() override;
@@ -86,8 +98,9 @@ public slots:
     QByteArray getRecv(int timeout_ms);
 
 signals:
+    // `status` is a CallBackStatus, `threadCallBack`'s a PortState; both stay int for whoever
+    // connects to them by signature.
     void callBack(int status, QByteArray bytesArray);
-    // 0: the chosen port is there, closed, and not closed by the user; 1: it vanished while open.
     void threadCallBack(int status);
     // The port opened or closed: drives the indicator.
     void portOpenChanged(bool open);
@@ -107,7 +120,8 @@ private:
     void onPortError(QSerialPort::SerialPortError error);
     void reportLoss(const QString &reason);
     void announceOpenState();
-    void scanPresence();
+    void onPresenceChanged(bool present);
+    void watchPresence();
     QString describeOpenFailure() const;
     QString nameToWatch() const;
     void writeBytes(const char *data, qint64 len, int waitMs);
@@ -117,7 +131,7 @@ private:
 
     QSerialPort *serialPort = nullptr;
     ReplyCutter cutter;
-    QTimer presenceTimer;
+    PortPresence presence;
     QString openError;
     QString lossReason;
     QString selectedName;
