@@ -138,7 +138,7 @@ private:
     bool cloudWaitsForUpdate();
     void takeFirmwareList(const QByteArray *body);
     void reportCatalogueFailure(const QString &reason);
-    void showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn);
+    void showCatalogueRecords(const QList<QJsonObject> &records);
     void showRecordFacts(const QJsonObject &record);
     void downloadRecord(const QString &id, qint64 length);
     void takeFirmwareDownload(qint64 length, const QByteArray *body);

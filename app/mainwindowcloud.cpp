@@ -202,7 +202,7 @@ void MainWindow::takeFirmwareList(const QByteArray *body)
                                CloudEnvelope::describe(sharedReply()));
         return;
     }
-    showCatalogueRecords(catalogue.all(), 3);
+    showCatalogueRecords(catalogue.all());
 }
 
 // The user is on the catalogue page, not the log: the box says it where they look.
@@ -216,10 +216,12 @@ void MainWindow::on_lineEdit_filter_text_textChanged(QString arg1)
 {
     catalogue.filter(arg1);
     ui->tableWidget->clearContents();
-    showCatalogueRecords(catalogue.shown(), 2);
+    showCatalogueRecords(catalogue.shown());
 }
 
-void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn)
+// The description always goes under "说明": the filter only chooses rows, never columns, and no
+// record field belongs under "MCU型号".
+void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records)
 {
     QTableWidget *table = ui->tableWidget;
     table->setRowCount(records.size());
@@ -228,7 +230,7 @@ void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records, int des
         const QString texts[] = {FirmwareCatalogue::numberText(record, idMember),
                                  FirmwareCatalogue::stringText(record, nameMember),
                                  FirmwareCatalogue::stringText(record, descriptionMember)};
-        const int columns[] = {0, 1, descriptionColumn};
+        const int columns[] = {0, 1, 3};
         for (int i = 0; i < 3; ++i) {
             if (!texts[i].isEmpty())
                 table->setItem(row, columns[i], new QTableWidgetItem(texts[i]));
