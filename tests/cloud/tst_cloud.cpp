@@ -343,15 +343,17 @@ private slots:
             return envelope(QJsonArray{QJsonObject{{"appVersion", first}}, QJsonObject{{"appVersion", last}}},
                             code);
         };
-        const QString layout = QStringLiteral("2023061311638");
+        // Only a version the service gave is ever shown.
+        const QString unknown = QStringLiteral("未知");
         QTest::newRow("newer last") << versions("202401010000", "202501010000") << "202501010000" << true;
         QTest::newRow("older last") << versions("202501010000", "202401010000") << "202401010000" << false;
         QTest::newRow("equal") << versions("1", "202410071921") << "202410071921" << false;
-        QTest::newRow("number, not text") << versions("1", 209901010000.0) << layout << false;
+        QTest::newRow("number, not text") << versions("1", 209901010000.0) << unknown << false;
         QTest::newRow("not numeric") << versions("1", "beta") << "beta" << false;
-        QTest::newRow("empty list") << envelope(QJsonArray()) << layout << false;
-        QTest::newRow("code as text") << versions("1", "209901010000", "200") << layout << false;
-        QTest::newRow("code 201") << versions("1", "209901010000", 201) << layout << false;
+        QTest::newRow("empty list") << envelope(QJsonArray()) << unknown << false;
+        QTest::newRow("code as text") << versions("1", "209901010000", "200") << unknown << false;
+        QTest::newRow("code 201") << versions("1", "209901010000", 201) << unknown << false;
+        QTest::newRow("service error") << reply(R"({"status": 503, "body": "down"})") << unknown << false;
     }
 
     void versionPage()
