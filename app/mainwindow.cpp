@@ -20,6 +20,7 @@
 #include "windowupdatelink.h"
 #include "windowupdatereporter.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
@@ -337,7 +338,18 @@ void MainWindow::closeEvent(QCloseEvent *event)
     windowClosing = true;
     if (updateSession)
         updateSession->requestAbort();
+    closeOtherWindows();
     QMainWindow::closeEvent(event);
+}
+
+// The start page, the MQTT settings and the account windows have no parent: one left open would
+// keep the event loop, and so the process, running after the user closed the tool.
+void MainWindow::closeOtherWindows()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window != this && window->isVisible())
+            window->close();
+    }
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)

@@ -128,6 +128,7 @@ private:
     void reportPortTrouble();
     void createUpdateEngine();
     void createBatchPage();
+    void closeOtherWindows();
     QByteArray imageToSend(QString *problem);
     TargetKind chosenTarget() const;
     void runStartupRequests();

@@ -1,4 +1,5 @@
 // The window shell: form defaults, start-up restore, console, start message window.
+#include "accountlogin.h"
 #include "brokerprocess.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
@@ -57,6 +58,8 @@ private slots:
     void unreadableRememberedFirmwareShowsPathOnly();
     void startMessageShownExactlyOnce();
     void startMessageShowsContentFile();
+    void closingTheWindowEndsTheTool_data();
+    void closingTheWindowEndsTheTool();
     void menuBarEntries();
     void hexStr2Int32ReadsBigEndian_data();
     void hexStr2Int32ReadsBigEndian();
@@ -258,6 +261,35 @@ void tst_App::startMessageShowsContentFile()
     QVERIFY(message.pageHtml().contains(QStringLiteral("hello start page")));
     QCOMPARE(message.size(), QSize(673, 380));
     QCOMPARE(message.windowModality(), Qt::WindowModal);
+}
+
+void tst_App::closingTheWindowEndsTheTool_data()
+{
+    QTest::addColumn<QString>("alsoOpen");
+    QTest::newRow("start page") << QString();
+    QTest::newRow("MQTT settings") << "mqtt";
+    QTest::newRow("account window") << "account";
+}
+
+// The event loop ends only when no window is left open: whatever the main window opened must
+// close with it.
+void tst_App::closingTheWindowEndsTheTool()
+{
+    QFETCH(QString, alsoOpen);
+    MainWindow window;
+    window.show();
+    QTRY_VERIFY(window.startMessageWasShown());
+    if (alsoOpen == QLatin1String("mqtt"))
+        window.mqttWindow()->settingsWindow->show();
+    else if (alsoOpen == QLatin1String("account"))
+        window.account()->openAccountWindow();
+    window.close();
+    QStringList stillOpen;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (w->isVisible())
+            stillOpen << w->windowTitle();
+    }
+    QCOMPARE(stillOpen, QStringList());
 }
 
 void tst_App::menuBarEntries()
