@@ -53,6 +53,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     buildTopStrip();
     initialize_mainTimer(1);
     uart_bondDeviceSerialPort_controls();
+    connectUpdatePage();
     createLogConsole();
     createMqttWindow();
     buildMenuBar();

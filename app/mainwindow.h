@@ -112,6 +112,9 @@ private:
     void restoreTitle();
     void restoreLastFirmware();
     void showFirmwareFacts(const QString &path, qint64 size);
+    bool showLocalFileFacts(const QString &path);
+    void takeTypedPath(const QString &path);
+    void connectUpdatePage();
     void refreshUpdateEstimate();
     void setUpFirmwareTable();
     void setTargetToolTips();
@@ -140,9 +143,9 @@ private:
     void takeFirmwareList(const QByteArray *body);
     void reportCatalogueFailure(const QString &reason);
     void showCatalogueRecords(const QList<QJsonObject> &records);
-    void showRecordFacts(const QJsonObject &record);
-    void downloadRecord(const QString &id, qint64 length);
-    void takeFirmwareDownload(qint64 length, const QByteArray *body);
+    void showCloudImage(const QString &id, const QJsonObject &record);
+    void downloadRecord(const QString &id, const QJsonObject &record);
+    bool takeFirmwareDownload(qint64 length, const QByteArray *body);
 
     Ui::MainWindow *ui;
     NativeFile *nativeFile = nullptr;

@@ -16,6 +16,7 @@
 #include "windowupdatelink.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QTime>
 #include <limits>
 
@@ -162,12 +163,11 @@ void MainWindow::openFirmwareFile()
         this, tr("打开文件"), ui->comboBox_update_link->currentText(), tr("Image Files (*.bin)"));
     if (path.isEmpty())
         return;
-    const qint64 size = nativeFile->getFileSize(path);
-    lastReadOk = size >= 0;
-    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << size;
-    if (lastReadOk)
-        showFirmwareFacts(path, size);
-    else
+    netserverFirmware.clear();
+    lastReadOk = showLocalFileFacts(path);
+    MAIN_TRACE_AS("deviceSerialPort_click")
+        << lastReadOk << "---------------" << ui->lineEdit__firmware_length->text();
+    if (!lastReadOk)
         logDisplay->set(QStringLiteral("firmware %1 is not a readable file").arg(path));
     ui->comboBox_update_link->setEditText(path);
     ui->comboBox_update_link->setToolTip(path);
@@ -177,8 +177,6 @@ void MainWindow::openFirmwareFile()
     written = nativeFile->writeItem(SettingsKeys::filePathFirmware, ui->comboBox_update_link->currentText());
     MAIN_TRACE_AS("deviceSerialPort_click") << written;
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
-    netserverFirmware.clear();
-    refreshUpdateEstimate();
     MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << lastReadText;
 }
 
@@ -187,5 +185,36 @@ void MainWindow::startUpdate()
     const QString path = ui->comboBox_update_link->currentText();
     MAIN_TRACE_AS("deviceSerialPort_click") << "sendPackage all currendPath =" << path;
     ui->progressBar_upadate_progress->reset();
+    // The file may have changed since it was chosen; the facts describe what goes out now.
+    if (netserverFirmware.isEmpty())
+        showLocalFileFacts(path);
     sendFirmwarePacket(path, &netserverFirmware);
+}
+
+void MainWindow::connectUpdatePage()
+{
+    connect(ui->comboBox_update_link->lineEdit(), &QLineEdit::textEdited, this, &MainWindow::takeTypedPath);
+}
+
+// A typed path is what "开始更新" sends from now on, in place of a cloud image.
+void MainWindow::takeTypedPath(const QString &path)
+{
+    netserverFirmware.clear();
+    ui->comboBox_update_link->setToolTip(path);
+    showLocalFileFacts(path);
+}
+
+// The facts of the file at `path`; none when it names no readable file, never an earlier file's.
+bool MainWindow::showLocalFileFacts(const QString &path)
+{
+    const qint64 size = nativeFile->getFileSize(path);
+    if (size >= 0) {
+        showFirmwareFacts(path, size);
+        return true;
+    }
+    for (QLineEdit *fact : {ui->lineEdit__firmware_length, ui->lineEdit_firmware_name,
+                            ui->lineEdit__firmware_make_time, ui->lineEdit__firmware_editer})
+        fact->clear();
+    refreshUpdateEstimate();
+    return false;
 }

@@ -437,7 +437,7 @@ private slots:
     void rowClickDownloads_data()
     {
         QTest::addColumn<int>("row");
-        QTest::addColumn<QString>("length");
+        QTest::addColumn<QString>("length"); // the length field afterwards: what will be sent
         QTest::addColumn<QJsonObject>("download");
         QTest::addColumn<QByteArray>("image"); // netserverFirmware afterwards
         QTest::addColumn<QString>("consoleLine");
@@ -446,16 +446,17 @@ private slots:
         const QJsonObject twoBytes = reply(R"({"hex": "0a0b"})");
         QTest::newRow("image of the record's length")
             << 0 << "4" << reply(R"({"hex": "01020304"})") << QByteArray("\x01\x02\x03\x04") << QString();
-        QTest::newRow("short image") << 0 << "4" << reply(R"({"hex": "010203"})") << previous
+        // An image not taken leaves the facts of what is still sent: nothing was chosen yet.
+        QTest::newRow("short image") << 0 << "" << reply(R"({"hex": "010203"})") << previous
                                      << "3 bytes where the record gives 4";
         QTest::newRow("error envelope")
-            << 2 << "0" << envelope("no such file", 404) << previous << "code 404, message no such file";
+            << 2 << "" << envelope("no such file", 404) << previous << "code 404, message no such file";
         QTest::newRow("longer than the record")
-            << 0 << "4" << reply(R"({"hex": "0102030405"})") << previous << "sent more than 4 bytes";
+            << 0 << "" << reply(R"({"hex": "0102030405"})") << previous << "sent more than 4 bytes";
         QTest::newRow("no length given")
-            << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << "warning: the record gives no usable length";
+            << 2 << "2" << twoBytes << QByteArray("\x0a\x0b") << "warning: the record gives no usable length";
         // A proxy's or captive portal's page, with HTTP 200, is no image.
-        QTest::newRow("web page") << 2 << "0" << reply(R"({"hex": "3c21444f43545950452068746d6c3e"})")
+        QTest::newRow("web page") << 2 << "" << reply(R"({"hex": "3c21444f43545950452068746d6c3e"})")
                                   << previous << "the download is a web page";
         QTest::newRow("id as text: no download") << 1 << "" << twoBytes << previous << QString();
     }
@@ -476,9 +477,13 @@ private slots:
         window.on_tableWidget_cellClicked(row, 1);
         QCOMPARE(window.downloadedFirmware(), image);
         QCOMPARE(window.form()->lineEdit__firmware_length->text(), length);
+        const QString pathBox = window.form()->comboBox_update_link->currentText();
+        QVERIFY2(length.isEmpty() ? pathBox.isEmpty()
+                                  : pathBox.contains(window.form()->lineEdit_firmware_name->text()),
+                 qPrintable(pathBox));
         QCOMPARE(server.requests().last().value("query").toString(),
-                 length.isEmpty() ? QStringLiteral("account=demo")
-                                  : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
+                 row == 1 ? QStringLiteral("account=demo")
+                          : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
         const QString console = window.console()->textArea()->toPlainText();
         QVERIFY2(console.contains(consoleLine), qPrintable(console));
     }

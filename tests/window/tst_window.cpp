@@ -75,6 +75,7 @@ private slots:
 
     void openFileShowsFactsAndRemembersPath();
     void cancelledDialogChangesNothing();
+    void typedPathShowsWhatIsSent();
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
     void startOnClosedPortEndsAtOnce();
@@ -169,6 +170,24 @@ void tst_Window::cancelledDialogChangesNothing()
     QVERIFY(window.form()->comboBox_update_link->currentText().isEmpty());
 }
 
+void tst_Window::typedPathShowsWhatIsSent()
+{
+    const QString path = writeImage(QStringLiteral("typed.bin"), patternImage(2048));
+    MainWindow window;
+    Ui::MainWindow *ui = window.form();
+    window.downloadedFirmware() = "from the cloud";
+    QTest::keyClicks(ui->comboBox_update_link->lineEdit(), path);
+    QVERIFY(window.downloadedFirmware().isEmpty()); // what is typed is what is sent
+    QCOMPARE(ui->lineEdit__firmware_length->text() + ui->lineEdit_firmware_name->text(), "2048typed.bin");
+    QVERIFY(!ui->lineEdit__firmware_update_time->text().isEmpty());
+
+    QTest::keyClicks(ui->comboBox_update_link->lineEdit(), QStringLiteral("x")); // no such file
+    for (QLineEdit *fact :
+         {ui->lineEdit__firmware_length, ui->lineEdit_firmware_name, ui->lineEdit__firmware_make_time,
+          ui->lineEdit__firmware_editer, ui->lineEdit__firmware_update_time})
+        QVERIFY2(fact->text().isEmpty(), qPrintable(fact->objectName()));
+}
+
 void tst_Window::startWithoutImageSaysEmpty()
 {
     MainWindow window;
@@ -215,10 +234,9 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     Ui::MainWindow *ui = window.form();
     openSimulatedPort(window, device.portPath());
 
-    // A downloaded image is sent even though the path box shows a local file.
+    // A downloaded image is sent.
     const QByteArray downloaded = patternImage(512);
     window.downloadedFirmware() = downloaded;
-    ui->comboBox_update_link->setEditText(dir.filePath(QStringLiteral("missing.bin")));
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton); // returns when the session has ended
     QStringList texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
