@@ -95,6 +95,7 @@ void MainWindow::createUpdateEngine()
     updateSession = std::make_unique<UpdateSession>(*updateLink, *updateReporter);
     // The round trip through a gateway is only known once one was seen.
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
+    connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
     connect(serialPort->port(), &QSerialPort::baudRateChanged, this, &MainWindow::refreshUpdateEstimate);
     refreshUpdateEstimate();
@@ -334,13 +335,38 @@ void MainWindow::postToastDisplay(QString title, QString content)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!userLetsUpdateEnd()) {
+        event->ignore();
+        return;
+    }
     // A session waits inside a slot; without this, closing the window would leave it
     // running unseen until its device gave up.
     windowClosing = true;
     if (updateSession)
         updateSession->requestAbort();
+    if (batchUpdatePage)
+        batchUpdatePage->stop();
     closeOtherWindows();
     QMainWindow::closeEvent(event);
+}
+
+// Closing ends every update under way and leaves its devices without a whole firmware: the user
+// says so first.
+bool MainWindow::userLetsUpdateEnd()
+{
+    const bool single = updateSession && updateSession->isRunning();
+    if (!single && !(batchUpdatePage && batchUpdatePage->isRunning()))
+        return true;
+    QMessageBox question(
+        QMessageBox::Question, QStringLiteral("提示"),
+        single
+            ? QStringLiteral("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
+            : QStringLiteral(
+                  "批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName(QStringLiteral("messageBox_closeDuringUpdate"));
+    question.setDefaultButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
 }
 
 // The start page, the MQTT settings and the account windows have no parent: one left open would

@@ -18,6 +18,8 @@ class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
 class NativeFile;
+enum class UpdateOutcome;
+class QColor;
 class QTimer;
 class mySerialPort;
 class UpdateSession;
@@ -115,6 +117,12 @@ private:
     bool showLocalFileFacts(const QString &path);
     void takeTypedPath(const QString &path);
     void connectUpdatePage();
+    void showUpdateRunning();
+    void showUpdateOutcome(UpdateOutcome outcome);
+    QString updateFailureText(UpdateOutcome outcome, int reachedPercent) const;
+    void setUpdateStatus(const QString &text, const QColor &colour);
+    static QString stoppedByUser() { return QStringLiteral("stopped by the user"); }
+    bool userLetsUpdateEnd();
     void refreshUpdateEstimate();
     void setUpFirmwareTable();
     void setTargetToolTips();

@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -53,6 +54,24 @@ void answerFileDialog(const QString &path)
     });
 }
 
+// Answers every message box as it appears, and counts them.
+struct BoxAnswer : QObject
+{
+    explicit BoxAnswer(QMessageBox::StandardButton answer) : answer(answer)
+    {
+        qApp->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *box = qobject_cast<QMessageBox *>(watched);
+        if (box && event->type() == QEvent::Show && ++asked)
+            QMetaObject::invokeMethod(box->button(answer), "click", Qt::QueuedConnection);
+        return false;
+    }
+    QMessageBox::StandardButton answer;
+    int asked = 0;
+};
+
 QStringList consoleTexts(MainWindow &window)
 {
     QStringList texts;
@@ -79,6 +98,7 @@ private slots:
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
     void startOnClosedPortEndsAtOnce();
+    void closingTheWindowAbortsTheUpdate_data();
     void closingTheWindowAbortsTheUpdate();
     void wholeUpdateThroughTheGateway();
     void batchUpdateOfSeveralGateways();
@@ -275,28 +295,68 @@ void tst_Window::startOnClosedPortEndsAtOnce()
     QVERIFY(texts.last().startsWith(QStringLiteral("firmware update process over, use time=")));
 }
 
+void tst_Window::closingTheWindowAbortsTheUpdate_data()
+{
+    QTest::addColumn<QStringList>("deviceOptions");
+    QTest::addColumn<int>("closeAnswer"); // NoButton: the window is not closed
+    QTest::addColumn<QString>("reason");  // empty for a success
+    const QStringList lengths{"--split-len", "256", "--uart-len", "128"};
+    const QStringList refusing = lengths + QStringList{"--fail-frame", "6", "--restart-delay", "-1"};
+    QTest::newRow("confirmed") << lengths << int(QMessageBox::NoButton) << QString();
+    QTest::newRow("refused half way") << refusing << int(QMessageBox::NoButton) << "RETURN FAIL";
+    QTest::newRow("closed: the update ends")
+        << QStringList{"--silent"} << int(QMessageBox::Yes) << "update aborted";
+    QTest::newRow("kept open, then stopped")
+        << QStringList{"--silent"} << int(QMessageBox::No) << "stopped by the user";
+}
+
+// However an update ends, the window says so beside the bar, green or red, with the session's
+// reason, and the bar never stays at a percentage that was not finished. Closing the window
+// during an update asks first.
 void tst_Window::closingTheWindowAbortsTheUpdate()
 {
+    QFETCH(QStringList, deviceOptions);
+    QFETCH(int, closeAnswer);
+    QFETCH(QString, reason);
     DevsimProcess device;
-    QVERIFY(device.start({"--silent"}));
+    QVERIFY(device.start(deviceOptions));
     qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
     MainWindow window;
     qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+    Ui::MainWindow *ui = window.form();
     openSimulatedPort(window, device.portPath());
-    window.form()->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(300)));
+    ui->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(1000)));
     window.show();
+    BoxAnswer answer{QMessageBox::StandardButton(closeAnswer)};
+    bool stopOffered = false;
+    if (closeAnswer != QMessageBox::NoButton) // inside the update's wait, as a user's click would be
+        QTimer::singleShot(0, &window, [&] {
+            stopOffered = ui->pushButton_update_stop->isEnabled();
+            window.close();
+            if (closeAnswer == QMessageBox::No)
+                QTest::mouseClick(ui->pushButton_update_stop, Qt::LeftButton);
+        });
+    QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton);
 
-    QTimer::singleShot(300, &window, &QWidget::close);
-    QElapsedTimer clock;
-    clock.start();
-    QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+    const bool success = reason.isEmpty();
+    const QColor colour = ui->label_update_status->palette().color(QPalette::WindowText);
+    QCOMPARE(colour.green() > colour.red(), success);
+    QProgressBar *bar = ui->progressBar_upadate_progress;
+    QCOMPARE(bar->value() > 0, success);
+    QCOMPARE(bar->value() == bar->maximum(), success);
+    const QString said = window.session()->failureReason();
+    QVERIFY(said.contains(reason));
+    QVERIFY2(ui->label_update_status->text().contains(success ? QStringLiteral("成功") : said),
+             qPrintable(ui->label_update_status->text()));
+    if (closeAnswer == QMessageBox::NoButton)
+        return;
+    QVERIFY(answer.asked == 1 && stopOffered && !ui->pushButton_update_stop->isEnabled());
+    QCOMPARE(window.isVisible(), closeAnswer == QMessageBox::No);
     // The device stays silent, so only the abort can have cut the first 2 s wait short.
-    QVERIFY2(clock.elapsed() < UpdateSession::kSplitLenWaitSerialMs - 100,
-             qPrintable(QString::number(clock.elapsed())));
     const QStringList texts = consoleTexts(window);
     QCOMPARE(texts.filter(QStringLiteral("trying to connect device")),
              QStringList{"trying to connect device 0"});
-    QCOMPARE(texts.at(texts.size() - 2), QStringLiteral("update aborted"));
+    QCOMPARE(texts.at(texts.size() - 2), reason);
 }
 
 void tst_Window::startGatewayUpdate(MainWindow &window, const QString &imagePath)
@@ -361,6 +421,10 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QVERIFY(!page->addGateway(QStringLiteral("BA")));
     QSignalSpy finished(page, &BatchUpdatePage::batchFinished);
     QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    window.show();
+    BoxAnswer keepOpen(QMessageBox::No);
+    window.close();
+    QVERIFY(keepOpen.asked == 1 && window.isVisible() && page->isRunning());
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
 
     QTableWidget *table = page->form()->tableWidget_batch;
