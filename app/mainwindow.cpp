@@ -31,6 +31,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSerialPort>
 #include <QTimer>
 #include <QUrl>
@@ -40,6 +41,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 {
     nativeFile = new NativeFile(this);
     ui->setupUi(this);
+    formSize = size();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        fitToScreen(screen->availableGeometry());
     restoreTitle();
     restoreLastFirmware();
     if (!ConfigIni::writeRefusal().isEmpty())
@@ -118,6 +122,14 @@ void MainWindow::refreshUpdateEstimate()
                           ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
                           : estimate.serialMs(serialPort->port()->baudRate());
     ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
+}
+
+// The form's size suits a desktop monitor; a laptop's screen is smaller. The window's minimum is
+// what its fields need, so it never shrinks below that.
+void MainWindow::fitToScreen(const QRect &freeArea)
+{
+    constexpr int kTitleBarRoom = 40;
+    resize(formSize.boundedTo(freeArea.size() - QSize(0, kTitleBarRoom)));
 }
 
 void MainWindow::createBatchPage()

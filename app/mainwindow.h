@@ -57,6 +57,9 @@ public:
     WindowUpdateLink *windowLink() const { return updateLink.get(); }
     BatchUpdatePage *batchPage() const { return batchUpdatePage; }
 
+    // Opens no larger than the screen's free area, with room for a title bar.
+    void fitToScreen(const QRect &freeArea);
+
     QString lastReadText;
     bool lastReadOk = false;
 
@@ -183,4 +186,6 @@ private:
     // What the last device announced, for the estimated update time.
     int announcedSplitLen = 0;
     int announcedPacketLen = 0;
+    // The size the form was drawn for, before any screen made it smaller.
+    QSize formSize;
 };

@@ -13,10 +13,13 @@
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -51,6 +54,8 @@ private slots:
     void clearDisplayLeavesWelcomeOnly();
 
     void formDefaultsAfterConstruction();
+    void fitsALaptopScreen_data();
+    void fitsALaptopScreen();
     void titleFromProjectConf_data();
     void titleFromProjectConf();
     void lastFirmwareRestoredWithFacts();
@@ -139,7 +144,6 @@ void tst_App::formDefaultsAfterConstruction()
     MainWindow window;
     Ui::MainWindow *ui = window.form();
     QCOMPARE(window.windowTitle(), QStringLiteral("plovikKit"));
-    QCOMPARE(window.minimumSize(), QSize(350, 475));
     QCOMPARE(ui->tabWidget->count(), 4);
     QCOMPARE(ui->tabWidget->currentIndex(), 0);
     QCOMPARE(ui->tabWidget->tabText(0), QStringLiteral("在线固件列表"));
@@ -168,8 +172,50 @@ void tst_App::formDefaultsAfterConstruction()
     QVERIFY(ui->widget_4->findChild<QWidget *>(QStringLiteral("comboBox_serialport")));
     QVERIFY(ui->widget_4->findChild<QWidget *>(QStringLiteral("pushButton_openport")));
 
+    window.show(); // the minimum is what the laid-out fields need
     window.resize(100, 100);
     QVERIFY(window.width() >= 350 && window.height() >= 475);
+}
+
+void tst_App::fitsALaptopScreen_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<int>("pointSize"); // the font the program takes for that screen
+    QTest::newRow("1366x768") << QSize(1366, 768) << 8;
+    QTest::newRow("1280x720") << QSize(1280, 720) << 7;
+}
+
+// Opened on a laptop whose desktop keeps a panel, the window and its title bar fit the free area,
+// and no field gets less room than it needs.
+void tst_App::fitsALaptopScreen()
+{
+    QFETCH(QSize, screen);
+    QFETCH(int, pointSize);
+    const QFont usual = QApplication::font();
+    QFont font = usual;
+    font.setPointSize(pointSize);
+    QApplication::setFont(font);
+    MainWindow window;
+    const QRect freeArea(QPoint(0, 0), screen - QSize(0, 40));
+    window.fitToScreen(freeArea);
+    window.show();
+    QVERIFY2(window.width() <= freeArea.width() && window.height() + 30 <= freeArea.height(),
+             qPrintable(QStringLiteral("%1x%2").arg(window.width()).arg(window.height())));
+    for (QWidget *field : window.findChildren<QWidget *>()) {
+        const bool control = qobject_cast<QLineEdit *>(field) || qobject_cast<QAbstractButton *>(field) ||
+                             qobject_cast<QComboBox *>(field) || qobject_cast<QProgressBar *>(field);
+        const bool ownPart = qobject_cast<QComboBox *>(field->parentWidget()); // the box's own line edit
+        if (!control || ownPart || !field->isVisible())
+            continue;
+        // As a layout sees it: a minimum set on the widget stands for its hint.
+        const QSize hint = field->minimumSizeHint();
+        const QSize need(field->minimumWidth() ? field->minimumWidth() : hint.width(),
+                         field->minimumHeight() ? field->minimumHeight() : hint.height());
+        QVERIFY2(field->width() >= need.width() && field->height() >= need.height(),
+                 qPrintable(field->objectName()));
+    }
+    QVERIFY(window.form()->tableWidget->viewport()->height() >= 3 * window.form()->tableWidget->rowHeight(0));
+    QApplication::setFont(usual);
 }
 
 void tst_App::titleFromProjectConf_data()
