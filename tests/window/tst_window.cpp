@@ -54,23 +54,16 @@ void answerFileDialog(const QString &path)
     });
 }
 
-// Answers every message box as it appears, and counts them.
-struct BoxAnswer : QObject
+// Answers the question that the next close asks; `asked` says whether it asked one.
+void answerQuestion(QMessageBox::StandardButton answer, bool *asked)
 {
-    explicit BoxAnswer(QMessageBox::StandardButton answer) : answer(answer)
-    {
-        qApp->installEventFilter(this);
-    }
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        auto *box = qobject_cast<QMessageBox *>(watched);
-        if (box && event->type() == QEvent::Show && ++asked)
-            QMetaObject::invokeMethod(box->button(answer), "click", Qt::QueuedConnection);
-        return false;
-    }
-    QMessageBox::StandardButton answer;
-    int asked = 0;
-};
+    QTimer::singleShot(0, [answer, asked] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        *asked = box != nullptr;
+        if (box)
+            box->button(answer)->click();
+    });
+}
 
 QStringList consoleTexts(MainWindow &window)
 {
@@ -94,7 +87,6 @@ private slots:
 
     void openFileShowsFactsAndRemembersPath();
     void cancelledDialogChangesNothing();
-    void typedPathShowsWhatIsSent();
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
     void startOnClosedPortEndsAtOnce();
@@ -177,6 +169,15 @@ void tst_Window::openFileShowsFactsAndRemembersPath()
     QVERIFY(ui->lineEdit__firmware_update_time->text().endsWith(QStringLiteral(" s")));
     ui->checkBox_sendUseNet->setChecked(true);
     QCOMPARE(ui->lineEdit__firmware_update_time->text(), QStringLiteral("—"));
+
+    // A typed path is what is sent: its facts, or none while it names no readable file.
+    window.downloadedFirmware() = "from the cloud";
+    QTest::keyClicks(ui->comboBox_update_link->lineEdit(), QStringLiteral("x"));
+    QVERIFY(window.downloadedFirmware().isEmpty() && ui->lineEdit_firmware_name->text().isEmpty());
+    QVERIFY(ui->lineEdit__firmware_length->text().isEmpty() &&
+            ui->lineEdit__firmware_update_time->text().isEmpty());
+    QTest::keyClick(ui->comboBox_update_link->lineEdit(), Qt::Key_Backspace);
+    QCOMPARE(ui->lineEdit__firmware_length->text(), QStringLiteral("12345"));
 }
 
 void tst_Window::cancelledDialogChangesNothing()
@@ -188,24 +189,6 @@ void tst_Window::cancelledDialogChangesNothing()
     QCOMPARE(storedItem(SettingsKeys::filePathFirmware), QStringLiteral("<absent>"));
     QCOMPARE(window.downloadedFirmware(), QByteArray("from the cloud"));
     QVERIFY(window.form()->comboBox_update_link->currentText().isEmpty());
-}
-
-void tst_Window::typedPathShowsWhatIsSent()
-{
-    const QString path = writeImage(QStringLiteral("typed.bin"), patternImage(2048));
-    MainWindow window;
-    Ui::MainWindow *ui = window.form();
-    window.downloadedFirmware() = "from the cloud";
-    QTest::keyClicks(ui->comboBox_update_link->lineEdit(), path);
-    QVERIFY(window.downloadedFirmware().isEmpty()); // what is typed is what is sent
-    QCOMPARE(ui->lineEdit__firmware_length->text() + ui->lineEdit_firmware_name->text(), "2048typed.bin");
-    QVERIFY(!ui->lineEdit__firmware_update_time->text().isEmpty());
-
-    QTest::keyClicks(ui->comboBox_update_link->lineEdit(), QStringLiteral("x")); // no such file
-    for (QLineEdit *fact :
-         {ui->lineEdit__firmware_length, ui->lineEdit_firmware_name, ui->lineEdit__firmware_make_time,
-          ui->lineEdit__firmware_editer, ui->lineEdit__firmware_update_time})
-        QVERIFY2(fact->text().isEmpty(), qPrintable(fact->objectName()));
 }
 
 void tst_Window::startWithoutImageSaysEmpty()
@@ -304,15 +287,13 @@ void tst_Window::closingTheWindowAbortsTheUpdate_data()
     const QStringList refusing = lengths + QStringList{"--fail-frame", "6", "--restart-delay", "-1"};
     QTest::newRow("confirmed") << lengths << int(QMessageBox::NoButton) << QString();
     QTest::newRow("refused half way") << refusing << int(QMessageBox::NoButton) << "RETURN FAIL";
-    QTest::newRow("closed: the update ends")
-        << QStringList{"--silent"} << int(QMessageBox::Yes) << "update aborted";
+    QTest::newRow("closed") << QStringList{"--silent"} << int(QMessageBox::Yes) << "update aborted";
     QTest::newRow("kept open, then stopped")
         << QStringList{"--silent"} << int(QMessageBox::No) << "stopped by the user";
 }
 
 // However an update ends, the window says so beside the bar, green or red, with the session's
-// reason, and the bar never stays at a percentage that was not finished. Closing the window
-// during an update asks first.
+// reason, and leaves no unfinished percentage on the bar. Closing during an update asks first.
 void tst_Window::closingTheWindowAbortsTheUpdate()
 {
     QFETCH(QStringList, deviceOptions);
@@ -327,11 +308,10 @@ void tst_Window::closingTheWindowAbortsTheUpdate()
     openSimulatedPort(window, device.portPath());
     ui->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(1000)));
     window.show();
-    BoxAnswer answer{QMessageBox::StandardButton(closeAnswer)};
-    bool stopOffered = false;
+    bool asked = false;
     if (closeAnswer != QMessageBox::NoButton) // inside the update's wait, as a user's click would be
         QTimer::singleShot(0, &window, [&] {
-            stopOffered = ui->pushButton_update_stop->isEnabled();
+            answerQuestion(QMessageBox::StandardButton(closeAnswer), &asked);
             window.close();
             if (closeAnswer == QMessageBox::No)
                 QTest::mouseClick(ui->pushButton_update_stop, Qt::LeftButton);
@@ -342,16 +322,14 @@ void tst_Window::closingTheWindowAbortsTheUpdate()
     const QColor colour = ui->label_update_status->palette().color(QPalette::WindowText);
     QCOMPARE(colour.green() > colour.red(), success);
     QProgressBar *bar = ui->progressBar_upadate_progress;
-    QCOMPARE(bar->value() > 0, success);
-    QCOMPARE(bar->value() == bar->maximum(), success);
+    QVERIFY(success ? bar->value() == bar->maximum() : bar->value() <= bar->minimum());
     const QString said = window.session()->failureReason();
-    QVERIFY(said.contains(reason));
-    QVERIFY2(ui->label_update_status->text().contains(success ? QStringLiteral("成功") : said),
-             qPrintable(ui->label_update_status->text()));
+    QVERIFY(said.contains(reason) &&
+            ui->label_update_status->text().contains(success ? QStringLiteral("成功") : said));
+    QVERIFY(ui->pushButton_update_start->isEnabled() && !ui->pushButton_update_stop->isEnabled());
     if (closeAnswer == QMessageBox::NoButton)
         return;
-    QVERIFY(answer.asked == 1 && stopOffered && !ui->pushButton_update_stop->isEnabled());
-    QCOMPARE(window.isVisible(), closeAnswer == QMessageBox::No);
+    QVERIFY(asked && window.isVisible() == (closeAnswer == QMessageBox::No));
     // The device stays silent, so only the abort can have cut the first 2 s wait short.
     const QStringList texts = consoleTexts(window);
     QCOMPARE(texts.filter(QStringLiteral("trying to connect device")),
@@ -422,9 +400,10 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QSignalSpy finished(page, &BatchUpdatePage::batchFinished);
     QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
     window.show();
-    BoxAnswer keepOpen(QMessageBox::No);
+    bool asked = false;
+    answerQuestion(QMessageBox::No, &asked);
     window.close();
-    QVERIFY(keepOpen.asked == 1 && window.isVisible() && page->isRunning());
+    QVERIFY(asked && window.isVisible() && page->isRunning());
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
 
     QTableWidget *table = page->form()->tableWidget_batch;
