@@ -21,6 +21,7 @@
 #include "windowupdatelink.h"
 #include "windowupdatereporter.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QDir>
@@ -31,6 +32,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QSerialPort>
 #include <QTimer>
 #include <QUrl>
@@ -40,6 +42,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 {
     nativeFile = new NativeFile(this);
     ui->setupUi(this);
+    formSize = size();
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        fitToScreen(screen->availableGeometry());
     restoreTitle();
     restoreLastFirmware();
     if (!ConfigIni::writeRefusal().isEmpty())
@@ -53,6 +58,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     buildTopStrip();
     initialize_mainTimer(1);
     uart_bondDeviceSerialPort_controls();
+    connectUpdatePage();
     createLogConsole();
     createMqttWindow();
     buildMenuBar();
@@ -102,6 +108,7 @@ void MainWindow::createUpdateEngine()
     updateSession = std::make_unique<UpdateSession>(*updateLink, *updateReporter);
     // The round trip through a gateway is only known once one was seen.
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
+    connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
     connect(serialPort->port(), &QSerialPort::baudRateChanged, this, &MainWindow::refreshUpdateEstimate);
     refreshUpdateEstimate();
@@ -124,6 +131,14 @@ void MainWindow::refreshUpdateEstimate()
                           ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
                           : estimate.serialMs(serialPort->port()->baudRate());
     ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
+}
+
+// The form's size suits a desktop monitor; a laptop's screen is smaller. The window's minimum is
+// what its fields need, so it never shrinks below that.
+void MainWindow::fitToScreen(const QRect &freeArea)
+{
+    constexpr int kTitleBarRoom = 40;
+    resize(formSize.boundedTo(freeArea.size() - QSize(0, kTitleBarRoom)));
 }
 
 void MainWindow::createBatchPage()
@@ -347,12 +362,48 @@ void MainWindow::postToastDisplay(QString title, QString content)
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (!userLetsUpdateEnd()) {
+        event->ignore();
+        return;
+    }
     // A session waits inside a slot; without this, closing the window would leave it
     // running unseen until its device gave up.
     windowClosing = true;
     if (updateSession)
         updateSession->requestAbort();
+    if (batchUpdatePage)
+        batchUpdatePage->stop();
+    closeOtherWindows();
     QMainWindow::closeEvent(event);
+}
+
+// Closing ends every update under way and leaves its devices without a whole firmware: the user
+// says so first.
+bool MainWindow::userLetsUpdateEnd()
+{
+    const bool single = updateSession && updateSession->isRunning();
+    if (!single && !(batchUpdatePage && batchUpdatePage->isRunning()))
+        return true;
+    QMessageBox question(
+        QMessageBox::Question, QStringLiteral("提示"),
+        single
+            ? QStringLiteral("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
+            : QStringLiteral(
+                  "批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
+        QMessageBox::Yes | QMessageBox::No, this);
+    question.setObjectName(QStringLiteral("messageBox_closeDuringUpdate"));
+    question.setDefaultButton(QMessageBox::No);
+    return question.exec() == QMessageBox::Yes;
+}
+
+// The start page, the MQTT settings and the account windows have no parent: one left open would
+// keep the event loop, and so the process, running after the user closed the tool.
+void MainWindow::closeOtherWindows()
+{
+    for (QWidget *window : QApplication::topLevelWidgets()) {
+        if (window != this && window->isVisible())
+            window->close();
+    }
 }
 
 void MainWindow::mouseMoveEvent(QMouseEvent *event)

@@ -19,6 +19,8 @@ class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
 class NativeFile;
+enum class UpdateOutcome;
+class QColor;
 class QTimer;
 class mySerialPort;
 class UpdateSession;
@@ -55,6 +57,9 @@ public:
     MyMqttConfig *mqttWindow() const { return mqttConfig; }
     WindowUpdateLink *windowLink() const { return updateLink.get(); }
     BatchUpdatePage *batchPage() const { return batchUpdatePage; }
+
+    // Opens no larger than the screen's free area, with room for a title bar.
+    void fitToScreen(const QRect &freeArea);
 
     QString lastReadText;
     bool lastReadOk = false;
@@ -113,6 +118,15 @@ private:
     void restoreTitle();
     void restoreLastFirmware();
     void showFirmwareFacts(const QString &path, qint64 size);
+    bool showLocalFileFacts(const QString &path);
+    void takeTypedPath(const QString &path);
+    void connectUpdatePage();
+    void showUpdateRunning();
+    void showUpdateOutcome(UpdateOutcome outcome);
+    QString updateFailureText(UpdateOutcome outcome, int reachedPercent) const;
+    void setUpdateStatus(const QString &text, const QColor &colour);
+    static QString stoppedByUser() { return QStringLiteral("stopped by the user"); }
+    bool userLetsUpdateEnd();
     void refreshUpdateEstimate();
     void setUpFirmwareTable();
     void setTargetToolTips();
@@ -129,6 +143,7 @@ private:
     void reportPortTrouble();
     void createUpdateEngine();
     void createBatchPage();
+    void closeOtherWindows();
     QByteArray imageToSend(QString *problem);
     TargetKind chosenTarget() const;
     void runStartupRequests();
@@ -139,10 +154,10 @@ private:
     bool cloudWaitsForUpdate();
     void takeFirmwareList(const QByteArray *body);
     void reportCatalogueFailure(const QString &reason);
-    void showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn);
-    void showRecordFacts(const QJsonObject &record);
-    void downloadRecord(const QString &id, qint64 length);
-    void takeFirmwareDownload(qint64 length, const QByteArray *body);
+    void showCatalogueRecords(const QList<QJsonObject> &records);
+    void showCloudImage(const QString &id, const QJsonObject &record);
+    void downloadRecord(const QString &id, const QJsonObject &record);
+    bool takeFirmwareDownload(qint64 length, const QByteArray *body);
 
     Ui::MainWindow *ui;
     NativeFile *nativeFile = nullptr;
@@ -173,4 +188,6 @@ private:
     // What the last device announced, for the estimated update time.
     int announcedSplitLen = 0;
     int announcedPacketLen = 0;
+    // The size the form was drawn for, before any screen made it smaller.
+    QSize formSize;
 };

@@ -202,7 +202,7 @@ void MainWindow::takeFirmwareList(const QByteArray *body)
                                CloudEnvelope::describe(sharedReply()));
         return;
     }
-    showCatalogueRecords(catalogue.all(), 3);
+    showCatalogueRecords(catalogue.all());
 }
 
 // The user is on the catalogue page, not the log: the box says it where they look.
@@ -216,10 +216,12 @@ void MainWindow::on_lineEdit_filter_text_textChanged(QString arg1)
 {
     catalogue.filter(arg1);
     ui->tableWidget->clearContents();
-    showCatalogueRecords(catalogue.shown(), 2);
+    showCatalogueRecords(catalogue.shown());
 }
 
-void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records, int descriptionColumn)
+// The description always goes under "说明": the filter only chooses rows, never columns, and no
+// record field belongs under "MCU型号".
+void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records)
 {
     QTableWidget *table = ui->tableWidget;
     table->setRowCount(records.size());
@@ -228,7 +230,7 @@ void MainWindow::showCatalogueRecords(const QList<QJsonObject> &records, int des
         const QString texts[] = {FirmwareCatalogue::numberText(record, idMember),
                                  FirmwareCatalogue::stringText(record, nameMember),
                                  FirmwareCatalogue::stringText(record, descriptionMember)};
-        const int columns[] = {0, 1, descriptionColumn};
+        const int columns[] = {0, 1, 3};
         for (int i = 0; i < 3; ++i) {
             if (!texts[i].isEmpty())
                 table->setItem(row, columns[i], new QTableWidgetItem(texts[i]));
@@ -248,28 +250,35 @@ void MainWindow::on_tableWidget_cellClicked(int row, int column)
     const QJsonObject record = catalogue.shown().at(row);
     MAIN_TRACE() << "getFirmwareInforListTemp.length()" << catalogue.shown().size() << column;
     MAIN_TRACE() << "itemJson" << record;
-    showRecordFacts(record);
-    downloadRecord(id, FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes));
+    downloadRecord(id, record);
 }
 
-void MainWindow::showRecordFacts(const QJsonObject &record)
+// The facts and the path box change only with the image that "开始更新" sends: a download that is
+// not taken leaves them describing the previous one.
+void MainWindow::showCloudImage(const QString &id, const QJsonObject &record)
 {
-    const QString length = FirmwareCatalogue::numberText(record, QStringLiteral("length"));
-    ui->lineEdit__firmware_length->setText(length.isEmpty() ? QStringLiteral("0") : length);
+    ui->lineEdit__firmware_length->setText(QString::number(netserverFirmware.size()));
     ui->lineEdit_firmware_name->setText(record.value(nameMember).toString());
     ui->lineEdit__firmware_make_time->setText(record.value(QStringLiteral("createTime")).toString());
     ui->lineEdit__firmware_editer->setText(record.value(QStringLiteral("owner")).toString());
+    const QString source =
+        QStringLiteral("云端固件：%1（序号 %2）").arg(record.value(nameMember).toString(), id);
+    ui->comboBox_update_link->setEditText(source);
+    ui->comboBox_update_link->setToolTip(source);
+    refreshUpdateEstimate();
 }
 
 // Reads no more than the record's usable length, or the image limit when it gives none.
-void MainWindow::downloadRecord(const QString &id, qint64 length)
+void MainWindow::downloadRecord(const QString &id, const QJsonObject &record)
 {
+    const qint64 length = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
     QString error;
     CloudService(windowHttp())
         .firmwareDownload(
             ui, id, length < 0 ? UpdateSession::kMaxImageBytes : length,
-            [this, length](void *, const QByteArray *body, void *, void *) {
-                takeFirmwareDownload(length, body);
+            [this, length, &id, &record](void *, const QByteArray *body, void *, void *) {
+                if (takeFirmwareDownload(length, body))
+                    showCloudImage(id, record);
             },
             &error);
     if (!error.isEmpty())
@@ -277,15 +286,15 @@ void MainWindow::downloadRecord(const QString &id, qint64 length)
 }
 
 // `length` is the record's usable length, -1 when it gives none: then nothing tells a download
-// cut short from a whole one, and the console says so.
-void MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
+// cut short from a whole one, and the console says so. True when the image was taken.
+bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
 {
     if (!body)
-        return;
+        return false;
     const QString problem = DownloadCheck::problem(*body, length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("netserver firmware not taken, previous image kept: ") + problem);
-        return;
+        return false;
     }
     if (length < 0)
         logDisplay->set(
@@ -293,8 +302,8 @@ void MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
                            "cannot be known to be the whole image")
                 .arg(body->size()));
     netserverFirmware = *body;
-    refreshUpdateEstimate();
     MAIN_TRACE_AS("on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();
+    return true;
 }
 
 void MainWindow::on_tableWidget_cellDoubleClicked(int row, int column)

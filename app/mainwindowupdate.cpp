@@ -16,7 +16,10 @@
 #include "updatesession.h"
 #include "windowupdatelink.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QProgressBar>
 #include <QTime>
 #include <limits>
 
@@ -26,6 +29,7 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
         logDisplay->set(QStringLiteral("update already running, request ignored"));
         return;
     }
+    showUpdateRunning();
     if (path.isEmpty() && !packet) {
         MAIN_TRACE_AS("sendFirmwarePacket") << "path error";
         updateSession->run(QByteArray(), QStringLiteral("no firmware image given"));
@@ -166,12 +170,11 @@ void MainWindow::openFirmwareFile()
         this, tr("打开文件"), ui->comboBox_update_link->currentText(), tr("Image Files (*.bin)"));
     if (path.isEmpty())
         return;
-    const qint64 size = nativeFile->getFileSize(path);
-    lastReadOk = size >= 0;
-    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << size;
-    if (lastReadOk)
-        showFirmwareFacts(path, size);
-    else
+    netserverFirmware.clear();
+    lastReadOk = showLocalFileFacts(path);
+    MAIN_TRACE_AS("deviceSerialPort_click")
+        << lastReadOk << "---------------" << ui->lineEdit__firmware_length->text();
+    if (!lastReadOk)
         logDisplay->set(QStringLiteral("firmware %1 is not a readable file").arg(path));
     ui->comboBox_update_link->setEditText(path);
     ui->comboBox_update_link->setToolTip(path);
@@ -181,8 +184,6 @@ void MainWindow::openFirmwareFile()
     written = nativeFile->writeItem(SettingsKeys::filePathFirmware, ui->comboBox_update_link->currentText());
     MAIN_TRACE_AS("deviceSerialPort_click") << written;
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
-    netserverFirmware.clear();
-    refreshUpdateEstimate();
     MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << lastReadText;
 }
 
@@ -191,5 +192,88 @@ void MainWindow::startUpdate()
     const QString path = ui->comboBox_update_link->currentText();
     MAIN_TRACE_AS("deviceSerialPort_click") << "sendPackage all currendPath =" << path;
     ui->progressBar_upadate_progress->reset();
+    // The file may have changed since it was chosen; the facts describe what goes out now.
+    if (netserverFirmware.isEmpty())
+        showLocalFileFacts(path);
     sendFirmwarePacket(path, &netserverFirmware);
+}
+
+void MainWindow::connectUpdatePage()
+{
+    connect(ui->comboBox_update_link->lineEdit(), &QLineEdit::textEdited, this, &MainWindow::takeTypedPath);
+    connect(ui->pushButton_update_stop, &QPushButton::clicked, this,
+            [this] { updateSession->requestAbort(stoppedByUser()); });
+}
+
+void MainWindow::showUpdateRunning()
+{
+    ui->pushButton_update_start->setEnabled(false);
+    ui->pushButton_update_stop->setEnabled(true);
+    setUpdateStatus(QStringLiteral("正在更新……点击“停止”可以中止。"), QColor());
+}
+
+// Said beside the bar: the console ends alike for every outcome, and a bar left at its last
+// percentage looks like an update still running.
+void MainWindow::showUpdateOutcome(UpdateOutcome outcome)
+{
+    ui->pushButton_update_start->setEnabled(true);
+    ui->pushButton_update_stop->setEnabled(false);
+    QProgressBar *bar = ui->progressBar_upadate_progress;
+    if (outcome == UpdateOutcome::Success) {
+        bar->setValue(bar->maximum());
+        setUpdateStatus(
+            QStringLiteral("更新成功：设备已确认新固件。可以断开设备，或接上下一台设备再点击“开始更新”。"),
+            QColor(0x2e, 0x7d, 0x32));
+        return;
+    }
+    const int reached = bar->value() > bar->minimum() ? int(qint64(bar->value()) * 100 / bar->maximum()) : 0;
+    bar->reset();
+    setUpdateStatus(updateFailureText(outcome, reached), QColor(0xc6, 0x28, 0x28));
+}
+
+QString MainWindow::updateFailureText(UpdateOutcome outcome, int reachedPercent) const
+{
+    if (outcome == UpdateOutcome::EmptyImage)
+        return QStringLiteral("没有可发送的固件：请先点击“打开文件”，或在“在线固件列表”中选择固件。");
+    const QString reason = updateSession->failureReason();
+    if (reason == stoppedByUser())
+        return QStringLiteral("更新已停止（完成 %1%）：%2。可以再次点击“开始更新”。")
+            .arg(reachedPercent)
+            .arg(reason);
+    return QStringLiteral("更新失败（完成 %1%）：%2。\n请检查目标设备类型、串口或网关ID以及设备电源，"
+                          "详情见“日志”页，然后再次点击“开始更新”。")
+        .arg(reachedPercent)
+        .arg(reason);
+}
+
+void MainWindow::setUpdateStatus(const QString &text, const QColor &colour)
+{
+    QPalette palette = QApplication::palette(ui->label_update_status);
+    if (colour.isValid())
+        palette.setColor(QPalette::WindowText, colour);
+    ui->label_update_status->setPalette(palette);
+    ui->label_update_status->setText(text);
+}
+
+// A typed path is what "开始更新" sends from now on, in place of a cloud image.
+void MainWindow::takeTypedPath(const QString &path)
+{
+    netserverFirmware.clear();
+    ui->comboBox_update_link->setToolTip(path);
+    showLocalFileFacts(path);
+}
+
+// The facts of the file at `path`; none when it names no readable file, never an earlier file's.
+bool MainWindow::showLocalFileFacts(const QString &path)
+{
+    const qint64 size = nativeFile->getFileSize(path);
+    if (size >= 0) {
+        showFirmwareFacts(path, size);
+        return true;
+    }
+    for (QLineEdit *fact : {ui->lineEdit__firmware_length, ui->lineEdit_firmware_name,
+                            ui->lineEdit__firmware_make_time, ui->lineEdit__firmware_editer})
+        fact->clear();
+    refreshUpdateEstimate();
+    return false;
 }

@@ -1,4 +1,5 @@
 // The window shell: form defaults, start-up restore, console, start message window.
+#include "accountlogin.h"
 #include "brokerprocess.h"
 #include "console/appstartmessage.h"
 #include "console/logdisplay.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -50,6 +52,8 @@ private slots:
     void clearDisplayLeavesWelcomeOnly();
 
     void formDefaultsAfterConstruction();
+    void fitsALaptopScreen_data();
+    void fitsALaptopScreen();
     void titleFromProjectConf_data();
     void titleFromProjectConf();
     void lastFirmwareRestoredWithFacts();
@@ -57,6 +61,7 @@ private slots:
     void unreadableRememberedFirmwareShowsPathOnly();
     void startMessageShownExactlyOnce();
     void startMessageShowsContentFile();
+    void closingTheWindowEndsTheTool();
     void menuBarEntries();
     void hexStr2Int32ReadsBigEndian_data();
     void hexStr2Int32ReadsBigEndian();
@@ -136,7 +141,6 @@ void tst_App::formDefaultsAfterConstruction()
     MainWindow window;
     Ui::MainWindow *ui = window.form();
     QCOMPARE(window.windowTitle(), QStringLiteral("plovikKit"));
-    QCOMPARE(window.minimumSize(), QSize(350, 475));
     QCOMPARE(ui->tabWidget->count(), 4);
     QCOMPARE(ui->tabWidget->currentIndex(), 0);
     QCOMPARE(ui->tabWidget->tabText(0), QStringLiteral("在线固件列表"));
@@ -165,8 +169,36 @@ void tst_App::formDefaultsAfterConstruction()
     QVERIFY(ui->widget_4->findChild<QWidget *>(QStringLiteral("comboBox_serialport")));
     QVERIFY(ui->widget_4->findChild<QWidget *>(QStringLiteral("pushButton_openport")));
 
+    window.show(); // the minimum is what the laid-out fields need
     window.resize(100, 100);
     QVERIFY(window.width() >= 350 && window.height() >= 475);
+}
+
+void tst_App::fitsALaptopScreen_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<int>("pointSize"); // the font the program takes for that screen
+    QTest::newRow("1366x768") << QSize(1366, 768) << 8;
+    QTest::newRow("1280x720") << QSize(1280, 720) << 7;
+}
+
+// With a 40-pixel desktop panel, the window and a 30-pixel title bar fit, and no field is crushed.
+void tst_App::fitsALaptopScreen()
+{
+    QFETCH(QSize, screen);
+    QFETCH(int, pointSize);
+    const QFont usual = QApplication::font();
+    const auto restore = qScopeGuard([usual] { QApplication::setFont(usual); });
+    QApplication::setFont(QFont(usual.family(), pointSize));
+    MainWindow window;
+    window.fitToScreen(QRect(QPoint(0, 0), screen - QSize(0, 40)));
+    window.show();
+    QVERIFY(window.width() <= screen.width() && window.height() + 70 <= screen.height());
+    for (QLineEdit *field :
+         window.findChildren<QLineEdit *>(QRegularExpression(QStringLiteral("^lineEdit_"))))
+        QVERIFY2(field->size().expandedTo(field->minimumSizeHint()) == field->size(),
+                 qPrintable(field->objectName()));
+    QVERIFY(window.form()->tableWidget->viewport()->height() >= 3 * window.form()->tableWidget->rowHeight(0));
 }
 
 void tst_App::titleFromProjectConf_data()
@@ -258,6 +290,20 @@ void tst_App::startMessageShowsContentFile()
     QVERIFY(message.pageHtml().contains(QStringLiteral("hello start page")));
     QCOMPARE(message.size(), QSize(673, 380));
     QCOMPARE(message.windowModality(), Qt::WindowModal);
+}
+
+// The event loop ends only when no window is left open: the start page, the MQTT settings and
+// the account window close with the main window.
+void tst_App::closingTheWindowEndsTheTool()
+{
+    MainWindow window;
+    window.show();
+    QTRY_VERIFY(window.startMessageWasShown());
+    window.mqttWindow()->settingsWindow->show();
+    window.account()->openAccountWindow();
+    window.close();
+    for (QWidget *w : QApplication::topLevelWidgets())
+        QVERIFY2(!w->isVisible(), qPrintable(w->windowTitle()));
 }
 
 void tst_App::menuBarEntries()

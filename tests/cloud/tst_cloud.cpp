@@ -343,7 +343,7 @@ private slots:
             return envelope(QJsonArray{QJsonObject{{"appVersion", first}}, QJsonObject{{"appVersion", last}}},
                             code);
         };
-        const QString layout = QStringLiteral("2023061311638");
+        const QString layout = QStringLiteral("未知");
         QTest::newRow("newer last") << versions("202401010000", "202501010000") << "202501010000" << true;
         QTest::newRow("older last") << versions("202501010000", "202401010000") << "202401010000" << false;
         QTest::newRow("equal") << versions("1", "202410071921") << "202410071921" << false;
@@ -352,6 +352,7 @@ private slots:
         QTest::newRow("empty list") << envelope(QJsonArray()) << layout << false;
         QTest::newRow("code as text") << versions("1", "209901010000", "200") << layout << false;
         QTest::newRow("code 201") << versions("1", "209901010000", 201) << layout << false;
+        QTest::newRow("service error") << reply(R"({"status": 503, "body": "down"})") << layout << false;
     }
 
     void versionPage()
@@ -416,10 +417,11 @@ private slots:
 
         ui->lineEdit_filter_text->setText(QStringLiteral("ble"));
         QCOMPARE(ui->tableWidget->rowCount(), 2);
-        QCOMPARE(ui->tableWidget->item(1, 1)->text() + ui->tableWidget->item(1, 2)->text(),
+        QCOMPARE(ui->tableWidget->item(1, 1)->text() + ui->tableWidget->item(1, 3)->text(),
                  "string_id.binBLE gateway");
         ui->lineEdit_filter_text->clear();
         QCOMPARE(ui->tableWidget->rowCount(), 3);
+        QVERIFY(!ui->tableWidget->item(0, 2) && !ui->tableWidget->item(1, 2)); // nothing moved under MCU型号
 
         QTest::mouseClick(ui->pushButton, Qt::LeftButton); // an empty catalogue
         QCOMPARE(ui->tableWidget->rowCount(), 0);
@@ -437,16 +439,16 @@ private slots:
         const QJsonObject twoBytes = reply(R"({"hex": "0a0b"})");
         QTest::newRow("image of the record's length")
             << 0 << "4" << reply(R"({"hex": "01020304"})") << QByteArray("\x01\x02\x03\x04") << QString();
-        QTest::newRow("short image") << 0 << "4" << reply(R"({"hex": "010203"})") << previous
+        QTest::newRow("short image") << 0 << "" << reply(R"({"hex": "010203"})") << previous
                                      << "3 bytes where the record gives 4";
         QTest::newRow("error envelope")
-            << 2 << "0" << envelope("no such file", 404) << previous << "code 404, message no such file";
+            << 2 << "" << envelope("no such file", 404) << previous << "code 404, message no such file";
         QTest::newRow("longer than the record")
-            << 0 << "4" << reply(R"({"hex": "0102030405"})") << previous << "sent more than 4 bytes";
+            << 0 << "" << reply(R"({"hex": "0102030405"})") << previous << "sent more than 4 bytes";
         QTest::newRow("no length given")
-            << 2 << "0" << twoBytes << QByteArray("\x0a\x0b") << "warning: the record gives no usable length";
+            << 2 << "2" << twoBytes << QByteArray("\x0a\x0b") << "warning: the record gives no usable length";
         // A proxy's or captive portal's page, with HTTP 200, is no image.
-        QTest::newRow("web page") << 2 << "0" << reply(R"({"hex": "3c21444f43545950452068746d6c3e"})")
+        QTest::newRow("web page") << 2 << "" << reply(R"({"hex": "3c21444f43545950452068746d6c3e"})")
                                   << previous << "the download is a web page";
         QTest::newRow("id as text: no download") << 1 << "" << twoBytes << previous << QString();
     }
@@ -467,9 +469,11 @@ private slots:
         window.on_tableWidget_cellClicked(row, 1);
         QCOMPARE(window.downloadedFirmware(), image);
         QCOMPARE(window.form()->lineEdit__firmware_length->text(), length);
+        QCOMPARE(window.form()->comboBox_update_link->currentText().isEmpty(),
+                 length.isEmpty()); // what is sent
         QCOMPARE(server.requests().last().value("query").toString(),
-                 length.isEmpty() ? QStringLiteral("account=demo")
-                                  : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
+                 row == 1 ? QStringLiteral("account=demo")
+                          : QStringLiteral("account=10000000000&id=%1").arg(row + 1));
         const QString console = window.console()->textArea()->toPlainText();
         QVERIFY2(console.contains(consoleLine), qPrintable(console));
     }

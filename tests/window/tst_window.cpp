@@ -23,6 +23,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -56,6 +57,17 @@ void answerFileDialog(const QString &path)
     });
 }
 
+// Answers the question that the next close asks; `asked` says whether it asked one.
+void answerQuestion(QMessageBox::StandardButton answer, bool *asked)
+{
+    QTimer::singleShot(0, [answer, asked] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        *asked = box != nullptr;
+        if (box)
+            box->button(answer)->click();
+    });
+}
+
 QStringList consoleTexts(MainWindow &window)
 {
     QStringList texts;
@@ -81,6 +93,7 @@ private slots:
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
     void startOnClosedPortEndsAtOnce();
+    void closingTheWindowAbortsTheUpdate_data();
     void closingTheWindowAbortsTheUpdate();
     void wholeUpdateThroughTheGateway();
     void batchUpdateOfSeveralGateways();
@@ -162,6 +175,15 @@ void tst_Window::openFileShowsFactsAndRemembersPath()
     QVERIFY(ui->lineEdit__firmware_update_time->text().endsWith(QStringLiteral(" s")));
     ui->checkBox_sendUseNet->setChecked(true);
     QCOMPARE(ui->lineEdit__firmware_update_time->text(), QStringLiteral("—"));
+
+    // A typed path is what is sent: its facts, or none while it names no readable file.
+    window.downloadedFirmware() = "from the cloud";
+    QTest::keyClicks(ui->comboBox_update_link->lineEdit(), QStringLiteral("x"));
+    QVERIFY(window.downloadedFirmware().isEmpty() && ui->lineEdit_firmware_name->text().isEmpty());
+    QVERIFY(ui->lineEdit__firmware_length->text().isEmpty() &&
+            ui->lineEdit__firmware_update_time->text().isEmpty());
+    QTest::keyClick(ui->comboBox_update_link->lineEdit(), Qt::Key_Backspace);
+    QCOMPARE(ui->lineEdit__firmware_length->text(), QStringLiteral("12345"));
 }
 
 void tst_Window::cancelledDialogChangesNothing()
@@ -221,10 +243,9 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     Ui::MainWindow *ui = window.form();
     openSimulatedPort(window, device.portPath());
 
-    // A downloaded image is sent even though the path box shows a local file.
+    // A downloaded image is sent.
     const QByteArray downloaded = patternImage(512);
     window.downloadedFirmware() = downloaded;
-    ui->comboBox_update_link->setEditText(dir.filePath(QStringLiteral("missing.bin")));
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton); // returns when the session has ended
     QStringList texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
@@ -263,28 +284,63 @@ void tst_Window::startOnClosedPortEndsAtOnce()
     QVERIFY(texts.last().startsWith(QStringLiteral("firmware update process over, use time=")));
 }
 
+void tst_Window::closingTheWindowAbortsTheUpdate_data()
+{
+    QTest::addColumn<QStringList>("deviceOptions");
+    QTest::addColumn<int>("closeAnswer"); // NoButton: the window is not closed
+    QTest::addColumn<QString>("reason");  // empty for a success
+    const QStringList lengths{"--split-len", "256", "--uart-len", "128"};
+    const QStringList refusing = lengths + QStringList{"--fail-frame", "6", "--restart-delay", "-1"};
+    QTest::newRow("confirmed") << lengths << int(QMessageBox::NoButton) << QString();
+    QTest::newRow("refused half way") << refusing << int(QMessageBox::NoButton) << "RETURN FAIL";
+    QTest::newRow("closed") << QStringList{"--silent"} << int(QMessageBox::Yes) << "update aborted";
+    QTest::newRow("kept open, then stopped")
+        << QStringList{"--silent"} << int(QMessageBox::No) << "stopped by the user";
+}
+
+// However an update ends, the window says so beside the bar, green or red, with the session's
+// reason, and leaves no unfinished percentage on the bar. Closing during an update asks first.
 void tst_Window::closingTheWindowAbortsTheUpdate()
 {
+    QFETCH(QStringList, deviceOptions);
+    QFETCH(int, closeAnswer);
+    QFETCH(QString, reason);
     DevsimProcess device;
-    QVERIFY(device.start({"--silent"}));
+    QVERIFY(device.start(deviceOptions));
     qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
     MainWindow window;
     qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+    Ui::MainWindow *ui = window.form();
     openSimulatedPort(window, device.portPath());
-    window.form()->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(300)));
+    ui->comboBox_update_link->setEditText(writeImage(QStringLiteral("fw.bin"), patternImage(1000)));
     window.show();
+    bool asked = false;
+    if (closeAnswer != QMessageBox::NoButton) // inside the update's wait, as a user's click would be
+        QTimer::singleShot(0, &window, [&] {
+            answerQuestion(QMessageBox::StandardButton(closeAnswer), &asked);
+            window.close();
+            if (closeAnswer == QMessageBox::No)
+                QTest::mouseClick(ui->pushButton_update_stop, Qt::LeftButton);
+        });
+    QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton);
 
-    QTimer::singleShot(300, &window, &QWidget::close);
-    QElapsedTimer clock;
-    clock.start();
-    QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+    const bool success = reason.isEmpty();
+    const QColor colour = ui->label_update_status->palette().color(QPalette::WindowText);
+    QCOMPARE(colour.green() > colour.red(), success);
+    QProgressBar *bar = ui->progressBar_upadate_progress;
+    QVERIFY(success ? bar->value() == bar->maximum() : bar->value() <= bar->minimum());
+    const QString said = window.session()->failureReason();
+    QVERIFY(said.contains(reason) &&
+            ui->label_update_status->text().contains(success ? QStringLiteral("成功") : said));
+    QVERIFY(ui->pushButton_update_start->isEnabled() && !ui->pushButton_update_stop->isEnabled());
+    if (closeAnswer == QMessageBox::NoButton)
+        return;
+    QVERIFY(asked && window.isVisible() == (closeAnswer == QMessageBox::No));
     // The device stays silent, so only the abort can have cut the first 2 s wait short.
-    QVERIFY2(clock.elapsed() < UpdateSession::kSplitLenWaitSerialMs - 100,
-             qPrintable(QString::number(clock.elapsed())));
     const QStringList texts = consoleTexts(window);
     QCOMPARE(texts.filter(QStringLiteral("trying to connect device")),
              QStringList{"trying to connect device 0"});
-    QCOMPARE(texts.at(texts.size() - 2), QStringLiteral("update aborted"));
+    QCOMPARE(texts.at(texts.size() - 2), reason);
 }
 
 void tst_Window::startGatewayUpdate(MainWindow &window, const QString &imagePath)
@@ -349,6 +405,11 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QVERIFY(!page->addGateway(QStringLiteral("BA")));
     QSignalSpy finished(page, &BatchUpdatePage::batchFinished);
     QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    window.show();
+    bool asked = false;
+    answerQuestion(QMessageBox::No, &asked);
+    window.close();
+    QVERIFY(asked && window.isVisible() && page->isRunning());
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
 
     QTableWidget *table = page->form()->tableWidget_batch;
