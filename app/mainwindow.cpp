@@ -68,17 +68,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     reportPortTrouble();
 }
 
-MainWindow::~MainWindow()
-{
-    // The links refer to the serial port and the MQTT client, so they go first; the MQTT
-    // window owns the client, which would otherwise stay connected after the window.
-    delete batchUpdatePage;
-    updateSession.reset();
-    updateLink.reset();
-    gatewayRouter.reset();
-    delete mqttConfig;
-    delete ui;
-}
+MainWindow::~MainWindow() = default;
 
 void MainWindow::createUpdateEngine()
 {
@@ -97,9 +87,9 @@ void MainWindow::createUpdateEngine()
         return QStringLiteral("gateway %1 is not subscribed: press \"订阅\" in the MQTT settings first")
             .arg(gatewayId);
     };
-    updateLink = std::make_unique<WindowUpdateLink>(*serialPort, *gatewayRouter, choice);
+    updateLink = std::make_unique<WindowUpdateLink>(serialPort->channel(), *gatewayRouter, choice);
     updateLink->gatewayLink().setConsole([this](const QString &text) { logDisplay->set(text); });
-    updateReporter = std::make_unique<WindowUpdateReporter>(ui, logDisplay);
+    updateReporter = std::make_unique<WindowUpdateReporter>(ui.get(), logDisplay.get());
     updateReporter->setParametersListener([this](quint16 splitLen, quint16 packetLen) {
         announcedSplitLen = splitLen;
         announcedPacketLen = packetLen;
@@ -110,7 +100,8 @@ void MainWindow::createUpdateEngine()
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
-    connect(serialPort->port(), &QSerialPort::baudRateChanged, this, &MainWindow::refreshUpdateEstimate);
+    connect(serialPort->channel().port(), &QSerialPort::baudRateChanged, this,
+            &MainWindow::refreshUpdateEstimate);
     refreshUpdateEstimate();
 }
 
@@ -129,7 +120,7 @@ void MainWindow::refreshUpdateEstimate()
         announcedPacketLen > 0 ? announcedPacketLen : UpdateEstimate::kUsualPacketLen);
     const qint64 ms = ui->checkBox_sendUseNet->isChecked()
                           ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
-                          : estimate.serialMs(serialPort->port()->baudRate());
+                          : estimate.serialMs(serialPort->channel().port()->baudRate());
     ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
 }
 
@@ -158,10 +149,11 @@ void MainWindow::createBatchPage()
             *problem = QStringLiteral("an update is running");
         return problem->isEmpty();
     };
-    batchUpdatePage = new BatchUpdatePage(*gatewayRouter, context);
+    batchUpdatePage = std::make_unique<BatchUpdatePage>(*gatewayRouter, context);
     // A broker link that comes back in the middle would not carry the batch's subscriptions.
-    connect(batchUpdatePage, &BatchUpdatePage::runningChanged, mqttConfig, &MyMqttConfig::setReconnectHeld);
-    ui->tabWidget->addTab(batchUpdatePage, QStringLiteral("批量更新"));
+    connect(batchUpdatePage.get(), &BatchUpdatePage::runningChanged, mqttConfig.get(),
+            &MyMqttConfig::setReconnectHeld);
+    ui->tabWidget->addTab(batchUpdatePage.get(), QStringLiteral("批量更新"));
 }
 
 // What "开始更新" sends: the image downloaded from the catalogue, else the file in the path box.
@@ -187,13 +179,13 @@ void MainWindow::reportPortTrouble()
 {
     // One line when the adapter is pulled out, however the port noticed it. A running
     // update names the loss itself, as the reason it ends.
-    connect(serialPort, &SerialChannel::portLost, this, [this](const QString &reason) {
+    connect(&serialPort->channel(), &SerialChannel::portLost, this, [this](const QString &reason) {
         if (!updateSession->isRunning())
             logDisplay->set(QStringLiteral("serial port lost: ") + reason);
     });
-    connect(serialPort, &SerialChannel::openFailed, logDisplay, &LogDisplay::set);
-    connect(serialPort, &mySerialPort::settingsNotSaved, logDisplay, &LogDisplay::set);
-    connect(accountLogin.get(), &AccountLogin::settingsNotSaved, logDisplay, &LogDisplay::set);
+    connect(&serialPort->channel(), &SerialChannel::openFailed, logDisplay.get(), &LogDisplay::set);
+    connect(serialPort, &mySerialPort::settingsNotSaved, logDisplay.get(), &LogDisplay::set);
+    connect(accountLogin.get(), &AccountLogin::settingsNotSaved, logDisplay.get(), &LogDisplay::set);
     accountLogin->setRequestHold([this] { return cloudWaitsForUpdate(); });
 }
 
@@ -275,20 +267,18 @@ void MainWindow::createAccountButton()
 void MainWindow::buildTopStrip()
 {
     auto *strip = new QHBoxLayout(ui->widget_4);
-    strip->addLayout(serialPort->getUi(), 0);
-    brokerIndicator = new BrokerIndicator;
+    strip->addWidget(serialPort, 0);
+    brokerIndicator = new BrokerIndicator(ui->widget_4);
     strip->addWidget(brokerIndicator, 0);
     strip->addWidget(accountLogin->pushButton_account, 0);
 }
 
 void MainWindow::createLogConsole()
 {
-    logDisplay = new LogDisplay;
-    // Lives as long as the window; unparented, as a window class of its own.
-    consoleOwner.reset(logDisplay);
-    auto *page = new QWidget(nullptr, Qt::WindowFlags());
-    page->setLayout(logDisplay->layout());
-    ui->tabWidget->insertTab(1, page, QStringLiteral("日志"));
+    // Lives as long as the window; unparented, as a window class of its own. Its page belongs
+    // to the tab.
+    logDisplay = std::make_unique<LogDisplay>();
+    ui->tabWidget->insertTab(1, logDisplay->takePage(), QStringLiteral("日志"));
     for (const QString &note : qAsConst(startupNotes))
         logDisplay->set(note);
     startupNotes.clear();
@@ -296,10 +286,11 @@ void MainWindow::createLogConsole()
 
 void MainWindow::createMqttWindow()
 {
-    mqttConfig = new MyMqttConfig;
+    mqttConfig = std::make_unique<MyMqttConfig>();
     const auto console = [this](const QString &text) { logDisplay->set(text); };
     mqttConfig->setConsole(console);
-    connect(mqttConfig, &MyMqttConfig::brokerStateChanged, brokerIndicator, &BrokerIndicator::showState);
+    connect(mqttConfig.get(), &MyMqttConfig::brokerStateChanged, brokerIndicator,
+            &BrokerIndicator::showState);
     brokerIndicator->showState(mqttConfig->m_client->state(), QString());
 }
 

@@ -45,8 +45,8 @@ public:
     static QString appEditor() { return QStringLiteral("ormund"); }
     static QString appOwner() { return QStringLiteral("plovik"); }
 
-    Ui::MainWindow *form() const { return ui; }
-    LogDisplay *console() const { return logDisplay; }
+    Ui::MainWindow *form() const { return ui.get(); }
+    LogDisplay *console() const { return logDisplay.get(); }
     mySerialPort *serialWorker() const { return serialPort; }
     NativeFile *settingsStore() const { return nativeFile; }
     QTimer *mainTimerObject() const { return mainTimer; }
@@ -54,9 +54,9 @@ public:
     UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
     AccountLogin *account() const { return accountLogin.get(); }
-    MyMqttConfig *mqttWindow() const { return mqttConfig; }
+    MyMqttConfig *mqttWindow() const { return mqttConfig.get(); }
     WindowUpdateLink *windowLink() const { return updateLink.get(); }
-    BatchUpdatePage *batchPage() const { return batchUpdatePage; }
+    BatchUpdatePage *batchPage() const { return batchUpdatePage.get(); }
 
     // Opens no larger than the screen's free area, with room for a title bar.
     void fitToScreen(const QRect &freeArea);
@@ -159,26 +159,29 @@ private:
     void downloadRecord(const QString &id, const QJsonObject &record);
     bool takeFirmwareDownload(qint64 length, const QByteArray *body);
 
-    Ui::MainWindow *ui;
+    // Ownership: the window's widgets and helpers belong to the widget tree (created with a
+    // parent); the windows that live without a parent, and the update engine that refers to
+    // them, are members, declared so that each goes before what it refers to.
+    std::unique_ptr<Ui::MainWindow> ui;
     NativeFile *nativeFile = nullptr;
     mySerialPort *serialPort = nullptr;
-    LogDisplay *logDisplay = nullptr;
-    MyMqttConfig *mqttConfig = nullptr;
-    std::unique_ptr<GatewayRouter> gatewayRouter;
-    BatchUpdatePage *batchUpdatePage = nullptr;
     BrokerIndicator *brokerIndicator = nullptr;
     QTimer *mainTimer = nullptr;
+    std::unique_ptr<LogDisplay> logDisplay;
+    std::unique_ptr<AccountLogin> accountLogin;
+    std::unique_ptr<MyMqttConfig> mqttConfig;
+    std::unique_ptr<GatewayRouter> gatewayRouter;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
     std::unique_ptr<UpdateSession> updateSession;
-    std::unique_ptr<LogDisplay> consoleOwner;
+    // Shown in a tab, but its running sessions use the router: it goes first.
+    std::unique_ptr<BatchUpdatePage> batchUpdatePage;
     QByteArray netserverFirmware;
     QByteArray ackBuffer;
     // Said in the console once it exists.
     QStringList startupNotes;
     bool startMessageShown = false;
     int32_t mouseMoveCount = 0;
-    std::unique_ptr<AccountLogin> accountLogin;
     FirmwareCatalogue catalogue;
     // The newest build's size as its record gives it, -1 when it gives no usable one.
     qint64 newestBuildLength = -1;

@@ -68,7 +68,7 @@ void MainWindow::runStartupRequests()
     QString error;
     CloudService(windowHttp())
         .newestAppVersion(
-            ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, &error);
+            ui.get(), [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, &error);
     if (!error.isEmpty())
         logDisplay->set(QStringLiteral("start-up version query given up: ") + error);
     const QString loginProblem = accountLogin->runAutomaticLogin();
@@ -122,7 +122,7 @@ qint64 MainWindow::queryNewestBuildLength(QString *error)
     newestBuildLength = -1;
     CloudService(windowHttp())
         .newestAppVersion(
-            ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, error);
+            ui.get(), [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, error);
     if (error->isEmpty() && newestBuildLength < 0)
         *error = QStringLiteral("the version query names no build of a usable length");
     return newestBuildLength;
@@ -137,7 +137,7 @@ void MainWindow::on_pushButton_2_clicked()
     if (error.isEmpty())
         CloudService(windowHttp())
             .appDownload(
-                ui, length,
+                ui.get(), length,
                 [this, length](void *, const QByteArray *body, void *, void *) {
                     takeAppBuild(body, length);
                 },
@@ -168,7 +168,7 @@ void MainWindow::on_pushButton_clicked()
     const QString account = accountLogin->loggedInAccount;
     const bool written = nativeFile->writeItem(SettingsKeys::getFirmwareAccount, account);
     MAIN_TRACE() << (written ? "true" : "false");
-    http_get_firmware_infor(ui, account);
+    http_get_firmware_infor(ui.get(), account);
 }
 
 void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
@@ -275,7 +275,7 @@ void MainWindow::downloadRecord(const QString &id, const QJsonObject &record)
     QString error;
     CloudService(windowHttp())
         .firmwareDownload(
-            ui, id, length < 0 ? UpdateSession::kMaxImageBytes : length,
+            ui.get(), id, length < 0 ? UpdateSession::kMaxImageBytes : length,
             [this, length, &id, &record](void *, const QByteArray *body, void *, void *) {
                 if (takeFirmwareDownload(length, body))
                     showCloudImage(id, record);

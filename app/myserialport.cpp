@@ -2,7 +2,6 @@
 
 #include "configini.h"
 #include "mycombobox.h"
-#include "panellayout.h"
 #include "serialportlist.h"
 #include "settingskeys.h"
 
@@ -23,24 +22,27 @@ constexpr int indicatorSize = 20;
 
 } // namespace
 
-mySerialPort::mySerialPort(QObject *parent) : SerialChannel(parent)
+mySerialPort::mySerialPort(QWidget *parent) : QWidget(parent)
 {
     baudList = QStringList{QStringLiteral("1200"),  QStringLiteral("2400"),   QStringLiteral("4800"),
                            QStringLiteral("9600"),  QStringLiteral("19200"),  QStringLiteral("38400"),
                            QStringLiteral("57600"), QStringLiteral("115200"), QStringLiteral("250000"),
                            QStringLiteral("500000")};
-    panelLayout = new QHBoxLayout;
-    portListBox = new MyComboBox;
-    baudBox = new QComboBox;
-    openButton = new QPushButton;
-    closeButton = new QPushButton;
-    indicator = new QLabel;
+    panelLayout = new QHBoxLayout(this);
+    panelLayout->setContentsMargins(0, 0, 0, 0);
+    portListBox = new MyComboBox(this);
+    baudBox = new QComboBox(this);
+    openButton = new QPushButton(this);
+    closeButton = new QPushButton(this);
+    indicator = new QLabel(this);
     settings = ConfigIni::open(this);
 
     // The presence scan watches this copy of the chosen name.
     connect(portListBox, &QComboBox::currentTextChanged, this,
-            [this](const QString &text) { setSelectedPortName(portNameOfItem(text)); });
-    connect(this, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState);
+            [this](const QString &text) { serialChannel.setSelectedPortName(portNameOfItem(text)); });
+    connect(&serialChannel, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState);
+    connect(&serialChannel, &SerialChannel::callBack, this, &mySerialPort::callBack);
+    connect(&serialChannel, &SerialChannel::threadCallBack, this, &mySerialPort::threadCallBack);
 
     buildPortGroup();
     buildBaudGroup();
@@ -52,8 +54,6 @@ mySerialPort::mySerialPort(QObject *parent) : SerialChannel(parent)
 mySerialPort::~mySerialPort()
 {
     TRACE() << "~mySerialPort";
-    // Once installed, the panel belongs to the window's widgets.
-    PanelLayout::deleteIfUninstalled(panelLayout);
 }
 
 QString mySerialPort::portNameOfItem(const QString &itemText)
@@ -66,10 +66,35 @@ QHBoxLayout *mySerialPort::getUi()
     return panelLayout;
 }
 
+void mySerialPort::uartPortCallBack()
+{
+    serialChannel.uartPortCallBack();
+}
+
+void mySerialPort::write(const char *data)
+{
+    serialChannel.write(data);
+}
+
+void mySerialPort::write(const char *data, qlonglong len)
+{
+    serialChannel.write(data, len);
+}
+
+bool mySerialPort::readWait(int timeout_ms)
+{
+    return serialChannel.readWait(timeout_ms);
+}
+
+QByteArray mySerialPort::getRecv(int timeout_ms)
+{
+    return serialChannel.getRecv(timeout_ms);
+}
+
 void mySerialPort::buildPortGroup()
 {
     auto *group = new QHBoxLayout;
-    group->addWidget(new QLabel(QStringLiteral("串口选择")));
+    group->addWidget(new QLabel(QStringLiteral("串口选择"), this));
     group->addWidget(portListBox);
     portListBox->setObjectName(QStringLiteral("comboBox_serialport"));
     portListBox->clear();
@@ -89,7 +114,7 @@ void mySerialPort::buildPortGroup()
 void mySerialPort::buildBaudGroup()
 {
     auto *group = new QHBoxLayout;
-    group->addWidget(new QLabel(QStringLiteral("波特率")));
+    group->addWidget(new QLabel(QStringLiteral("波特率"), this));
     baudBox->setEditable(true);
     baudBox->addItems(baudList);
     const QString storedBaud = settings->value(SettingsKeys::serialBaudrate).toString();
@@ -128,8 +153,8 @@ void mySerialPort::buildIndicator()
 
 void mySerialPort::applyPanelToPort()
 {
-    setBaudRate(baudBox->currentText().toInt(nullptr, 10));
-    port()->setPortName(portNameOfItem(portListBox->currentText()));
+    serialChannel.setBaudRate(baudBox->currentText().toInt(nullptr, 10));
+    serialChannel.port()->setPortName(portNameOfItem(portListBox->currentText()));
 }
 
 void mySerialPort::fillPortList()
@@ -140,12 +165,12 @@ void mySerialPort::fillPortList()
 
 void mySerialPort::reopenPort()
 {
-    if (isPortOpen()) {
-        setPortClosedByUser(true);
-        closePort();
+    if (serialChannel.isPortOpen()) {
+        serialChannel.setPortClosedByUser(true);
+        serialChannel.closePort();
     }
-    openPort();
-    setPortClosedByUser(false);
+    serialChannel.openPort();
+    serialChannel.setPortClosedByUser(false);
 }
 
 void mySerialPort::showOpenState(bool open)
@@ -175,25 +200,26 @@ void mySerialPort::onPortSelected(int index)
     const QString name = portNameOfItem(portListBox->currentText());
     // The box reports its new text only after this handler; a presence scan in between must
     // not judge the newly opened port by the old name.
-    setSelectedPortName(name);
-    port()->setPortName(name);
+    serialChannel.setSelectedPortName(name);
+    serialChannel.port()->setPortName(name);
     reopenPort();
-    TRACE() << "comboBox_serialport currentIndexChange" << index << (isPortOpen() ? "true" : "false");
+    TRACE() << "comboBox_serialport currentIndexChange" << index
+            << (serialChannel.isPortOpen() ? "true" : "false");
 }
 
 void mySerialPort::onBaudRateSelected(int index)
 {
     TRACE() << "comboBox_baut currentIndexChange" << index;
-    setBaudRate(baudBox->currentText().toInt(nullptr, 10));
+    serialChannel.setBaudRate(baudBox->currentText().toInt(nullptr, 10));
     reopenPort();
 }
 
 void mySerialPort::onOpenPressed()
 {
     TRACE() << "pushButton_openport clicked";
-    setPortClosedByUser(false);
-    if (!openPort()) {
-        TRACE() << lastOpenError();
+    serialChannel.setPortClosedByUser(false);
+    if (!serialChannel.openPort()) {
+        TRACE() << serialChannel.lastOpenError();
         return;
     }
     settings->setValue(SettingsKeys::serialCom, portListBox->currentText());
@@ -206,6 +232,6 @@ void mySerialPort::onOpenPressed()
 void mySerialPort::onClosePressed()
 {
     TRACE() << "pushButton_closeport clicked";
-    closePort();
-    setPortClosedByUser(true);
+    serialChannel.closePort();
+    serialChannel.setPortClosedByUser(true);
 }

@@ -2,8 +2,8 @@
 
 #include "serialchannel.h"
 
-#include <QPointer>
 #include <QStringList>
+#include <QWidget>
 
 class MyComboBox;
 class QComboBox;
@@ -12,23 +12,34 @@ class QLabel;
 class QPushButton;
 class QSettings;
 
-// The serial channel together with its panel: port choice, baud rate, open, close and the
-// status light. The panel's widgets have no parent until the window installs getUi().
-// The channel underneath knows no widgets; only this panel does.
-class mySerialPort : public SerialChannel
+// The serial port panel: port choice, baud rate, open, close and the status light, over the
+// tool's one serial channel, which knows no widgets. The panel keeps the worker's slots for
+// whoever calls them by name; they act on the channel.
+class mySerialPort : public QWidget
 {
     Q_OBJECT
 public:
-    explicit mySerialPort(QObject *parent = nullptr);
+    explicit mySerialPort(QWidget *parent = nullptr);
     ~mySerialPort() override;
+
+    SerialChannel &channel() { return serialChannel; }
+    const SerialChannel &channel() const { return serialChannel; }
 
     // The port name in a port list item: the text before the first blank.
     static QString portNameOfItem(const QString &itemText);
 
 public slots:
+    // The panel's row of controls.
     QHBoxLayout *getUi();
+    void uartPortCallBack();
+    void write(const char *data);
+    void write(const char *data, qlonglong len);
+    bool readWait(int timeout_ms);
+    QByteArray getRecv(int timeout_ms);
 
 signals:
+    void callBack(int status, QByteArray bytesArray);
+    void threadCallBack(int status);
     // The chosen port and rate could not be stored; the text says why.
     void settingsNotSaved(QString reason);
 
@@ -48,9 +59,10 @@ private:
     void onOpenPressed();
     void onClosePressed();
 
+    SerialChannel serialChannel;
     bool portListRefreshing = false;
     QStringList baudList;
-    QPointer<QHBoxLayout> panelLayout;
+    QHBoxLayout *panelLayout = nullptr;
     MyComboBox *portListBox = nullptr;
     QComboBox *baudBox = nullptr;
     QPushButton *openButton = nullptr;

@@ -3,7 +3,6 @@
 #include "consoleline.h"
 
 #include "debugtrace.h"
-#include "panellayout.h"
 
 #include <QDebug>
 #include <QPlainTextEdit>
@@ -13,26 +12,24 @@ namespace {
 const QString kWelcome = QStringLiteral("Welcome ...");
 }
 
-LogDisplay::LogDisplay() : consoleLayout(new QVBoxLayout), textEdit(new QPlainTextEdit)
+LogDisplay::LogDisplay()
+    : page(std::make_unique<QWidget>(nullptr, Qt::WindowFlags())), pageLayout(new QVBoxLayout(page.get())),
+      textEdit(new QPlainTextEdit(page.get()))
 {
-    consoleLayout->addWidget(textEdit);
+    pageLayout->addWidget(textEdit);
     textEdit->clear();
     textEdit->appendPlainText(kWelcome);
 
-    auto *clearButton = new QPushButton(QStringLiteral("Clear Display"));
+    auto *clearButton = new QPushButton(QStringLiteral("Clear Display"), page.get());
     clearButton->setObjectName(QStringLiteral("pushButton_clearDisplay"));
     connect(clearButton, &QPushButton::clicked, this, [this] {
         TRACE() << "pushButton_clearDisplay ";
         clearDisplay();
     });
-    consoleLayout->addWidget(clearButton);
+    pageLayout->addWidget(clearButton);
 }
 
-LogDisplay::~LogDisplay()
-{
-    // Once installed, the console belongs to the window's log tab.
-    PanelLayout::deleteIfUninstalled(consoleLayout);
-}
+LogDisplay::~LogDisplay() = default;
 
 void LogDisplay::set(const QString &text)
 {

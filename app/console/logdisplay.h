@@ -1,14 +1,15 @@
 #pragma once
 
-#include <QPointer>
 #include <QPushButton>
-#include <QVBoxLayout>
+#include <memory>
 
 class QPlainTextEdit;
+class QVBoxLayout;
 
 // The log console: one time-stamped line per step of an update, for the user to read.
 // It derives from QPushButton only to be a meta-object window class like the others; its
-// own button face is never shown. Its layout becomes the log tab of the main window.
+// own button face is never shown. Its page (text area and clear button) becomes the log tab
+// of the main window, which then owns it.
 class LogDisplay : public QPushButton
 {
     Q_OBJECT
@@ -18,12 +19,15 @@ public:
 
     // Appends "hh:mm:ss.zzz - (set-65): <text>" as one paragraph.
     void set(const QString &text);
-    QVBoxLayout *layout() const { return consoleLayout; }
+    QVBoxLayout *consoleLayout() const { return pageLayout; }
     QPlainTextEdit *textArea() const { return textEdit; }
+    // Hands the console's page to whoever shows it; null once taken.
+    QWidget *takePage() { return page.release(); }
 
 private:
     void clearDisplay();
 
-    QPointer<QVBoxLayout> consoleLayout;
+    std::unique_ptr<QWidget> page;
+    QVBoxLayout *pageLayout;
     QPlainTextEdit *textEdit;
 };

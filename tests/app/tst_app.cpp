@@ -129,7 +129,7 @@ void tst_App::clearDisplayLeavesWelcomeOnly()
     LogDisplay console;
     console.set(QStringLiteral("one"));
     console.set(QStringLiteral("two"));
-    auto *clear = console.layout()->itemAt(1)->widget();
+    auto *clear = console.consoleLayout()->itemAt(1)->widget();
     QVERIFY(qobject_cast<QPushButton *>(clear));
     QCOMPARE(qobject_cast<QPushButton *>(clear)->text(), QStringLiteral("Clear Display"));
     QTest::mouseClick(clear, Qt::LeftButton);

@@ -56,8 +56,7 @@ void TestSerialPanel::panelShowsPortsAndControls()
     Pty pty;
     qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
 
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     QVERIFY(ports);
@@ -93,7 +92,7 @@ void TestSerialPanel::panelShowsPortsAndControls()
     QVERIFY(light);
     QCOMPARE(light->size(), QSize(20, 20));
     QCOMPARE(light->styleSheet(), QStringLiteral("background-color:red;border-radius: 10px;"));
-    QVERIFY(!serial.isPortOpen());
+    QVERIFY(!serial.channel().isPortOpen());
 }
 
 void TestSerialPanel::openPressedStoresSelection()
@@ -101,21 +100,20 @@ void TestSerialPanel::openPressedStoresSelection()
     Pty pty;
     qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     ports->setCurrentIndex(ports->findText(itemText(pty.slavePath)));
-    serial.closePort();
-    serial.setPortClosedByUser(true);
+    serial.channel().closePort();
+    serial.channel().setPortClosedByUser(true);
 
     // Choosing a baud rate while the port is closed opens it.
     QComboBox *baud = nullptr;
     for (QComboBox *box : host.findChildren<QComboBox *>())
         baud = box != ports ? box : baud;
     baud->setCurrentIndex(baud->findText(QStringLiteral("115200")));
-    QVERIFY(serial.isPortOpen());
-    QCOMPARE(serial.port()->baudRate(), 115200);
-    QVERIFY(!serial.portClosedByUser());
+    QVERIFY(serial.channel().isPortOpen());
+    QCOMPARE(serial.channel().port()->baudRate(), 115200);
+    QVERIFY(!serial.channel().portClosedByUser());
 
     QSettings before(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
     QVERIFY(!before.contains(QStringLiteral("serial_com")));
@@ -134,13 +132,12 @@ void TestSerialPanel::failedOpenStoresNothing()
         stored.setValue(QStringLiteral("serial_com"), itemText(pty.slavePath));
     }
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
     // The chosen pty disappears before the user presses open.
     pty.closeMaster();
     host.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
-    QVERIFY(!serial.isPortOpen());
-    QVERIFY(!serial.lastOpenError().isEmpty());
+    QVERIFY(!serial.channel().isPortOpen());
+    QVERIFY(!serial.channel().lastOpenError().isEmpty());
     QSettings stored(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
     QCOMPARE(stored.value(QStringLiteral("serial_com")).toString(), itemText(pty.slavePath));
     QVERIFY(!stored.contains(QStringLiteral("serial_baudrate")));
@@ -157,8 +154,7 @@ void TestSerialPanel::restoresSelectionAndFreeBaudText()
         stored.setValue(QStringLiteral("serial_baudrate"), QStringLiteral("12345"));
     }
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     QCOMPARE(ports->currentText(), itemText(second.slavePath));
     QStringList bauds;
@@ -167,10 +163,10 @@ void TestSerialPanel::restoresSelectionAndFreeBaudText()
             bauds << box->currentText();
     }
     QCOMPARE(bauds, QStringList{QStringLiteral("12345")});
-    QCOMPARE(serial.port()->baudRate(), 12345);
-    QCOMPARE(serial.portLocation(), second.slavePath);
-    QCOMPARE(serial.selectedPortName(), second.slavePath);
-    QVERIFY(!serial.isPortOpen());
+    QCOMPARE(serial.channel().port()->baudRate(), 12345);
+    QCOMPARE(serial.channel().portLocation(), second.slavePath);
+    QCOMPARE(serial.channel().selectedPortName(), second.slavePath);
+    QVERIFY(!serial.channel().isPortOpen());
 }
 
 void TestSerialPanel::storedPortNotListedKeepsFirst()
@@ -182,11 +178,10 @@ void TestSerialPanel::storedPortNotListedKeepsFirst()
         stored.setValue(QStringLiteral("serial_com"), QStringLiteral("/dev/ttyGONE virtual port"));
     }
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     QCOMPARE(ports->currentIndex(), 0);
-    QVERIFY(!serial.isPortOpen());
+    QVERIFY(!serial.channel().isPortOpen());
 }
 
 void TestSerialPanel::onlyLeftPressRefreshesList()
@@ -195,8 +190,7 @@ void TestSerialPanel::onlyLeftPressRefreshesList()
     Pty second;
     qputenv("PLOVIKKIT_EXTRA_PORTS", first.slavePath.toLocal8Bit());
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
     host.show();
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     const int before = ports->count();
@@ -213,7 +207,7 @@ void TestSerialPanel::onlyLeftPressRefreshesList()
     QCOMPARE(pressed.count(), 1);
     QCOMPARE(ports->count(), before + 1);
     QCOMPARE(ports->currentText(), selected);
-    QVERIFY(!serial.isPortOpen());
+    QVERIFY(!serial.channel().isPortOpen());
 }
 
 void TestSerialPanel::selectingPortOpensItAndLightFollows()
@@ -222,8 +216,7 @@ void TestSerialPanel::selectingPortOpensItAndLightFollows()
     Pty second;
     qputenv("PLOVIKKIT_EXTRA_PORTS", (first.slavePath + QLatin1Char(':') + second.slavePath).toLocal8Bit());
     mySerialPort serial;
-    QWidget host;
-    host.setLayout(serial.getUi());
+    QWidget &host = serial;
     auto *ports = host.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
     QLabel *light = indicatorOf(host);
 
@@ -231,23 +224,23 @@ void TestSerialPanel::selectingPortOpensItAndLightFollows()
     // the box has announced its new text (a scan in between would close the new port).
     QString watchedWhileOpen;
     connect(ports, QOverload<int>::of(&QComboBox::currentIndexChanged), &host, [&] {
-        if (serial.isPortOpen())
-            watchedWhileOpen = serial.selectedPortName();
+        if (serial.channel().isPortOpen())
+            watchedWhileOpen = serial.channel().selectedPortName();
     });
     ports->setCurrentIndex(ports->findText(itemText(second.slavePath)));
-    QVERIFY(serial.isPortOpen());
+    QVERIFY(serial.channel().isPortOpen());
     QCOMPARE(watchedWhileOpen, second.slavePath);
-    QCOMPARE(serial.portLocation(), second.slavePath);
-    QCOMPARE(serial.selectedPortName(), second.slavePath);
+    QCOMPARE(serial.channel().portLocation(), second.slavePath);
+    QCOMPARE(serial.channel().selectedPortName(), second.slavePath);
     QTRY_COMPARE(light->styleSheet(), QStringLiteral("background-color:green;border-radius: 10px;"));
 
     host.findChild<QPushButton *>(QStringLiteral("pushButton_closeport"))->click();
-    QVERIFY(!serial.isPortOpen());
-    QVERIFY(serial.portClosedByUser());
+    QVERIFY(!serial.channel().isPortOpen());
+    QVERIFY(serial.channel().portClosedByUser());
     QTRY_COMPARE(light->styleSheet(), QStringLiteral("background-color:red;border-radius: 10px;"));
     // Closed by the user, it stays closed although it is still listed.
     QTest::qWait(300);
-    QVERIFY(!serial.isPortOpen());
+    QVERIFY(!serial.channel().isPortOpen());
 }
 
 QTEST_MAIN(TestSerialPanel)

@@ -39,7 +39,7 @@ bool openThroughPanel(MainWindow &window, const QString &portPath)
         return false;
     ports->setCurrentIndex(item);
     window.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
-    return window.serialWorker()->isPortOpen();
+    return window.serialWorker()->channel().isPortOpen();
 }
 
 // The window connects at start with the last profile: this one.
