@@ -100,8 +100,8 @@ bool MqttClient::splitBrokerAddress(const QString &text, QString *host, quint16 
 MqttClient::MqttClient(QObject *parent) : QObject(parent)
 {
     initialiseLibrary();
-    m_housekeeping.setSingleShot(true);
-    connect(&m_housekeeping, &QTimer::timeout, this, &MqttClient::onHousekeeping);
+    housekeeping.setSingleShot(true);
+    connect(&housekeeping, &QTimer::timeout, this, &MqttClient::onHousekeeping);
 }
 
 MqttClient::~MqttClient()
@@ -113,13 +113,13 @@ MqttClient::~MqttClient()
 
 void MqttClient::setKeepAlive(int seconds)
 {
-    m_keepAlive = seconds <= 0 ? 0 : qBound(kMinimumKeepAlive, seconds, 0xFFFF);
+    keepAliveSeconds = seconds <= 0 ? 0 : qBound(kMinimumKeepAlive, seconds, 0xFFFF);
 }
 
 void MqttClient::setTls(bool enabled, const QString &caFile)
 {
-    m_tls = enabled;
-    m_caFile = caFile;
+    tls = enabled;
+    caFilePath = caFile;
 }
 
 void MqttClient::connectToHost()
@@ -127,78 +127,78 @@ void MqttClient::connectToHost()
     const QPointer<MqttClient> alive(this);
     disconnectFromHost();
     // A handler of `disconnected` may have connected again, or destroyed this client.
-    if (!alive || m_state != Disconnected)
+    if (!alive || clientState != Disconnected)
         return;
-    m_error.clear();
-    m_errorKind = NoError;
-    m_lastLibraryError.clear();
-    m_state = Connecting;
+    errorText.clear();
+    errorKind = NoError;
+    lastLibraryError.clear();
+    clientState = Connecting;
     // The slot form: Qt 5 leaks the functor form's callback when a lookup outlives its use.
-    m_lookupId = QHostInfo::lookupHost(m_host, this, SLOT(onHostLookedUp(QHostInfo)));
+    hostLookupId = QHostInfo::lookupHost(hostName, this, SLOT(onHostLookedUp(QHostInfo)));
 }
 
 // Only the answer to the latest lookup counts; an earlier attempt's arrives to nobody.
 void MqttClient::onHostLookedUp(const QHostInfo &host)
 {
-    if (host.lookupId() == m_lookupId && m_state == Connecting && !m_handle)
+    if (host.lookupId() == hostLookupId && clientState == Connecting && !handle)
         startConnection(host);
 }
 
 void MqttClient::disconnectFromHost()
 {
     // Says goodbye, so that the broker does not publish the client's last will.
-    if (m_state == Connected)
-        mosquitto_disconnect(m_handle);
+    if (clientState == Connected)
+        mosquitto_disconnect(handle);
     teardown(NoError, QString());
 }
 
 void MqttClient::startConnection(const QHostInfo &host)
 {
     if (host.error() != QHostInfo::NoError || host.addresses().isEmpty()) {
-        teardown(HostNotFoundError, m_host.isEmpty()
+        teardown(HostNotFoundError, hostName.isEmpty()
                                         ? tr("no broker address given")
-                                        : tr("cannot resolve \"%1\": %2").arg(m_host, host.errorString()));
+                                        : tr("cannot resolve \"%1\": %2").arg(hostName, host.errorString()));
         return;
     }
     if (!createHandle())
         return;
     // A certificate names the host, not its address.
-    const QByteArray target = (m_tls ? m_host : preferredAddress(host.addresses())).toUtf8();
+    const QByteArray target = (tls ? hostName : preferredAddress(host.addresses())).toUtf8();
     errno = 0;
     const int result =
-        mosquitto_connect_bind_async(m_handle, target.constData(), m_port, m_keepAlive, nullptr);
+        mosquitto_connect_bind_async(handle, target.constData(), brokerPort, keepAliveSeconds, nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
         const int savedErrno = errno;
         teardown(errorOf(result, savedErrno), describe(result, savedErrno));
         return;
     }
     // On a TLS connection the library carries on after a refusal it saw at once.
-    m_connectErrno = refusesConnection(errno) ? errno : 0;
+    connectErrno = refusesConnection(errno) ? errno : 0;
     watchSocket();
 }
 
 bool MqttClient::createHandle()
 {
-    const QByteArray id = textOrNull(m_clientId);
-    m_handle = mosquitto_new(dataOrNull(id), m_cleanSession, this);
-    if (!m_handle) {
-        teardown(SetupError, id.isNull() && !m_cleanSession
+    const QByteArray id = textOrNull(clientId);
+    handle = mosquitto_new(dataOrNull(id), cleanSession, this);
+    if (!handle) {
+        teardown(SetupError, id.isNull() && !cleanSession
                                  ? tr("a session kept by the broker needs a client id")
                                  : tr("cannot create the MQTT client"));
         return false;
     }
-    mosquitto_int_option(m_handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     // Frames go one at a time and wait for their answer; holding them back for a delayed
     // acknowledgement would cost some 40 ms each.
-    mosquitto_int_option(m_handle, MOSQ_OPT_TCP_NODELAY, 1);
-    const QByteArray user = textOrNull(m_username);
-    const QByteArray password = textOrNull(m_password);
-    mosquitto_username_pw_set(m_handle, dataOrNull(user), user.isNull() ? nullptr : dataOrNull(password));
-    mosquitto_connect_callback_set(m_handle, &MqttClient::onConnect);
-    mosquitto_disconnect_callback_set(m_handle, &MqttClient::onDisconnect);
-    mosquitto_message_callback_set(m_handle, &MqttClient::onMessage);
-    mosquitto_subscribe_callback_set(m_handle, &MqttClient::onSubscribe);
-    mosquitto_log_callback_set(m_handle, &MqttClient::onLog);
+    mosquitto_int_option(handle, MOSQ_OPT_TCP_NODELAY, 1);
+    const QByteArray user = textOrNull(username);
+    const QByteArray password = textOrNull(brokerPassword);
+    mosquitto_username_pw_set(handle, dataOrNull(user), user.isNull() ? nullptr : dataOrNull(password));
+    mosquitto_connect_callback_set(handle, &MqttClient::onConnect);
+    mosquitto_disconnect_callback_set(handle, &MqttClient::onDisconnect);
+    mosquitto_message_callback_set(handle, &MqttClient::onMessage);
+    mosquitto_subscribe_callback_set(handle, &MqttClient::onSubscribe);
+    mosquitto_log_callback_set(handle, &MqttClient::onLog);
     const QString tlsProblem = applyTls();
     if (!tlsProblem.isEmpty()) {
         teardown(SetupError, tlsProblem);
@@ -209,71 +209,70 @@ bool MqttClient::createHandle()
 
 QString MqttClient::applyTls()
 {
-    if (!m_tls)
+    if (!tls)
         return QString();
-    if (m_caFile.isEmpty()) {
-        if (mosquitto_int_option(m_handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1) != MOSQ_ERR_SUCCESS)
+    if (caFilePath.isEmpty()) {
+        if (mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1) != MOSQ_ERR_SUCCESS)
             return tr("TLS with the system's certificates is not available");
         return QString();
     }
-    const QByteArray caFile = m_caFile.toLocal8Bit();
-    if (mosquitto_tls_set(m_handle, caFile.constData(), nullptr, nullptr, nullptr, nullptr) !=
-        MOSQ_ERR_SUCCESS)
-        return tr("cannot use the CA file \"%1\"").arg(m_caFile);
+    const QByteArray caFile = caFilePath.toLocal8Bit();
+    if (mosquitto_tls_set(handle, caFile.constData(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
+        return tr("cannot use the CA file \"%1\"").arg(caFilePath);
     return QString();
 }
 
 void MqttClient::watchSocket()
 {
-    const int socket = mosquitto_socket(m_handle);
-    m_readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this,
+    const int socket = mosquitto_socket(handle);
+    readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
+    connect(readNotifier, &QSocketNotifier::activated, this,
             [this] { onSocketActivity(&mosquitto_loop_read); });
-    m_writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
-    connect(m_writeNotifier, &QSocketNotifier::activated, this,
+    writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
+    connect(writeNotifier, &QSocketNotifier::activated, this,
             [this] { onSocketActivity(&mosquitto_loop_write); });
-    m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
+    writeNotifier->setEnabled(mosquitto_want_write(handle));
     armHousekeeping();
 }
 
 // Only the keep-alive needs the library's time: without one nothing wakes the client but its socket.
 void MqttClient::armHousekeeping()
 {
-    if (m_keepAlive > 0)
-        m_housekeeping.start(m_keepAlive * 1000 / kKeepAliveChecks);
+    if (keepAliveSeconds > 0)
+        housekeeping.start(keepAliveSeconds * 1000 / kKeepAliveChecks);
 }
 
 void MqttClient::onSocketActivity(int (*step)(mosquitto *, int))
 {
-    if (!m_handle)
+    if (!handle)
         return;
-    const int attempt = m_attempt;
-    const int result = step(m_handle, 1);
+    const int attempt = connectionAttempt;
+    const int result = step(handle, 1);
     afterLoopStep(attempt, result, errno, true);
 }
 
 void MqttClient::onHousekeeping()
 {
-    if (!m_handle)
+    if (!handle)
         return;
-    const int attempt = m_attempt;
-    const int result = mosquitto_loop_misc(m_handle);
+    const int attempt = connectionAttempt;
+    const int result = mosquitto_loop_misc(handle);
     afterLoopStep(attempt, result, errno, false);
-    if (m_handle && attempt == m_attempt)
+    if (handle && attempt == connectionAttempt)
         armHousekeeping();
 }
 
 void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent)
 {
     // A handler may have deleted this client, or ended or replaced its connection.
-    if (!dispatchEvents() || attempt != m_attempt || !m_handle)
+    if (!dispatchEvents() || attempt != connectionAttempt || !handle)
         return;
-    const int socket = mosquitto_socket(m_handle);
+    const int socket = mosquitto_socket(handle);
     if (result != MOSQ_ERR_SUCCESS)
         teardown(errorOf(result, savedErrno), describe(result, savedErrno));
     else if (socket < 0)
         teardown(errorOf(MOSQ_ERR_CONN_LOST, 0), tr("the connection to the broker was lost"));
-    else if (socketEvent && m_state == Connecting && !socketHasPeer(socket))
+    else if (socketEvent && clientState == Connecting && !socketHasPeer(socket))
         failConnect(socket);
     else
         afterRequest();
@@ -284,11 +283,11 @@ void MqttClient::failConnect(int socket)
     // Reading the socket's error clears it: read it once.
     int error = pendingSocketError(socket);
     if (error == 0)
-        error = m_connectErrno;
-    const QString broker = QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+        error = connectErrno;
+    const QString broker = QStringLiteral("%1:%2").arg(hostName).arg(brokerPort);
     // Over TLS the handshake is the broker's first answer: a broker that speaks no TLS hangs up there.
     if (error == 0)
-        teardown(m_tls ? TlsError : UnreachableError,
+        teardown(tls ? TlsError : UnreachableError,
                  tr("the connection to %1 ended before the broker answered").arg(broker));
     else
         teardown(error == ECONNREFUSED ? ConnectionRefusedError : UnreachableError,
@@ -297,37 +296,37 @@ void MqttClient::failConnect(int socket)
 
 void MqttClient::afterRequest()
 {
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(mosquitto_want_write(m_handle));
+    if (writeNotifier)
+        writeNotifier->setEnabled(mosquitto_want_write(handle));
 }
 
 bool MqttClient::subscribe(const QString &topicFilter, int qos)
 {
-    if (m_state != Connected)
+    if (clientState != Connected)
         return false;
     int mid = 0;
-    if (mosquitto_subscribe(m_handle, &mid, topicFilter.toUtf8().constData(), qos) != MOSQ_ERR_SUCCESS)
+    if (mosquitto_subscribe(handle, &mid, topicFilter.toUtf8().constData(), qos) != MOSQ_ERR_SUCCESS)
         return false;
-    m_pendingSubscriptions.insert(mid, topicFilter);
+    pendingSubscriptions.insert(mid, topicFilter);
     afterRequest();
     return true;
 }
 
 bool MqttClient::unsubscribe(const QString &topicFilter)
 {
-    if (m_state != Connected)
+    if (clientState != Connected)
         return false;
     const bool accepted =
-        mosquitto_unsubscribe(m_handle, nullptr, topicFilter.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
+        mosquitto_unsubscribe(handle, nullptr, topicFilter.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
     afterRequest();
     return accepted;
 }
 
 bool MqttClient::publish(const QString &topic, const QByteArray &message, int qos, bool retain)
 {
-    if (m_state != Connected)
+    if (clientState != Connected)
         return false;
-    const bool accepted = mosquitto_publish(m_handle, nullptr, topic.toUtf8().constData(), message.size(),
+    const bool accepted = mosquitto_publish(handle, nullptr, topic.toUtf8().constData(), message.size(),
                                             message.constData(), qos, retain) == MOSQ_ERR_SUCCESS;
     afterRequest();
     return accepted;
@@ -354,7 +353,7 @@ void MqttClient::onSubscribe(mosquitto *, void *self, int mid, int count, const 
 {
     auto *client = static_cast<MqttClient *>(self);
     client->queueEvent(Event::Suback, count > 0 ? granted[0] : kSubscriptionRefused, QByteArray(),
-                       client->m_pendingSubscriptions.take(mid));
+                       client->pendingSubscriptions.take(mid));
 }
 
 // The library tells of a ping's answer only in its log, which also has a line for every
@@ -363,7 +362,7 @@ void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
 {
     auto *client = static_cast<MqttClient *>(self);
     if (level & (MOSQ_LOG_ERR | MOSQ_LOG_WARNING)) {
-        client->m_lastLibraryError = QString::fromUtf8(text);
+        client->lastLibraryError = QString::fromUtf8(text);
         return;
     }
     static constexpr char pingAnswer[] = " received PINGRESP";
@@ -375,15 +374,15 @@ void MqttClient::onLog(mosquitto *, void *self, int level, const char *text)
 
 void MqttClient::queueEvent(Event::Kind kind, int code, const QByteArray &payload, const QString &topic)
 {
-    m_events.append(Event{kind, m_attempt, code, payload, topic});
+    events.append(Event{kind, connectionAttempt, code, payload, topic});
 }
 
 bool MqttClient::dispatchEvents()
 {
     const QPointer<MqttClient> alive(this);
-    while (alive && !m_events.isEmpty()) {
-        const Event event = m_events.takeFirst();
-        if (event.attempt == m_attempt)
+    while (alive && !events.isEmpty()) {
+        const Event event = events.takeFirst();
+        if (event.attempt == connectionAttempt)
             handleEvent(event);
     }
     return !alive.isNull();
@@ -401,7 +400,7 @@ void MqttClient::handleEvent(const Event &event)
                          .arg(QString::fromUtf8(mosquitto_connack_string(event.code))));
             return;
         }
-        m_state = Connected;
+        clientState = Connected;
         emit connected();
         return;
     case Event::Lost:
@@ -421,32 +420,32 @@ void MqttClient::handleEvent(const Event &event)
 
 void MqttClient::teardown(ClientError kind, const QString &reason)
 {
-    m_lookupId = -1;
-    m_housekeeping.stop();
+    hostLookupId = -1;
+    housekeeping.stop();
     // They may be the sender of the running slot.
-    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+    for (QSocketNotifier *notifier : {readNotifier, writeNotifier}) {
         if (notifier) {
             notifier->setEnabled(false);
             notifier->deleteLater();
         }
     }
-    m_readNotifier = m_writeNotifier = nullptr;
-    if (m_handle)
-        mosquitto_destroy(m_handle);
-    m_handle = nullptr;
-    m_pendingSubscriptions.clear();
-    ++m_attempt;
-    if (m_state == Disconnected)
+    readNotifier = writeNotifier = nullptr;
+    if (handle)
+        mosquitto_destroy(handle);
+    handle = nullptr;
+    pendingSubscriptions.clear();
+    ++connectionAttempt;
+    if (clientState == Disconnected)
         return;
-    m_state = Disconnected;
-    m_error = reason;
-    m_errorKind = kind;
+    clientState = Disconnected;
+    errorText = reason;
+    errorKind = kind;
     emit disconnected();
 }
 
 MqttClient::ClientError MqttClient::errorOf(int result, int savedErrno) const
 {
-    if (m_state == Connected)
+    if (clientState == Connected)
         return ConnectionLostError;
     if (result == MOSQ_ERR_TLS || result == MOSQ_ERR_TLS_HANDSHAKE)
         return TlsError;
@@ -462,7 +461,7 @@ QString MqttClient::describe(int result, int savedErrno) const
     QString text = result == MOSQ_ERR_ERRNO && savedErrno != 0
                        ? QString::fromLocal8Bit(std::strerror(savedErrno))
                        : QString::fromUtf8(mosquitto_strerror(result));
-    if (!m_lastLibraryError.isEmpty())
-        text += QStringLiteral(" (%1)").arg(m_lastLibraryError);
+    if (!lastLibraryError.isEmpty())
+        text += QStringLiteral(" (%1)").arg(lastLibraryError);
     return text;
 }

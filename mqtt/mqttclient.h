@@ -55,24 +55,24 @@ public:
     explicit MqttClient(QObject *parent = nullptr);
     ~MqttClient() override;
 
-    void setHostname(const QString &host) { m_host = host; }
-    void setPort(quint16 port) { m_port = port; }
-    quint16 port() const { return m_port; }
-    void setClientId(const QString &id) { m_clientId = id; }
-    void setUsername(const QString &name) { m_username = name; }
-    void setPassword(const QString &password) { m_password = password; }
+    void setHostname(const QString &host) { hostName = host; }
+    void setPort(quint16 port) { brokerPort = port; }
+    quint16 port() const { return brokerPort; }
+    void setClientId(const QString &id) { clientId = id; }
+    void setUsername(const QString &name) { username = name; }
+    void setPassword(const QString &password) { brokerPassword = password; }
     // Seconds between keep-alive pings (0: none). The library takes 0 or 5 and more.
     void setKeepAlive(int seconds);
-    int keepAlive() const { return m_keepAlive; }
-    void setCleanSession(bool clean) { m_cleanSession = clean; }
+    int keepAlive() const { return keepAliveSeconds; }
+    void setCleanSession(bool clean) { cleanSession = clean; }
     // TLS, trusting the system's certificates, or only those in `caFile` when it is given.
     void setTls(bool enabled, const QString &caFile = QString());
-    bool tlsEnabled() const { return m_tls; }
+    bool tlsEnabled() const { return tls; }
 
-    ClientState state() const { return m_state; }
+    ClientState state() const { return clientState; }
     // Why the last attempt failed or the connection ended; empty after a requested disconnect.
-    QString errorString() const { return m_error; }
-    ClientError error() const { return m_errorKind; }
+    QString errorString() const { return errorText; }
+    ClientError error() const { return errorKind; }
 
     // Takes effect for the settings above as they are now; a running connection ends first.
     void connectToHost();
@@ -136,28 +136,28 @@ private:
     ClientError errorOf(int result, int savedErrno) const;
     QString describe(int result, int savedErrno) const;
 
-    QString m_host = QStringLiteral("127.0.0.1");
-    quint16 m_port = 1883;
-    QString m_clientId;
-    QString m_username;
-    QString m_password;
-    int m_keepAlive = 60;
-    bool m_cleanSession = true;
-    bool m_tls = false;
-    QString m_caFile;
+    QString hostName = QStringLiteral("127.0.0.1");
+    quint16 brokerPort = 1883;
+    QString clientId;
+    QString username;
+    QString brokerPassword;
+    int keepAliveSeconds = 60;
+    bool cleanSession = true;
+    bool tls = false;
+    QString caFilePath;
 
-    ClientState m_state = Disconnected;
-    QString m_error;
-    ClientError m_errorKind = NoError;
-    QString m_lastLibraryError;
-    mosquitto *m_handle = nullptr;
-    int m_connectErrno = 0;
+    ClientState clientState = Disconnected;
+    QString errorText;
+    ClientError errorKind = NoError;
+    QString lastLibraryError;
+    mosquitto *handle = nullptr;
+    int connectErrno = 0;
     // Counts connection attempts, so that reports of an ended one are dropped.
-    int m_attempt = 0;
-    int m_lookupId = -1;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QSocketNotifier *m_writeNotifier = nullptr;
-    QTimer m_housekeeping;
-    QList<Event> m_events;
-    QHash<int, QString> m_pendingSubscriptions;
+    int connectionAttempt = 0;
+    int hostLookupId = -1;
+    QSocketNotifier *readNotifier = nullptr;
+    QSocketNotifier *writeNotifier = nullptr;
+    QTimer housekeeping;
+    QList<Event> events;
+    QHash<int, QString> pendingSubscriptions;
 };

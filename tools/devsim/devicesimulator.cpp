@@ -54,18 +54,18 @@ QByteArray garbageReply()
 } // namespace
 
 DeviceSimulator::DeviceSimulator(const SimulatorOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
+    : QObject(parent), settings(options)
 {
     // An oversized packet is still taken as one frame so that it gets a fitting answer.
-    m_reassembler.setMaxFrameLength(qMax(7, qMax<int>(options.splitLen, options.uartLen) + 6));
-    m_stallTimer.setSingleShot(true);
-    m_stallTimer.setInterval(stallMs(options.baudRate));
-    connect(&m_stallTimer, &QTimer::timeout, this, &DeviceSimulator::dropStalledByte);
-    m_demoTimer.setSingleShot(true);
-    connect(&m_demoTimer, &QTimer::timeout, this, &DeviceSimulator::sendDemoRequest);
-    m_restartTimer.setSingleShot(true);
-    connect(&m_restartTimer, &QTimer::timeout, this, [this] {
-        if (m_options.target == DeviceTarget::Demo)
+    reassembler.setMaxFrameLength(qMax(7, qMax<int>(options.splitLen, options.uartLen) + 6));
+    stallTimer.setSingleShot(true);
+    stallTimer.setInterval(stallMs(options.baudRate));
+    connect(&stallTimer, &QTimer::timeout, this, &DeviceSimulator::dropStalledByte);
+    demoTimer.setSingleShot(true);
+    connect(&demoTimer, &QTimer::timeout, this, &DeviceSimulator::sendDemoRequest);
+    restartTimer.setSingleShot(true);
+    connect(&restartTimer, &QTimer::timeout, this, [this] {
+        if (settings.target == DeviceTarget::Demo)
             sendDemoRequest();
         else
             sendSplitLen(QStringLiteral("restart after failure"));
@@ -74,18 +74,18 @@ DeviceSimulator::DeviceSimulator(const SimulatorOptions &options, QObject *paren
 
 void DeviceSimulator::start()
 {
-    if (m_options.target == DeviceTarget::Demo)
-        m_demoTimer.start(m_options.demoDelayMs);
+    if (settings.target == DeviceTarget::Demo)
+        demoTimer.start(settings.demoDelayMs);
 }
 
 QByteArray DeviceSimulator::splitLenRequest() const
 {
     SplitLenRequest request;
     request.command = BootCmd::SplitLen;
-    request.splitLen = m_options.splitLen;
-    request.uartLen = m_options.uartLen;
-    request.overDelay = m_options.overDelay;
-    request.deviceAddr = m_options.deviceAddr;
+    request.splitLen = settings.splitLen;
+    request.uartLen = settings.uartLen;
+    request.overDelay = settings.overDelay;
+    request.deviceAddr = settings.deviceAddr;
     return encodeSplitLenRequest(request);
 }
 
@@ -93,29 +93,29 @@ QString DeviceSimulator::summary() const
 {
     return QStringLiteral("summary: target=%1 firmware-frames=%2 packets=%3 splits-checked=%4 fails=%5 "
                           "split-len-requests=%6 result=%7")
-        .arg(targetName(m_options.target))
-        .arg(m_frameCount)
-        .arg(m_packetsTaken)
-        .arg(m_splitsChecked)
-        .arg(m_failsSent)
-        .arg(m_splitLenSent)
-        .arg(m_succeeded ? QStringLiteral("success") : QStringLiteral("incomplete"));
+        .arg(targetName(settings.target))
+        .arg(frameCount)
+        .arg(packetsTaken)
+        .arg(splitsChecked)
+        .arg(failsSent)
+        .arg(splitLenSent)
+        .arg(succeeded ? QStringLiteral("success") : QStringLiteral("incomplete"));
 }
 
 void DeviceSimulator::receive(const QByteArray &bytes)
 {
-    handleItems(m_reassembler.feed(bytes));
-    if (m_reassembler.hasPartialItem())
-        m_stallTimer.start();
+    handleItems(reassembler.feed(bytes));
+    if (reassembler.hasPartialItem())
+        stallTimer.start();
     else
-        m_stallTimer.stop();
+        stallTimer.stop();
 }
 
 void DeviceSimulator::dropStalledByte()
 {
-    handleItems(m_reassembler.dropStalledByte());
-    if (m_reassembler.hasPartialItem())
-        m_stallTimer.start();
+    handleItems(reassembler.dropStalledByte());
+    if (reassembler.hasPartialItem())
+        stallTimer.start();
 }
 
 void DeviceSimulator::handleItems(const QList<FrameReassembler::Item> &items)
@@ -138,21 +138,21 @@ void DeviceSimulator::handleEntryCommand(FrameReassembler::Kind kind)
                              ? QStringLiteral("module command 26 (config mode)")
                              : QStringLiteral("module command 53 (into boot)");
     const DeviceTarget wanted = gateway ? DeviceTarget::Gateway : DeviceTarget::Module;
-    if (m_options.target != wanted) {
-        emit logLine(QStringLiteral("%1 ignored: target is %2").arg(what, targetName(m_options.target)));
+    if (settings.target != wanted) {
+        emit logLine(QStringLiteral("%1 ignored: target is %2").arg(what, targetName(settings.target)));
         return;
     }
     emit logLine(what);
     if (kind == FrameReassembler::Kind::ModuleConfigCommand) {
-        m_configCommandSeen = true;
+        configCommandSeen = true;
         answerModuleCommand(0x26);
     }
     if (kind == FrameReassembler::Kind::ModuleBootCommand) {
-        m_bootCommandSeen = true;
+        bootCommandSeen = true;
         answerModuleCommand(0x53);
     }
-    if (gateway || (m_configCommandSeen && m_bootCommandSeen)) {
-        m_configCommandSeen = m_bootCommandSeen = false;
+    if (gateway || (configCommandSeen && bootCommandSeen)) {
+        configCommandSeen = bootCommandSeen = false;
         enterBoot();
     }
 }
@@ -160,7 +160,7 @@ void DeviceSimulator::handleEntryCommand(FrameReassembler::Kind kind)
 // A module frame, not a bootloader frame: length byte, command, result 00, CRC-8.
 void DeviceSimulator::answerModuleCommand(uint8_t command)
 {
-    if (!m_options.moduleAnswers)
+    if (!settings.moduleAnswers)
         return;
     QByteArray answer = QByteArray::fromHex("03") + char(command) + '\0';
     answer.append(char(crc8(answer)));
@@ -174,14 +174,14 @@ void DeviceSimulator::gatewayBootRequest()
 
 void DeviceSimulator::enterBoot()
 {
-    m_restartTimer.stop();
+    restartTimer.stop();
     resetSession();
     sendSplitLen(QStringLiteral("boot entry"));
 }
 
 void DeviceSimulator::handleFrame(const QByteArray &frame)
 {
-    const int number = isFirmwarePhase(uint8_t(frame.at(2))) ? ++m_frameCount : 0;
+    const int number = isFirmwarePhase(uint8_t(frame.at(2))) ? ++frameCount : 0;
     const QString what = describeFrame(frame, number);
     if (number > 0 && injectFault(number, what))
         return;
@@ -190,24 +190,24 @@ void DeviceSimulator::handleFrame(const QByteArray &frame)
 
 bool DeviceSimulator::injectFault(int number, const QString &what)
 {
-    if (m_options.silent)
+    if (settings.silent)
         return false;
-    if (m_options.dropReplyFrames.contains(number)) {
+    if (settings.dropReplyFrames.contains(number)) {
         emit logLine(what + QStringLiteral(" -> no reply (--drop-reply)"));
         return true;
     }
-    if (m_options.garbageFrames.contains(number)) {
+    if (settings.garbageFrames.contains(number)) {
         const QByteArray bytes = garbageReply();
         emit logLine(what + QStringLiteral(" -> garbage %1 (--garbage-frame)").arg(hex(bytes)));
         send(bytes);
         return true;
     }
-    if (m_options.failFrames.contains(number)) {
+    if (settings.failFrames.contains(number)) {
         emit logLine(what + QStringLiteral(" -> RETURN FAIL %1 (--fail-frame)")
-                                .arg(m_options.failCode, 2, 16, QLatin1Char('0')));
-        ++m_failsSent;
-        send(replyFrame(BootCmd::ReturnFail, m_options.failCode));
-        if (!(m_options.failCode & 0x80))
+                                .arg(settings.failCode, 2, 16, QLatin1Char('0')));
+        ++failsSent;
+        send(replyFrame(BootCmd::ReturnFail, settings.failCode));
+        if (!(settings.failCode & 0x80))
             restartAfterFailure();
         return true;
     }
@@ -240,13 +240,13 @@ DeviceSimulator::Reply DeviceSimulator::answerFirmwareLen(const QByteArray &fram
     const uint32_t length = readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
     if (length == 0 || length > kMaxHeldImageBytes)
         return fail(BootReturn::FirmwareLenError, QStringLiteral("length %1 out of range").arg(length));
-    m_demoTimer.stop();
-    m_restartTimer.stop();
-    m_firmwareAnnounced = true;
-    m_succeeded = false;
-    m_image = QByteArray(int(length), char(0xFF));
-    m_split = 0;
-    m_nextPacket = 0;
+    demoTimer.stop();
+    restartTimer.stop();
+    firmwareAnnounced = true;
+    succeeded = false;
+    image = QByteArray(int(length), char(0xFF));
+    splitIndex = 0;
+    nextPacket = 0;
     return {replyFrame(BootCmd::RequestFirmware, 0), QStringLiteral("REQUEST FIRMWARE")};
 }
 
@@ -255,83 +255,83 @@ DeviceSimulator::Reply DeviceSimulator::answerFirmwareLen(const QByteArray &fram
 // (the tool resends after a lost answer) and packet 0 (the tool rewinds the split).
 DeviceSimulator::Reply DeviceSimulator::answerPacket(const QByteArray &frame)
 {
-    if (!m_firmwareAnnounced)
+    if (!firmwareAnnounced)
         return fail(BootReturn::CmdError, QStringLiteral("no FIRMWARE LEN before"));
     const int dataSize = frame.size() - 8;
-    if (dataSize != m_options.uartLen)
+    if (dataSize != settings.uartLen)
         return fail(BootReturn::SplitLenError,
-                    QStringLiteral("%1 data bytes, uartLen is %2").arg(dataSize).arg(m_options.uartLen));
+                    QStringLiteral("%1 data bytes, uartLen is %2").arg(dataSize).arg(settings.uartLen));
     const uint32_t packetIndex = readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
-    const qint64 position = qint64(packetIndex) - m_split;
-    const bool expected = position == m_nextPacket || position == m_nextPacket - 1 || position == 0;
+    const qint64 position = qint64(packetIndex) - splitIndex;
+    const bool expected = position == nextPacket || position == nextPacket - 1 || position == 0;
     if (!expected || position < 0 || position >= packetsPerSplit())
         return fail(BootReturn::SplitLenError, QStringLiteral("packetIndex %1 is not packet %2 of split %3")
                                                    .arg(packetIndex)
-                                                   .arg(m_nextPacket)
-                                                   .arg(m_split));
-    const qint64 offset = qint64(m_split) * m_options.splitLen + position * m_options.uartLen;
-    if (offset >= m_image.size())
+                                                   .arg(nextPacket)
+                                                   .arg(splitIndex));
+    const qint64 offset = qint64(splitIndex) * settings.splitLen + position * settings.uartLen;
+    if (offset >= image.size())
         return fail(BootReturn::SplitLenError, QStringLiteral("packet beyond the announced length"));
-    const int count = int(qMin<qint64>(dataSize, m_image.size() - offset));
-    m_image.replace(int(offset), count, frame.constData() + 7, count);
-    m_nextPacket = int(position) + 1;
-    ++m_packetsTaken;
+    const int count = int(qMin<qint64>(dataSize, image.size() - offset));
+    image.replace(int(offset), count, frame.constData() + 7, count);
+    nextPacket = int(position) + 1;
+    ++packetsTaken;
     return {replyFrame(BootCmd::FirmwareContinue, 0),
-            QStringLiteral("FIRMWARE CONTINUE (split %1 packet %2)").arg(m_split).arg(position)};
+            QStringLiteral("FIRMWARE CONTINUE (split %1 packet %2)").arg(splitIndex).arg(position)};
 }
 
 DeviceSimulator::Reply DeviceSimulator::answerCheck(const QByteArray &frame)
 {
-    if (!m_firmwareAnnounced)
+    if (!firmwareAnnounced)
         return fail(BootReturn::CmdError, QStringLiteral("no FIRMWARE LEN before"));
     if (frame.size() != 5)
         return fail(BootReturn::CmdError, QStringLiteral("frame of %1 bytes, 5 expected").arg(frame.size()));
-    if (m_split >= splitCount())
+    if (splitIndex >= splitCount())
         return fail(BootReturn::CmdError, QStringLiteral("every split is checked already"));
-    QByteArray split = m_image.mid(m_split * m_options.splitLen, m_options.splitLen);
-    split.append(QByteArray(m_options.splitLen - split.size(), char(0xFF)));
-    const uint8_t deviceCrc = crc8(split.left(m_options.splitLen - 1));
+    QByteArray split = image.mid(splitIndex * settings.splitLen, settings.splitLen);
+    split.append(QByteArray(settings.splitLen - split.size(), char(0xFF)));
+    const uint8_t deviceCrc = crc8(split.left(settings.splitLen - 1));
     const uint8_t toolCrc = uint8_t(frame.at(3));
     if (toolCrc != deviceCrc)
         return fail(BootReturn::CrcCheckError, QStringLiteral("splitCrc %1, split %2 holds %3")
                                                    .arg(toolCrc, 2, 16, QLatin1Char('0'))
-                                                   .arg(m_split)
+                                                   .arg(splitIndex)
                                                    .arg(deviceCrc, 2, 16, QLatin1Char('0')));
-    const int checked = m_split++;
-    m_nextPacket = 0;
-    ++m_splitsChecked;
+    const int checked = splitIndex++;
+    nextPacket = 0;
+    ++splitsChecked;
     return {replyFrame(BootCmd::FirmwareContinue, 0),
             QStringLiteral("FIRMWARE CONTINUE (split %1 checked)").arg(checked)};
 }
 
 DeviceSimulator::Reply DeviceSimulator::answerOver(const QByteArray &)
 {
-    if (!m_firmwareAnnounced)
+    if (!firmwareAnnounced)
         return fail(BootReturn::CmdError, QStringLiteral("no FIRMWARE LEN before"));
-    if (m_split < splitCount())
+    if (splitIndex < splitCount())
         return fail(BootReturn::CmdError,
-                    QStringLiteral("only %1 of %2 splits checked").arg(m_split).arg(splitCount()));
+                    QStringLiteral("only %1 of %2 splits checked").arg(splitIndex).arg(splitCount()));
     QString error;
     if (!writeImage(&error))
         return fail(BootReturn::CmdError, error);
-    const int imageSize = m_image.size();
-    m_succeeded = true;
+    const int imageSize = image.size();
+    succeeded = true;
     resetSession();
     const QString written =
-        m_options.outputPath.isEmpty()
+        settings.outputPath.isEmpty()
             ? QStringLiteral("%1 bytes received").arg(imageSize)
-            : QStringLiteral("%1 bytes written to %2").arg(imageSize).arg(m_options.outputPath);
-    if (m_options.overReply >= 0)
-        return {replyFrame(uint8_t(m_options.overReply), 0),
+            : QStringLiteral("%1 bytes written to %2").arg(imageSize).arg(settings.outputPath);
+    if (settings.overReply >= 0)
+        return {replyFrame(uint8_t(settings.overReply), 0),
                 QStringLiteral("command %1 (--over-reply), %2")
-                    .arg(m_options.overReply, 2, 16, QLatin1Char('0'))
+                    .arg(settings.overReply, 2, 16, QLatin1Char('0'))
                     .arg(written)};
     return {replyFrame(BootCmd::ReturnSuccess, 0), QStringLiteral("RETURN SUCCESS, ") + written};
 }
 
 DeviceSimulator::Reply DeviceSimulator::fail(uint8_t code, const QString &why)
 {
-    ++m_failsSent;
+    ++failsSent;
     restartAfterFailure();
     return {replyFrame(BootCmd::ReturnFail, code),
             QStringLiteral("RETURN FAIL %1: %2").arg(bootReturnName(code), why)};
@@ -346,33 +346,33 @@ void DeviceSimulator::sendReply(const QString &what, const Reply &reply)
 
 void DeviceSimulator::send(const QByteArray &bytes)
 {
-    if (m_options.silent)
+    if (settings.silent)
         return;
-    if (m_options.replyDelayMs > 0)
-        QTimer::singleShot(m_options.replyDelayMs, this, [this, bytes] { emit output(bytes); });
+    if (settings.replyDelayMs > 0)
+        QTimer::singleShot(settings.replyDelayMs, this, [this, bytes] { emit output(bytes); });
     else
         emit output(bytes);
 }
 
 void DeviceSimulator::sendSplitLen(const QString &why)
 {
-    ++m_splitLenSent;
+    ++splitLenSent;
     emit logLine(QStringLiteral("SPLIT LEN (%1): splitLen %2 uartLen %3 overDelay %4 deviceAddr %5%6")
                      .arg(why)
-                     .arg(m_options.splitLen)
-                     .arg(m_options.uartLen)
-                     .arg(m_options.overDelay)
-                     .arg(QStringLiteral("%1").arg(m_options.deviceAddr, 8, 16, QLatin1Char('0')).toUpper())
-                     .arg(m_options.silent ? QStringLiteral(" (silent)") : QString()));
+                     .arg(settings.splitLen)
+                     .arg(settings.uartLen)
+                     .arg(settings.overDelay)
+                     .arg(QStringLiteral("%1").arg(settings.deviceAddr, 8, 16, QLatin1Char('0')).toUpper())
+                     .arg(settings.silent ? QStringLiteral(" (silent)") : QString()));
     send(splitLenRequest());
 }
 
 void DeviceSimulator::resetSession()
 {
-    m_firmwareAnnounced = false;
-    m_image.clear();
-    m_split = 0;
-    m_nextPacket = 0;
+    firmwareAnnounced = false;
+    image.clear();
+    splitIndex = 0;
+    nextPacket = 0;
 }
 
 // A bootloader that reported an error other than a rewind starts over and asks again;
@@ -380,25 +380,25 @@ void DeviceSimulator::resetSession()
 void DeviceSimulator::restartAfterFailure()
 {
     resetSession();
-    if (m_options.restartDelayMs >= 0)
-        m_restartTimer.start(m_options.restartDelayMs);
+    if (settings.restartDelayMs >= 0)
+        restartTimer.start(settings.restartDelayMs);
 }
 
 void DeviceSimulator::sendDemoRequest()
 {
-    if (m_firmwareAnnounced)
+    if (firmwareAnnounced)
         return;
     sendSplitLen(QStringLiteral("demo board"));
-    m_demoTimer.start(m_options.demoRepeatMs);
+    demoTimer.start(settings.demoRepeatMs);
 }
 
 bool DeviceSimulator::writeImage(QString *error) const
 {
-    if (m_options.outputPath.isEmpty())
+    if (settings.outputPath.isEmpty())
         return true;
-    QSaveFile file(m_options.outputPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(m_image) != m_image.size() || !file.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(m_options.outputPath, file.errorString());
+    QSaveFile file(settings.outputPath);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit()) {
+        *error = QStringLiteral("cannot write %1: %2").arg(settings.outputPath, file.errorString());
         return false;
     }
     return true;
@@ -421,10 +421,10 @@ QString DeviceSimulator::describeFrame(const QByteArray &frame, int number) cons
 
 int DeviceSimulator::splitCount() const
 {
-    return int((qint64(m_image.size()) + m_options.splitLen - 1) / m_options.splitLen);
+    return int((qint64(image.size()) + settings.splitLen - 1) / settings.splitLen);
 }
 
 int DeviceSimulator::packetsPerSplit() const
 {
-    return m_options.splitLen / m_options.uartLen;
+    return settings.splitLen / settings.uartLen;
 }

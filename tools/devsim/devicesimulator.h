@@ -21,8 +21,8 @@ public:
 
     QByteArray splitLenRequest() const;
     // Firmware-phase frames received so far; the numbering of the injection options.
-    int firmwareFrameCount() const { return m_frameCount; }
-    bool updateSucceeded() const { return m_succeeded; }
+    int firmwareFrameCount() const { return frameCount; }
+    bool updateSucceeded() const { return succeeded; }
     QString summary() const;
 
 public slots:
@@ -66,21 +66,21 @@ private:
     int splitCount() const;
     int packetsPerSplit() const;
 
-    SimulatorOptions m_options;
-    FrameReassembler m_reassembler;
-    QTimer m_stallTimer;
-    QTimer m_demoTimer;
-    QTimer m_restartTimer;
-    bool m_configCommandSeen = false;
-    bool m_bootCommandSeen = false;
-    bool m_firmwareAnnounced = false;
-    QByteArray m_image;
-    int m_split = 0;
-    int m_nextPacket = 0;
-    int m_frameCount = 0;
-    int m_packetsTaken = 0;
-    int m_splitsChecked = 0;
-    int m_failsSent = 0;
-    int m_splitLenSent = 0;
-    bool m_succeeded = false;
+    SimulatorOptions settings;
+    FrameReassembler reassembler;
+    QTimer stallTimer;
+    QTimer demoTimer;
+    QTimer restartTimer;
+    bool configCommandSeen = false;
+    bool bootCommandSeen = false;
+    bool firmwareAnnounced = false;
+    QByteArray image;
+    int splitIndex = 0;
+    int nextPacket = 0;
+    int frameCount = 0;
+    int packetsTaken = 0;
+    int splitsChecked = 0;
+    int failsSent = 0;
+    int splitLenSent = 0;
+    bool succeeded = false;
 };

@@ -36,17 +36,17 @@ QByteArray FrameReassembler::gatewayBootText()
 
 QList<FrameReassembler::Item> FrameReassembler::feed(const QByteArray &bytes)
 {
-    m_buffer.append(bytes);
+    buffer.append(bytes);
     return takeItems();
 }
 
 QList<FrameReassembler::Item> FrameReassembler::dropStalledByte()
 {
     QList<Item> items;
-    if (m_buffer.isEmpty())
+    if (buffer.isEmpty())
         return items;
-    appendGarbage(&items, m_buffer.at(0));
-    m_buffer.remove(0, 1);
+    appendGarbage(&items, buffer.at(0));
+    buffer.remove(0, 1);
     for (const Item &item : takeItems()) {
         if (item.kind == Kind::Garbage)
             items.last().bytes.append(item.bytes);
@@ -59,7 +59,7 @@ QList<FrameReassembler::Item> FrameReassembler::dropStalledByte()
 QList<FrameReassembler::Item> FrameReassembler::takeItems()
 {
     QList<Item> items;
-    while (!m_buffer.isEmpty()) {
+    while (!buffer.isEmpty()) {
         Item item{Kind::Garbage, QByteArray()};
         Match match = matchEntryCommand(&item);
         if (match == Match::None)
@@ -68,11 +68,11 @@ QList<FrameReassembler::Item> FrameReassembler::takeItems()
             break;
         if (match == Match::Whole) {
             items.append(item);
-            m_buffer.remove(0, item.bytes.size());
+            buffer.remove(0, item.bytes.size());
             continue;
         }
-        appendGarbage(&items, m_buffer.at(0));
-        m_buffer.remove(0, 1);
+        appendGarbage(&items, buffer.at(0));
+        buffer.remove(0, 1);
     }
     return items;
 }
@@ -87,11 +87,11 @@ FrameReassembler::Match FrameReassembler::matchEntryCommand(Item *item) const
                     {Kind::ModuleBootCommand, moduleBootCommand()},
                     {Kind::GatewayBootText, gatewayBootText()}};
     for (const auto &command : commands) {
-        if (m_buffer.startsWith(command.bytes)) {
+        if (buffer.startsWith(command.bytes)) {
             *item = {command.kind, command.bytes};
             return Match::Whole;
         }
-        if (command.bytes.startsWith(m_buffer))
+        if (command.bytes.startsWith(buffer))
             return Match::Partial;
     }
     return Match::None;
@@ -99,13 +99,13 @@ FrameReassembler::Match FrameReassembler::matchEntryCommand(Item *item) const
 
 FrameReassembler::Match FrameReassembler::matchBootFrame(Item *item) const
 {
-    if (m_buffer.size() < 2)
+    if (buffer.size() < 2)
         return Match::Partial;
-    const int length = readLe16(reinterpret_cast<const uint8_t *>(m_buffer.constData()));
-    if (length < kMinFrameLength || length > m_maxFrameLength)
+    const int length = readLe16(reinterpret_cast<const uint8_t *>(buffer.constData()));
+    if (length < kMinFrameLength || length > maxFrameLength)
         return Match::None;
-    if (m_buffer.size() < length + 2)
+    if (buffer.size() < length + 2)
         return Match::Partial;
-    *item = {Kind::BootFrame, m_buffer.left(length + 2)};
+    *item = {Kind::BootFrame, buffer.left(length + 2)};
     return Match::Whole;
 }

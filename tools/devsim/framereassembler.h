@@ -29,13 +29,13 @@ public:
     static QByteArray gatewayBootText();
 
     // Largest length field taken for a frame; anything longer is garbage.
-    void setMaxFrameLength(int length) { m_maxFrameLength = length; }
+    void setMaxFrameLength(int length) { maxFrameLength = length; }
 
     QList<Item> feed(const QByteArray &bytes);
     // A partial item that never completes would block the stream: drop its first byte.
     QList<Item> dropStalledByte();
-    bool hasPartialItem() const { return !m_buffer.isEmpty(); }
-    void clear() { m_buffer.clear(); }
+    bool hasPartialItem() const { return !buffer.isEmpty(); }
+    void clear() { buffer.clear(); }
 
 private:
     enum class Match
@@ -49,6 +49,6 @@ private:
     Match matchEntryCommand(Item *item) const;
     Match matchBootFrame(Item *item) const;
 
-    QByteArray m_buffer;
-    int m_maxFrameLength = 0xFFFF;
+    QByteArray buffer;
+    int maxFrameLength = 0xFFFF;
 };

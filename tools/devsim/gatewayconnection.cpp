@@ -4,33 +4,33 @@
 
 GatewayConnection::GatewayConnection(const QString &clientId, QObject *parent) : QObject(parent)
 {
-    m_client.setClientId(clientId);
-    connect(&m_client, &MqttClient::connected, this, &GatewayConnection::subscribeAll);
-    connect(&m_client, &MqttClient::disconnected, this, [this] { emit failed(m_client.errorString()); });
-    connect(&m_client, &MqttClient::subscribed, this, &GatewayConnection::onSubscribed);
-    connect(&m_client, &MqttClient::messageReceived, this, &GatewayConnection::onMessage);
+    mqttClient.setClientId(clientId);
+    connect(&mqttClient, &MqttClient::connected, this, &GatewayConnection::subscribeAll);
+    connect(&mqttClient, &MqttClient::disconnected, this, [this] { emit failed(mqttClient.errorString()); });
+    connect(&mqttClient, &MqttClient::subscribed, this, &GatewayConnection::onSubscribed);
+    connect(&mqttClient, &MqttClient::messageReceived, this, &GatewayConnection::onMessage);
 }
 
 void GatewayConnection::addGateway(GatewayTransport *gateway)
 {
     for (const QString &topic : gateway->listenTopics()) {
-        m_topics.append(topic);
-        m_routes.insert(topic, gateway);
+        topicsOfGateway.append(topic);
+        routes.insert(topic, gateway);
     }
 }
 
 void GatewayConnection::start(const QString &host, quint16 port)
 {
-    m_client.setHostname(host);
-    m_client.setPort(port);
-    m_client.connectToHost();
+    mqttClient.setHostname(host);
+    mqttClient.setPort(port);
+    mqttClient.connectToHost();
 }
 
 void GatewayConnection::subscribeAll()
 {
-    m_unconfirmedTopics = m_topics.size();
-    for (const QString &topic : qAsConst(m_topics)) {
-        if (!m_client.subscribe(topic)) {
+    unconfirmedTopics = topicsOfGateway.size();
+    for (const QString &topic : qAsConst(topicsOfGateway)) {
+        if (!mqttClient.subscribe(topic)) {
             emit failed(QStringLiteral("cannot subscribe %1").arg(topic));
             return;
         }
@@ -43,12 +43,12 @@ void GatewayConnection::onSubscribed(const QString &topicFilter, bool granted)
         emit failed(QStringLiteral("the broker refused the subscription of %1").arg(topicFilter));
         return;
     }
-    if (--m_unconfirmedTopics == 0)
+    if (--unconfirmedTopics == 0)
         emit ready();
 }
 
 void GatewayConnection::onMessage(const QByteArray &message, const QString &topic)
 {
-    if (GatewayTransport *gateway = m_routes.value(topic))
+    if (GatewayTransport *gateway = routes.value(topic))
         gateway->takeMessage(message, topic);
 }

@@ -18,7 +18,7 @@ class GatewayConnection : public QObject
 public:
     explicit GatewayConnection(const QString &clientId, QObject *parent = nullptr);
 
-    MqttClient *client() { return &m_client; }
+    MqttClient *client() { return &mqttClient; }
     // Before start().
     void addGateway(GatewayTransport *gateway);
     // Connects and subscribes; ready() follows once the broker has confirmed every topic.
@@ -34,8 +34,8 @@ private:
     void onSubscribed(const QString &topicFilter, bool granted);
     void onMessage(const QByteArray &message, const QString &topic);
 
-    MqttClient m_client;
-    QStringList m_topics;
-    QHash<QString, GatewayTransport *> m_routes;
-    int m_unconfirmedTopics = 0;
+    MqttClient mqttClient;
+    QStringList topicsOfGateway;
+    QHash<QString, GatewayTransport *> routes;
+    int unconfirmedTopics = 0;
 };

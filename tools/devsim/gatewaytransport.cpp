@@ -33,30 +33,30 @@ bool asksForBoot(const QByteArray &text)
 } // namespace
 
 GatewayTransport::GatewayTransport(const QString &gatewayId, MqttClient *client, QObject *parent)
-    : DeviceTransport(parent), m_gatewayId(gatewayId), m_client(client),
-      m_answerTopic(topic(QStringLiteral("sv"), QStringLiteral("firmware/push"))),
+    : DeviceTransport(parent), ownGatewayId(gatewayId), mqttClient(client),
+      answerTopic(topic(QStringLiteral("sv"), QStringLiteral("firmware/push"))),
       // What message() makes of an answer, around the packet: a hundred gateways answer
       // thousands of times a second, and only the packet changes.
-      m_answerHead(QStringLiteral(R"({"method":"%1","params":[{"packet":")")
-                       .arg(JsonText::escaped(m_answerTopic))
-                       .toUtf8()),
-      m_answerTail(R"("}],"sys":{"ack":0,"src":"ext"}})")
+      answerHead(QStringLiteral(R"({"method":"%1","params":[{"packet":")")
+                     .arg(JsonText::escaped(answerTopic))
+                     .toUtf8()),
+      answerTail(R"("}],"sys":{"ack":0,"src":"ext"}})")
 {
-    connect(&m_chatterTimer, &QTimer::timeout, this, &GatewayTransport::publishChatter);
+    connect(&chatterTimer, &QTimer::timeout, this, &GatewayTransport::publishChatter);
 }
 
 void GatewayTransport::setChatter(int intervalMs, bool beforeReplies)
 {
-    m_chatterBeforeReplies = beforeReplies;
+    chatterBeforeReplies = beforeReplies;
     if (intervalMs > 0)
-        m_chatterTimer.start(intervalMs);
+        chatterTimer.start(intervalMs);
 }
 
 // Spelled out here rather than taken from the tool's topic builders: as the tool's
 // counterpart, the gateway must catch a topic the tool gets wrong.
 QString GatewayTransport::topic(const QString &direction, const QString &name) const
 {
-    return QStringLiteral("thing/%1/%2/%3").arg(m_gatewayId, direction, name);
+    return QStringLiteral("thing/%1/%2/%3").arg(ownGatewayId, direction, name);
 }
 
 QStringList GatewayTransport::listenTopics() const
@@ -84,9 +84,9 @@ void GatewayTransport::takeMessage(const QByteArray &text, const QString &messag
 
 void GatewayTransport::write(const QByteArray &bytes)
 {
-    if (m_chatterBeforeReplies)
+    if (chatterBeforeReplies)
         publishChatter();
-    m_client->publish(m_answerTopic, m_answerHead + bytes.toHex().toUpper() + m_answerTail);
+    mqttClient->publish(answerTopic, answerHead + bytes.toHex().toUpper() + answerTail);
 }
 
 // Unrelated traffic as a real gateway sends it: it must never pass for an answer.
@@ -94,8 +94,8 @@ void GatewayTransport::publishChatter()
 {
     static const QStringList kinds{QStringLiteral("login"), QStringLiteral("ping"),
                                    QStringLiteral("property/push")};
-    const QString kind = kinds.at(m_chatterCount % kinds.size());
-    ++m_chatterCount;
-    m_client->publish(topic(QStringLiteral("sv"), kind),
-                      message(QStringLiteral("thing/sv/") + kind, {{QStringLiteral("seq"), m_chatterCount}}));
+    const QString kind = kinds.at(chatterCount % kinds.size());
+    ++chatterCount;
+    mqttClient->publish(topic(QStringLiteral("sv"), kind),
+                        message(QStringLiteral("thing/sv/") + kind, {{QStringLiteral("seq"), chatterCount}}));
 }

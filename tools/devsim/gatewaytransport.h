@@ -19,7 +19,7 @@ class GatewayTransport : public DeviceTransport
 public:
     GatewayTransport(const QString &gatewayId, MqttClient *client, QObject *parent = nullptr);
 
-    QString gatewayId() const { return m_gatewayId; }
+    QString gatewayId() const { return ownGatewayId; }
     // The two topics the gateway listens on.
     QStringList listenTopics() const;
     // Every `intervalMs` (0: never), and also right before each answer when `beforeReplies`.
@@ -33,12 +33,12 @@ private:
     void publishChatter();
     QString topic(const QString &direction, const QString &name) const;
 
-    QString m_gatewayId;
-    MqttClient *m_client;
-    QString m_answerTopic;
-    QByteArray m_answerHead;
-    QByteArray m_answerTail;
-    QTimer m_chatterTimer;
-    bool m_chatterBeforeReplies = false;
-    int m_chatterCount = 0;
+    QString ownGatewayId;
+    MqttClient *mqttClient;
+    QString answerTopic;
+    QByteArray answerHead;
+    QByteArray answerTail;
+    QTimer chatterTimer;
+    bool chatterBeforeReplies = false;
+    int chatterCount = 0;
 };

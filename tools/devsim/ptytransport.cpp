@@ -30,54 +30,54 @@ QString systemError(const char *what)
 
 PtyTransport::PtyTransport(QObject *parent) : DeviceTransport(parent)
 {
-    m_hangupTimer.setSingleShot(true);
-    m_hangupTimer.setInterval(kHangupPollMs);
-    connect(&m_hangupTimer, &QTimer::timeout, this, [this] { m_readNotifier->setEnabled(true); });
-    connect(&m_writeTimer, &NanoTimer::timeout, this, &PtyTransport::flushPending);
-    connect(&m_receiveLine, &ReceiveLine::arrived, this, &DeviceTransport::received);
+    hangupTimer.setSingleShot(true);
+    hangupTimer.setInterval(kHangupPollMs);
+    connect(&hangupTimer, &QTimer::timeout, this, [this] { readNotifier->setEnabled(true); });
+    connect(&writeTimer, &NanoTimer::timeout, this, &PtyTransport::flushPending);
+    connect(&receiveLine, &ReceiveLine::arrived, this, &DeviceTransport::received);
 }
 
 void PtyTransport::setBaudRate(int baudRate)
 {
-    m_baudRate = baudRate;
-    m_receiveLine.setBaudRate(baudRate);
+    lineRate = baudRate;
+    receiveLine.setBaudRate(baudRate);
 }
 
 PtyTransport::~PtyTransport()
 {
-    if (m_slaveKeeper >= 0)
-        ::close(m_slaveKeeper);
-    if (m_master >= 0)
-        ::close(m_master);
+    if (slaveKeeper >= 0)
+        ::close(slaveKeeper);
+    if (masterFd >= 0)
+        ::close(masterFd);
 }
 
 bool PtyTransport::open(QString *error)
 {
-    m_master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) {
+    masterFd = posix_openpt(O_RDWR | O_NOCTTY);
+    if (masterFd < 0 || grantpt(masterFd) != 0 || unlockpt(masterFd) != 0) {
         *error = systemError("posix_openpt");
         return false;
     }
-    const char *name = ptsname(m_master);
+    const char *name = ptsname(masterFd);
     if (!name) {
         *error = systemError("ptsname");
         return false;
     }
-    m_slavePath = QString::fromLocal8Bit(name);
-    m_slaveKeeper = ::open(name, O_RDWR | O_NOCTTY);
+    slaveFilePath = QString::fromLocal8Bit(name);
+    slaveKeeper = ::open(name, O_RDWR | O_NOCTTY);
     termios settings{};
-    if (m_slaveKeeper < 0 || tcgetattr(m_slaveKeeper, &settings) != 0) {
+    if (slaveKeeper < 0 || tcgetattr(slaveKeeper, &settings) != 0) {
         *error = systemError("open slave");
         return false;
     }
     cfmakeraw(&settings);
-    if (tcsetattr(m_slaveKeeper, TCSANOW, &settings) != 0) {
+    if (tcsetattr(slaveKeeper, TCSANOW, &settings) != 0) {
         *error = systemError("tcsetattr");
         return false;
     }
-    fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
-    m_readNotifier = new QSocketNotifier(m_master, QSocketNotifier::Read, this);
-    connect(m_readNotifier, &QSocketNotifier::activated, this, &PtyTransport::readMaster);
+    fcntl(masterFd, F_SETFL, fcntl(masterFd, F_GETFL) | O_NONBLOCK);
+    readNotifier = new QSocketNotifier(masterFd, QSocketNotifier::Read, this);
+    connect(readNotifier, &QSocketNotifier::activated, this, &PtyTransport::readMaster);
     return true;
 }
 
@@ -85,9 +85,9 @@ void PtyTransport::readMaster()
 {
     char buffer[4096];
     for (;;) {
-        const ssize_t count = ::read(m_master, buffer, sizeof buffer);
+        const ssize_t count = ::read(masterFd, buffer, sizeof buffer);
         if (count > 0) {
-            m_receiveLine.push(QByteArray(buffer, int(count)));
+            receiveLine.push(QByteArray(buffer, int(count)));
             continue;
         }
         if (count < 0 && errno == EINTR)
@@ -102,26 +102,26 @@ void PtyTransport::readMaster()
 // master and look again a little later instead of spinning on the error.
 void PtyTransport::waitAfterHangup()
 {
-    m_readNotifier->setEnabled(false);
-    m_hangupTimer.start();
+    readNotifier->setEnabled(false);
+    hangupTimer.start();
 }
 
 void PtyTransport::write(const QByteArray &bytes)
 {
-    if (m_master < 0)
+    if (masterFd < 0)
         return;
     discardStaleOutput();
-    m_lastWrite.start();
-    if (m_pending.isEmpty()) {
-        m_paceClock.start();
-        m_pacedBytes = 0;
-        m_paceHeadStartNs = m_receiveLine.releaseLatenessNs();
+    lastWrite.start();
+    if (pendingBytes.isEmpty()) {
+        paceClock.start();
+        pacedBytes = 0;
+        paceHeadStartNs = receiveLine.releaseLatenessNs();
     }
-    m_pending.append(bytes);
-    if (m_pending.size() > kMaxPendingBytes) {
+    pendingBytes.append(bytes);
+    if (pendingBytes.size() > kMaxPendingBytes) {
         emit logLine(
-            QStringLiteral("output of %1 bytes dropped: nobody reads the line").arg(m_pending.size()));
-        m_pending.clear();
+            QStringLiteral("output of %1 bytes dropped: nobody reads the line").arg(pendingBytes.size()));
+        pendingBytes.clear();
         return;
     }
     flushPending();
@@ -133,25 +133,25 @@ void PtyTransport::write(const QByteArray &bytes)
 void PtyTransport::discardStaleOutput()
 {
     int unread = 0;
-    if (!m_lastWrite.isValid() || m_lastWrite.elapsed() < kStaleOutputMs ||
-        ioctl(m_slaveKeeper, FIONREAD, &unread) != 0 || unread <= 0)
+    if (!lastWrite.isValid() || lastWrite.elapsed() < kStaleOutputMs ||
+        ioctl(slaveKeeper, FIONREAD, &unread) != 0 || unread <= 0)
         return;
-    tcflush(m_slaveKeeper, TCIFLUSH);
+    tcflush(slaveKeeper, TCIFLUSH);
     emit logLine(QStringLiteral("discarded %1 unread bytes: nobody has the port open").arg(unread));
 }
 
 qint64 PtyTransport::paceNowNs() const
 {
-    return m_paceClock.nsecsElapsed() + m_paceHeadStartNs;
+    return paceClock.nsecsElapsed() + paceHeadStartNs;
 }
 
 qint64 PtyTransport::pacedBudget() const
 {
-    if (m_baudRate <= 0)
-        return m_pending.size();
+    if (lineRate <= 0)
+        return pendingBytes.size();
     // Counted in the same nanoseconds as nsUntilNextWrite(), so that a byte is due exactly
     // when the timer says so (a coarser clock here would find it not yet due).
-    return WireTiming::charactersIn(paceNowNs(), m_baudRate) - m_pacedBytes;
+    return WireTiming::charactersIn(paceNowNs(), lineRate) - pacedBytes;
 }
 
 // Wakes when the next bytes have had their line time, not on a fixed tick that would hold
@@ -160,10 +160,10 @@ qint64 PtyTransport::pacedBudget() const
 qint64 PtyTransport::nsUntilNextWrite() const
 {
     constexpr qint64 kChunkNs = 1000000;
-    const auto dueNs = [this](qint64 bytes) { return WireTiming::lineNs(bytes, m_baudRate); };
+    const auto dueNs = [this](qint64 bytes) { return WireTiming::lineNs(bytes, lineRate); };
     const qint64 now = paceNowNs();
-    const qint64 nextNs = dueNs(m_pacedBytes + 1) - now;
-    const qint64 lastNs = dueNs(m_pacedBytes + m_pending.size()) - now;
+    const qint64 nextNs = dueNs(pacedBytes + 1) - now;
+    const qint64 lastNs = dueNs(pacedBytes + pendingBytes.size()) - now;
     return qMin(lastNs, qMax(nextNs, kChunkNs));
 }
 
@@ -171,22 +171,22 @@ void PtyTransport::flushPending()
 {
     bool ptyFull = false;
     for (;;) {
-        const qint64 budget = qMin<qint64>(pacedBudget(), m_pending.size());
+        const qint64 budget = qMin<qint64>(pacedBudget(), pendingBytes.size());
         if (budget <= 0)
             break;
-        const ssize_t written = ::write(m_master, m_pending.constData(), size_t(budget));
+        const ssize_t written = ::write(masterFd, pendingBytes.constData(), size_t(budget));
         if (written > 0) {
-            m_pending.remove(0, int(written));
-            m_pacedBytes += written;
+            pendingBytes.remove(0, int(written));
+            pacedBytes += written;
         }
         if (written < budget) {
             ptyFull = true;
             break;
         }
     }
-    if (m_pending.isEmpty() || m_writeTimer.isActive())
+    if (pendingBytes.isEmpty() || writeTimer.isActive())
         return;
     // A full pty buffer (nobody reads) is retried at a calm pace.
-    const bool paced = m_baudRate > 0 && !ptyFull;
-    m_writeTimer.start(paced ? nsUntilNextWrite() : qint64(kWriteRetryMs) * 1000000);
+    const bool paced = lineRate > 0 && !ptyFull;
+    writeTimer.start(paced ? nsUntilNextWrite() : qint64(kWriteRetryMs) * 1000000);
 }

@@ -20,7 +20,7 @@ public:
     ~PtyTransport() override;
 
     bool open(QString *error);
-    QString slavePath() const { return m_slavePath; }
+    QString slavePath() const { return slaveFilePath; }
     // 0: bytes pass at once; otherwise 10 bits a byte at this rate, both ways.
     void setBaudRate(int baudRate);
 
@@ -35,20 +35,20 @@ private:
     qint64 paceNowNs() const;
     qint64 nsUntilNextWrite() const;
 
-    int m_master = -1;
+    int masterFd = -1;
     // Held open so that the master does not see a hangup while no tool has the port open.
-    int m_slaveKeeper = -1;
-    QString m_slavePath;
-    QSocketNotifier *m_readNotifier = nullptr;
-    QTimer m_hangupTimer;
-    NanoTimer m_writeTimer;
-    ReceiveLine m_receiveLine;
-    QByteArray m_pending;
-    int m_baudRate = 0;
-    QElapsedTimer m_paceClock;
-    qint64 m_pacedBytes = 0;
+    int slaveKeeper = -1;
+    QString slaveFilePath;
+    QSocketNotifier *readNotifier = nullptr;
+    QTimer hangupTimer;
+    NanoTimer writeTimer;
+    ReceiveLine receiveLine;
+    QByteArray pendingBytes;
+    int lineRate = 0;
+    QElapsedTimer paceClock;
+    qint64 pacedBytes = 0;
     // The pace clock runs this far behind the line: a device answers the moment the last
     // byte of a frame is in, not when the event loop gets round to handing it over.
-    qint64 m_paceHeadStartNs = 0;
-    QElapsedTimer m_lastWrite;
+    qint64 paceHeadStartNs = 0;
+    QElapsedTimer lastWrite;
 };

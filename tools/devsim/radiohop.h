@@ -30,8 +30,8 @@ private:
     void deliverDue();
     void armForOldest();
 
-    const qint64 m_latencyNs;
-    QElapsedTimer m_clock;
-    QTimer m_timer;
-    QQueue<InFlight> m_inFlight;
+    const qint64 latencyNs;
+    QElapsedTimer hopClock;
+    QTimer dueTimer;
+    QQueue<InFlight> inFlight;
 };

@@ -17,16 +17,16 @@ public:
     explicit ReceiveLine(QObject *parent = nullptr);
 
     // 0: bytes arrive as soon as they are pushed; otherwise 10 bits a byte at this rate.
-    void setBaudRate(int baudRate) { m_baudRate = baudRate; }
-    int baudRate() const { return m_baudRate; }
+    void setBaudRate(int baudRate) { lineRate = baudRate; }
+    int baudRate() const { return lineRate; }
 
     // Bytes the tool has just written to the line.
     void push(const QByteArray &bytes);
     // Bytes written but still travelling.
-    int bytesOnLine() const { return m_onLine.size(); }
+    int bytesOnLine() const { return onLine.size(); }
     // While arrived() is being emitted: how long ago its last byte finished arriving (the
     // event loop wakes a little after that moment).
-    qint64 releaseLatenessNs() const { return m_releaseLatenessNs; }
+    qint64 releaseLatenessNs() const { return latenessNs; }
 
 signals:
     void arrived(const QByteArray &bytes);
@@ -38,11 +38,11 @@ private:
     qint64 lineTimeNs(qint64 byteCount) const;
     qint64 bytesArrivedBy(qint64 nowNs) const;
 
-    int m_baudRate = 0;
-    QElapsedTimer m_clock;
-    NanoTimer m_arrivalTimer;
-    QByteArray m_onLine;
+    int lineRate = 0;
+    QElapsedTimer clock;
+    NanoTimer arrivalTimer;
+    QByteArray onLine;
     // When the last released byte finished arriving: the next byte on the line starts then.
-    qint64 m_lineFreeNs = 0;
-    qint64 m_releaseLatenessNs = 0;
+    qint64 lineFreeNs = 0;
+    qint64 latenessNs = 0;
 };

@@ -19,19 +19,19 @@ public:
     SimulatedDevice(const QString &name, const SimulatorOptions &options, DeviceTransport *transport,
                     QObject *parent = nullptr);
 
-    QString name() const { return m_name; }
+    QString name() const { return deviceName; }
     // "[name] " with several devices, otherwise nothing: one device logs as it always did.
-    QString logPrefix() const { return m_logPrefix; }
-    void start() { m_simulator.start(); }
-    bool updateSucceeded() const { return m_simulator.updateSucceeded(); }
-    QString summary() const { return m_logPrefix + m_simulator.summary(); }
+    QString logPrefix() const { return linePrefix; }
+    void start() { simulator.start(); }
+    bool updateSucceeded() const { return simulator.updateSucceeded(); }
+    QString summary() const { return linePrefix + simulator.summary(); }
 
 signals:
     void logLine(const QString &line);
 
 private:
-    QString m_name;
-    QString m_logPrefix;
-    DeviceSimulator m_simulator;
-    RadioHop m_hop;
+    QString deviceName;
+    QString linePrefix;
+    DeviceSimulator simulator;
+    RadioHop radioHop;
 };
