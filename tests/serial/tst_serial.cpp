@@ -42,7 +42,7 @@ QList<QByteArray> takeAll(ReplyCutter &cutter)
 
 } // namespace
 
-class TestSerial : public QObject
+class tst_Serial : public QObject
 {
     Q_OBJECT
 
@@ -71,7 +71,7 @@ private:
     static void openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud);
 };
 
-void TestSerial::openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud)
+void tst_Serial::openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud)
 {
     QVERIFY(pty.isValid());
     channel.port()->setPortName(pty.slavePath);
@@ -80,7 +80,7 @@ void TestSerial::openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud)
     QVERIFY2(channel.openPort(), qPrintable(channel.lastOpenError()));
 }
 
-void TestSerial::cutting_data()
+void tst_Serial::cutting_data()
 {
     QTest::addColumn<int>("baud");
     QTest::addColumn<Pieces>("pieces");
@@ -114,7 +114,7 @@ void TestSerial::cutting_data()
         << 115200 << Pieces{{0, QByteArray(1 << 20, '\x55')}, {0, kContinue}} << QList<QByteArray>{kContinue};
 }
 
-void TestSerial::cutting()
+void tst_Serial::cutting()
 {
     QFETCH(int, baud);
     QFETCH(Pieces, pieces);
@@ -133,7 +133,7 @@ void TestSerial::cutting()
     QCOMPARE(takeAll(cutter), replies);
 }
 
-void TestSerial::discardingWhatCameBefore()
+void tst_Serial::discardingWhatCameBefore()
 {
     ReplyCutter cutter;
     cutter.setBaudRate(9600);
@@ -155,7 +155,7 @@ void TestSerial::discardingWhatCameBefore()
     QCOMPARE(takeAll(cutter), QList<QByteArray>{kContinue});
 }
 
-void TestSerial::replyInPiecesWhileReceiverHeldUp_data()
+void tst_Serial::replyInPiecesWhileReceiverHeldUp_data()
 {
     QTest::addColumn<QByteArray>("reply");
     QTest::newRow("frame") << splitLenRequest();
@@ -164,7 +164,7 @@ void TestSerial::replyInPiecesWhileReceiverHeldUp_data()
 
 // The receiving thread is busy for 30 ms right after the first piece, while the second
 // piece arrives 2 ms after the first and the silence runs out: still one reply.
-void TestSerial::replyInPiecesWhileReceiverHeldUp()
+void tst_Serial::replyInPiecesWhileReceiverHeldUp()
 {
     QFETCH(QByteArray, reply);
     Pty pty;
@@ -182,7 +182,7 @@ void TestSerial::replyInPiecesWhileReceiverHeldUp()
     QCOMPARE(channel.getRecv(200), QByteArray());
 }
 
-void TestSerial::twoRepliesBeforeAReadComeOutInOrder()
+void tst_Serial::twoRepliesBeforeAReadComeOutInOrder()
 {
     Pty pty;
     SerialChannel channel;
@@ -198,7 +198,7 @@ void TestSerial::twoRepliesBeforeAReadComeOutInOrder()
     QCOMPARE(channel.getRecv(1000), second);
 }
 
-void TestSerial::replyBeforeAWriteIsNoAnswer()
+void tst_Serial::replyBeforeAWriteIsNoAnswer()
 {
     Pty pty;
     SerialChannel channel;
@@ -210,7 +210,7 @@ void TestSerial::replyBeforeAWriteIsNoAnswer()
 }
 
 // At 1200 baud a 136-byte frame needs 1.13 s on the line, longer than a packet's reply wait.
-void TestSerial::waitStartsWhenTheFrameHasLeftTheLine()
+void tst_Serial::waitStartsWhenTheFrameHasLeftTheLine()
 {
     Pty pty;
     SerialChannel channel;
@@ -221,7 +221,7 @@ void TestSerial::waitStartsWhenTheFrameHasLeftTheLine()
     QCOMPARE(channel.takeReply(400), kContinue);
 }
 
-void TestSerial::getRecvWithZeroTimeoutReturnsAtOnce()
+void tst_Serial::getRecvWithZeroTimeoutReturnsAtOnce()
 {
     Pty pty;
     SerialChannel channel;
@@ -235,7 +235,7 @@ void TestSerial::getRecvWithZeroTimeoutReturnsAtOnce()
     QCOMPARE(callBacks.count(), 0);
 }
 
-void TestSerial::closedPortRequestsReportStatus7_data()
+void tst_Serial::closedPortRequestsReportStatus7_data()
 {
     QTest::addColumn<QString>("request");
     QTest::newRow("write text") << QStringLiteral("write text");
@@ -244,7 +244,7 @@ void TestSerial::closedPortRequestsReportStatus7_data()
     QTest::newRow("getRecv") << QStringLiteral("getRecv");
 }
 
-void TestSerial::closedPortRequestsReportStatus7()
+void tst_Serial::closedPortRequestsReportStatus7()
 {
     QFETCH(QString, request);
     const QByteArray pending("xyz");
@@ -278,7 +278,7 @@ void TestSerial::closedPortRequestsReportStatus7()
     QCOMPARE(channel.unavailableReason(), QStringLiteral("serial port %1 is not open").arg(pty.slavePath));
 }
 
-void TestSerial::writeReachesTheLineUnchanged_data()
+void tst_Serial::writeReachesTheLineUnchanged_data()
 {
     QTest::addColumn<bool>("asText");
     QTest::addColumn<QByteArray>("bytes");
@@ -287,7 +287,7 @@ void TestSerial::writeReachesTheLineUnchanged_data()
     QTest::newRow("text without terminator") << true << QByteArray("hello\r\n");
 }
 
-void TestSerial::writeReachesTheLineUnchanged()
+void tst_Serial::writeReachesTheLineUnchanged()
 {
     QFETCH(bool, asText);
     QFETCH(QByteArray, bytes);
@@ -304,7 +304,7 @@ void TestSerial::writeReachesTheLineUnchanged()
     QCOMPARE(callBacks.count(), 0);
 }
 
-void TestSerial::readWaitSeesNewBytes()
+void tst_Serial::readWaitSeesNewBytes()
 {
     Pty pty;
     SerialChannel channel;
@@ -318,7 +318,7 @@ void TestSerial::readWaitSeesNewBytes()
     QCOMPARE(channel.getRecv(2000), QByteArray("ok"));
 }
 
-void TestSerial::lostPtyEndsWaitsAndClosesPortOnce()
+void tst_Serial::lostPtyEndsWaitsAndClosesPortOnce()
 {
     Pty pty;
     SerialChannel channel;
@@ -342,7 +342,7 @@ void TestSerial::lostPtyEndsWaitsAndClosesPortOnce()
     QCOMPARE(lost.count(), 1);
 }
 
-void TestSerial::deviceInUseUnderAnotherName()
+void tst_Serial::deviceInUseUnderAnotherName()
 {
     Pty pty;
     QTemporaryDir dir;
@@ -360,7 +360,7 @@ void TestSerial::deviceInUseUnderAnotherName()
     QCOMPARE(first.portLocation(), link);
 }
 
-void TestSerial::presenceScan_data()
+void tst_Serial::presenceScan_data()
 {
     QTest::addColumn<bool>("selectOtherName");
     QTest::addColumn<bool>("staysOpen");
@@ -368,7 +368,7 @@ void TestSerial::presenceScan_data()
     QTest::newRow("selected port not there") << true << false;
 }
 
-void TestSerial::presenceScan()
+void tst_Serial::presenceScan()
 {
     QFETCH(bool, selectOtherName);
     QFETCH(bool, staysOpen);
@@ -390,5 +390,5 @@ void TestSerial::presenceScan()
     }
 }
 
-QTEST_GUILESS_MAIN(TestSerial)
+QTEST_GUILESS_MAIN(tst_Serial)
 #include "tst_serial.moc"
