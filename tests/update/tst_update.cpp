@@ -217,9 +217,14 @@ public:
     {
         QVector<qint64> out;
         const QString prefix = QStringLiteral("firmware packet sending - ");
-        for (const QString &l : lines)
-            if (l.startsWith(prefix))
-                out.append(l.mid(prefix.size()).toLongLong());
+        for (const QString &l : lines) {
+            if (!l.startsWith(prefix))
+                continue;
+            // A count wrapped below 0 is beyond qint64 and would read as 0: it reads as -1.
+            bool ok = false;
+            const qint64 count = l.mid(prefix.size()).toLongLong(&ok);
+            out.append(ok ? count : -1);
+        }
         return out;
     }
 };
