@@ -50,6 +50,7 @@ private slots:
     void cutting_data();
     void cutting();
     void discardingWhatCameBefore();
+    void fullReplyQueueDropsTheOldest();
 
     void replyInPiecesWhileReceiverHeldUp_data();
     void replyInPiecesWhileReceiverHeldUp();
@@ -153,6 +154,18 @@ void tst_Serial::discardingWhatCameBefore()
     cutter.discardReceived(QStringLiteral("before a frame was written"));
     cutter.feed(kContinue);
     QCOMPARE(takeAll(cutter), QList<QByteArray>{kContinue});
+}
+
+// A device chattering while nobody reads keeps the queue full of its newest replies, in order.
+void tst_Serial::fullReplyQueueDropsTheOldest()
+{
+    ReplyCutter cutter;
+    QList<QByteArray> sent;
+    for (int i = 0; i < ReplyCutter::kMaxQueuedReplies + 3; ++i) {
+        sent << makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(i));
+        cutter.feed(sent.last());
+    }
+    QCOMPARE(takeAll(cutter), sent.mid(3));
 }
 
 void tst_Serial::replyInPiecesWhileReceiverHeldUp_data()
