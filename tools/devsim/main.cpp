@@ -2,9 +2,9 @@
 #include "gatewayconnection.h"
 #include "gatewaytransport.h"
 #include "ptytransport.h"
+#include "signalwatcher.h"
 #include "simulateddevice.h"
 #include "simulatoroptions.h"
-#include "signalwatcher.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
