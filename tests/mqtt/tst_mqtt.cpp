@@ -1,4 +1,5 @@
 // The MQTT client, the gateway messages and the gateway link against a real mosquitto.
+#include "bootframe.h"
 #include "brokerprocess.h"
 #include "eventwait.h"
 #include "gatewaymessages.h"
@@ -16,6 +17,14 @@ bool connectTo(MqttClient &client, quint16 port)
     client.connectToHost();
     EventWait::waitUntil([&client] { return client.state() != MqttClient::Connecting; }, 10000);
     return client.state() == MqttClient::Connected;
+}
+
+// An answer the gateway may publish, numbered, made larger by a member nobody reads.
+QByteArray numberedAnswer(int number, int padding)
+{
+    const QByteArray frame = makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(number));
+    return R"({"params":[{"packet":")" + frame.toHex() + R"("}],"pad":")" + QByteArray(padding, 'x') +
+           R"("})";
 }
 
 } // namespace
@@ -36,6 +45,8 @@ private slots:
     void oldMessagesAnswerNoConnectAttempt_data();
     void oldMessagesAnswerNoConnectAttempt();
     void whatNobodyWaitsForIsBounded();
+    void whatNobodyWaitsForKeepsTheNewest_data();
+    void whatNobodyWaitsForKeepsTheNewest();
     void connectionSettings_data();
     void connectionSettings();
 
@@ -214,6 +225,34 @@ void tst_Mqtt::whatNobodyWaitsForIsBounded()
     link.take(QByteArray(10 * 1024 * 1024, '{'));
     QCOMPARE(link.queuedBytes(), 0);
     QVERIFY(GatewayUpdateLink::consoleText(QByteArray(10 * 1024 * 1024, 'a')).size() < 100);
+}
+
+void tst_Mqtt::whatNobodyWaitsForKeepsTheNewest_data()
+{
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<int>("padding");
+    QTest::addColumn<int>("firstKept");
+    QTest::newRow("by count") << GatewayUpdateLink::kMaxQueuedMessages + 3 << 0 << 3;
+    // 17 of these fit in the bytes kept.
+    QTest::newRow("by bytes") << 20 << 60 * 1024 << 3;
+}
+
+// The oldest messages go first: the first answer read is the oldest one kept.
+void tst_Mqtt::whatNobodyWaitsForKeepsTheNewest()
+{
+    QFETCH(int, messages);
+    QFETCH(int, padding);
+    MqttClient tool;
+    GatewayRouter router(tool);
+    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind::Gateway);
+    for (int i = 0; i < messages; ++i)
+        link.take(numberedAnswer(i, padding));
+    QSignalSpy replies(&link, &UpdateLink::replyReceived);
+    link.awaitReply(5000);
+    QVERIFY(replies.wait());
+    QFETCH(int, firstKept);
+    QCOMPARE(replies.at(0).at(0).toByteArray(),
+             makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(firstKept)));
 }
 
 void tst_Mqtt::connectionSettings_data()

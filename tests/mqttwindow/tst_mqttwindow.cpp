@@ -50,6 +50,7 @@ private slots:
     void subscriptionsFollowTheBroker();
     void linkComesBackByItselfUnlessHeldOrDisconnected();
     void refusedCredentialsAreSaidAndNotRetried();
+    void receiveBufferKeepsTheNewest();
     void clearAsksFirst();
     void profilesAreSavedAndRestored();
     void commasInTheBrokerAddressBecomePoints_data();
@@ -174,6 +175,17 @@ void tst_MqttWindow::refusedCredentialsAreSaidAndNotRetried()
     QVERIFY2(console.first().startsWith(QStringLiteral("MQTT link not authorised")),
              qPrintable(console.first()));
     QVERIFY(!config.findChild<ReconnectBackoff *>()->isPending());
+}
+
+// Messages nobody takes out: the buffer stays bounded, and what it keeps is the newest.
+void tst_MqttWindow::receiveBufferKeepsTheNewest()
+{
+    MyMqttConfig config;
+    const int size = MyMqttConfig::kRecvBufferLimit / 3;
+    for (const char fill : {'a', 'b', 'c', 'd', 'e'})
+        emit config.m_client->messageReceived(QByteArray(size, fill), QStringLiteral("thing/G1/sv/ack"));
+    QVERIFY(config.mqttRecvBuffer.size() <= MyMqttConfig::kRecvBufferLimit);
+    QVERIFY(config.mqttRecvBuffer.endsWith(QByteArray(size, 'e')));
 }
 
 void tst_MqttWindow::clearAsksFirst()

@@ -17,7 +17,7 @@
 #include <QTimer>
 #include <QtTest>
 
-class TestSerialPanel : public QObject
+class tst_SerialPanel : public QObject
 {
     Q_OBJECT
 
@@ -36,13 +36,13 @@ private:
     static QLabel *indicatorOf(QWidget &host);
 };
 
-void TestSerialPanel::init()
+void tst_SerialPanel::init()
 {
     qunsetenv("PLOVIKKIT_EXTRA_PORTS");
     QFile::remove(PlatformPaths::settingsIniPath());
 }
 
-QLabel *TestSerialPanel::indicatorOf(QWidget &host)
+QLabel *tst_SerialPanel::indicatorOf(QWidget &host)
 {
     for (QLabel *label : host.findChildren<QLabel *>()) {
         if (label->styleSheet().contains(QLatin1String("border-radius")))
@@ -51,7 +51,7 @@ QLabel *TestSerialPanel::indicatorOf(QWidget &host)
     return nullptr;
 }
 
-void TestSerialPanel::panelShowsPortsAndControls()
+void tst_SerialPanel::panelShowsPortsAndControls()
 {
     Pty pty;
     qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
@@ -95,7 +95,7 @@ void TestSerialPanel::panelShowsPortsAndControls()
     QVERIFY(!serial.channel().isPortOpen());
 }
 
-void TestSerialPanel::openPressedStoresSelection()
+void tst_SerialPanel::openPressedStoresSelection()
 {
     Pty pty;
     qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
@@ -123,7 +123,7 @@ void TestSerialPanel::openPressedStoresSelection()
     QCOMPARE(after.value(QStringLiteral("serial_baudrate")).toString(), QStringLiteral("115200"));
 }
 
-void TestSerialPanel::failedOpenStoresNothing()
+void tst_SerialPanel::failedOpenStoresNothing()
 {
     Pty pty;
     qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
@@ -143,7 +143,7 @@ void TestSerialPanel::failedOpenStoresNothing()
     QVERIFY(!stored.contains(QStringLiteral("serial_baudrate")));
 }
 
-void TestSerialPanel::restoresSelectionAndFreeBaudText()
+void tst_SerialPanel::restoresSelectionAndFreeBaudText()
 {
     Pty first;
     Pty second;
@@ -169,7 +169,7 @@ void TestSerialPanel::restoresSelectionAndFreeBaudText()
     QVERIFY(!serial.channel().isPortOpen());
 }
 
-void TestSerialPanel::storedPortNotListedKeepsFirst()
+void tst_SerialPanel::storedPortNotListedKeepsFirst()
 {
     Pty pty;
     qputenv("PLOVIKKIT_EXTRA_PORTS", pty.slavePath.toLocal8Bit());
@@ -184,7 +184,7 @@ void TestSerialPanel::storedPortNotListedKeepsFirst()
     QVERIFY(!serial.channel().isPortOpen());
 }
 
-void TestSerialPanel::onlyLeftPressRefreshesList()
+void tst_SerialPanel::onlyLeftPressRefreshesList()
 {
     Pty first;
     Pty second;
@@ -210,7 +210,7 @@ void TestSerialPanel::onlyLeftPressRefreshesList()
     QVERIFY(!serial.channel().isPortOpen());
 }
 
-void TestSerialPanel::selectingPortOpensItAndLightFollows()
+void tst_SerialPanel::selectingPortOpensItAndLightFollows()
 {
     Pty first;
     Pty second;
@@ -243,5 +243,5 @@ void TestSerialPanel::selectingPortOpensItAndLightFollows()
     QVERIFY(!serial.channel().isPortOpen());
 }
 
-QTEST_MAIN(TestSerialPanel)
+QTEST_MAIN(tst_SerialPanel)
 #include "tst_serialpanel.moc"

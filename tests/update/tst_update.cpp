@@ -217,9 +217,14 @@ public:
     {
         QVector<qint64> out;
         const QString prefix = QStringLiteral("firmware packet sending - ");
-        for (const QString &l : lines)
-            if (l.startsWith(prefix))
-                out.append(l.mid(prefix.size()).toLongLong());
+        for (const QString &l : lines) {
+            if (!l.startsWith(prefix))
+                continue;
+            // A count wrapped below 0 is beyond qint64 and would read as 0: it reads as -1.
+            bool ok = false;
+            const qint64 count = l.mid(prefix.size()).toLongLong(&ok);
+            out.append(ok ? count : -1);
+        }
         return out;
     }
 };
@@ -270,7 +275,7 @@ const QString kSuccessLine = QStringLiteral("firmware packet update success ");
 
 } // namespace
 
-class TestUpdate : public QObject
+class tst_Update : public QObject
 {
     Q_OBJECT
 private slots:
@@ -324,7 +329,7 @@ private slots:
     void fleetAbortEndsRunningAndSkipsTheRest();
 };
 
-void TestUpdate::crc8CheckValues_data()
+void tst_Update::crc8CheckValues_data()
 {
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<int>("crc");
@@ -333,14 +338,14 @@ void TestUpdate::crc8CheckValues_data()
     QTest::newRow("abc") << QByteArray("abc") << 0xBB;
 }
 
-void TestUpdate::crc8CheckValues()
+void tst_Update::crc8CheckValues()
 {
     QFETCH(QByteArray, data);
     QFETCH(int, crc);
     QCOMPARE(int(crc8(data)), crc);
 }
 
-void TestUpdate::bootFrameExamples()
+void tst_Update::bootFrameExamples()
 {
     QByteArray over = bytes({0x00, 0x00, 0x07, 0x01, 0x00});
     encodeBootFrame(reinterpret_cast<uint8_t *>(over.data()), 5);
@@ -362,7 +367,7 @@ void TestUpdate::bootFrameExamples()
     QVERIFY(!checkBootFrame(request.left(13)));
 }
 
-void TestUpdate::paddingToWholeSplits()
+void tst_Update::paddingToWholeSplits()
 {
     Run run;
     const QByteArray firmware = image(1000);
@@ -381,7 +386,7 @@ void TestUpdate::paddingToWholeSplits()
     QCOMPARE(firmware.size(), 1000); // the caller's image is not padded
 }
 
-void TestUpdate::exactMultipleNotPadded()
+void tst_Update::exactMultipleNotPadded()
 {
     Run run;
     const QByteArray firmware = image(768);
@@ -390,7 +395,7 @@ void TestUpdate::exactMultipleNotPadded()
     QCOMPARE(run.device.received, firmware);
 }
 
-void TestUpdate::splitTailNotSent_data()
+void tst_Update::splitTailNotSent_data()
 {
     QTest::addColumn<int>("splitLen");
     QTest::addColumn<int>("uartLen");
@@ -401,7 +406,7 @@ void TestUpdate::splitTailNotSent_data()
     QTest::newRow("packet above split") << 300 << 512 << 0 << 0;
 }
 
-void TestUpdate::splitTailNotSent()
+void tst_Update::splitTailNotSent()
 {
     QFETCH(int, splitLen);
     QFETCH(int, uartLen);
@@ -425,7 +430,7 @@ void TestUpdate::splitTailNotSent()
     QVERIFY(!run.reporter.hasLineStarting(QStringLiteral("device parameters unusable: ")));
 }
 
-void TestUpdate::rewindKeepsCountsMoving()
+void tst_Update::rewindKeepsCountsMoving()
 {
     Run run;
     // Frame 0 is FIRMWARE LEN; frame 2 is the second packet of split 0.
@@ -443,7 +448,7 @@ void TestUpdate::rewindKeepsCountsMoving()
     QCOMPARE(run.reporter.progress.last(), 1152);
 }
 
-void TestUpdate::timeoutsInARowEndSession_data()
+void tst_Update::timeoutsInARowEndSession_data()
 {
     QTest::addColumn<int>("frame");
     QTest::addColumn<QString>("trace");
@@ -452,7 +457,7 @@ void TestUpdate::timeoutsInARowEndSession_data()
     QTest::newRow("check") << 3 << "check";
 }
 
-void TestUpdate::timeoutsInARowEndSession()
+void tst_Update::timeoutsInARowEndSession()
 {
     QFETCH(int, frame);
     QFETCH(QString, trace);
@@ -473,7 +478,7 @@ void TestUpdate::timeoutsInARowEndSession()
     QVERIFY(!run.reporter.lines.contains(kSuccessLine));
 }
 
-void TestUpdate::replyBetweenTimeoutsResetsCount()
+void tst_Update::replyBetweenTimeoutsResetsCount()
 {
     Run run;
     run.device.scripted.insert(1, QByteArray());
@@ -487,7 +492,7 @@ void TestUpdate::replyBetweenTimeoutsResetsCount()
     QCOMPARE(run.reporter.count(QStringLiteral("firmware packet send timeout 2")), 0);
 }
 
-void TestUpdate::otherReturnFailResynchronises()
+void tst_Update::otherReturnFailResynchronises()
 {
     Run run;
     run.device.scripted.insert(2, reply(BootCmd::ReturnFail, BootReturn::CrcCheckError));
@@ -501,7 +506,7 @@ void TestUpdate::otherReturnFailResynchronises()
     QCOMPARE(run.reporter.remainingCounts().mid(2, 1), QVector<qint64>{768}); // counters start over
 }
 
-void TestUpdate::finishAnswers_data()
+void tst_Update::finishAnswers_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("line");
@@ -523,7 +528,7 @@ void TestUpdate::finishAnswers_data()
                              << "no answer to FIRMWARE OVER";
 }
 
-void TestUpdate::finishAnswers()
+void tst_Update::finishAnswers()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QString, line);
@@ -544,7 +549,7 @@ void TestUpdate::finishAnswers()
     QVERIFY(run.reporter.reported());
 }
 
-void TestUpdate::deviceSilentWhileConnecting_data()
+void tst_Update::deviceSilentWhileConnecting_data()
 {
     QTest::addColumn<bool>("gateway");
     QTest::addColumn<int>("wait");
@@ -552,7 +557,7 @@ void TestUpdate::deviceSilentWhileConnecting_data()
     QTest::newRow("gateway") << true << 20000;
 }
 
-void TestUpdate::deviceSilentWhileConnecting()
+void tst_Update::deviceSilentWhileConnecting()
 {
     QFETCH(bool, gateway);
     QFETCH(int, wait);
@@ -572,7 +577,7 @@ void TestUpdate::deviceSilentWhileConnecting()
                                                "attempts: check the cable"));
 }
 
-void TestUpdate::announceAnsweredOtherwiseEndsQuietly_data()
+void tst_Update::announceAnsweredOtherwiseEndsQuietly_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("reason");
@@ -584,7 +589,7 @@ void TestUpdate::announceAnsweredOtherwiseEndsQuietly_data()
     QTest::newRow("silence") << QByteArray() << "no answer to FIRMWARE LEN";
 }
 
-void TestUpdate::announceAnsweredOtherwiseEndsQuietly()
+void tst_Update::announceAnsweredOtherwiseEndsQuietly()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QString, reason);
@@ -598,7 +603,7 @@ void TestUpdate::announceAnsweredOtherwiseEndsQuietly()
     QVERIFY(run.reporter.reported());
 }
 
-void TestUpdate::emptyImageHasNoReport()
+void tst_Update::emptyImageHasNoReport()
 {
     FakeBootloader device;
     RecordingReporter reporter;
@@ -614,7 +619,7 @@ void TestUpdate::emptyImageHasNoReport()
 }
 
 // Neither session waits in place: each frame of one goes out while the other waits too.
-void TestUpdate::twoSessionsInterleaveOnOneThread()
+void tst_Update::twoSessionsInterleaveOnOneThread()
 {
     QStringList log;
     FakeBootloader first;
@@ -641,7 +646,7 @@ void TestUpdate::twoSessionsInterleaveOnOneThread()
     QVERIFY2(firstSecond < lastFirst / 2, qPrintable(log.join(' ')));
 }
 
-void TestUpdate::reportFormat_data()
+void tst_Update::reportFormat_data()
 {
     QTest::addColumn<qint64>("elapsed");
     QTest::addColumn<QString>("text");
@@ -650,14 +655,14 @@ void TestUpdate::reportFormat_data()
     QTest::newRow("hour") << qint64(3600000) << "3600000ms(60min 0sec 0msec)";
 }
 
-void TestUpdate::reportFormat()
+void tst_Update::reportFormat()
 {
     QFETCH(qint64, elapsed);
     QFETCH(QString, text);
     QCOMPARE(UpdateSession::formatElapsed(elapsed), text);
 }
 
-void TestUpdate::secondRunWhileRunningIsRefused()
+void tst_Update::secondRunWhileRunningIsRefused()
 {
     FakeBootloader device;
     RecordingReporter reporter;
@@ -676,7 +681,7 @@ void TestUpdate::secondRunWhileRunningIsRefused()
     QVERIFY(!session.isRunning());
 }
 
-void TestUpdate::abortEndsTheSessionWithTheReport()
+void tst_Update::abortEndsTheSessionWithTheReport()
 {
     FakeBootloader device;
     RecordingReporter reporter;
@@ -702,7 +707,7 @@ void TestUpdate::abortEndsTheSessionWithTheReport()
     QCOMPARE(session.run(firmware), UpdateOutcome::Success);
 }
 
-void TestUpdate::unusableLinkEndsTheSessionAtOnce_data()
+void tst_Update::unusableLinkEndsTheSessionAtOnce_data()
 {
     QTest::addColumn<int>("failAtWait"); // 0: before the session starts
     QTest::newRow("port closed at the start") << 0;
@@ -710,7 +715,7 @@ void TestUpdate::unusableLinkEndsTheSessionAtOnce_data()
     QTest::newRow("port lost during the transfer") << 3;
 }
 
-void TestUpdate::unusableLinkEndsTheSessionAtOnce()
+void tst_Update::unusableLinkEndsTheSessionAtOnce()
 {
     QFETCH(int, failAtWait);
     const QString reason = QStringLiteral("serial port /dev/ttyX lost: the device was removed");
@@ -736,7 +741,7 @@ void TestUpdate::unusableLinkEndsTheSessionAtOnce()
              failAtWait ? 1 : 0);
 }
 
-void TestUpdate::shortSplitLenReplyIsNotRead()
+void tst_Update::shortSplitLenReplyIsNotRead()
 {
     Run run;
     // A whole frame with a good CRC, but one byte short of the fields.
@@ -747,7 +752,7 @@ void TestUpdate::shortSplitLenReplyIsNotRead()
     QCOMPARE(run.reporter.count(QStringLiteral("get splitLen: 256")), 1);
 }
 
-void TestUpdate::shortRepliesAreNotReadPastEnd()
+void tst_Update::shortRepliesAreNotReadPastEnd()
 {
     Run run;
     run.device.bootScripted.insert(0, bytes({0x01}));
@@ -759,7 +764,7 @@ void TestUpdate::shortRepliesAreNotReadPastEnd()
     QCOMPARE(run.reporter.count(QStringLiteral("------------------error  1168")), 0);
 }
 
-void TestUpdate::longReplyShownInPart()
+void tst_Update::longReplyShownInPart()
 {
     Run run;
     const QByteArray noise(1000000, '\x5a');
@@ -770,7 +775,7 @@ void TestUpdate::longReplyShownInPart()
     QCOMPARE(run.reporter.count(line), 1);
 }
 
-void TestUpdate::consoleReturnCodeOnShortReply_data()
+void tst_Update::consoleReturnCodeOnShortReply_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("trace");
@@ -785,7 +790,7 @@ void TestUpdate::consoleReturnCodeOnShortReply_data()
     QTest::newRow("no name") << reply(BootCmd::ReturnFail, 0x7F) << "UNKNOWN 127";
 }
 
-void TestUpdate::consoleReturnCodeOnShortReply()
+void tst_Update::consoleReturnCodeOnShortReply()
 {
     QFETCH(QByteArray, answer);
     QFETCH(QString, trace);
@@ -800,7 +805,7 @@ void TestUpdate::consoleReturnCodeOnShortReply()
     }
 }
 
-void TestUpdate::unusableParametersEndSession_data()
+void tst_Update::unusableParametersEndSession_data()
 {
     QTest::addColumn<int>("splitLen");
     QTest::addColumn<int>("uartLen");
@@ -810,7 +815,7 @@ void TestUpdate::unusableParametersEndSession_data()
     QTest::newRow("packet frame above 16 bits") << 0xFFFF << 0xFFF8;
 }
 
-void TestUpdate::unusableParametersEndSession()
+void tst_Update::unusableParametersEndSession()
 {
     QFETCH(int, splitLen);
     QFETCH(int, uartLen);
@@ -823,7 +828,7 @@ void TestUpdate::unusableParametersEndSession()
     QVERIFY(run.reporter.reported());
 }
 
-void TestUpdate::packetFrameSizedFromUartLen()
+void tst_Update::packetFrameSizedFromUartLen()
 {
     Run run;
     run.device.params.splitLen = 0xFFF7;
@@ -835,7 +840,7 @@ void TestUpdate::packetFrameSizedFromUartLen()
     QCOMPARE(run.device.received, padded(firmware, 0xFFF7));
 }
 
-void TestUpdate::packetRepeatsAreBounded()
+void tst_Update::packetRepeatsAreBounded()
 {
     Run run;
     for (int frame = 1; frame <= 11; ++frame)
@@ -852,7 +857,7 @@ void TestUpdate::packetRepeatsAreBounded()
     QCOMPARE(tolerated.start(image(256)), UpdateOutcome::Success);
 }
 
-void TestUpdate::splitRewindsAreBounded_data()
+void tst_Update::splitRewindsAreBounded_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<bool>("atCheck");
@@ -861,7 +866,7 @@ void TestUpdate::splitRewindsAreBounded_data()
     QTest::newRow("other on check") << reply(BootCmd::RequestFirmware) << true;
 }
 
-void TestUpdate::splitRewindsAreBounded()
+void tst_Update::splitRewindsAreBounded()
 {
     QFETCH(QByteArray, answer);
     QFETCH(bool, atCheck);
@@ -877,7 +882,7 @@ void TestUpdate::splitRewindsAreBounded()
     QVERIFY(run.reporter.reported());
 }
 
-void TestUpdate::resynchronisationsAreBounded()
+void tst_Update::resynchronisationsAreBounded()
 {
     Run run;
     for (int frame = 1; frame < 200; frame += 2) // every first packet after FIRMWARE LEN
@@ -889,7 +894,7 @@ void TestUpdate::resynchronisationsAreBounded()
     QVERIFY(run.reporter.reported());
 }
 
-void TestUpdate::remainingCountDoesNotWrap()
+void tst_Update::remainingCountDoesNotWrap()
 {
     Run run;
     for (int frame : {2, 4, 6})
@@ -899,7 +904,7 @@ void TestUpdate::remainingCountDoesNotWrap()
     QCOMPARE(remaining, (QVector<qint64>{256, 128, 128, 0, 0, 0, 0, 0}));
 }
 
-void TestUpdate::bootEntryTexts()
+void tst_Update::bootEntryTexts()
 {
     QCOMPARE(ModuleCommand::configMode(), QByteArray::fromHex("0326018e"));
     QCOMPARE(ModuleCommand::intoBoot(), QByteArray::fromHex("0353016d"));
@@ -912,7 +917,7 @@ void TestUpdate::bootEntryTexts()
         QByteArray(R"({"method":"thing/gw/config/set","sys":{"src":"sv","ack":1},"params":[{"boot":1}]})"));
 }
 
-void TestUpdate::estimates_data()
+void tst_Update::estimates_data()
 {
     QTest::addColumn<qint64>("imageBytes");
     QTest::addColumn<int>("splitLen");
@@ -926,7 +931,7 @@ void TestUpdate::estimates_data()
     QTest::newRow("packet longer than the split") << qint64(512) << 256 << 300 << qint64(4) << qint64(4);
 }
 
-void TestUpdate::estimates()
+void tst_Update::estimates()
 {
     QFETCH(qint64, imageBytes);
     QFETCH(int, splitLen);
@@ -989,7 +994,7 @@ struct FleetRun
     }
 };
 
-void TestUpdate::fleetPolicies_data()
+void tst_Update::fleetPolicies_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QStringList>("failing");
@@ -1013,7 +1018,7 @@ void TestUpdate::fleetPolicies_data()
         << QStringList{"a", "absent", "c"} << QStringList() << 0 << 0 << 0 << "a:2 absent:3 c:2" << 2;
 }
 
-void TestUpdate::fleetPolicies()
+void tst_Update::fleetPolicies()
 {
     QFETCH(QStringList, names);
     QFETCH(QStringList, failing);
@@ -1032,7 +1037,7 @@ void TestUpdate::fleetPolicies()
         QCOMPARE(runner->reason(i).isEmpty(), runner->result(i) == FleetResult::Success);
 }
 
-void TestUpdate::fleetAbortEndsRunningAndSkipsTheRest()
+void tst_Update::fleetAbortEndsRunningAndSkipsTheRest()
 {
     FleetRun run({"a", "b", "c"}, {});
     std::unique_ptr<FleetRunner> runner = run.make({2, 0, 0});
@@ -1047,5 +1052,5 @@ void TestUpdate::fleetAbortEndsRunningAndSkipsTheRest()
              QStringLiteral("stopped by signal 2"));
 }
 
-QTEST_GUILESS_MAIN(TestUpdate)
+QTEST_GUILESS_MAIN(tst_Update)
 #include "tst_update.moc"
