@@ -316,8 +316,13 @@ void tst_App::menuBarEntries()
     const QList<QAction *> fileEntries = menus.at(0)->menu()->actions();
     QCOMPARE(fileEntries.size(), 2);
     QCOMPARE(fileEntries.at(0)->text(), QStringLiteral("---"));
-    fileEntries.at(0)->trigger(); // does nothing, and must not fail
-    QCOMPARE(menus.at(1)->menu()->actions().at(0)->text(), QStringLiteral("mqtt参数"));
+    // The settings entry opens the MQTT window.
+    QAction *mqttEntry = menus.at(1)->menu()->actions().at(0);
+    QCOMPARE(mqttEntry->text(), QStringLiteral("mqtt参数"));
+    QVERIFY(!window.mqttWindow()->settingsWindow->isVisible());
+    mqttEntry->trigger();
+    QVERIFY(window.mqttWindow()->settingsWindow->isVisible());
+    window.mqttWindow()->settingsWindow->close();
 }
 
 void tst_App::hexStr2Int32ReadsBigEndian_data()
