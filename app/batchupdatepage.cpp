@@ -1,8 +1,8 @@
 #include "batchupdatepage.h"
 #include "ui_batchupdatepage.h"
 
-#include "batchrowreporter.h"
 #include "fleetrunner.h"
+#include "forwardingreporter.h"
 #include "gatewaymessages.h"
 #include "gatewayrouter.h"
 #include "gatewaysubscriber.h"
@@ -196,8 +196,9 @@ void BatchUpdatePage::startFleet()
     subscriber.release()->deleteLater();
     reporters.clear();
     for (int i = 0; i < runGateways.size(); ++i)
-        reporters.push_back(std::make_unique<BatchRowReporter>(
-            runGateways.at(i), context.console,
+        reporters.push_back(std::make_unique<ForwardingReporter>(
+            [this, prefix = QLatin1Char('[') + runGateways.at(i) +
+                            QStringLiteral("] ")](const QString &text) { context.console(prefix + text); },
             [this, i](qint64 done, qint64 total) { showProgress(i, done, total); }));
     FleetPolicy policy;
     policy.parallel = ui->spinBox_batch_parallel->value();

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-class BatchRowReporter;
+class ForwardingReporter;
 class FleetRunner;
 class GatewayRouter;
 class GatewaySubscriber;
@@ -78,7 +78,7 @@ private:
     Context context;
     std::unique_ptr<GatewaySubscriber> subscriber;
     std::unique_ptr<FleetRunner> runner;
-    std::vector<std::unique_ptr<BatchRowReporter>> reporters;
+    std::vector<std::unique_ptr<ForwardingReporter>> reporters;
     QStringList runGateways;
     QVector<int> rows;
     QByteArray runImage;

@@ -84,19 +84,6 @@ QString secret(const QCommandLineParser &parser, const QString &option, const ch
     return parser.isSet(option) ? parser.value(option) : qEnvironmentVariable(variable);
 }
 
-bool parseTarget(const QString &text, TargetKind *target)
-{
-    if (text == QLatin1String("module"))
-        *target = TargetKind::Module;
-    else if (text == QLatin1String("demo"))
-        *target = TargetKind::DemoBoard;
-    else if (text == QLatin1String("gateway"))
-        *target = TargetKind::Gateway;
-    else
-        return false;
-    return true;
-}
-
 // A path relative to the working directory ("./tty", "dev/ttyS1") stands for that file; a bare
 // name (ttyUSB0, COM3) is the system's.
 QString portPath(const QString &port)
@@ -139,7 +126,7 @@ private:
             return QStringLiteral("invalid baud rate \"%1\"").arg(baud);
         if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
             return SerialChannel::baudRateProblem(options.baudRate);
-        if (isSet("target") && !parseTarget(value("target"), &options.target))
+        if (isSet("target") && !parseTargetKind(value("target"), &options.target))
             return QStringLiteral("invalid target \"%1\": use module, demo or gateway").arg(value("target"));
         return QString();
     }

@@ -5,6 +5,7 @@
 #include "eventwait.h"
 #include "fleetconsole.h"
 #include "fleetrunner.h"
+#include "forwardingreporter.h"
 #include "gatewaymessages.h"
 #include "gatewayrouter.h"
 #include "gatewaysubscriber.h"
@@ -13,7 +14,6 @@
 #include "serialchannel.h"
 #include "serialupdatelink.h"
 #include "signalwatcher.h"
-#include "targetreporter.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -118,7 +118,9 @@ UpdateReporter &FleetFlash::reporterOf(int index)
     if (plainSingleTarget())
         reporter = std::make_unique<CliReporter>(stdout, stderr, DeviceAccess::stderrIsTerminal());
     else
-        reporter = std::make_unique<TargetReporter>(*console, index);
+        reporter = std::make_unique<ForwardingReporter>(
+            [this, index](const QString &text) { console->line(index, text); },
+            [this, index](qint64 done, qint64 total) { console->progress(index, done, total); });
     // Each session's first line says where its image came from, as in the window.
     reporter->consoleLine(options.cloudId.isEmpty() ? QStringLiteral("use nation firmware")
                                                     : QStringLiteral("use netserver firmware"));

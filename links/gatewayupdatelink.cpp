@@ -142,7 +142,8 @@ QString GatewayUpdateLink::brokerProblem() const
 
 QString GatewayUpdateLink::whatToCheck() const
 {
-    return QStringLiteral("check that the device is a %1, that %2 is its gateway's id, that the gateway is "
-                          "online and that the device is powered")
+    return QStringLiteral(
+               "check the target kind (%1), that %2 is the gateway's id, that the gateway is online "
+               "and that the device is powered")
         .arg(targetKindName(target), id);
 }

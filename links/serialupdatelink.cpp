@@ -130,7 +130,8 @@ void SerialUpdateLink::traceWaitEnd(bool answered) const
 
 QString SerialUpdateLink::whatToCheck() const
 {
-    return QStringLiteral("check that the device is a %1, that it is on %2 at %3 baud and that it is powered")
+    return QStringLiteral(
+               "check the target kind (%1), that the device is on %2 at %3 baud and that it is powered")
         .arg(targetKindName(target), channel.portLocation())
         .arg(channel.port()->baudRate());
 }

@@ -11,16 +11,7 @@ enum class TargetKind
     Gateway
 };
 
-// "module", "demo board" or "gateway", as the flasher's -t and the window's buttons mean them.
-inline QString targetKindName(TargetKind kind)
-{
-    switch (kind) {
-    case TargetKind::Module:
-        return QStringLiteral("module");
-    case TargetKind::DemoBoard:
-        return QStringLiteral("demo board");
-    case TargetKind::Gateway:
-        return QStringLiteral("gateway");
-    }
-    return QString();
-}
+// The word for a kind on a command line and in messages: "module", "demo" or "gateway".
+QString targetKindName(TargetKind kind);
+// False when `text` names no kind.
+bool parseTargetKind(const QString &text, TargetKind *kind);

@@ -380,7 +380,7 @@ void tst_Devsim::newBootEntryRestartsSession()
 void tst_Devsim::demoBoardRepeatsRequestUntilFirmwareLen()
 {
     SimulatorOptions options = smallOptions();
-    options.target = DeviceTarget::Demo;
+    options.target = TargetKind::DemoBoard;
     options.demoDelayMs = 0;
     options.demoRepeatMs = 5;
     Bench bench(options);

@@ -65,7 +65,7 @@ DeviceSimulator::DeviceSimulator(const SimulatorOptions &options, QObject *paren
     connect(&demoTimer, &QTimer::timeout, this, &DeviceSimulator::sendDemoRequest);
     restartTimer.setSingleShot(true);
     connect(&restartTimer, &QTimer::timeout, this, [this] {
-        if (settings.target == DeviceTarget::Demo)
+        if (settings.target == TargetKind::DemoBoard)
             sendDemoRequest();
         else
             sendSplitLen(QStringLiteral("restart after failure"));
@@ -74,7 +74,7 @@ DeviceSimulator::DeviceSimulator(const SimulatorOptions &options, QObject *paren
 
 void DeviceSimulator::start()
 {
-    if (settings.target == DeviceTarget::Demo)
+    if (settings.target == TargetKind::DemoBoard)
         demoTimer.start(settings.demoDelayMs);
 }
 
@@ -93,7 +93,7 @@ QString DeviceSimulator::summary() const
 {
     return QStringLiteral("summary: target=%1 firmware-frames=%2 packets=%3 splits-checked=%4 fails=%5 "
                           "split-len-requests=%6 result=%7")
-        .arg(targetName(settings.target))
+        .arg(targetKindName(settings.target))
         .arg(frameCount)
         .arg(packetsTaken)
         .arg(splitsChecked)
@@ -137,9 +137,9 @@ void DeviceSimulator::handleEntryCommand(FrameReassembler::Kind kind)
                          : kind == FrameReassembler::Kind::ModuleConfigCommand
                              ? QStringLiteral("module command 26 (config mode)")
                              : QStringLiteral("module command 53 (into boot)");
-    const DeviceTarget wanted = gateway ? DeviceTarget::Gateway : DeviceTarget::Module;
+    const TargetKind wanted = gateway ? TargetKind::Gateway : TargetKind::Module;
     if (settings.target != wanted) {
-        emit logLine(QStringLiteral("%1 ignored: target is %2").arg(what, targetName(settings.target)));
+        emit logLine(QStringLiteral("%1 ignored: target is %2").arg(what, targetKindName(settings.target)));
         return;
     }
     emit logLine(what);

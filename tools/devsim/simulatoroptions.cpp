@@ -54,17 +54,13 @@ bool readFrameNumbers(const QCommandLineParser &parser, const QString &name, QSe
     return true;
 }
 
-bool readTarget(const QCommandLineParser &parser, DeviceTarget *out, QString *error)
+bool readTarget(const QCommandLineParser &parser, TargetKind *out, QString *error)
 {
     if (!parser.isSet(QStringLiteral("target")))
         return true;
     const QString text = parser.value(QStringLiteral("target"));
-    for (DeviceTarget target : {DeviceTarget::Module, DeviceTarget::Demo, DeviceTarget::Gateway}) {
-        if (text == targetName(target)) {
-            *out = target;
-            return true;
-        }
-    }
+    if (parseTargetKind(text, out))
+        return true;
     *error = QStringLiteral("--target: '%1' is not one of module, demo, gateway").arg(text);
     return false;
 }
@@ -126,7 +122,7 @@ bool readGateway(const QCommandLineParser &parser, SimulatorOptions *out, QStrin
     if (!readGatewayIds(parser, &out->gatewayIds, error))
         return false;
     if (!parser.isSet("target"))
-        out->target = DeviceTarget::Gateway;
+        out->target = TargetKind::Gateway;
     out->chatterBeforeReplies = parser.isSet("chatter-replies");
     return true;
 }
@@ -159,19 +155,6 @@ bool readOutput(const QCommandLineParser &parser, SimulatorOptions *out, QString
 }
 
 } // namespace
-
-QString targetName(DeviceTarget target)
-{
-    switch (target) {
-    case DeviceTarget::Module:
-        return QStringLiteral("module");
-    case DeviceTarget::Demo:
-        return QStringLiteral("demo");
-    case DeviceTarget::Gateway:
-        return QStringLiteral("gateway");
-    }
-    return QString();
-}
 
 void SimulatorOptions::addTo(QCommandLineParser *parser)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "targetkind.h"
+
 #include <QMap>
 #include <QSet>
 #include <QString>
@@ -8,19 +10,12 @@
 
 class QCommandLineParser;
 
-enum class DeviceTarget
-{
-    Module,
-    Demo,
-    Gateway
-};
-
 // Everything the simulated devices can be told on their command line; every device gets
 // the same. Frame numbers count the FIRMWARE LEN, PACKET, CHECK and OVER frames a device
 // receives from 1 in arrival order over the whole life of the process.
 struct SimulatorOptions
 {
-    DeviceTarget target = DeviceTarget::Module;
+    TargetKind target = TargetKind::Module;
     uint16_t splitLen = 1024;
     uint16_t uartLen = 128;
     uint16_t overDelay = 10;
@@ -66,5 +61,3 @@ struct SimulatorOptions
     // These options as one device takes them: its own output file.
     SimulatorOptions forDevice(const QString &name) const;
 };
-
-QString targetName(DeviceTarget target);

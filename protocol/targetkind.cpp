@@ -1,0 +1,31 @@
+#include "targetkind.h"
+
+namespace {
+
+constexpr TargetKind kKinds[] = {TargetKind::Module, TargetKind::DemoBoard, TargetKind::Gateway};
+
+} // namespace
+
+QString targetKindName(TargetKind kind)
+{
+    switch (kind) {
+    case TargetKind::Module:
+        return QStringLiteral("module");
+    case TargetKind::DemoBoard:
+        return QStringLiteral("demo");
+    case TargetKind::Gateway:
+        return QStringLiteral("gateway");
+    }
+    return QString();
+}
+
+bool parseTargetKind(const QString &text, TargetKind *kind)
+{
+    for (TargetKind candidate : kKinds) {
+        if (text == targetKindName(candidate)) {
+            *kind = candidate;
+            return true;
+        }
+    }
+    return false;
+}
