@@ -126,14 +126,14 @@ void MainWindow::consoleReturnCode(const QByteArray &frame)
 
 void MainWindow::decodeBootCmd(QByteArray src)
 {
-    if (!checkBootFrame(src))
+    if (!BootFrame::checkBootFrame(src))
         return;
     const auto *bytes = reinterpret_cast<const uint8_t *>(src.constData());
-    MAIN_TRACE() << "bootloader return CMD->" << bootCommandName(bytes[2]);
+    MAIN_TRACE() << "bootloader return CMD->" << BootFrame::bootCommandName(bytes[2]);
     consoleReturnCode(src);
-    SplitLenRequest request;
-    if (bytes[2] == BootCmd::SplitLen && src.size() == kSplitLenFrameSize &&
-        parseSplitLenRequest(src, &request)) {
+    BootFrame::SplitLenRequest request;
+    if (bytes[2] == BootCmd::SplitLen && src.size() == BootFrame::kSplitLenFrameSize &&
+        BootFrame::parseSplitLenRequest(src, &request)) {
         MAIN_TRACE() << "get uart cmd" << request.command;
         MAIN_TRACE() << "get uart splitLen" << request.splitLen;
         MAIN_TRACE() << "get uart uartLen" << request.uartLen;

@@ -126,7 +126,7 @@ private:
             return QStringLiteral("invalid baud rate \"%1\"").arg(baud);
         if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
             return SerialChannel::baudRateProblem(options.baudRate);
-        if (isSet("target") && !parseTargetKind(value("target"), &options.target))
+        if (isSet("target") && !TargetKindText::parse(value("target"), &options.target))
             return QStringLiteral("invalid target \"%1\": use module, demo or gateway").arg(value("target"));
         return QString();
     }

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const QByteArray reply = cutter.takeReply();
             if (reply.isEmpty())
                 abort();
-            checkBootFrame(reply);
+            BootFrame::checkBootFrame(reply);
             handedOver += reply.size();
         }
     };

@@ -19,7 +19,7 @@ public:
 
     void writeFrame(const QByteArray &frame) override
     {
-        if (!checkBootFrame(frame))
+        if (!BootFrame::checkBootFrame(frame))
             abort();
     }
     void awaitReply(int) override
@@ -51,19 +51,19 @@ private:
         case 0:
             return QByteArray();
         case 1: {
-            SplitLenRequest request;
+            BootFrame::SplitLenRequest request;
             request.command = BootCmd::SplitLen;
             // Small splits keep one run short; the engine's bounds are what is searched.
             request.splitLen = input.ConsumeIntegralInRange<uint16_t>(0, 300);
             request.uartLen = input.ConsumeIntegralInRange<uint16_t>(0, 300);
             request.overDelay = input.ConsumeIntegral<uint16_t>();
             request.deviceAddr = input.ConsumeIntegral<uint32_t>();
-            return encodeSplitLenRequest(request);
+            return BootFrame::encodeSplitLenRequest(request);
         }
         case 2: {
             const uint8_t command = input.ConsumeIntegral<uint8_t>();
             const std::string payload = input.ConsumeRandomLengthString(16);
-            return makeBootFrame(command, QByteArray(payload.data(), int(payload.size())));
+            return BootFrame::makeBootFrame(command, QByteArray(payload.data(), int(payload.size())));
         }
         default: {
             const std::string bytes = input.ConsumeRandomLengthString(32);

@@ -145,5 +145,5 @@ QString GatewayUpdateLink::whatToCheck() const
     return QStringLiteral(
                "check the target kind (%1), that %2 is the gateway's id, that the gateway is online "
                "and that the device is powered")
-        .arg(targetKindName(target), id);
+        .arg(TargetKindText::name(target), id);
 }

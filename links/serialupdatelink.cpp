@@ -132,6 +132,6 @@ QString SerialUpdateLink::whatToCheck() const
 {
     return QStringLiteral(
                "check the target kind (%1), that the device is on %2 at %3 baud and that it is powered")
-        .arg(targetKindName(target), channel.portLocation())
+        .arg(TargetKindText::name(target), channel.portLocation())
         .arg(channel.port()->baudRate());
 }

@@ -29,6 +29,8 @@ uint8_t crcUpdate(uint8_t crc, uint8_t byte)
 
 } // namespace
 
+namespace BootFrame {
+
 uint8_t crc8(const uint8_t *data, uint16_t length)
 {
     uint8_t crc = 0x55;
@@ -163,3 +165,5 @@ void writeLe32(uint8_t *p, uint32_t value)
     for (int i = 0; i < 4; ++i)
         p[i] = uint8_t(value >> (8 * i));
 }
+
+} // namespace BootFrame

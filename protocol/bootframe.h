@@ -30,6 +30,8 @@ constexpr uint8_t FirmwareLenError = 5;
 constexpr uint8_t RewindSplit = 0x85;
 } // namespace BootReturn
 
+namespace BootFrame {
+
 constexpr int kSplitLenFrameSize = 14;
 
 // FIRMWARE LEN carries 32 bits, but an image is held and padded in memory, where it must stay
@@ -75,3 +77,5 @@ uint16_t readLe16(const uint8_t *p);
 uint32_t readLe32(const uint8_t *p);
 void writeLe16(uint8_t *p, uint16_t value);
 void writeLe32(uint8_t *p, uint32_t value);
+
+} // namespace BootFrame

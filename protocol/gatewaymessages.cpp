@@ -137,8 +137,8 @@ Packet readPacket(const QByteArray &message)
         if (text.isString()) {
             packet.text = text.toString();
             packet.frame = hexToBytes(packet.text);
-            packet.found =
-                isStrictHex(QString(packet.text).remove(QLatin1Char(' '))) && checkBootFrame(packet.frame);
+            packet.found = isStrictHex(QString(packet.text).remove(QLatin1Char(' '))) &&
+                           BootFrame::checkBootFrame(packet.frame);
             break;
         }
     }

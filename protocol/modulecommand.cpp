@@ -9,7 +9,7 @@ void encode(uint8_t *buffer, uint8_t total)
     if (total < 2)
         return;
     buffer[0] = uint8_t(total - 1);
-    buffer[total - 1] = crc8(buffer, uint16_t(total - 1));
+    buffer[total - 1] = BootFrame::crc8(buffer, uint16_t(total - 1));
 }
 
 QByteArray make(uint8_t command, uint8_t parameter)

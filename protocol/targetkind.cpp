@@ -6,7 +6,9 @@ constexpr TargetKind kKinds[] = {TargetKind::Module, TargetKind::DemoBoard, Targ
 
 } // namespace
 
-QString targetKindName(TargetKind kind)
+namespace TargetKindText {
+
+QString name(TargetKind kind)
 {
     switch (kind) {
     case TargetKind::Module:
@@ -19,13 +21,15 @@ QString targetKindName(TargetKind kind)
     return QString();
 }
 
-bool parseTargetKind(const QString &text, TargetKind *kind)
+bool parse(const QString &text, TargetKind *kind)
 {
     for (TargetKind candidate : kKinds) {
-        if (text == targetKindName(candidate)) {
+        if (text == name(candidate)) {
             *kind = candidate;
             return true;
         }
     }
     return false;
 }
+
+} // namespace TargetKindText

@@ -11,7 +11,11 @@ enum class TargetKind
     Gateway
 };
 
+namespace TargetKindText {
+
 // The word for a kind on a command line and in messages: "module", "demo" or "gateway".
-QString targetKindName(TargetKind kind);
+QString name(TargetKind kind);
 // False when `text` names no kind.
-bool parseTargetKind(const QString &text, TargetKind *kind);
+bool parse(const QString &text, TargetKind *kind);
+
+} // namespace TargetKindText

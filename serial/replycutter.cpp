@@ -39,7 +39,7 @@ void ReplyCutter::feed(const QByteArray &bytes)
 
 int ReplyCutter::frameTotalAt(int offset) const
 {
-    const int total = readLe16(reinterpret_cast<const uint8_t *>(burst.constData()) + offset) + 2;
+    const int total = BootFrame::readLe16(reinterpret_cast<const uint8_t *>(burst.constData()) + offset) + 2;
     return total >= kMinimumFrameTotal && total <= kMaxReplyFrameLength + 2 ? total : 0;
 }
 
@@ -69,7 +69,7 @@ bool ReplyCutter::cutFrames()
     while (offset + 2 <= burst.size()) {
         const int total = frameTotalAt(offset);
         const bool complete = total > 0 && offset + total <= burst.size();
-        if (!complete || !checkBootFrame(burst.mid(offset, total))) {
+        if (!complete || !BootFrame::checkBootFrame(burst.mid(offset, total))) {
             // Offsets that can never start a frame need not be looked at again.
             if (offset == scanFrom && (total == 0 || complete))
                 ++scanFrom;
@@ -100,7 +100,8 @@ bool ReplyCutter::awaitsRestOfFrame() const
     if (scanFrom != 0 || burst.size() < 2)
         return false;
     const int total = frameTotalAt(0);
-    return total > 0 && burst.size() < total && (burst.size() < 3 || isReplyCommand(uint8_t(burst.at(2))));
+    return total > 0 && burst.size() < total &&
+           (burst.size() < 3 || BootFrame::isReplyCommand(uint8_t(burst.at(2))));
 }
 
 void ReplyCutter::silenceElapsed()
@@ -162,7 +163,7 @@ void ReplyCutter::discardAllButFrames(const QString &why)
 {
     QQueue<QByteArray> frames;
     for (const QByteArray &reply : qAsConst(replies)) {
-        if (checkBootFrame(reply))
+        if (BootFrame::checkBootFrame(reply))
             frames.enqueue(reply);
         else
             TRACE().noquote() << "mySerialPort dropped reply" << reply.toHex(' ') << why;

@@ -12,11 +12,11 @@ QString FirmwareImage::fileProblem(const QString &path)
         return QString();
     if (!info.isFile())
         return QStringLiteral("firmware %1 is not a regular file").arg(path);
-    if (info.size() > kMaxImageBytes)
+    if (info.size() > BootFrame::kMaxImageBytes)
         return QStringLiteral("firmware %1 is too large: %2 bytes, the most an update can send is %3 bytes")
             .arg(path)
             .arg(info.size())
-            .arg(kMaxImageBytes);
+            .arg(BootFrame::kMaxImageBytes);
     return QString();
 }
 

@@ -90,11 +90,11 @@ bool UpdateSession::start(const QByteArray &image, const QString &problem)
         end(UpdateOutcome::EmptyImage);
         return true;
     }
-    if (image.size() > kMaxImageBytes) {
+    if (image.size() > BootFrame::kMaxImageBytes) {
         enter(fail(
             QStringLiteral("firmware image is too large: %1 bytes, the most an update can send is %2 bytes")
                 .arg(image.size())
-                .arg(kMaxImageBytes)));
+                .arg(BootFrame::kMaxImageBytes)));
         return true;
     }
     firmware = image;
@@ -135,7 +135,7 @@ void UpdateSession::requestAbort(const QString &reason)
 
 int UpdateSession::replyCommand(const QByteArray &reply)
 {
-    return checkBootFrame(reply) ? replyByte(reply, 2) : -1;
+    return BootFrame::checkBootFrame(reply) ? BootFrame::replyByte(reply, 2) : -1;
 }
 
 QString UpdateSession::refusal(const QString &frame, const QString &expected, const QByteArray &reply)
@@ -143,9 +143,9 @@ QString UpdateSession::refusal(const QString &frame, const QString &expected, co
     const int command = replyCommand(reply);
     if (command == BootCmd::ReturnFail && reply.size() > 4)
         return QStringLiteral("%1 refused by the device: %2")
-            .arg(frame, bootReturnName(uint8_t(reply.at(3))));
-    const QString answer =
-        command < 0 ? QStringLiteral("a reply that is not a valid frame") : bootCommandName(uint8_t(command));
+            .arg(frame, BootFrame::bootReturnName(uint8_t(reply.at(3))));
+    const QString answer = command < 0 ? QStringLiteral("a reply that is not a valid frame")
+                                       : BootFrame::bootCommandName(uint8_t(command));
     return QStringLiteral("%1 answered with %2 instead of %3").arg(frame, answer, expected);
 }
 
@@ -164,8 +164,9 @@ void UpdateSession::consoleReturnCode(const QByteArray &reply)
     if (reply.size() < returnFrameSize)
         return;
     const auto *frame = reinterpret_cast<const uint8_t *>(reply.constData());
-    if (checkBootFrame(frame, returnFrameSize) && frame[2] == BootCmd::ReturnFail)
-        MAIN_TRACE_AS("consoleReturnCode") << "bootloader return fail []" << bootReturnName(frame[3]);
+    if (BootFrame::checkBootFrame(frame, returnFrameSize) && frame[2] == BootCmd::ReturnFail)
+        MAIN_TRACE_AS("consoleReturnCode")
+            << "bootloader return fail []" << BootFrame::bootReturnName(frame[3]);
 }
 
 // The session cannot go on when it was aborted or its link went away (port closed or lost).
@@ -348,10 +349,10 @@ bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
     SESSION_TRACE() << "get uart" << traceHex(reply);
     if (replyCommand(reply) != BootCmd::SplitLen)
         return false;
-    if (!parseSplitLenRequest(reply, &device)) {
+    if (!BootFrame::parseSplitLenRequest(reply, &device)) {
         reporter.consoleLine(QStringLiteral("SPLIT LEN request too short (%1 of %2 bytes), ignored")
                                  .arg(reply.size())
-                                 .arg(kSplitLenFrameSize));
+                                 .arg(BootFrame::kSplitLenFrameSize));
         return false;
     }
     splitLenReply = reply;
@@ -423,8 +424,8 @@ void UpdateSession::padImage()
 void UpdateSession::sendFirmwareLen()
 {
     QByteArray length(4, '\0');
-    writeLe32(bytesOf(length), firmLen);
-    sendFrame(makeBootFrame(BootCmd::FirmwareLen, length + '\x01'));
+    BootFrame::writeLe32(bytesOf(length), firmLen);
+    sendFrame(BootFrame::makeBootFrame(BootCmd::FirmwareLen, length + '\x01'));
     SESSION_TRACE() << "get uart split len";
     awaitReply(kFirmwareLenWaitMs);
 }
@@ -437,7 +438,7 @@ UpdateSession::State UpdateSession::announceAnswer(const QByteArray &reply)
     }
     reporter.consoleLine(QStringLiteral("get buffer:") + consoleHex(reply));
     SESSION_TRACE() << "get uart" << traceHex(reply);
-    SESSION_TRACE() << "get uart cmd" << replyByte(reply, 2);
+    SESSION_TRACE() << "get uart cmd" << BootFrame::replyByte(reply, 2);
     consoleReturnCode(reply);
     if (replyCommand(reply) != BootCmd::RequestFirmware)
         return fail(refusal(QStringLiteral("FIRMWARE LEN"), QStringLiteral("REQUEST FIRMWARE"), reply));
@@ -498,7 +499,8 @@ UpdateSession::State UpdateSession::transferAnswer(const QByteArray &reply)
         const int command = replyCommand(reply);
         if (command == BootCmd::FirmwareContinue) {
             acknowledgePacket();
-        } else if (command == BootCmd::ReturnFail && replyByte(reply, 3) == BootReturn::RewindSplit) {
+        } else if (command == BootCmd::ReturnFail &&
+                   BootFrame::replyByte(reply, 3) == BootReturn::RewindSplit) {
             SESSION_TRACE() << "RC_SPLIT_LEN_ERROR goto SCROLL_FLAG";
             reporter.consoleLine(QStringLiteral("------------------error 1164"));
             return rewindSplit();
@@ -578,7 +580,7 @@ UpdateSession::State UpdateSession::checkAnswer(const QByteArray &reply)
     }
     if (command == BootCmd::ReturnFail) {
         SESSION_TRACE() << "RC_SPLIT_LEN_ERROR goto SCROLL_FLAG";
-        if (replyByte(reply, 3) != BootReturn::RewindSplit) {
+        if (BootFrame::replyByte(reply, 3) != BootReturn::RewindSplit) {
             reporter.consoleLine(QStringLiteral("------------------error 1226"));
             return resynchronise();
         }
@@ -590,7 +592,7 @@ UpdateSession::State UpdateSession::checkAnswer(const QByteArray &reply)
 
 void UpdateSession::sendOver()
 {
-    sendFrame(makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
+    sendFrame(BootFrame::makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
     awaitReply(kOverWaitMs);
 }
 
@@ -646,17 +648,17 @@ QByteArray UpdateSession::currentSplit() const
 QByteArray UpdateSession::buildPacketFrame(const QByteArray &data) const
 {
     QByteArray payload(4 + int(device.uartLen), '\0');
-    writeLe32(bytesOf(payload), splitIndex + packetIndex);
+    BootFrame::writeLe32(bytesOf(payload), splitIndex + packetIndex);
     std::copy(data.cbegin(), data.cbegin() + qMin(data.size(), int(device.uartLen)), payload.begin() + 4);
-    return makeBootFrame(BootCmd::FirmwarePacket, payload);
+    return BootFrame::makeBootFrame(BootCmd::FirmwarePacket, payload);
 }
 
 // The split's last byte is left out of its CRC: the device checks it that way.
 QByteArray UpdateSession::buildCheckFrame() const
 {
     const QByteArray split = currentSplit();
-    const uint8_t splitCrc = crc8(split.left(device.splitLen - 1));
-    return makeBootFrame(BootCmd::FirmwareCheck, QByteArray(1, char(splitCrc)));
+    const uint8_t splitCrc = BootFrame::crc8(split.left(device.splitLen - 1));
+    return BootFrame::makeBootFrame(BootCmd::FirmwareCheck, QByteArray(1, char(splitCrc)));
 }
 
 void UpdateSession::sendFrame(const QByteArray &frame)

@@ -47,7 +47,7 @@ public:
     static constexpr int kMaxPacketRepeats = 10;
     static constexpr int kMaxSplitRewinds = 10;
     static constexpr int kMaxResynchronisations = 10;
-    static constexpr qint64 kMaxImageBytes = ::kMaxImageBytes;
+    static constexpr qint64 kMaxImageBytes = BootFrame::kMaxImageBytes;
 
     UpdateSession(UpdateLink &link, UpdateReporter &reporter, QObject *parent = nullptr);
     ~UpdateSession() override;
@@ -158,7 +158,7 @@ private:
     QByteArray firmware;
     quint32 firmLen = 0;
     QByteArray splitLenReply;
-    SplitLenRequest device;
+    BootFrame::SplitLenRequest device;
     int connectAttempt = 0;
     int resynchronisations = 0;
     quint32 splitCount = 0;

@@ -30,31 +30,31 @@ const QByteArray kSuccess = QByteArray::fromHex("0300fa001e");
 
 QByteArray failReply(uint8_t code)
 {
-    return makeBootFrame(BootCmd::ReturnFail, QByteArray(1, char(code)));
+    return BootFrame::makeBootFrame(BootCmd::ReturnFail, QByteArray(1, char(code)));
 }
 
 QByteArray firmwareLenFrame(uint32_t length)
 {
     QByteArray payload(5, '\x01');
-    writeLe32(reinterpret_cast<uint8_t *>(payload.data()), length);
-    return makeBootFrame(BootCmd::FirmwareLen, payload);
+    BootFrame::writeLe32(reinterpret_cast<uint8_t *>(payload.data()), length);
+    return BootFrame::makeBootFrame(BootCmd::FirmwareLen, payload);
 }
 
 QByteArray packetFrame(uint32_t packetIndex, const QByteArray &data)
 {
     QByteArray payload(4, '\0');
-    writeLe32(reinterpret_cast<uint8_t *>(payload.data()), packetIndex);
-    return makeBootFrame(BootCmd::FirmwarePacket, payload + data);
+    BootFrame::writeLe32(reinterpret_cast<uint8_t *>(payload.data()), packetIndex);
+    return BootFrame::makeBootFrame(BootCmd::FirmwarePacket, payload + data);
 }
 
 QByteArray checkFrame(uint8_t splitCrc)
 {
-    return makeBootFrame(BootCmd::FirmwareCheck, QByteArray(1, char(splitCrc)));
+    return BootFrame::makeBootFrame(BootCmd::FirmwareCheck, QByteArray(1, char(splitCrc)));
 }
 
 QByteArray overFrame()
 {
-    return makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01'));
+    return BootFrame::makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01'));
 }
 
 QByteArray testImage(int size)
@@ -70,7 +70,7 @@ uint8_t toolSplitCrc(const QByteArray &image, int split)
 {
     QByteArray bytes = image.mid(split * kSplitLen, kSplitLen);
     bytes.append(QByteArray(kSplitLen - bytes.size(), char(0xFF)));
-    return crc8(bytes.left(kSplitLen - 1));
+    return BootFrame::crc8(bytes.left(kSplitLen - 1));
 }
 
 // The frames a correct tool sends for an image, in order.
@@ -278,8 +278,8 @@ void tst_Devsim::splitLenRequestCarriesOptions()
     QString error;
     QVERIFY2(parseOptions(arguments, &options, &error), qPrintable(error));
     const QByteArray request = DeviceSimulator(options).splitLenRequest();
-    QCOMPARE(request.toHex(), (withoutCrc + char(crc8(withoutCrc))).toHex());
-    QVERIFY(checkBootFrame(request));
+    QCOMPARE(request.toHex(), (withoutCrc + char(BootFrame::crc8(withoutCrc))).toHex());
+    QVERIFY(BootFrame::checkBootFrame(request));
 }
 
 void tst_Devsim::badOptionsAreRefused_data()
@@ -399,15 +399,16 @@ void tst_Devsim::badFramesGetFittingFailure_data()
 {
     QByteArray badCrc = firmwareLenFrame(16);
     badCrc[badCrc.size() - 1] = char(badCrc.at(badCrc.size() - 1) ^ 0x01);
-    QByteArray longLenFrame = makeBootFrame(BootCmd::FirmwareLen, QByteArray::fromHex("1000000001ff"));
+    QByteArray longLenFrame =
+        BootFrame::makeBootFrame(BootCmd::FirmwareLen, QByteArray::fromHex("1000000001ff"));
 
     QTest::addColumn<QByteArray>("frame");
     QTest::addColumn<uint>("code");
     QTest::newRow("CRC wrong") << badCrc << uint(BootReturn::CrcCheckError);
-    QTest::newRow("unknown command") << makeBootFrame(0x09, QByteArray(1, '\0'))
+    QTest::newRow("unknown command") << BootFrame::makeBootFrame(0x09, QByteArray(1, '\0'))
                                      << uint(BootReturn::CmdError);
     QTest::newRow("SPLIT LEN from the tool")
-        << makeBootFrame(BootCmd::SplitLen, QByteArray(10, '\0')) << uint(BootReturn::CmdError);
+        << BootFrame::makeBootFrame(BootCmd::SplitLen, QByteArray(10, '\0')) << uint(BootReturn::CmdError);
     QTest::newRow("packet before FIRMWARE LEN") << packetFrame(0, "abcd") << uint(BootReturn::CmdError);
     QTest::newRow("check before FIRMWARE LEN") << checkFrame(0) << uint(BootReturn::CmdError);
     QTest::newRow("over before FIRMWARE LEN") << overFrame() << uint(BootReturn::CmdError);
@@ -475,7 +476,7 @@ void tst_Devsim::packetIndexIsSplitPlusPacket()
 void tst_Devsim::splitCheckCoversAllButLastByte_data()
 {
     const QByteArray image = testImage(16);
-    const uint8_t wholeSplitCrc = crc8(image.left(kSplitLen));
+    const uint8_t wholeSplitCrc = BootFrame::crc8(image.left(kSplitLen));
     QVERIFY(wholeSplitCrc != toolSplitCrc(image, 0));
 
     QTest::addColumn<uint>("splitCrc");
@@ -603,7 +604,7 @@ void tst_Devsim::injectionsHitNumberedFrame()
             hits.append(bench.device.firmwareFrameCount());
             if (injectedReply == "garbage") {
                 QCOMPARE(answer.size(), 5);
-                QVERIFY(!checkBootFrame(answer));
+                QVERIFY(!BootFrame::checkBootFrame(answer));
             } else {
                 QCOMPARE(answer.toHex(), injectedReply.toHex());
             }
@@ -669,14 +670,14 @@ void tst_Devsim::binaryAnswersModuleCommandsOnPty()
     QVERIFY(fd >= 0);
     QVERIFY(writeAll(fd, QByteArray::fromHex("0326018e0353016d")));
     const QByteArray moduleAnswers = QByteArray::fromHex("032600890353006a");
-    QByteArray received = readAtLeast(fd, moduleAnswers.size() + kSplitLenFrameSize, 5000);
+    QByteArray received = readAtLeast(fd, moduleAnswers.size() + BootFrame::kSplitLenFrameSize, 5000);
     ::close(fd);
     QVERIFY(received.startsWith(moduleAnswers));
     received.remove(0, moduleAnswers.size());
 
-    QVERIFY2(checkBootFrame(received), qPrintable(received.toHex()));
-    SplitLenRequest request;
-    QVERIFY(parseSplitLenRequest(received, &request));
+    QVERIFY2(BootFrame::checkBootFrame(received), qPrintable(received.toHex()));
+    BootFrame::SplitLenRequest request;
+    QVERIFY(BootFrame::parseSplitLenRequest(received, &request));
     QCOMPARE(request.command, BootCmd::SplitLen);
     QCOMPARE(request.splitLen, uint16_t(512));
     QCOMPARE(request.uartLen, uint16_t(64));
@@ -792,7 +793,7 @@ void tst_Devsim::binaryTakesFramesAtLineRate()
     const int fd = openRawPort(slavePath);
     QVERIFY(fd >= 0);
     QVERIFY(writeAll(fd, QByteArray::fromHex("0326018e0353016d")));
-    QCOMPARE(readAtLeast(fd, kSplitLenFrameSize, 5000).size(), kSplitLenFrameSize);
+    QCOMPARE(readAtLeast(fd, BootFrame::kSplitLenFrameSize, 5000).size(), BootFrame::kSplitLenFrameSize);
 
     const QByteArray frames = firmwareLenFrame(1024) + packetFrame(0, testImage(128));
     QElapsedTimer clock;

@@ -22,7 +22,7 @@ bool connectTo(MqttClient &client, quint16 port)
 // An answer the gateway may publish, numbered, made larger by a member nobody reads.
 QByteArray numberedAnswer(int number, int padding)
 {
-    const QByteArray frame = makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(number));
+    const QByteArray frame = BootFrame::makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(number));
     return R"({"params":[{"packet":")" + frame.toHex() + R"("}],"pad":")" + QByteArray(padding, 'x') +
            R"("})";
 }
@@ -252,7 +252,7 @@ void tst_Mqtt::whatNobodyWaitsForKeepsTheNewest()
     QVERIFY(replies.wait());
     QFETCH(int, firstKept);
     QCOMPARE(replies.at(0).at(0).toByteArray(),
-             makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(firstKept)));
+             BootFrame::makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(firstKept)));
 }
 
 void tst_Mqtt::connectionSettings_data()

@@ -17,7 +17,7 @@ using Pieces = QList<QPair<int, QByteArray>>; // (pause before it in ms, bytes)
 
 QByteArray frame(uint8_t command, uint8_t code = 0)
 {
-    return makeBootFrame(command, QByteArray(1, char(code)));
+    return BootFrame::makeBootFrame(command, QByteArray(1, char(code)));
 }
 
 const QByteArray kContinue = frame(BootCmd::FirmwareContinue);
@@ -25,11 +25,11 @@ const QByteArray kModuleAnswer = QByteArray::fromHex("0353006a");
 
 QByteArray splitLenRequest()
 {
-    SplitLenRequest request;
+    BootFrame::SplitLenRequest request;
     request.command = BootCmd::SplitLen;
     request.splitLen = 256;
     request.uartLen = 128;
-    return encodeSplitLenRequest(request);
+    return BootFrame::encodeSplitLenRequest(request);
 }
 
 QList<QByteArray> takeAll(ReplyCutter &cutter)
@@ -173,7 +173,7 @@ void tst_Serial::fullReplyQueueDropsTheOldest()
     ReplyCutter cutter;
     QList<QByteArray> sent;
     for (int i = 0; i < ReplyCutter::kMaxQueuedReplies + 3; ++i) {
-        sent << makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(i));
+        sent << BootFrame::makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(i));
         cutter.feed(sent.last());
     }
     QCOMPARE(takeAll(cutter), sent.mid(3));

@@ -27,7 +27,7 @@ QByteArray bytes(std::initializer_list<int> values)
 
 QByteArray reply(uint8_t command, uint8_t code = 0)
 {
-    return makeBootFrame(command, QByteArray(1, char(code)));
+    return BootFrame::makeBootFrame(command, QByteArray(1, char(code)));
 }
 
 QByteArray image(int size)
@@ -52,7 +52,7 @@ QByteArray padded(QByteArray data, int splitLen)
 class FakeBootloader : public UpdateLink
 {
 public:
-    SplitLenRequest params{BootCmd::SplitLen, 256, 128, 0, 0x00A1B2C3};
+    BootFrame::SplitLenRequest params{BootCmd::SplitLen, 256, 128, 0, 0x00A1B2C3};
     bool gateway = false;
     // Answers to the frame with this number (counted from 0 over all written frames).
     QHash<int, QByteArray> scripted;
@@ -77,7 +77,7 @@ public:
     {
         frames.append(frame);
         answers.clear();
-        if (!checkBootFrame(frame))
+        if (!BootFrame::checkBootFrame(frame))
             ++badFrames;
         const int number = frames.size() - 1;
         if (scripted.contains(number))
@@ -104,7 +104,7 @@ public:
     {
         answers.clear();
         const int number = bootEntries++;
-        answers.enqueue(bootScripted.value(number, encodeSplitLenRequest(params)));
+        answers.enqueue(bootScripted.value(number, BootFrame::encodeSplitLenRequest(params)));
         emit bootEntryDone();
     }
 
@@ -153,12 +153,12 @@ private:
     void answerScripted(const QByteArray &scriptedAnswer)
     {
         answers.enqueue(scriptedAnswer);
-        if (replyByte(scriptedAnswer, 2) != BootCmd::ReturnFail)
+        if (BootFrame::replyByte(scriptedAnswer, 2) != BootCmd::ReturnFail)
             return;
         split.clear();
-        if (replyByte(scriptedAnswer, 3) != BootReturn::RewindSplit && restartAfterFail) {
+        if (BootFrame::replyByte(scriptedAnswer, 3) != BootReturn::RewindSplit && restartAfterFail) {
             received.clear();
-            answers.enqueue(encodeSplitLenRequest(params));
+            answers.enqueue(BootFrame::encodeSplitLenRequest(params));
         }
     }
 
@@ -167,12 +167,12 @@ private:
         const auto *p = reinterpret_cast<const uint8_t *>(frame.constData());
         switch (p[2]) {
         case BootCmd::FirmwareLen:
-            announcedLengths.append(readLe32(p + 3));
+            announcedLengths.append(BootFrame::readLe32(p + 3));
             received.clear();
             split.clear();
             return reply(BootCmd::RequestFirmware);
         case BootCmd::FirmwarePacket:
-            packetIndexes.append(readLe32(p + 3));
+            packetIndexes.append(BootFrame::readLe32(p + 3));
             split.append(frame.mid(7, frame.size() - 8));
             return reply(BootCmd::FirmwareContinue);
         case BootCmd::FirmwareCheck:
@@ -342,17 +342,17 @@ void tst_Update::crc8CheckValues()
 {
     QFETCH(QByteArray, data);
     QFETCH(int, crc);
-    QCOMPARE(int(crc8(data)), crc);
+    QCOMPARE(int(BootFrame::crc8(data)), crc);
 }
 
 void tst_Update::bootFrameExamples()
 {
     QByteArray over = bytes({0x00, 0x00, 0x07, 0x01, 0x00});
-    encodeBootFrame(reinterpret_cast<uint8_t *>(over.data()), 5);
+    BootFrame::encodeBootFrame(reinterpret_cast<uint8_t *>(over.data()), 5);
     QCOMPARE(over, bytes({0x03, 0x00, 0x07, 0x01, 0xE4}));
-    QVERIFY(checkBootFrame(reinterpret_cast<const uint8_t *>(over.constData()), 5));
+    QVERIFY(BootFrame::checkBootFrame(reinterpret_cast<const uint8_t *>(over.constData()), 5));
     over.append('\0');
-    QVERIFY(!checkBootFrame(reinterpret_cast<const uint8_t *>(over.constData()), 6));
+    QVERIFY(!BootFrame::checkBootFrame(reinterpret_cast<const uint8_t *>(over.constData()), 6));
 
     // The session's own FIRMWARE LEN frame for a 65536-byte image.
     Run run;
@@ -362,9 +362,9 @@ void tst_Update::bootFrameExamples()
     run.start(image(65536));
     QCOMPARE(run.device.frames.first(), bytes({0x07, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x01, 0xF3}));
 
-    const QByteArray request = encodeSplitLenRequest(run.device.params);
-    QVERIFY(checkBootFrame(request));
-    QVERIFY(!checkBootFrame(request.left(13)));
+    const QByteArray request = BootFrame::encodeSplitLenRequest(run.device.params);
+    QVERIFY(BootFrame::checkBootFrame(request));
+    QVERIFY(!BootFrame::checkBootFrame(request.left(13)));
 }
 
 void tst_Update::paddingToWholeSplits()
@@ -420,8 +420,8 @@ void tst_Update::splitTailNotSent()
 
     QCOMPARE(run.device.framesOf(BootCmd::FirmwarePacket), packets);
     QCOMPARE(run.device.received, firmware.left(sentPerSplit) + firmware.mid(300, sentPerSplit));
-    QCOMPARE(run.device.checkCrcs,
-             (QVector<uint8_t>{crc8(firmware.left(299)), crc8(firmware.mid(300, 299))}));
+    QCOMPARE(run.device.checkCrcs, (QVector<uint8_t>{BootFrame::crc8(firmware.left(299)),
+                                                     BootFrame::crc8(firmware.mid(300, 299))}));
     const QString warning = QStringLiteral("last %1 bytes").arg(splitLen % uartLen);
     int warnings = 0;
     for (const QString &line : run.reporter.lines)
@@ -745,7 +745,7 @@ void tst_Update::shortSplitLenReplyIsNotRead()
 {
     Run run;
     // A whole frame with a good CRC, but one byte short of the fields.
-    run.device.bootScripted.insert(0, makeBootFrame(BootCmd::SplitLen, QByteArray(9, '\x01')));
+    run.device.bootScripted.insert(0, BootFrame::makeBootFrame(BootCmd::SplitLen, QByteArray(9, '\x01')));
     QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
     QCOMPARE(run.device.bootEntries, 2);
     QVERIFY(run.reporter.hasLineStarting(QStringLiteral("SPLIT LEN request too short")));

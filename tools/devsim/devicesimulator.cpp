@@ -32,7 +32,7 @@ bool isFirmwarePhase(uint8_t command)
 
 QByteArray replyFrame(uint8_t command, uint8_t value)
 {
-    return makeBootFrame(command, QByteArray(1, char(value)));
+    return BootFrame::makeBootFrame(command, QByteArray(1, char(value)));
 }
 
 QString hex(const QByteArray &bytes)
@@ -46,7 +46,7 @@ QByteArray garbageReply()
     for (char &byte : bytes)
         byte = char(QRandomGenerator::global()->bounded(256));
     // Garbage must never pass for an answer, however the dice fall.
-    if (checkBootFrame(bytes))
+    if (BootFrame::checkBootFrame(bytes))
         bytes[kGarbageReplySize - 1] = char(bytes.at(kGarbageReplySize - 1) ^ 0xFF);
     return bytes;
 }
@@ -80,20 +80,20 @@ void DeviceSimulator::start()
 
 QByteArray DeviceSimulator::splitLenRequest() const
 {
-    SplitLenRequest request;
+    BootFrame::SplitLenRequest request;
     request.command = BootCmd::SplitLen;
     request.splitLen = settings.splitLen;
     request.uartLen = settings.uartLen;
     request.overDelay = settings.overDelay;
     request.deviceAddr = settings.deviceAddr;
-    return encodeSplitLenRequest(request);
+    return BootFrame::encodeSplitLenRequest(request);
 }
 
 QString DeviceSimulator::summary() const
 {
     return QStringLiteral("summary: target=%1 firmware-frames=%2 packets=%3 splits-checked=%4 fails=%5 "
                           "split-len-requests=%6 result=%7")
-        .arg(targetKindName(settings.target))
+        .arg(TargetKindText::name(settings.target))
         .arg(frameCount)
         .arg(packetsTaken)
         .arg(splitsChecked)
@@ -139,7 +139,8 @@ void DeviceSimulator::handleEntryCommand(FrameReassembler::Kind kind)
                              : QStringLiteral("module command 53 (into boot)");
     const TargetKind wanted = gateway ? TargetKind::Gateway : TargetKind::Module;
     if (settings.target != wanted) {
-        emit logLine(QStringLiteral("%1 ignored: target is %2").arg(what, targetKindName(settings.target)));
+        emit logLine(
+            QStringLiteral("%1 ignored: target is %2").arg(what, TargetKindText::name(settings.target)));
         return;
     }
     emit logLine(what);
@@ -163,7 +164,7 @@ void DeviceSimulator::answerModuleCommand(uint8_t command)
     if (!settings.moduleAnswers)
         return;
     QByteArray answer = QByteArray::fromHex("03") + char(command) + '\0';
-    answer.append(char(crc8(answer)));
+    answer.append(char(BootFrame::crc8(answer)));
     send(answer);
 }
 
@@ -216,7 +217,7 @@ bool DeviceSimulator::injectFault(int number, const QString &what)
 
 DeviceSimulator::Reply DeviceSimulator::answerFrame(const QByteArray &frame)
 {
-    if (!checkBootFrame(frame))
+    if (!BootFrame::checkBootFrame(frame))
         return fail(BootReturn::CrcCheckError, QStringLiteral("frame CRC does not match"));
     switch (uint8_t(frame.at(2))) {
     case BootCmd::FirmwareLen:
@@ -237,7 +238,7 @@ DeviceSimulator::Reply DeviceSimulator::answerFirmwareLen(const QByteArray &fram
     if (frame.size() != 9)
         return fail(BootReturn::FirmwareLenError,
                     QStringLiteral("frame of %1 bytes, 9 expected").arg(frame.size()));
-    const uint32_t length = readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
+    const uint32_t length = BootFrame::readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
     if (length == 0 || length > kMaxHeldImageBytes)
         return fail(BootReturn::FirmwareLenError, QStringLiteral("length %1 out of range").arg(length));
     demoTimer.stop();
@@ -261,7 +262,8 @@ DeviceSimulator::Reply DeviceSimulator::answerPacket(const QByteArray &frame)
     if (dataSize != settings.uartLen)
         return fail(BootReturn::SplitLenError,
                     QStringLiteral("%1 data bytes, uartLen is %2").arg(dataSize).arg(settings.uartLen));
-    const uint32_t packetIndex = readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
+    const uint32_t packetIndex =
+        BootFrame::readLe32(reinterpret_cast<const uint8_t *>(frame.constData()) + 3);
     const qint64 position = qint64(packetIndex) - splitIndex;
     const bool expected = position == nextPacket || position == nextPacket - 1 || position == 0;
     if (!expected || position < 0 || position >= packetsPerSplit())
@@ -290,7 +292,7 @@ DeviceSimulator::Reply DeviceSimulator::answerCheck(const QByteArray &frame)
         return fail(BootReturn::CmdError, QStringLiteral("every split is checked already"));
     QByteArray split = image.mid(splitIndex * settings.splitLen, settings.splitLen);
     split.append(QByteArray(settings.splitLen - split.size(), char(0xFF)));
-    const uint8_t deviceCrc = crc8(split.left(settings.splitLen - 1));
+    const uint8_t deviceCrc = BootFrame::crc8(split.left(settings.splitLen - 1));
     const uint8_t toolCrc = uint8_t(frame.at(3));
     if (toolCrc != deviceCrc)
         return fail(BootReturn::CrcCheckError, QStringLiteral("splitCrc %1, split %2 holds %3")
@@ -334,7 +336,7 @@ DeviceSimulator::Reply DeviceSimulator::fail(uint8_t code, const QString &why)
     ++failsSent;
     restartAfterFailure();
     return {replyFrame(BootCmd::ReturnFail, code),
-            QStringLiteral("RETURN FAIL %1: %2").arg(bootReturnName(code), why)};
+            QStringLiteral("RETURN FAIL %1: %2").arg(BootFrame::bootReturnName(code), why)};
 }
 
 void DeviceSimulator::sendReply(const QString &what, const Reply &reply)
@@ -409,11 +411,13 @@ QString DeviceSimulator::describeFrame(const QByteArray &frame, int number) cons
     const uint8_t command = uint8_t(frame.at(2));
     const auto *p = reinterpret_cast<const uint8_t *>(frame.constData());
     QString text = number > 0 ? QStringLiteral("frame %1 ").arg(number) : QStringLiteral("frame ");
-    text += bootCommandName(command);
+    text += BootFrame::bootCommandName(command);
     if (command == BootCmd::FirmwareLen && frame.size() >= 8)
-        text += QStringLiteral(" length %1").arg(readLe32(p + 3));
+        text += QStringLiteral(" length %1").arg(BootFrame::readLe32(p + 3));
     else if (command == BootCmd::FirmwarePacket && frame.size() >= 8)
-        text += QStringLiteral(" packetIndex %1, %2 data bytes").arg(readLe32(p + 3)).arg(frame.size() - 8);
+        text += QStringLiteral(" packetIndex %1, %2 data bytes")
+                    .arg(BootFrame::readLe32(p + 3))
+                    .arg(frame.size() - 8);
     else if (command == BootCmd::FirmwareCheck)
         text += QStringLiteral(" splitCrc %1").arg(p[3], 2, 16, QLatin1Char('0'));
     return text;

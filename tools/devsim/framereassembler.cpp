@@ -101,7 +101,7 @@ FrameReassembler::Match FrameReassembler::matchBootFrame(Item *item) const
 {
     if (buffer.size() < 2)
         return Match::Partial;
-    const int length = readLe16(reinterpret_cast<const uint8_t *>(buffer.constData()));
+    const int length = BootFrame::readLe16(reinterpret_cast<const uint8_t *>(buffer.constData()));
     if (length < kMinFrameLength || length > maxFrameLength)
         return Match::None;
     if (buffer.size() < length + 2)

@@ -125,9 +125,9 @@ int runOnPty(const SimulatorOptions &options, Devices *devices)
         addDevice(devices, names.at(int(i)), options, ports[i].get());
     for (size_t i = 0; i < ports.size(); ++i) {
         printLine(QStringLiteral("pty: ") + ports[i]->slavePath(), stdout);
-        writeLog(
-            devices->at(i)->logPrefix() +
-            QStringLiteral("%1 target on %2").arg(targetKindName(options.target), ports[i]->slavePath()));
+        writeLog(devices->at(i)->logPrefix() +
+                 QStringLiteral("%1 target on %2")
+                     .arg(TargetKindText::name(options.target), ports[i]->slavePath()));
         devices->at(i)->start();
     }
     const int status = QCoreApplication::exec();
@@ -141,7 +141,7 @@ void announceGateways(const Devices &devices, const SimulatorOptions &options)
         printLine(QStringLiteral("gateway: ") + device->name(), stdout);
         writeLog(device->logPrefix() +
                  QStringLiteral("%1 target behind gateway %2 on %3:%4")
-                     .arg(targetKindName(options.target), device->name(), options.mqttHost)
+                     .arg(TargetKindText::name(options.target), device->name(), options.mqttHost)
                      .arg(options.mqttPort));
         device->start();
     }

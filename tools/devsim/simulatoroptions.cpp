@@ -59,7 +59,7 @@ bool readTarget(const QCommandLineParser &parser, TargetKind *out, QString *erro
     if (!parser.isSet(QStringLiteral("target")))
         return true;
     const QString text = parser.value(QStringLiteral("target"));
-    if (parseTargetKind(text, out))
+    if (TargetKindText::parse(text, out))
         return true;
     *error = QStringLiteral("--target: '%1' is not one of module, demo, gateway").arg(text);
     return false;
