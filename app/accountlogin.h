@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloudservice.h"
+#include "httpresult.h"
 #include "myhttp.h"
 
 #include <QJsonObject>
@@ -73,14 +74,14 @@ private:
     AccountWindow buildAccountWindow();
     void connectRememberBox(QCheckBox *box);
     void manualLogin(const AccountWindow &fields);
-    void takeManualLoginReply(const AccountWindow &fields, const QByteArray *body);
-    void takeManualUserInformation(const AccountWindow &fields, const QByteArray *body);
-    QString takeAutomaticLoginReply(const QByteArray *body);
-    void takeAutomaticUserInformation(const QByteArray *body);
+    void takeManualLoginReply(const AccountWindow &fields, const HttpResult &reply);
+    void takeManualUserInformation(const AccountWindow &fields, const HttpResult &reply);
+    QString takeAutomaticLoginReply(const HttpResult &reply);
+    void takeAutomaticUserInformation(const HttpResult &reply);
     // Parses and traces a user-information reply; its roles (see AccountReply::roles).
-    QList<int> userRoles(const QByteArray *body, bool anyCode);
+    QList<int> userRoles(const HttpResult &reply, bool anyCode);
     void updatePassword(const AccountWindow &fields);
-    void takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body);
+    void takePasswordUpdateReply(const AccountWindow &fields, const HttpResult &reply);
     void logOut(const AccountWindow &fields);
     void saveSetting(const QString &key, const QVariant &value);
     void saveSettings(const QList<QPair<QString, QVariant>> &values);

@@ -65,22 +65,19 @@ void MainWindow::runStartupRequests()
     if (CloudConfig::serviceUrl().isEmpty())
         return;
     const RequestBudget budget(kStartupRequestsMs);
-    QString error;
-    CloudService(windowHttp())
-        .newestAppVersion(
-            ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, &error);
-    if (!error.isEmpty())
-        logDisplay->set(QStringLiteral("start-up version query given up: ") + error);
+    const HttpResult version = CloudService(windowHttp()).newestAppVersion();
+    if (version.ok)
+        takeVersionReply(version.body);
+    else
+        logDisplay->set(QStringLiteral("start-up version query given up: ") + version.error);
     const QString loginProblem = accountLogin->runAutomaticLogin();
     if (!loginProblem.isEmpty())
         logDisplay->set(QStringLiteral("remembered login given up: ") + loginProblem);
 }
 
-void MainWindow::takeVersionReply(const QByteArray *body)
+void MainWindow::takeVersionReply(const QByteArray &body)
 {
-    if (!body)
-        return;
-    const bool parsed = MyJson::paser(&sharedReply(), *body);
+    const bool parsed = MyJson::paser(&sharedReply(), body);
     if (parsed)
         MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get getParams_json" << sharedReply();
     QJsonObject record;
@@ -94,7 +91,7 @@ void MainWindow::takeVersionReply(const QByteArray *body)
                 showNewVersionDot();
         }
     }
-    MAIN_TRACE_AS("operator()") << "getParams " << *body;
+    MAIN_TRACE_AS("operator()") << "getParams " << body;
 }
 
 void MainWindow::showNewVersionDot()
@@ -120,9 +117,10 @@ bool MainWindow::cloudWaitsForUpdate()
 qint64 MainWindow::queryNewestBuildLength(QString *error)
 {
     newestBuildLength = -1;
-    CloudService(windowHttp())
-        .newestAppVersion(
-            ui, [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, error);
+    const HttpResult version = CloudService(windowHttp()).newestAppVersion();
+    *error = version.error;
+    if (version.ok)
+        takeVersionReply(version.body);
     if (error->isEmpty() && newestBuildLength < 0)
         *error = QStringLiteral("the version query names no build of a usable length");
     return newestBuildLength;
@@ -134,26 +132,22 @@ void MainWindow::on_pushButton_2_clicked()
         return;
     QString error;
     const qint64 length = queryNewestBuildLength(&error);
-    if (error.isEmpty())
-        CloudService(windowHttp())
-            .appDownload(
-                ui, length,
-                [this, length](void *, const QByteArray *body, void *, void *) {
-                    takeAppBuild(body, length);
-                },
-                &error);
+    if (error.isEmpty()) {
+        const HttpResult build = CloudService(windowHttp()).appDownload(length);
+        if (build.ok)
+            takeAppBuild(build.body, length);
+        error = build.error;
+    }
     if (!error.isEmpty())
         logDisplay->set(QStringLiteral("new version download failed: ") + error);
 }
 
-void MainWindow::takeAppBuild(const QByteArray *body, qint64 length)
+void MainWindow::takeAppBuild(const QByteArray &build, qint64 length)
 {
-    if (!body)
-        return;
     // The build never goes into netserverFirmware: the next update would send it to the device.
-    MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << body->size();
+    MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << build.size();
     const QString problem =
-        SelfUpdate::handOver(*body, QDir::currentPath(), QCoreApplication::applicationFilePath(), length);
+        SelfUpdate::handOver(build, QDir::currentPath(), QCoreApplication::applicationFilePath(), length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("new version not installed: ") + problem);
         return;
@@ -179,20 +173,16 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
         AccountLogin::notice(QStringLiteral("请先登录或加载本地固件"));
         return;
     }
-    QString error;
-    CloudService(windowHttp())
-        .firmwareList(
-            form, account, [this](void *, const QByteArray *body, void *, void *) { takeFirmwareList(body); },
-            &error);
-    if (!error.isEmpty())
-        reportCatalogueFailure(error);
+    const HttpResult list = CloudService(windowHttp()).firmwareList(account);
+    if (list.ok)
+        takeFirmwareList(list.body);
+    else
+        reportCatalogueFailure(list.error);
 }
 
-void MainWindow::takeFirmwareList(const QByteArray *body)
+void MainWindow::takeFirmwareList(const QByteArray &body)
 {
-    if (!body)
-        return;
-    if (!MyJson::paser(&sharedReply(), *body)) {
+    if (!MyJson::paser(&sharedReply(), body)) {
         reportCatalogueFailure(QStringLiteral("the catalogue reply is not JSON"));
         return;
     }
@@ -272,26 +262,20 @@ void MainWindow::showCloudImage(const QString &id, const QJsonObject &record)
 void MainWindow::downloadRecord(const QString &id, const QJsonObject &record)
 {
     const qint64 length = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
-    QString error;
-    CloudService(windowHttp())
-        .firmwareDownload(
-            ui, id, length < 0 ? UpdateSession::kMaxImageBytes : length,
-            [this, length, &id, &record](void *, const QByteArray *body, void *, void *) {
-                if (takeFirmwareDownload(length, body))
-                    showCloudImage(id, record);
-            },
-            &error);
-    if (!error.isEmpty())
-        logDisplay->set(QStringLiteral("netserver firmware download failed, previous image kept: ") + error);
+    const HttpResult download =
+        CloudService(windowHttp()).firmwareDownload(id, length < 0 ? UpdateSession::kMaxImageBytes : length);
+    if (!download.ok)
+        logDisplay->set(QStringLiteral("netserver firmware download failed, previous image kept: ") +
+                        download.error);
+    else if (takeFirmwareDownload(length, download.body))
+        showCloudImage(id, record);
 }
 
 // `length` is the record's usable length, -1 when it gives none: then nothing tells a download
 // cut short from a whole one, and the console says so. True when the image was taken.
-bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
+bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray &body)
 {
-    if (!body)
-        return false;
-    const QString problem = DownloadCheck::problem(*body, length);
+    const QString problem = DownloadCheck::problem(body, length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("netserver firmware not taken, previous image kept: ") + problem);
         return false;
@@ -300,8 +284,8 @@ bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
         logDisplay->set(
             QStringLiteral("warning: the record gives no usable length, so the %1 bytes downloaded "
                            "cannot be known to be the whole image")
-                .arg(body->size()));
-    netserverFirmware = *body;
+                .arg(body.size()));
+    netserverFirmware = body;
     MAIN_TRACE_AS("on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();
     return true;
 }

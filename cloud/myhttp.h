@@ -1,13 +1,12 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <functional>
+#include "httpresult.h"
 
-// Sends one HTTP request and waits for its reply in place, so that callers read as straight-line
-// code. The callback runs exactly once, before the helper returns, with the reply body or with
-// null when the request failed. User input is held back while a request waits; timers, network
-// and repaints go on.
+#include <QString>
+
+// Sends HTTP requests and waits for each reply in place, so that callers read as straight-line
+// code: a request returns its outcome. User input is held back while a request waits; timers,
+// network and repaints go on.
 //
 // Only a 2xx status is an answer: a redirect is never followed, and it fails naming its status
 // and where it points. No request waits for ever: it fails like any network error when nothing
@@ -22,10 +21,6 @@
 class MyHttp
 {
 public:
-    using BodyCallback = std::function<void(const QByteArray *body)>;
-    using ContextCallback =
-        std::function<void(void *context1, const QByteArray *body, void *context2, void *context3)>;
-
     static constexpr int kDefaultTimeoutMs = 15000;
     // The service's JSON answers are a few KiB; one beyond this is no answer of it.
     static constexpr qint64 kMaxJsonBytes = 4 * 1024 * 1024;
@@ -41,13 +36,10 @@ public:
     // A file of at most `maxBytes`, which may take ten silence limits in all.
     static Limit download(qint64 maxBytes);
 
-    // `error`, when given, receives why the request failed (it is emptied on success).
-    bool get(const QString &baseUrl, const QString &query, const BodyCallback &callback,
-             QString *error = nullptr, const Limit &limit = jsonReply());
-    bool get(void *context1, void *context2, void *context3, const QString &baseUrl, const QString &query,
-             const ContextCallback &callback, QString *error = nullptr, const Limit &limit = jsonReply());
-    bool post(const QString &baseUrl, const QString &query, const QString &body, const BodyCallback &callback,
-              QString *error = nullptr, const Limit &limit = jsonReply());
+    HttpResult get(const QString &baseUrl, const QString &query, const Limit &limit = jsonReply());
+    // Sends `body` as UTF-8 JSON.
+    HttpResult post(const QString &baseUrl, const QString &query, const QString &body,
+                    const Limit &limit = jsonReply());
 
     // The silence after which a request gives up; process-wide.
     static int timeoutMs();
