@@ -25,17 +25,11 @@
 
 namespace {
 
-// The request helper and the parse result the window's pages share.
+// The request helper the window's pages share.
 MyHttp &windowHttp()
 {
     static MyHttp http;
     return http;
-}
-
-QJsonObject &sharedReply()
-{
-    static QJsonObject reply;
-    return reply;
 }
 
 // User input waits while the start-up requests run; together they give up after this long.
@@ -77,11 +71,12 @@ void MainWindow::runStartupRequests()
 
 void MainWindow::takeVersionReply(const QByteArray &body)
 {
-    const bool parsed = MyJson::paser(&sharedReply(), body);
+    QJsonObject reply;
+    const bool parsed = MyJson::paser(&reply, body);
     if (parsed)
-        MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get getParams_json" << sharedReply();
+        MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get getParams_json" << reply;
     QJsonObject record;
-    if (parsed && SelfUpdate::newestRecord(sharedReply(), &record)) {
+    if (parsed && SelfUpdate::newestRecord(reply, &record)) {
         MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get message" << record;
         newestBuildLength = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
         const QJsonValue newest = record.value(QStringLiteral("appVersion"));
@@ -182,14 +177,15 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
 
 void MainWindow::takeFirmwareList(const QByteArray &body)
 {
-    if (!MyJson::paser(&sharedReply(), body)) {
+    QJsonObject reply;
+    if (!MyJson::paser(&reply, body)) {
         reportCatalogueFailure(QStringLiteral("the catalogue reply is not JSON"));
         return;
     }
-    MAIN_TRACE_AS("http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << sharedReply();
-    if (!catalogue.takeReply(sharedReply())) {
+    MAIN_TRACE_AS("http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << reply;
+    if (!catalogue.takeReply(reply)) {
         reportCatalogueFailure(QStringLiteral("the catalogue reply is no success: ") +
-                               CloudEnvelope::describe(sharedReply()));
+                               CloudEnvelope::describe(reply));
         return;
     }
     showCatalogueRecords(catalogue.all());
