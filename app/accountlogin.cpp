@@ -2,8 +2,10 @@
 
 #include "accountreply.h"
 #include "cloudenvelope.h"
+#include "cloudservice.h"
 #include "configini.h"
 #include "debugtrace.h"
+#include "myhttp.h"
 #include "myjson.h"
 #include "passworddigest.h"
 #include "servicetext.h"
@@ -23,7 +25,7 @@ const QString loginFlagValue = QStringLiteral("OK");
 
 } // namespace
 
-AccountLogin::AccountLogin() : service(accountHttp)
+AccountLogin::AccountLogin()
 {
     settings = ConfigIni::open(this);
     pushButton_account = new QPushButton;
@@ -63,15 +65,17 @@ QString AccountLogin::runAutomaticLogin()
     if (!automaticLoginDue)
         return QString();
     automaticLoginDue = false;
+    MyHttp http;
+    CloudService service(http);
     const HttpResult login = service.login(accountName, accountPassword);
-    const QString replyProblem = takeAutomaticLoginReply(login);
+    const QString replyProblem = takeAutomaticLoginReply(service, login);
     if (!login.ok || !replyProblem.isEmpty() || loggedIn)
         return login.ok ? replyProblem : login.error;
     return QStringLiteral("the service gave no role for %1").arg(accountName);
 }
 
 // Returns why the reply, or the user information it leads to, is no login.
-QString AccountLogin::takeAutomaticLoginReply(const HttpResult &reply)
+QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpResult &reply)
 {
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict == AccountReply::Verdict::NoReply) {
@@ -179,10 +183,13 @@ void AccountLogin::manualLogin(const AccountWindow &fields)
     accountPassword = fields.password->text();
     TRACE() << "plovik_clients_login getPasswordString" << PasswordDigest::masked(accountPassword);
     TRACE() << "plovik_clients_login getAccountString" << accountName;
-    takeManualLoginReply(fields, service.login(accountName, accountPassword));
+    MyHttp http;
+    CloudService service(http);
+    takeManualLoginReply(service, fields, service.login(accountName, accountPassword));
 }
 
-void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const HttpResult &reply)
+void AccountLogin::takeManualLoginReply(CloudService &service, const AccountWindow &fields,
+                                        const HttpResult &reply)
 {
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict != AccountReply::Verdict::NoReply)
@@ -232,8 +239,9 @@ void AccountLogin::updatePassword(const AccountWindow &fields)
         notice(QStringLiteral("出错了，请先登录"));
         return;
     }
-    takePasswordUpdateReply(fields,
-                            service.updatePassword(accountName, fields.password->text(), accountPassword));
+    MyHttp http;
+    takePasswordUpdateReply(
+        fields, CloudService(http).updatePassword(accountName, fields.password->text(), accountPassword));
 }
 
 void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const HttpResult &reply)

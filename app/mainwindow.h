@@ -15,6 +15,7 @@
 class AccountLogin;
 class BatchUpdatePage;
 class BrokerIndicator;
+class CloudService;
 class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
@@ -149,7 +150,7 @@ private:
     void runStartupRequests();
     void takeVersionReply(const QByteArray &body);
     void showNewVersionDot();
-    qint64 queryNewestBuildLength(QString *error);
+    qint64 queryNewestBuildLength(CloudService &service, QString *error);
     void takeAppBuild(const QByteArray &build, qint64 length);
     bool cloudWaitsForUpdate();
     void takeFirmwareList(const QByteArray &body);

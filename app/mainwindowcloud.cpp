@@ -1,5 +1,7 @@
 // The main window's cloud pages: the firmware catalogue (list, filter, download into
-// netserverFirmware) and the self-update (newest version at start-up, upgrade).
+// netserverFirmware) and the self-update (newest version at start-up, upgrade). Each action makes
+// its own request helper, which its chain of requests shares: one kept for the whole run would
+// keep the network's bearer management looking at the interfaces while the window is idle.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -24,13 +26,6 @@
 #include <QTimer>
 
 namespace {
-
-// The request helper the window's pages share.
-MyHttp &windowHttp()
-{
-    static MyHttp http;
-    return http;
-}
 
 // User input waits while the start-up requests run; together they give up after this long.
 constexpr qint64 kStartupRequestsMs = 5000;
@@ -59,7 +54,8 @@ void MainWindow::runStartupRequests()
     if (CloudConfig::serviceUrl().isEmpty())
         return;
     const RequestBudget budget(kStartupRequestsMs);
-    const HttpResult version = CloudService(windowHttp()).newestAppVersion();
+    MyHttp http;
+    const HttpResult version = CloudService(http).newestAppVersion();
     if (version.ok)
         takeVersionReply(version.body);
     else
@@ -109,10 +105,10 @@ bool MainWindow::cloudWaitsForUpdate()
 
 // The build's length, which the download must have, comes from a version query of its own: the
 // start-up one may have failed, and the service may hold another build by now.
-qint64 MainWindow::queryNewestBuildLength(QString *error)
+qint64 MainWindow::queryNewestBuildLength(CloudService &service, QString *error)
 {
     newestBuildLength = -1;
-    const HttpResult version = CloudService(windowHttp()).newestAppVersion();
+    const HttpResult version = service.newestAppVersion();
     *error = version.error;
     if (version.ok)
         takeVersionReply(version.body);
@@ -125,10 +121,12 @@ void MainWindow::on_pushButton_2_clicked()
 {
     if (cloudWaitsForUpdate())
         return;
+    MyHttp http;
+    CloudService service(http);
     QString error;
-    const qint64 length = queryNewestBuildLength(&error);
+    const qint64 length = queryNewestBuildLength(service, &error);
     if (error.isEmpty()) {
-        const HttpResult build = CloudService(windowHttp()).appDownload(length);
+        const HttpResult build = service.appDownload(length);
         if (build.ok)
             takeAppBuild(build.body, length);
         error = build.error;
@@ -168,7 +166,8 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
         AccountLogin::notice(QStringLiteral("请先登录或加载本地固件"));
         return;
     }
-    const HttpResult list = CloudService(windowHttp()).firmwareList(account);
+    MyHttp http;
+    const HttpResult list = CloudService(http).firmwareList(account);
     if (list.ok)
         takeFirmwareList(list.body);
     else
@@ -258,8 +257,9 @@ void MainWindow::showCloudImage(const QString &id, const QJsonObject &record)
 void MainWindow::downloadRecord(const QString &id, const QJsonObject &record)
 {
     const qint64 length = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
+    MyHttp http;
     const HttpResult download =
-        CloudService(windowHttp()).firmwareDownload(id, length < 0 ? UpdateSession::kMaxImageBytes : length);
+        CloudService(http).firmwareDownload(id, length < 0 ? UpdateSession::kMaxImageBytes : length);
     if (!download.ok)
         logDisplay->set(QStringLiteral("netserver firmware download failed, previous image kept: ") +
                         download.error);

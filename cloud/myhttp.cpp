@@ -120,6 +120,10 @@ QNetworkReply *sendRequest(QNetworkAccessManager &manager, const QString &fullUr
     // Qt would ask for gzip and inflate a whole burst at once, before any limit is looked at: a
     // few MiB on the wire could take GiBs. Asked for none, the bytes counted are the bytes kept.
     request.setRawHeader("Accept-Encoding", "identity");
+    // The manager serves a whole chain of requests, yet each stands alone: a cookie that one reply
+    // sets must not ride along on the next request.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     if (!postBody)
         return manager.get(request);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -141,6 +145,7 @@ QString reasonNotToSend(const QString &baseUrl, const QString &fullUrl, qint64 w
 HttpResult exchange(QNetworkAccessManager &manager, const QString &fullUrl, const QByteArray *postBody,
                     qint64 maxBytes, qint64 wholeMs)
 {
+    // Deleted before returning: the manager stays, and a reply left to it would go on reading.
     const std::unique_ptr<QNetworkReply> reply(sendRequest(manager, fullUrl, postBody));
     reply->setReadBufferSize(kReadAheadBytes);
     Transfer transfer{reply.get(), maxBytes, QByteArray()};
@@ -150,29 +155,6 @@ HttpResult exchange(QNetworkAccessManager &manager, const QString &fullUrl, cons
     if (!failure.isEmpty())
         return {false, QByteArray(), failure};
     return {true, std::move(transfer.body), QString()};
-}
-
-HttpResult send(const char *function, const QString &baseUrl, const QString &query,
-                const QByteArray *postBody, const MyHttp::Limit &limit)
-{
-    HttpResult outcome;
-    const QString fullUrl = baseUrl + query;
-    const qint64 wholeMs = allowedMs(limit);
-    HTTP_TRACE(function) << fullUrl;
-    outcome.error = reasonNotToSend(baseUrl, fullUrl, wholeMs);
-    if (!outcome.error.isEmpty()) {
-        HTTP_TRACE(function) << "http reply error" << outcome.error;
-        return outcome;
-    }
-    QNetworkAccessManager manager;
-    outcome = exchange(manager, fullUrl, postBody, limit.maxBytes, wholeMs);
-    HTTP_TRACE(function) << "http reply end";
-    if (!outcome.ok) {
-        HTTP_TRACE(function) << "http reply error" << outcome.error;
-        return outcome;
-    }
-    HTTP_TRACE(function) << outcome.body.size();
-    return outcome;
 }
 
 } // namespace
@@ -187,6 +169,9 @@ MyHttp::Limit MyHttp::download(qint64 maxBytes)
     return {maxBytes, qint64(silenceLimitMs) * kWholeDownloadFactor};
 }
 
+MyHttp::MyHttp() = default;
+MyHttp::~MyHttp() = default;
+
 HttpResult MyHttp::get(const QString &baseUrl, const QString &query, const Limit &limit)
 {
     return send("get", baseUrl, query, nullptr, limit);
@@ -196,6 +181,30 @@ HttpResult MyHttp::post(const QString &baseUrl, const QString &query, const QStr
 {
     const QByteArray bytes = body.toUtf8();
     return send("post", baseUrl, query, &bytes, limit);
+}
+
+HttpResult MyHttp::send(const char *function, const QString &baseUrl, const QString &query,
+                        const QByteArray *postBody, const Limit &limit)
+{
+    HttpResult outcome;
+    const QString fullUrl = baseUrl + query;
+    const qint64 wholeMs = allowedMs(limit);
+    HTTP_TRACE(function) << fullUrl;
+    outcome.error = reasonNotToSend(baseUrl, fullUrl, wholeMs);
+    if (!outcome.error.isEmpty()) {
+        HTTP_TRACE(function) << "http reply error" << outcome.error;
+        return outcome;
+    }
+    if (!manager)
+        manager = std::make_unique<QNetworkAccessManager>();
+    outcome = exchange(*manager, fullUrl, postBody, limit.maxBytes, wholeMs);
+    HTTP_TRACE(function) << "http reply end";
+    if (!outcome.ok) {
+        HTTP_TRACE(function) << "http reply error" << outcome.error;
+        return outcome;
+    }
+    HTTP_TRACE(function) << outcome.body.size();
+    return outcome;
 }
 
 int MyHttp::timeoutMs()

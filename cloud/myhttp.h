@@ -3,6 +3,9 @@
 #include "httpresult.h"
 
 #include <QString>
+#include <memory>
+
+class QNetworkAccessManager;
 
 // Sends HTTP requests and waits for each reply in place, so that callers read as straight-line
 // code: a request returns its outcome. User input is held back while a request waits; timers,
@@ -18,6 +21,13 @@
 // The full URL is the base URL followed directly by the query text; callers percent-encode
 // the values they put into the query. An empty base URL means no service is configured: the
 // request fails at once and nothing is sent.
+//
+// All requests of one helper go through one network access manager, made at the first request
+// that is sent, so that a chain of requests shares its connections. Each request stands alone
+// all the same: no cookie is sent or kept, and nothing of a reply outlives its request. Make a
+// helper for one piece of work (a login and its user information, a query and its download), not
+// for the whole run: as long as a manager lives, Qt's bearer management looks at the network
+// interfaces every 10 s, which would wake an idle window for good.
 class MyHttp
 {
 public:
@@ -36,6 +46,11 @@ public:
     // A file of at most `maxBytes`, which may take ten silence limits in all.
     static Limit download(qint64 maxBytes);
 
+    MyHttp();
+    ~MyHttp();
+    MyHttp(const MyHttp &) = delete;
+    MyHttp &operator=(const MyHttp &) = delete;
+
     HttpResult get(const QString &baseUrl, const QString &query, const Limit &limit = jsonReply());
     // Sends `body` as UTF-8 JSON.
     HttpResult post(const QString &baseUrl, const QString &query, const QString &body,
@@ -44,4 +59,10 @@ public:
     // The silence after which a request gives up; process-wide.
     static int timeoutMs();
     static void setTimeoutMs(int ms);
+
+private:
+    HttpResult send(const char *function, const QString &baseUrl, const QString &query,
+                    const QByteArray *postBody, const Limit &limit);
+
+    std::unique_ptr<QNetworkAccessManager> manager;
 };

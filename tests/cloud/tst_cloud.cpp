@@ -205,6 +205,22 @@ private slots:
         QVERIFY2(got.error.contains(error), qPrintable(got.error));
     }
 
+    // One helper serves a chain of requests, yet each stands alone: a cookie that one reply sets
+    // does not ride along on the next.
+    void chainedRequestsCarryNoCookie()
+    {
+        const QJsonObject cookie{{"Set-Cookie", "session=1; Path=/"}};
+        server.setReplies(
+            {{"/user_infor/login", QJsonObject{{"json", accepted["json"]}, {"headers", cookie}}}});
+        MyHttp http;
+        CloudService service(http);
+        QVERIFY(service.login("demo", "pw").ok && service.userInformation("demo").ok);
+        QCOMPARE(server.requests().size(), 2);
+        const QJsonObject headers = server.requests().last()["headers"].toObject();
+        QVERIFY2(!QJsonDocument(headers).toJson().contains("session"),
+                 QJsonDocument(headers).toJson().constData());
+    }
+
     void manualLogin_data()
     {
         QTest::addColumn<QJsonObject>("loginReply");
