@@ -2,8 +2,10 @@
 
 #include "accountreply.h"
 #include "cloudenvelope.h"
+#include "cloudservice.h"
 #include "configini.h"
 #include "debugtrace.h"
+#include "myhttp.h"
 #include "myjson.h"
 #include "passworddigest.h"
 #include "servicetext.h"
@@ -23,7 +25,7 @@ const QString loginFlagValue = QStringLiteral("OK");
 
 } // namespace
 
-AccountLogin::AccountLogin() : service(accountHttp)
+AccountLogin::AccountLogin()
 {
     settings = ConfigIni::open(this);
     pushButton_account = new QPushButton;
@@ -63,21 +65,19 @@ QString AccountLogin::runAutomaticLogin()
     if (!automaticLoginDue)
         return QString();
     automaticLoginDue = false;
-    QString requestError;
-    QString replyProblem;
-    service.login(
-        accountName, accountPassword,
-        [this, &replyProblem](const QByteArray *body) { replyProblem = takeAutomaticLoginReply(body); },
-        &requestError);
-    if (!requestError.isEmpty() || !replyProblem.isEmpty() || loggedIn)
-        return requestError.isEmpty() ? replyProblem : requestError;
+    MyHttp http;
+    CloudService service(http);
+    const HttpResult login = service.login(accountName, accountPassword);
+    const QString replyProblem = takeAutomaticLoginReply(service, login);
+    if (!login.ok || !replyProblem.isEmpty() || loggedIn)
+        return login.ok ? replyProblem : login.error;
     return QStringLiteral("the service gave no role for %1").arg(accountName);
 }
 
 // Returns why the reply, or the user information it leads to, is no login.
-QString AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
+QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpResult &reply)
 {
-    const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
+    const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict == AccountReply::Verdict::NoReply) {
         pushButton_account->setText(loggedOutText);
         return QString();
@@ -85,24 +85,26 @@ QString AccountLogin::takeAutomaticLoginReply(const QByteArray *body)
     TRACE() << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
     TRACE() << "plovik_clients_login getParams_json" << accountJson;
     QString problem = QStringLiteral("the service refused it: ") + CloudEnvelope::describe(accountJson);
-    if (verdict == AccountReply::Verdict::Accepted)
-        service.userInformation(
-            accountName, [this](const QByteArray *info) { takeAutomaticUserInformation(info); }, &problem);
+    if (verdict == AccountReply::Verdict::Accepted) {
+        const HttpResult information = service.userInformation(accountName);
+        problem = information.error;
+        takeAutomaticUserInformation(information);
+    }
     if (!loggedIn)
         pushButton_account->setText(loggedOutText);
     return problem;
 }
 
-QList<int> AccountLogin::userRoles(const QByteArray *body, bool anyCode)
+QList<int> AccountLogin::userRoles(const HttpResult &reply, bool anyCode)
 {
-    const bool parsed = body && MyJson::paser(&accountJson, *body);
+    const bool parsed = reply.ok && MyJson::paser(&accountJson, reply.body);
     TRACE() << "user_infor/get getParams_json" << accountJson;
     return parsed ? AccountReply::roles(accountJson, anyCode) : QList<int>();
 }
 
-void AccountLogin::takeAutomaticUserInformation(const QByteArray *body)
+void AccountLogin::takeAutomaticUserInformation(const HttpResult &reply)
 {
-    for (const int role : userRoles(body, true))
+    for (const int role : userRoles(reply, true))
         becomeLoggedIn(accountName, role);
 }
 
@@ -181,13 +183,15 @@ void AccountLogin::manualLogin(const AccountWindow &fields)
     accountPassword = fields.password->text();
     TRACE() << "plovik_clients_login getPasswordString" << PasswordDigest::masked(accountPassword);
     TRACE() << "plovik_clients_login getAccountString" << accountName;
-    service.login(accountName, accountPassword,
-                  [this, fields](const QByteArray *body) { takeManualLoginReply(fields, body); });
+    MyHttp http;
+    CloudService service(http);
+    takeManualLoginReply(service, fields, service.login(accountName, accountPassword));
 }
 
-void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByteArray *body)
+void AccountLogin::takeManualLoginReply(CloudService &service, const AccountWindow &fields,
+                                        const HttpResult &reply)
 {
-    const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
+    const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict != AccountReply::Verdict::NoReply)
         TRACE() << "plovik_clients_login getParams_json" << accountJson;
     switch (verdict) {
@@ -206,17 +210,16 @@ void AccountLogin::takeManualLoginReply(const AccountWindow &fields, const QByte
                    .arg(CloudEnvelope::messageText(accountJson)));
         break;
     case AccountReply::Verdict::Accepted:
-        service.userInformation(
-            accountName, [this, fields](const QByteArray *info) { takeManualUserInformation(fields, info); });
+        takeManualUserInformation(fields, service.userInformation(accountName));
         break;
     }
     if (!loggedIn)
         pushButton_account->setText(loggedOutText);
 }
 
-void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const QByteArray *body)
+void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const HttpResult &reply)
 {
-    for (const int role : userRoles(body, false)) {
+    for (const int role : userRoles(reply, false)) {
         accountName = fields.account->text();
         // Kept for the session (a password update sends it as the old one); on disk only when
         // the user asked for it.
@@ -236,13 +239,14 @@ void AccountLogin::updatePassword(const AccountWindow &fields)
         notice(QStringLiteral("出错了，请先登录"));
         return;
     }
-    service.updatePassword(accountName, fields.password->text(), accountPassword,
-                           [this, fields](const QByteArray *body) { takePasswordUpdateReply(fields, body); });
+    MyHttp http;
+    takePasswordUpdateReply(
+        fields, CloudService(http).updatePassword(accountName, fields.password->text(), accountPassword));
 }
 
-void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body)
+void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const HttpResult &reply)
 {
-    const AccountReply::Verdict verdict = AccountReply::judge(body, &accountJson);
+    const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict != AccountReply::Verdict::NoReply)
         TRACE() << "user_infor/password/update getParams_json" << accountJson;
     const QString failed = QStringLiteral("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");

@@ -1,8 +1,5 @@
 #pragma once
 
-#include "cloudservice.h"
-#include "myhttp.h"
-
 #include <QJsonObject>
 #include <QList>
 #include <QPointer>
@@ -12,17 +9,21 @@
 #include <cstdint>
 #include <functional>
 
+class CloudService;
 class QCheckBox;
 class QLineEdit;
 class QSettings;
 class QWidget;
+struct HttpResult;
 
 // The account: a round button in the main window's top strip that names the logged-in account
 // (or says "未登录"), and the account window it opens, where the user logs in, changes the
 // password and logs out. A remembered login is repeated by itself at the next start.
 //
 // Every account window keeps its own fields: its buttons act on what was typed into it, however
-// many windows were opened after it.
+// many windows were opened after it. Each login or password change makes a request helper of its
+// own rather than keeping one for the session, so that nothing of the network stays awake (see
+// MyHttp).
 class AccountLogin : public QPushButton
 {
     Q_OBJECT
@@ -40,7 +41,6 @@ public:
     // While it holds (an update runs), the account window's buttons send no request; it says why.
     void setRequestHold(std::function<bool()> hold) { holdRequests = std::move(hold); }
 
-    MyHttp accountHttp;
     QJsonObject accountJson;
     QVariant settingValue;
     QString accountName;
@@ -73,21 +73,20 @@ private:
     AccountWindow buildAccountWindow();
     void connectRememberBox(QCheckBox *box);
     void manualLogin(const AccountWindow &fields);
-    void takeManualLoginReply(const AccountWindow &fields, const QByteArray *body);
-    void takeManualUserInformation(const AccountWindow &fields, const QByteArray *body);
-    QString takeAutomaticLoginReply(const QByteArray *body);
-    void takeAutomaticUserInformation(const QByteArray *body);
+    void takeManualLoginReply(CloudService &service, const AccountWindow &fields, const HttpResult &reply);
+    void takeManualUserInformation(const AccountWindow &fields, const HttpResult &reply);
+    QString takeAutomaticLoginReply(CloudService &service, const HttpResult &reply);
+    void takeAutomaticUserInformation(const HttpResult &reply);
     // Parses and traces a user-information reply; its roles (see AccountReply::roles).
-    QList<int> userRoles(const QByteArray *body, bool anyCode);
+    QList<int> userRoles(const HttpResult &reply, bool anyCode);
     void updatePassword(const AccountWindow &fields);
-    void takePasswordUpdateReply(const AccountWindow &fields, const QByteArray *body);
+    void takePasswordUpdateReply(const AccountWindow &fields, const HttpResult &reply);
     void logOut(const AccountWindow &fields);
     void saveSetting(const QString &key, const QVariant &value);
     void saveSettings(const QList<QPair<QString, QVariant>> &values);
     void becomeLoggedIn(const QString &name, int role);
     bool requestsHeldBack() const;
 
-    CloudService service;
     bool automaticLoginDue = false;
     std::function<bool()> holdRequests;
     QList<QPointer<QWidget>> accountWindows;

@@ -15,6 +15,7 @@
 class AccountLogin;
 class BatchUpdatePage;
 class BrokerIndicator;
+class CloudService;
 class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
@@ -147,17 +148,17 @@ private:
     QByteArray imageToSend(QString *problem);
     TargetKind chosenTarget() const;
     void runStartupRequests();
-    void takeVersionReply(const QByteArray *body);
+    void takeVersionReply(const QByteArray &body);
     void showNewVersionDot();
-    qint64 queryNewestBuildLength(QString *error);
-    void takeAppBuild(const QByteArray *body, qint64 length);
+    qint64 queryNewestBuildLength(CloudService &service, QString *error);
+    void takeAppBuild(const QByteArray &build, qint64 length);
     bool cloudWaitsForUpdate();
-    void takeFirmwareList(const QByteArray *body);
+    void takeFirmwareList(const QByteArray &body);
     void reportCatalogueFailure(const QString &reason);
     void showCatalogueRecords(const QList<QJsonObject> &records);
     void showCloudImage(const QString &id, const QJsonObject &record);
     void downloadRecord(const QString &id, const QJsonObject &record);
-    bool takeFirmwareDownload(qint64 length, const QByteArray *body);
+    bool takeFirmwareDownload(qint64 length, const QByteArray &body);
 
     // Ownership: the window's widgets and helpers belong to the widget tree (created with a
     // parent); the windows that live without a parent, and the update engine that refers to

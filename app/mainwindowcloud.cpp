@@ -1,5 +1,7 @@
 // The main window's cloud pages: the firmware catalogue (list, filter, download into
-// netserverFirmware) and the self-update (newest version at start-up, upgrade).
+// netserverFirmware) and the self-update (newest version at start-up, upgrade). Each action makes
+// its own request helper, which its chain of requests shares: one kept for the whole run would
+// keep the network's bearer management looking at the interfaces while the window is idle.
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
@@ -24,19 +26,6 @@
 #include <QTimer>
 
 namespace {
-
-// The request helper and the parse result the window's pages share.
-MyHttp &windowHttp()
-{
-    static MyHttp http;
-    return http;
-}
-
-QJsonObject &sharedReply()
-{
-    static QJsonObject reply;
-    return reply;
-}
 
 // User input waits while the start-up requests run; together they give up after this long.
 constexpr qint64 kStartupRequestsMs = 5000;
@@ -65,26 +54,25 @@ void MainWindow::runStartupRequests()
     if (CloudConfig::serviceUrl().isEmpty())
         return;
     const RequestBudget budget(kStartupRequestsMs);
-    QString error;
-    CloudService(windowHttp())
-        .newestAppVersion(
-            ui.get(), [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, &error);
-    if (!error.isEmpty())
-        logDisplay->set(QStringLiteral("start-up version query given up: ") + error);
+    MyHttp http;
+    const HttpResult version = CloudService(http).newestAppVersion();
+    if (version.ok)
+        takeVersionReply(version.body);
+    else
+        logDisplay->set(QStringLiteral("start-up version query given up: ") + version.error);
     const QString loginProblem = accountLogin->runAutomaticLogin();
     if (!loginProblem.isEmpty())
         logDisplay->set(QStringLiteral("remembered login given up: ") + loginProblem);
 }
 
-void MainWindow::takeVersionReply(const QByteArray *body)
+void MainWindow::takeVersionReply(const QByteArray &body)
 {
-    if (!body)
-        return;
-    const bool parsed = MyJson::paser(&sharedReply(), *body);
+    QJsonObject reply;
+    const bool parsed = MyJson::paser(&reply, body);
     if (parsed)
-        MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get getParams_json" << sharedReply();
+        MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get getParams_json" << reply;
     QJsonObject record;
-    if (parsed && SelfUpdate::newestRecord(sharedReply(), &record)) {
+    if (parsed && SelfUpdate::newestRecord(reply, &record)) {
         MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get message" << record;
         newestBuildLength = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
         const QJsonValue newest = record.value(QStringLiteral("appVersion"));
@@ -94,7 +82,7 @@ void MainWindow::takeVersionReply(const QByteArray *body)
                 showNewVersionDot();
         }
     }
-    MAIN_TRACE_AS("operator()") << "getParams " << *body;
+    MAIN_TRACE_AS("operator()") << "getParams " << body;
 }
 
 void MainWindow::showNewVersionDot()
@@ -117,12 +105,13 @@ bool MainWindow::cloudWaitsForUpdate()
 
 // The build's length, which the download must have, comes from a version query of its own: the
 // start-up one may have failed, and the service may hold another build by now.
-qint64 MainWindow::queryNewestBuildLength(QString *error)
+qint64 MainWindow::queryNewestBuildLength(CloudService &service, QString *error)
 {
     newestBuildLength = -1;
-    CloudService(windowHttp())
-        .newestAppVersion(
-            ui.get(), [this](void *, const QByteArray *body, void *, void *) { takeVersionReply(body); }, error);
+    const HttpResult version = service.newestAppVersion();
+    *error = version.error;
+    if (version.ok)
+        takeVersionReply(version.body);
     if (error->isEmpty() && newestBuildLength < 0)
         *error = QStringLiteral("the version query names no build of a usable length");
     return newestBuildLength;
@@ -132,28 +121,26 @@ void MainWindow::on_pushButton_2_clicked()
 {
     if (cloudWaitsForUpdate())
         return;
+    MyHttp http;
+    CloudService service(http);
     QString error;
-    const qint64 length = queryNewestBuildLength(&error);
-    if (error.isEmpty())
-        CloudService(windowHttp())
-            .appDownload(
-                ui.get(), length,
-                [this, length](void *, const QByteArray *body, void *, void *) {
-                    takeAppBuild(body, length);
-                },
-                &error);
+    const qint64 length = queryNewestBuildLength(service, &error);
+    if (error.isEmpty()) {
+        const HttpResult build = service.appDownload(length);
+        if (build.ok)
+            takeAppBuild(build.body, length);
+        error = build.error;
+    }
     if (!error.isEmpty())
         logDisplay->set(QStringLiteral("new version download failed: ") + error);
 }
 
-void MainWindow::takeAppBuild(const QByteArray *body, qint64 length)
+void MainWindow::takeAppBuild(const QByteArray &build, qint64 length)
 {
-    if (!body)
-        return;
     // The build never goes into netserverFirmware: the next update would send it to the device.
-    MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << body->size();
+    MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << build.size();
     const QString problem =
-        SelfUpdate::handOver(*body, QDir::currentPath(), QCoreApplication::applicationFilePath(), length);
+        SelfUpdate::handOver(build, QDir::currentPath(), QCoreApplication::applicationFilePath(), length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("new version not installed: ") + problem);
         return;
@@ -179,27 +166,25 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
         AccountLogin::notice(QStringLiteral("请先登录或加载本地固件"));
         return;
     }
-    QString error;
-    CloudService(windowHttp())
-        .firmwareList(
-            form, account, [this](void *, const QByteArray *body, void *, void *) { takeFirmwareList(body); },
-            &error);
-    if (!error.isEmpty())
-        reportCatalogueFailure(error);
+    MyHttp http;
+    const HttpResult list = CloudService(http).firmwareList(account);
+    if (list.ok)
+        takeFirmwareList(list.body);
+    else
+        reportCatalogueFailure(list.error);
 }
 
-void MainWindow::takeFirmwareList(const QByteArray *body)
+void MainWindow::takeFirmwareList(const QByteArray &body)
 {
-    if (!body)
-        return;
-    if (!MyJson::paser(&sharedReply(), *body)) {
+    QJsonObject reply;
+    if (!MyJson::paser(&reply, body)) {
         reportCatalogueFailure(QStringLiteral("the catalogue reply is not JSON"));
         return;
     }
-    MAIN_TRACE_AS("http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << sharedReply();
-    if (!catalogue.takeReply(sharedReply())) {
+    MAIN_TRACE_AS("http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << reply;
+    if (!catalogue.takeReply(reply)) {
         reportCatalogueFailure(QStringLiteral("the catalogue reply is no success: ") +
-                               CloudEnvelope::describe(sharedReply()));
+                               CloudEnvelope::describe(reply));
         return;
     }
     showCatalogueRecords(catalogue.all());
@@ -272,26 +257,21 @@ void MainWindow::showCloudImage(const QString &id, const QJsonObject &record)
 void MainWindow::downloadRecord(const QString &id, const QJsonObject &record)
 {
     const qint64 length = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
-    QString error;
-    CloudService(windowHttp())
-        .firmwareDownload(
-            ui.get(), id, length < 0 ? UpdateSession::kMaxImageBytes : length,
-            [this, length, &id, &record](void *, const QByteArray *body, void *, void *) {
-                if (takeFirmwareDownload(length, body))
-                    showCloudImage(id, record);
-            },
-            &error);
-    if (!error.isEmpty())
-        logDisplay->set(QStringLiteral("netserver firmware download failed, previous image kept: ") + error);
+    MyHttp http;
+    const HttpResult download =
+        CloudService(http).firmwareDownload(id, length < 0 ? UpdateSession::kMaxImageBytes : length);
+    if (!download.ok)
+        logDisplay->set(QStringLiteral("netserver firmware download failed, previous image kept: ") +
+                        download.error);
+    else if (takeFirmwareDownload(length, download.body))
+        showCloudImage(id, record);
 }
 
 // `length` is the record's usable length, -1 when it gives none: then nothing tells a download
 // cut short from a whole one, and the console says so. True when the image was taken.
-bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
+bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray &body)
 {
-    if (!body)
-        return false;
-    const QString problem = DownloadCheck::problem(*body, length);
+    const QString problem = DownloadCheck::problem(body, length);
     if (!problem.isEmpty()) {
         logDisplay->set(QStringLiteral("netserver firmware not taken, previous image kept: ") + problem);
         return false;
@@ -300,8 +280,8 @@ bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray *body)
         logDisplay->set(
             QStringLiteral("warning: the record gives no usable length, so the %1 bytes downloaded "
                            "cannot be known to be the whole image")
-                .arg(body->size()));
-    netserverFirmware = *body;
+                .arg(body.size()));
+    netserverFirmware = body;
     MAIN_TRACE_AS("on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();
     return true;
 }

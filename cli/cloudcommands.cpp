@@ -28,27 +28,30 @@ QString loginProblem(AccountReply::Verdict verdict, const QJsonObject &reply)
     }
 }
 
+// Whether the request got an answer; why not in `reason` when it did not.
+bool answered(const HttpResult &result, QString *reason)
+{
+    if (!result.ok)
+        *reason = result.error;
+    return result.ok;
+}
+
 bool logIn(CloudService &service, const QString &account, const QString &password, QString *reason)
 {
     QJsonObject reply;
-    AccountReply::Verdict verdict = AccountReply::Verdict::NoReply;
-    if (!service.login(
-            account, password, [&](const QByteArray *body) { verdict = AccountReply::judge(body, &reply); },
-            reason))
+    const HttpResult login = service.login(account, password);
+    if (!answered(login, reason))
         return false;
+    const AccountReply::Verdict verdict = AccountReply::judge(login, &reply);
     if (verdict != AccountReply::Verdict::Accepted) {
         *reason = loginProblem(verdict, reply);
         return false;
     }
-    QList<int> roles;
-    if (!service.userInformation(
-            account,
-            [&](const QByteArray *body) {
-                if (body && MyJson::paser(&reply, *body))
-                    roles = AccountReply::roles(reply, false);
-            },
-            reason))
+    const HttpResult information = service.userInformation(account);
+    if (!answered(information, reason))
         return false;
+    const QList<int> roles =
+        MyJson::paser(&reply, information.body) ? AccountReply::roles(reply, false) : QList<int>();
     if (roles.isEmpty())
         *reason =
             QStringLiteral("login refused: the user information of %1 gives no numeric role").arg(account);
@@ -79,15 +82,11 @@ void printRecord(const QJsonObject &record, FILE *out)
 bool fetchCatalogue(CloudService &service, const QString &account, FirmwareCatalogue *catalogue,
                     QString *reason)
 {
-    QJsonObject reply;
-    bool listed = false;
-    if (!service.firmwareList(
-            nullptr, account,
-            [&](void *, const QByteArray *body, void *, void *) {
-                listed = body && MyJson::paser(&reply, *body) && catalogue->takeReply(reply);
-            },
-            reason))
+    const HttpResult list = service.firmwareList(account);
+    if (!answered(list, reason))
         return false;
+    QJsonObject reply;
+    const bool listed = MyJson::paser(&reply, list.body) && catalogue->takeReply(reply);
     if (!listed)
         *reason = QStringLiteral("the catalogue reply is no success: ") + CloudEnvelope::describe(reply);
     return listed;
@@ -142,13 +141,12 @@ bool downloadFirmware(const QString &id, QByteArray *image, QString *reason)
     const qint64 length = recordLength(service, id, reason);
     if (length < 0)
         return false;
-    if (!service.firmwareDownload(
-            nullptr, id, length,
-            [&](void *, const QByteArray *body, void *, void *) { *image = body ? *body : QByteArray(); },
-            reason)) {
-        *reason = QStringLiteral("download of record %1 failed: %2").arg(id, *reason);
+    const HttpResult download = service.firmwareDownload(id, length);
+    if (!download.ok) {
+        *reason = QStringLiteral("download of record %1 failed: %2").arg(id, download.error);
         return false;
     }
+    *image = download.body;
     const QString problem = DownloadCheck::problem(*image, length);
     if (!problem.isEmpty())
         *reason = QStringLiteral("download of record %1 refused: %2").arg(id, problem);

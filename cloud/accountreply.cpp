@@ -7,11 +7,11 @@
 
 namespace AccountReply {
 
-Verdict judge(const QByteArray *body, QJsonObject *parsed)
+Verdict judge(const HttpResult &reply, QJsonObject *parsed)
 {
-    if (!body)
+    if (!reply.ok)
         return Verdict::NoReply;
-    if (!MyJson::paser(parsed, *body))
+    if (!MyJson::paser(parsed, reply.body))
         return Verdict::NotJson;
     const QJsonValue code = parsed->value(QStringLiteral("code"));
     if (!code.isDouble())

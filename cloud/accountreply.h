@@ -1,6 +1,7 @@
 #pragma once
 
-#include <QByteArray>
+#include "httpresult.h"
+
 #include <QJsonObject>
 #include <QList>
 
@@ -17,9 +18,9 @@ enum class Verdict
     Accepted,      // "code" the number 200
 };
 
-// Parses `body` (null when the request failed) into `parsed` and judges it. `parsed` keeps its
-// previous content unless the body is JSON.
-Verdict judge(const QByteArray *body, QJsonObject *parsed);
+// Parses the body of `reply` into `parsed` and judges it. `parsed` keeps its previous content
+// unless the request succeeded with a JSON body.
+Verdict judge(const HttpResult &reply, QJsonObject *parsed);
 
 // The roles of a user-information reply, one for each element of its "message" array that is an
 // object with a numeric "role", in order. `anyCode` accepts any numeric "code"; otherwise "code"

@@ -17,63 +17,54 @@ QString queryValue(const QString &value)
 
 CloudService::CloudService(MyHttp &http) : http(http) {}
 
-bool CloudService::login(const QString &account, const QString &password,
-                         const MyHttp::BodyCallback &callback, QString *error)
+HttpResult CloudService::login(const QString &account, const QString &password)
 {
     const QString body =
         QStringLiteral("{\"account\":\"%1\",\"password\":\"%2\"}")
             .arg(JsonText::escaped(account), JsonText::escaped(PasswordDigest::of(password)));
-    return http.post(CloudConfig::endpoint(kLoginPath), QString(), body, callback, error);
+    return http.post(CloudConfig::endpoint(kLoginPath), QString(), body);
 }
 
-bool CloudService::userInformation(const QString &account, const MyHttp::BodyCallback &callback,
-                                   QString *error)
+HttpResult CloudService::userInformation(const QString &account)
 {
-    return http.get(CloudConfig::endpoint(kUserInforPath), QStringLiteral("?account=") + queryValue(account),
-                    callback, error);
+    return http.get(CloudConfig::endpoint(kUserInforPath), QStringLiteral("?account=") + queryValue(account));
 }
 
-bool CloudService::updatePassword(const QString &account, const QString &newPassword,
-                                  const QString &oldPassword, const MyHttp::BodyCallback &callback,
-                                  QString *error)
+HttpResult CloudService::updatePassword(const QString &account, const QString &newPassword,
+                                        const QString &oldPassword)
 {
     const QString body =
         QStringLiteral("{\"account\":\"%1\",\"password\":\"%2\",\"oldPassword\":\"%3\"}")
             .arg(JsonText::escaped(account), JsonText::escaped(PasswordDigest::of(newPassword)),
                  JsonText::escaped(PasswordDigest::of(oldPassword)));
-    return http.post(CloudConfig::endpoint(kPasswordUpdatePath), QString(), body, callback, error);
+    return http.post(CloudConfig::endpoint(kPasswordUpdatePath), QString(), body);
 }
 
-bool CloudService::firmwareList(void *context, const QString &account,
-                                const MyHttp::ContextCallback &callback, QString *error)
+HttpResult CloudService::firmwareList(const QString &account)
 {
-    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileInforPath),
-                    QStringLiteral("?account=") + queryValue(account), callback, error);
+    return http.get(CloudConfig::endpoint(kFileInforPath), QStringLiteral("?account=") + queryValue(account));
 }
 
-bool CloudService::firmwareDownload(void *context, const QString &id, qint64 maxBytes,
-                                    const MyHttp::ContextCallback &callback, QString *error)
+HttpResult CloudService::firmwareDownload(const QString &id, qint64 maxBytes)
 {
-    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileDownloadPath),
+    return http.get(CloudConfig::endpoint(kFileDownloadPath),
                     QStringLiteral("?account=") + queryValue(CloudConfig::catalogueAccount()) +
                         QStringLiteral("&id=") + queryValue(id),
-                    callback, error, MyHttp::download(maxBytes));
+                    MyHttp::download(maxBytes));
 }
 
-bool CloudService::newestAppVersion(void *context, const MyHttp::ContextCallback &callback, QString *error)
+HttpResult CloudService::newestAppVersion()
 {
     // The service takes the project model first here and the account first in the download.
-    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileInforPath),
+    return http.get(CloudConfig::endpoint(kFileInforPath),
                     QStringLiteral("?projectModel=") + kAppProjectModel + QStringLiteral("&account=") +
-                        queryValue(CloudConfig::catalogueAccount()),
-                    callback, error);
+                        queryValue(CloudConfig::catalogueAccount()));
 }
 
-bool CloudService::appDownload(void *context, qint64 maxBytes, const MyHttp::ContextCallback &callback,
-                               QString *error)
+HttpResult CloudService::appDownload(qint64 maxBytes)
 {
-    return http.get(context, nullptr, nullptr, CloudConfig::endpoint(kFileDownloadPath),
+    return http.get(CloudConfig::endpoint(kFileDownloadPath),
                     QStringLiteral("?account=") + queryValue(CloudConfig::catalogueAccount()) +
                         QStringLiteral("&projectModel=") + kAppProjectModel,
-                    callback, error, MyHttp::download(maxBytes));
+                    MyHttp::download(maxBytes));
 }

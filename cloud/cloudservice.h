@@ -1,5 +1,6 @@
 #pragma once
 
+#include "httpresult.h"
 #include "myhttp.h"
 
 #include <QString>
@@ -8,8 +9,8 @@
 // where they go: percent-encoded in queries, JSON-escaped inside the request bodies, so that an
 // account name with a quote, "&", "#" or a blank reaches the service as typed.
 //
-// Replies go to the caller's callback unchanged; what they mean is up to the caller. JSON answers
-// are bounded by MyHttp's JSON limit, downloads by the size the caller allows.
+// Each call returns the request's outcome with the reply unchanged; what it means is up to the
+// caller. JSON answers are bounded by MyHttp's JSON limit, downloads by the size the caller allows.
 class CloudService
 {
 public:
@@ -23,23 +24,16 @@ public:
     explicit CloudService(MyHttp &http);
 
     // Account requests; passwords are sent as their SHA-512 digests.
-    bool login(const QString &account, const QString &password, const MyHttp::BodyCallback &callback,
-               QString *error = nullptr);
-    bool userInformation(const QString &account, const MyHttp::BodyCallback &callback,
-                         QString *error = nullptr);
-    bool updatePassword(const QString &account, const QString &newPassword, const QString &oldPassword,
-                        const MyHttp::BodyCallback &callback, QString *error = nullptr);
+    HttpResult login(const QString &account, const QString &password);
+    HttpResult userInformation(const QString &account);
+    HttpResult updatePassword(const QString &account, const QString &newPassword, const QString &oldPassword);
 
-    // Catalogue and self-update requests; `context` is handed to the callback as its first
-    // context, the other two are null. Downloads always use the built-in catalogue account and
+    // Catalogue and self-update requests. Downloads always use the built-in catalogue account and
     // take at most `maxBytes`.
-    bool firmwareList(void *context, const QString &account, const MyHttp::ContextCallback &callback,
-                      QString *error = nullptr);
-    bool firmwareDownload(void *context, const QString &id, qint64 maxBytes,
-                          const MyHttp::ContextCallback &callback, QString *error = nullptr);
-    bool newestAppVersion(void *context, const MyHttp::ContextCallback &callback, QString *error = nullptr);
-    bool appDownload(void *context, qint64 maxBytes, const MyHttp::ContextCallback &callback,
-                     QString *error = nullptr);
+    HttpResult firmwareList(const QString &account);
+    HttpResult firmwareDownload(const QString &id, qint64 maxBytes);
+    HttpResult newestAppVersion();
+    HttpResult appDownload(qint64 maxBytes);
 
 private:
     MyHttp &http;

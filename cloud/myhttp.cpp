@@ -24,13 +24,6 @@ constexpr int kWholeDownloadFactor = 10;
 // that never ends costs no more than its limit and this.
 constexpr qint64 kReadAheadBytes = 1024 * 1024;
 
-struct Outcome
-{
-    bool ok = false;
-    QByteArray body;
-    QString error;
-};
-
 // One reply being received: the body taken so far, never more than one byte beyond its limit.
 struct Transfer
 {
@@ -127,6 +120,10 @@ QNetworkReply *sendRequest(QNetworkAccessManager &manager, const QString &fullUr
     // Qt would ask for gzip and inflate a whole burst at once, before any limit is looked at: a
     // few MiB on the wire could take GiBs. Asked for none, the bytes counted are the bytes kept.
     request.setRawHeader("Accept-Encoding", "identity");
+    // The manager serves a whole chain of requests, yet each stands alone: a cookie that one reply
+    // sets must not ride along on the next request.
+    request.setAttribute(QNetworkRequest::CookieLoadControlAttribute, QNetworkRequest::Manual);
+    request.setAttribute(QNetworkRequest::CookieSaveControlAttribute, QNetworkRequest::Manual);
     if (!postBody)
         return manager.get(request);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
@@ -144,41 +141,20 @@ QString reasonNotToSend(const QString &baseUrl, const QString &fullUrl, qint64 w
     return QString();
 }
 
-Outcome send(const char *function, const QString &baseUrl, const QString &query, const QByteArray *postBody,
-             const MyHttp::Limit &limit)
+// Sends the request and takes its reply, within `wholeMs` and the size limit.
+HttpResult exchange(QNetworkAccessManager &manager, const QString &fullUrl, const QByteArray *postBody,
+                    qint64 maxBytes, qint64 wholeMs)
 {
-    Outcome outcome;
-    const QString fullUrl = baseUrl + query;
-    const qint64 wholeMs = allowedMs(limit);
-    HTTP_TRACE(function) << fullUrl;
-    outcome.error = reasonNotToSend(baseUrl, fullUrl, wholeMs);
-    if (!outcome.error.isEmpty()) {
-        HTTP_TRACE(function) << "http reply error" << outcome.error;
-        return outcome;
-    }
-    QNetworkAccessManager manager;
+    // Deleted before returning: the manager stays, and a reply left to it would go on reading.
     const std::unique_ptr<QNetworkReply> reply(sendRequest(manager, fullUrl, postBody));
     reply->setReadBufferSize(kReadAheadBytes);
-    Transfer transfer{reply.get(), limit.maxBytes, QByteArray()};
-    outcome.error = receive(transfer, wholeMs);
+    Transfer transfer{reply.get(), maxBytes, QByteArray()};
+    const QString failure = receive(transfer, wholeMs);
     if (!transfer.finished)
         reply->abort();
-    HTTP_TRACE(function) << "http reply end";
-    if (!outcome.error.isEmpty()) {
-        HTTP_TRACE(function) << "http reply error" << outcome.error;
-        return outcome;
-    }
-    outcome.ok = true;
-    outcome.body = std::move(transfer.body);
-    HTTP_TRACE(function) << outcome.body.size();
-    return outcome;
-}
-
-bool finish(const Outcome &outcome, QString *error)
-{
-    if (error)
-        *error = outcome.error;
-    return outcome.ok;
+    if (!failure.isEmpty())
+        return {false, QByteArray(), failure};
+    return {true, std::move(transfer.body), QString()};
 }
 
 } // namespace
@@ -193,29 +169,42 @@ MyHttp::Limit MyHttp::download(qint64 maxBytes)
     return {maxBytes, qint64(silenceLimitMs) * kWholeDownloadFactor};
 }
 
-bool MyHttp::get(const QString &baseUrl, const QString &query, const BodyCallback &callback, QString *error,
-                 const Limit &limit)
+MyHttp::MyHttp() = default;
+MyHttp::~MyHttp() = default;
+
+HttpResult MyHttp::get(const QString &baseUrl, const QString &query, const Limit &limit)
 {
-    const Outcome outcome = send("get", baseUrl, query, nullptr, limit);
-    callback(outcome.ok ? &outcome.body : nullptr);
-    return finish(outcome, error);
+    return send("get", baseUrl, query, nullptr, limit);
 }
 
-bool MyHttp::get(void *context1, void *context2, void *context3, const QString &baseUrl, const QString &query,
-                 const ContextCallback &callback, QString *error, const Limit &limit)
-{
-    const Outcome outcome = send("get", baseUrl, query, nullptr, limit);
-    callback(context1, outcome.ok ? &outcome.body : nullptr, context2, context3);
-    return finish(outcome, error);
-}
-
-bool MyHttp::post(const QString &baseUrl, const QString &query, const QString &body,
-                  const BodyCallback &callback, QString *error, const Limit &limit)
+HttpResult MyHttp::post(const QString &baseUrl, const QString &query, const QString &body, const Limit &limit)
 {
     const QByteArray bytes = body.toUtf8();
-    const Outcome outcome = send("post", baseUrl, query, &bytes, limit);
-    callback(outcome.ok ? &outcome.body : nullptr);
-    return finish(outcome, error);
+    return send("post", baseUrl, query, &bytes, limit);
+}
+
+HttpResult MyHttp::send(const char *function, const QString &baseUrl, const QString &query,
+                        const QByteArray *postBody, const Limit &limit)
+{
+    HttpResult outcome;
+    const QString fullUrl = baseUrl + query;
+    const qint64 wholeMs = allowedMs(limit);
+    HTTP_TRACE(function) << fullUrl;
+    outcome.error = reasonNotToSend(baseUrl, fullUrl, wholeMs);
+    if (!outcome.error.isEmpty()) {
+        HTTP_TRACE(function) << "http reply error" << outcome.error;
+        return outcome;
+    }
+    if (!manager)
+        manager = std::make_unique<QNetworkAccessManager>();
+    outcome = exchange(*manager, fullUrl, postBody, limit.maxBytes, wholeMs);
+    HTTP_TRACE(function) << "http reply end";
+    if (!outcome.ok) {
+        HTTP_TRACE(function) << "http reply error" << outcome.error;
+        return outcome;
+    }
+    HTTP_TRACE(function) << outcome.body.size();
+    return outcome;
 }
 
 int MyHttp::timeoutMs()

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-#include <functional>
+#include "httpresult.h"
 
-// Sends one HTTP request and waits for its reply in place, so that callers read as straight-line
-// code. The callback runs exactly once, before the helper returns, with the reply body or with
-// null when the request failed. User input is held back while a request waits; timers, network
-// and repaints go on.
+#include <QString>
+#include <memory>
+
+class QNetworkAccessManager;
+
+// Sends HTTP requests and waits for each reply in place, so that callers read as straight-line
+// code: a request returns its outcome. User input is held back while a request waits; timers,
+// network and repaints go on.
 //
 // Only a 2xx status is an answer: a redirect is never followed, and it fails naming its status
 // and where it points. No request waits for ever: it fails like any network error when nothing
@@ -19,13 +21,16 @@
 // The full URL is the base URL followed directly by the query text; callers percent-encode
 // the values they put into the query. An empty base URL means no service is configured: the
 // request fails at once and nothing is sent.
+//
+// All requests of one helper go through one network access manager, made at the first request
+// that is sent, so that a chain of requests shares its connections. Each request stands alone
+// all the same: no cookie is sent or kept, and nothing of a reply outlives its request. Make a
+// helper for one piece of work (a login and its user information, a query and its download), not
+// for the whole run: as long as a manager lives, Qt's bearer management looks at the network
+// interfaces every 10 s, which would wake an idle window for good.
 class MyHttp
 {
 public:
-    using BodyCallback = std::function<void(const QByteArray *body)>;
-    using ContextCallback =
-        std::function<void(void *context1, const QByteArray *body, void *context2, void *context3)>;
-
     static constexpr int kDefaultTimeoutMs = 15000;
     // The service's JSON answers are a few KiB; one beyond this is no answer of it.
     static constexpr qint64 kMaxJsonBytes = 4 * 1024 * 1024;
@@ -41,15 +46,23 @@ public:
     // A file of at most `maxBytes`, which may take ten silence limits in all.
     static Limit download(qint64 maxBytes);
 
-    // `error`, when given, receives why the request failed (it is emptied on success).
-    bool get(const QString &baseUrl, const QString &query, const BodyCallback &callback,
-             QString *error = nullptr, const Limit &limit = jsonReply());
-    bool get(void *context1, void *context2, void *context3, const QString &baseUrl, const QString &query,
-             const ContextCallback &callback, QString *error = nullptr, const Limit &limit = jsonReply());
-    bool post(const QString &baseUrl, const QString &query, const QString &body, const BodyCallback &callback,
-              QString *error = nullptr, const Limit &limit = jsonReply());
+    MyHttp();
+    ~MyHttp();
+    MyHttp(const MyHttp &) = delete;
+    MyHttp &operator=(const MyHttp &) = delete;
+
+    HttpResult get(const QString &baseUrl, const QString &query, const Limit &limit = jsonReply());
+    // Sends `body` as UTF-8 JSON.
+    HttpResult post(const QString &baseUrl, const QString &query, const QString &body,
+                    const Limit &limit = jsonReply());
 
     // The silence after which a request gives up; process-wide.
     static int timeoutMs();
     static void setTimeoutMs(int ms);
+
+private:
+    HttpResult send(const char *function, const QString &baseUrl, const QString &query,
+                    const QByteArray *postBody, const Limit &limit);
+
+    std::unique_ptr<QNetworkAccessManager> manager;
 };

@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray body(reinterpret_cast<const char *>(data), int(size));
     QJsonObject parsed;
     MyJson::paser(&parsed, body);
-    AccountReply::judge(&body, &parsed);
+    AccountReply::judge(HttpResult{true, body, QString()}, &parsed);
     AccountReply::roles(parsed, true);
     AccountReply::roles(parsed, false);
 

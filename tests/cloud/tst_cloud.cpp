@@ -158,14 +158,10 @@ private slots:
         QFETCH(QString, sent);
         MyHttp http;
         CloudService service(http);
-        const auto ignore = [](const QByteArray *) {};
-        const auto ignoreContext = [](void *, const QByteArray *, void *, void *) {};
-        const std::function<bool()> send[] = {
-            [&] { return service.login(account, "pw", ignore); },
-            [&] { return service.userInformation(account, ignore); },
-            [&] { return service.updatePassword(account, "pw", QString(), ignore); },
-            [&] { return service.newestAppVersion(nullptr, ignoreContext); },
-            [&] { return service.appDownload(nullptr, 1, ignoreContext); }};
+        const std::function<HttpResult()> send[] = {
+            [&] { return service.login(account, "pw"); }, [&] { return service.userInformation(account); },
+            [&] { return service.updatePassword(account, "pw", QString()); },
+            [&] { return service.newestAppVersion(); }, [&] { return service.appDownload(1); }};
         send[request]();
 
         QCOMPARE(server.requests().size(), 1); // the server reads as many bytes as Content-Length says
@@ -202,13 +198,27 @@ private slots:
         if (answer.contains("silent"))
             MyHttp::setTimeoutMs(300);
         MyHttp http;
-        QByteArray got;
-        QString reason;
-        QVERIFY(!CloudService(http).userInformation(
-            "demo", [&](const QByteArray *received) { got += received ? *received : "<null>"; }, &reason));
+        const HttpResult got = CloudService(http).userInformation("demo");
         qputenv("PLOVIKKIT_CLOUD_URL", server.url().toUtf8());
-        QCOMPARE(got, QByteArray("<null>")); // exactly one call, without a body
-        QVERIFY2(reason.contains(error), qPrintable(reason));
+        QVERIFY(!got.ok);
+        QCOMPARE(got.body, QByteArray()); // nothing of a failed reply
+        QVERIFY2(got.error.contains(error), qPrintable(got.error));
+    }
+
+    // One helper serves a chain of requests, yet each stands alone: a cookie that one reply sets
+    // does not ride along on the next.
+    void chainedRequestsCarryNoCookie()
+    {
+        const QJsonObject cookie{{"Set-Cookie", "session=1; Path=/"}};
+        server.setReplies(
+            {{"/user_infor/login", QJsonObject{{"json", accepted["json"]}, {"headers", cookie}}}});
+        MyHttp http;
+        CloudService service(http);
+        QVERIFY(service.login("demo", "pw").ok && service.userInformation("demo").ok);
+        QCOMPARE(server.requests().size(), 2);
+        const QJsonObject headers = server.requests().last()["headers"].toObject();
+        QVERIFY2(!QJsonDocument(headers).toJson().contains("session"),
+                 QJsonDocument(headers).toJson().constData());
     }
 
     void manualLogin_data()
