@@ -82,8 +82,8 @@ QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpR
         pushButton_account->setText(loggedOutText);
         return QString();
     }
-    TRACE() << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
-    TRACE() << "plovik_clients_login getParams_json" << accountJson;
+    TRACE(lcCloud) << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
+    TRACE(lcCloud) << "plovik_clients_login getParams_json" << accountJson;
     QString problem = QStringLiteral("the service refused it: ") + CloudEnvelope::describe(accountJson);
     if (verdict == AccountReply::Verdict::Accepted) {
         const HttpResult information = service.userInformation(accountName);
@@ -98,7 +98,7 @@ QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpR
 QList<int> AccountLogin::userRoles(const HttpResult &reply, bool anyCode)
 {
     const bool parsed = reply.ok && MyJson::paser(&accountJson, reply.body);
-    TRACE() << "user_infor/get getParams_json" << accountJson;
+    TRACE(lcCloud) << "user_infor/get getParams_json" << accountJson;
     return parsed ? AccountReply::roles(accountJson, anyCode) : QList<int>();
 }
 
@@ -111,7 +111,7 @@ void AccountLogin::takeAutomaticUserInformation(const HttpResult &reply)
 void AccountLogin::becomeLoggedIn(const QString &name, int role)
 {
     user_clientLevel = role;
-    TRACE() << "account_ui->user_clientLevel" << user_clientLevel;
+    TRACE(lcCloud) << "account_ui->user_clientLevel" << user_clientLevel;
     pushButton_account->setText(name);
     loggedIn = true;
     loggedInAccount = name;
@@ -119,7 +119,7 @@ void AccountLogin::becomeLoggedIn(const QString &name, int role)
 
 QWidget *AccountLogin::openAccountWindow()
 {
-    TRACE() << "pushButton_account PK_CLIENT_DATA_PARAMS 3";
+    TRACE(lcCloud) << "pushButton_account PK_CLIENT_DATA_PARAMS 3";
     const AccountWindow fields = buildAccountWindow();
     settingValue = settings->value(SettingsKeys::savePasswordFlag);
     if (settingValue.isValid())
@@ -168,21 +168,21 @@ AccountLogin::AccountWindow AccountLogin::buildAccountWindow()
 void AccountLogin::connectRememberBox(QCheckBox *box)
 {
     connect(box, &QCheckBox::stateChanged, this, [this, box] {
-        TRACE() << "checekBox_savePassword  3--" << (box->isChecked() ? "true" : "false");
+        TRACE(lcCloud) << "checekBox_savePassword  3--" << (box->isChecked() ? "true" : "false");
         saveSetting(SettingsKeys::savePasswordFlag, box->isChecked());
     });
 }
 
 void AccountLogin::manualLogin(const AccountWindow &fields)
 {
-    TRACE() << "pushButton_account_login  3--" << PasswordDigest::masked(fields.password->text());
+    TRACE(lcCloud) << "pushButton_account_login  3--" << PasswordDigest::masked(fields.password->text());
     user_clientLevel = 0;
     loggedIn = false;
     loggedInAccount.clear();
     accountName = fields.account->text();
     accountPassword = fields.password->text();
-    TRACE() << "plovik_clients_login getPasswordString" << PasswordDigest::masked(accountPassword);
-    TRACE() << "plovik_clients_login getAccountString" << accountName;
+    TRACE(lcCloud) << "plovik_clients_login getPasswordString" << PasswordDigest::masked(accountPassword);
+    TRACE(lcCloud) << "plovik_clients_login getAccountString" << accountName;
     MyHttp http;
     CloudService service(http);
     takeManualLoginReply(service, fields, service.login(accountName, accountPassword));
@@ -193,7 +193,7 @@ void AccountLogin::takeManualLoginReply(CloudService &service, const AccountWind
 {
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict != AccountReply::Verdict::NoReply)
-        TRACE() << "plovik_clients_login getParams_json" << accountJson;
+        TRACE(lcCloud) << "plovik_clients_login getParams_json" << accountJson;
     switch (verdict) {
     case AccountReply::Verdict::NoReply:
         notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：404\r\nmessage：数据出错"));
@@ -248,7 +248,7 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const Ht
 {
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict != AccountReply::Verdict::NoReply)
-        TRACE() << "user_infor/password/update getParams_json" << accountJson;
+        TRACE(lcCloud) << "user_infor/password/update getParams_json" << accountJson;
     const QString failed = QStringLiteral("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
     switch (verdict) {
     case AccountReply::Verdict::NoReply:
@@ -275,7 +275,7 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const Ht
 
 void AccountLogin::logOut(const AccountWindow &fields)
 {
-    TRACE() << "pushButton_account_quit  3";
+    TRACE(lcCloud) << "pushButton_account_quit  3";
     user_clientLevel = 0;
     saveSetting(SettingsKeys::loginFlag, QString());
     pushButton_account->setText(loggedOutText);

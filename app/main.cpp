@@ -1,4 +1,5 @@
 #include "appversion.h"
+#include "debugtrace.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -59,6 +60,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(PLOVIKKIT_VERSION));
     answerTextOptions(argc, argv);
     QApplication app(argc, argv);
+    DebugTrace::useMessageOnlyPattern();
     parseCommandLine(app);
     applyStyleAndFont();
 

@@ -196,7 +196,7 @@ void MainWindow::restoreTitle()
         QFileInfo(PlatformPaths::shippedFile(SettingsKeys::projectConfFileName)).absolutePath();
     lastReadOk = nativeFile->readItem(folder, SettingsKeys::projectConfFileName, SettingsKeys::appTitle,
                                       &lastReadText);
-    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << folder << lastReadText;
+    MAIN_TRACE_AS(lcApp, "MainWindow") << (lastReadOk ? "true" : "false") << folder << lastReadText;
     if (lastReadOk)
         setWindowTitle(lastReadText);
     lastReadOk = nativeFile->readItem(folder, SettingsKeys::projectConfFileName, SettingsKeys::updateInfor,
@@ -207,14 +207,15 @@ void MainWindow::restoreTitle()
 void MainWindow::restoreLastFirmware()
 {
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
-    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << lastReadText;
+    MAIN_TRACE_AS(lcApp, "MainWindow")
+        << (lastReadOk ? "true" : "false") << "---------------" << lastReadText;
     if (!lastReadOk)
         return;
     ui->comboBox_update_link->setEditText(lastReadText);
     // Only the file system's facts: the remembered path may name a FIFO or a device by now.
     const qint64 size = nativeFile->getFileSize(lastReadText);
     lastReadOk = size >= 0;
-    MAIN_TRACE_AS("MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << size;
+    MAIN_TRACE_AS(lcApp, "MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << size;
     if (lastReadOk)
         showFirmwareFacts(lastReadText, size);
     else
@@ -303,7 +304,7 @@ void MainWindow::buildMenuBar()
     QAction *mqttParams = paramMenu->addAction(QStringLiteral("mqtt参数"));
     mqttParams->setObjectName(QStringLiteral("action_mqttParams"));
     connect(mqttParams, &QAction::triggered, this, [this] {
-        TRACE() << "action_mqttParams";
+        TRACE(lcApp) << "action_mqttParams";
         mqttConfig->settingsWindow->show();
     });
 }
@@ -400,7 +401,7 @@ void MainWindow::closeOtherWindows()
 void MainWindow::mouseMoveEvent(QMouseEvent *event)
 {
     Q_UNUSED(event)
-    MAIN_TRACE() << "mouseMoveEvent" << mouseMoveCount;
+    MAIN_TRACE(lcApp) << "mouseMoveEvent" << mouseMoveCount;
     ++mouseMoveCount;
 }
 

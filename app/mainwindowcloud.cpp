@@ -70,10 +70,10 @@ void MainWindow::takeVersionReply(const QByteArray &body)
     QJsonObject reply;
     const bool parsed = MyJson::paser(&reply, body);
     if (parsed)
-        MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get getParams_json" << reply;
+        MAIN_TRACE_AS(lcCloud, "issueVersionQuery") << "file_infor/get getParams_json" << reply;
     QJsonObject record;
     if (parsed && SelfUpdate::newestRecord(reply, &record)) {
-        MAIN_TRACE_AS("issueVersionQuery") << "file_infor/get message" << record;
+        MAIN_TRACE_AS(lcCloud, "issueVersionQuery") << "file_infor/get message" << record;
         newestBuildLength = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
         const QJsonValue newest = record.value(QStringLiteral("appVersion"));
         if (newest.isString()) {
@@ -82,7 +82,7 @@ void MainWindow::takeVersionReply(const QByteArray &body)
                 showNewVersionDot();
         }
     }
-    MAIN_TRACE_AS("operator()") << "getParams " << body;
+    MAIN_TRACE_AS(lcCloud, "operator()") << "getParams " << body;
 }
 
 void MainWindow::showNewVersionDot()
@@ -138,7 +138,7 @@ void MainWindow::on_pushButton_2_clicked()
 void MainWindow::takeAppBuild(const QByteArray &build, qint64 length)
 {
     // The build never goes into netserverFirmware: the next update would send it to the device.
-    MAIN_TRACE_AS("on_pushButton_2_clicked") << "getParams.length()" << build.size();
+    MAIN_TRACE_AS(lcCloud, "on_pushButton_2_clicked") << "getParams.length()" << build.size();
     const QString problem =
         SelfUpdate::handOver(build, QDir::currentPath(), QCoreApplication::applicationFilePath(), length);
     if (!problem.isEmpty()) {
@@ -154,7 +154,7 @@ void MainWindow::on_pushButton_clicked()
         return;
     const QString account = accountLogin->loggedInAccount;
     const bool written = nativeFile->writeItem(SettingsKeys::getFirmwareAccount, account);
-    MAIN_TRACE() << (written ? "true" : "false");
+    MAIN_TRACE(lcCloud) << (written ? "true" : "false");
     http_get_firmware_infor(ui.get(), account);
 }
 
@@ -181,7 +181,7 @@ void MainWindow::takeFirmwareList(const QByteArray &body)
         reportCatalogueFailure(QStringLiteral("the catalogue reply is not JSON"));
         return;
     }
-    MAIN_TRACE_AS("http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << reply;
+    MAIN_TRACE_AS(lcCloud, "http_get_firmware_infor") << "http_get_firmware_infor getParams_json" << reply;
     if (!catalogue.takeReply(reply)) {
         reportCatalogueFailure(QStringLiteral("the catalogue reply is no success: ") +
                                CloudEnvelope::describe(reply));
@@ -233,8 +233,8 @@ void MainWindow::on_tableWidget_cellClicked(int row, int column)
         return;
     const QString id = item->text();
     const QJsonObject record = catalogue.shown().at(row);
-    MAIN_TRACE() << "getFirmwareInforListTemp.length()" << catalogue.shown().size() << column;
-    MAIN_TRACE() << "itemJson" << record;
+    MAIN_TRACE(lcCloud) << "getFirmwareInforListTemp.length()" << catalogue.shown().size() << column;
+    MAIN_TRACE(lcCloud) << "itemJson" << record;
     downloadRecord(id, record);
 }
 
@@ -282,11 +282,11 @@ bool MainWindow::takeFirmwareDownload(qint64 length, const QByteArray &body)
                            "cannot be known to be the whole image")
                 .arg(body.size()));
     netserverFirmware = body;
-    MAIN_TRACE_AS("on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();
+    MAIN_TRACE_AS(lcCloud, "on_tableWidget_cellClicked") << "getParams.length()" << netserverFirmware.size();
     return true;
 }
 
 void MainWindow::on_tableWidget_cellDoubleClicked(int row, int column)
 {
-    MAIN_TRACE() << row << column;
+    MAIN_TRACE(lcCloud) << row << column;
 }

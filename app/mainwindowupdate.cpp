@@ -31,13 +31,13 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
     }
     showUpdateRunning();
     if (path.isEmpty() && !packet) {
-        MAIN_TRACE_AS("sendFirmwarePacket") << "path error";
+        MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket") << "path error";
         updateSession->run(QByteArray(), QStringLiteral("no firmware image given"));
         return;
     }
     QByteArray image;
     if (!packet || packet->isEmpty()) {
-        MAIN_TRACE_AS("sendFirmwarePacket") << "use nation firmware";
+        MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket") << "use nation firmware";
         logDisplay->set(QStringLiteral("use nation firmware"));
         QString problem;
         lastReadOk = FirmwareImage::read(path, &image, &problem);
@@ -45,7 +45,7 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
             logDisplay->set(problem);
     } else {
         image = *packet;
-        MAIN_TRACE_AS("sendFirmwarePacket") << "use netserver firmware";
+        MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket") << "use netserver firmware";
         logDisplay->set(QStringLiteral("use netserver firmware"));
     }
     // A broker link that drops ends the update; it must not come back in the middle of it.
@@ -90,22 +90,22 @@ int MainWindow::checkRc()
     ackBuffer.clear();
     EventWait::waitUntil([this] { return !ackBuffer.isEmpty(); }, 5000);
     if (ackBuffer.size() != 2 && ackBuffer.size() != 4) {
-        MAIN_TRACE() << "checkRc->no action";
+        MAIN_TRACE(lcUpdate) << "checkRc->no action";
         return 0;
     }
     const bool first = uint8_t(ackBuffer.at(0)) == 0xCC;
     const bool second = uint8_t(ackBuffer.at(1)) == 0xDD;
-    MAIN_TRACE() << "checkRc->get OK" << int(uint8_t(ackBuffer.at(0))) << (first ? "true" : "false");
-    MAIN_TRACE() << "checkRc->get OK" << int(uint8_t(ackBuffer.at(1))) << (second ? "true" : "false");
+    MAIN_TRACE(lcUpdate) << "checkRc->get OK" << int(uint8_t(ackBuffer.at(0))) << (first ? "true" : "false");
+    MAIN_TRACE(lcUpdate) << "checkRc->get OK" << int(uint8_t(ackBuffer.at(1))) << (second ? "true" : "false");
     if (!first || !second)
         return 0;
-    MAIN_TRACE() << "checkRc->get OK";
+    MAIN_TRACE(lcUpdate) << "checkRc->get OK";
     return 1;
 }
 
 void MainWindow::myThreadRun()
 {
-    MAIN_TRACE() << "Delay_MSec" << QTime::currentTime();
+    MAIN_TRACE(lcUpdate) << "Delay_MSec" << QTime::currentTime();
 }
 
 void MainWindow::sendBootCmd()
@@ -129,15 +129,15 @@ void MainWindow::decodeBootCmd(QByteArray src)
     if (!BootFrame::checkBootFrame(src))
         return;
     const auto *bytes = reinterpret_cast<const uint8_t *>(src.constData());
-    MAIN_TRACE() << "bootloader return CMD->" << BootFrame::bootCommandName(bytes[2]);
+    MAIN_TRACE(lcUpdate) << "bootloader return CMD->" << BootFrame::bootCommandName(bytes[2]);
     consoleReturnCode(src);
     BootFrame::SplitLenRequest request;
     if (bytes[2] == BootCmd::SplitLen && src.size() == BootFrame::kSplitLenFrameSize &&
         BootFrame::parseSplitLenRequest(src, &request)) {
-        MAIN_TRACE() << "get uart cmd" << request.command;
-        MAIN_TRACE() << "get uart splitLen" << request.splitLen;
-        MAIN_TRACE() << "get uart uartLen" << request.uartLen;
-        MAIN_TRACE() << "get uart deviceAddr" << request.deviceAddr;
+        MAIN_TRACE(lcUpdate) << "get uart cmd" << request.command;
+        MAIN_TRACE(lcUpdate) << "get uart splitLen" << request.splitLen;
+        MAIN_TRACE(lcUpdate) << "get uart uartLen" << request.uartLen;
+        MAIN_TRACE(lcUpdate) << "get uart deviceAddr" << request.deviceAddr;
     }
 }
 
@@ -150,14 +150,14 @@ uint32_t MainWindow::hexStr2Int32(QString text)
         const uint byte = text.mid(2 * i, 2).toUInt(&ok, 16);
         value = (value << 8) | (ok && text.mid(2 * i, 2).size() == 2 ? byte : 0);
     }
-    MAIN_TRACE() << "hexStr2Int32=" << value;
+    MAIN_TRACE(lcUpdate) << "hexStr2Int32=" << value;
     return value;
 }
 
 void MainWindow::deviceSerialPort_click()
 {
     const QString name = sender() ? sender()->objectName() : QString();
-    MAIN_TRACE() << "deviceSerialPort_click" << name;
+    MAIN_TRACE(lcUpdate) << "deviceSerialPort_click" << name;
     if (name.contains(QStringLiteral("pushButton_update_openFile")))
         openFirmwareFile();
     else if (name.contains(QStringLiteral("pushButton_update_start")))
@@ -172,7 +172,7 @@ void MainWindow::openFirmwareFile()
         return;
     netserverFirmware.clear();
     lastReadOk = showLocalFileFacts(path);
-    MAIN_TRACE_AS("deviceSerialPort_click")
+    MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click")
         << lastReadOk << "---------------" << ui->lineEdit__firmware_length->text();
     if (!lastReadOk)
         logDisplay->set(QStringLiteral("firmware %1 is not a readable file").arg(path));
@@ -180,17 +180,17 @@ void MainWindow::openFirmwareFile()
     ui->comboBox_update_link->setToolTip(path);
     bool written = nativeFile->writeItem(SettingsKeys::dirListIndex,
                                          QString::number(ui->comboBox_update_link->currentIndex()));
-    MAIN_TRACE_AS("deviceSerialPort_click") << written;
+    MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click") << written;
     written = nativeFile->writeItem(SettingsKeys::filePathFirmware, ui->comboBox_update_link->currentText());
-    MAIN_TRACE_AS("deviceSerialPort_click") << written;
+    MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click") << written;
     lastReadOk = nativeFile->readItem(SettingsKeys::filePathFirmware, &lastReadText);
-    MAIN_TRACE_AS("deviceSerialPort_click") << lastReadOk << "---------------" << lastReadText;
+    MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click") << lastReadOk << "---------------" << lastReadText;
 }
 
 void MainWindow::startUpdate()
 {
     const QString path = ui->comboBox_update_link->currentText();
-    MAIN_TRACE_AS("deviceSerialPort_click") << "sendPackage all currendPath =" << path;
+    MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click") << "sendPackage all currendPath =" << path;
     ui->progressBar_upadate_progress->reset();
     // The file may have changed since it was chosen; the facts describe what goes out now.
     if (netserverFirmware.isEmpty())

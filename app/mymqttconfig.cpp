@@ -197,7 +197,8 @@ void MyMqttConfig::watchField(QLineEdit *field, const QString &key)
 {
     connect(field, &QLineEdit::textChanged, this, [this, field, key](const QString &text) {
         const bool secret = field == lineEdit_mqtt_password;
-        TRACE() << field->objectName() + QLatin1Char(' ') << (secret ? PasswordDigest::masked(text) : text);
+        TRACE(lcMqtt) << field->objectName() + QLatin1Char(' ')
+                      << (secret ? PasswordDigest::masked(text) : text);
         mqttSettings->setValue(key, text);
     });
 }
@@ -256,7 +257,7 @@ QCheckBox *MyMqttConfig::addCheckBox(QVBoxLayout *column, const QString &text, c
     auto *box = new QCheckBox(text);
     box->setObjectName(name);
     connect(box, &QCheckBox::stateChanged, this, [this, box, key](int state) {
-        TRACE() << box->objectName() + QLatin1Char(' ') << state;
+        TRACE(lcMqtt) << box->objectName() + QLatin1Char(' ') << state;
         mqttSettings->setValue(key, state);
     });
     column->addWidget(box);
@@ -279,7 +280,7 @@ void MyMqttConfig::createCheckBoxes(QVBoxLayout *column)
     pushButton_mqtt_cleanLog = new QPushButton(QStringLiteral("清空日志"));
     pushButton_mqtt_cleanLog->setObjectName(QStringLiteral("pushButton_mqtt_cleanLog"));
     connect(pushButton_mqtt_cleanLog, &QPushButton::clicked, this,
-            [] { TRACE() << "pushButton_mqtt_cleanLog "; });
+            [] { TRACE(lcMqtt) << "pushButton_mqtt_cleanLog "; });
     column->addWidget(pushButton_mqtt_cleanLog);
 }
 
@@ -342,7 +343,7 @@ QList<QPair<QLineEdit *, QString>> MyMqttConfig::profileTextFields() const
 
 void MyMqttConfig::switchProfile(const QString &name)
 {
-    TRACE() << "comboBox_mqtt_profileName currentTextChanged" << name;
+    TRACE(lcMqtt) << "comboBox_mqtt_profileName currentTextChanged" << name;
     pushButton_mqtt_connect->setEnabled(!name.isEmpty());
     // A name being typed is no profile yet.
     if (comboBox_mqtt_profileName->findText(name) < 0)
@@ -389,7 +390,7 @@ void MyMqttConfig::saveProfile(const QString &name)
 
 void MyMqttConfig::connectClicked()
 {
-    TRACE() << "pushButton_mqtt_connect clicked";
+    TRACE(lcMqtt) << "pushButton_mqtt_connect clicked";
     saveProfile(comboBox_mqtt_profileName->currentText());
     // While connected the button disconnects.
     if (isConnected) {
@@ -413,7 +414,7 @@ void MyMqttConfig::retryConnection()
 {
     if (m_client->state() != MqttClient::Disconnected)
         return;
-    TRACE() << "reconnect";
+    TRACE(lcMqtt) << "reconnect";
     m_client->connectToHost();
     emit brokerStateChanged(m_client->state(), QString());
 }
@@ -435,14 +436,14 @@ void MyMqttConfig::applyConnectionSettings()
 
 void MyMqttConfig::reconnectIfConnected()
 {
-    TRACE() << "comboBox_mqtt_profileName currentTextChanged";
+    TRACE(lcMqtt) << "comboBox_mqtt_profileName currentTextChanged";
     if (m_client->state() == MqttClient::Connected)
         connectWithFields();
 }
 
 void MyMqttConfig::onConnected()
 {
-    TRACE() << "m_client->connected=" << int(m_client->state());
+    TRACE(lcMqtt) << "m_client->connected=" << int(m_client->state());
     isConnected = true;
     pushButton_mqtt_connect->setText(QStringLiteral("Disconnect"));
     reconnect->linkUp();
@@ -451,7 +452,7 @@ void MyMqttConfig::onConnected()
     lastDownReport.clear();
     emit brokerStateChanged(MqttClient::Connected, QString());
     const QString gateway = currentGatewayId();
-    TRACE() << "subState=" << (subState(gateway) ? "true" : "false");
+    TRACE(lcMqtt) << "subState=" << (subState(gateway) ? "true" : "false");
     // No gateway chosen yet is nothing to complain about at every connection.
     if (!gateway.isEmpty() && gatewayUsable(gateway))
         setSubState(gateway, true);
@@ -462,7 +463,7 @@ void MyMqttConfig::onConnected()
 
 void MyMqttConfig::onDisconnected()
 {
-    TRACE() << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
+    TRACE(lcMqtt) << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
     isConnected = false;
     pushButton_mqtt_connect->setText(QStringLiteral("Connect"));
     for (GatewaySubscription &entry : subscriptionTable)
@@ -506,8 +507,8 @@ QString MyMqttConfig::linkDownDetail() const
 
 void MyMqttConfig::onMessageReceived(const QByteArray &message, const QString &topic)
 {
-    TRACE() << "m_client->topic=" << topic;
-    TRACE() << "m_client->messageReceived=" << message;
+    TRACE(lcMqtt) << "m_client->topic=" << topic;
+    TRACE(lcMqtt) << "m_client->messageReceived=" << message;
     if (mqttRecvBuffer.size() + message.size() > kRecvBufferLimit)
         mqttRecvBuffer.clear();
     mqttRecvBuffer.append(message);
@@ -516,23 +517,23 @@ void MyMqttConfig::onMessageReceived(const QByteArray &message, const QString &t
 void MyMqttConfig::onPingResponse()
 {
     const QString text = QDateTime::currentDateTime().toString() + QStringLiteral(" PingResponse\n");
-    TRACE() << "m_client->pingResponseReceived=" << text;
+    TRACE(lcMqtt) << "m_client->pingResponseReceived=" << text;
 }
 
 void MyMqttConfig::onGatewayChanged(const QString &gatewayId)
 {
-    TRACE() << "comboBox_mqtt_gatewayId currentTextChanged" << gatewayId;
+    TRACE(lcMqtt) << "comboBox_mqtt_gatewayId currentTextChanged" << gatewayId;
     showSubscribeButton();
 }
 
 void MyMqttConfig::subscribeClicked()
 {
-    TRACE() << "pushButton_mqtt_subscribe ";
+    TRACE(lcMqtt) << "pushButton_mqtt_subscribe ";
     const QString gateway = currentGatewayId();
     if (!gateway.isEmpty())
         rememberGateway(gateway);
     const bool subscribed = subState(gateway);
-    TRACE() << "subState=" << (subscribed ? "true" : "false");
+    TRACE(lcMqtt) << "subState=" << (subscribed ? "true" : "false");
     if (!gatewayUsable(gateway))
         return;
     if (subscribed)
@@ -546,7 +547,7 @@ void MyMqttConfig::subscribeGateway(const QString &gatewayId)
 {
     for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
         const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
-        TRACE() << "subTopic=" << topic;
+        TRACE(lcMqtt) << "subTopic=" << topic;
         if (!m_client->subscribe(topic, 0)) {
             unsubscribeGateway(gatewayId);
             return;
@@ -560,7 +561,7 @@ void MyMqttConfig::unsubscribeGateway(const QString &gatewayId)
 {
     for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
         const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
-        TRACE() << "subTopic=" << topic;
+        TRACE(lcMqtt) << "subTopic=" << topic;
         awaitedSubacks.remove(topic);
         m_client->unsubscribe(topic);
     }
@@ -668,7 +669,7 @@ void MyMqttConfig::syncSettings()
 // without waiting in place for the answer.
 void MyMqttConfig::clearClicked()
 {
-    TRACE() << "pushButton_mqtt_clearBuffer ";
+    TRACE(lcMqtt) << "pushButton_mqtt_clearBuffer ";
     auto *question = new QMessageBox(
         QMessageBox::Question, QStringLiteral("提示"),
         QStringLiteral("清空全部设置? config.ini 中的所有设置 (MQTT配置、网关列表、串口和账号) 都将被删除。"),
@@ -686,7 +687,7 @@ void MyMqttConfig::clearClicked()
 // The gateways the window forgets are not left subscribed behind its back.
 void MyMqttConfig::clearEverything()
 {
-    TRACE() << "clear config.ini";
+    TRACE(lcMqtt) << "clear config.ini";
     mqttSettings->clear();
     syncSettings();
     for (const QString &id : wantedGateways())
@@ -697,7 +698,7 @@ void MyMqttConfig::clearEverything()
 
 void MyMqttConfig::generateClicked()
 {
-    TRACE() << "pushbutton_mqtt_generate ";
+    TRACE(lcMqtt) << "pushbutton_mqtt_generate ";
     lineEdit_mqtt_clientId->setText(generateClientId());
-    TRACE() << "randId" << lineEdit_mqtt_clientId->text();
+    TRACE(lcMqtt) << "randId" << lineEdit_mqtt_clientId->text();
 }

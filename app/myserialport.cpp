@@ -53,7 +53,7 @@ mySerialPort::mySerialPort(QWidget *parent) : QWidget(parent)
 
 mySerialPort::~mySerialPort()
 {
-    TRACE() << "~mySerialPort";
+    TRACE(lcSerial) << "~mySerialPort";
 }
 
 QString mySerialPort::portNameOfItem(const QString &itemText)
@@ -180,7 +180,7 @@ void mySerialPort::showOpenState(bool open)
 
 void mySerialPort::onPortListPressed()
 {
-    TRACE() << "comboBox_serialport clicked";
+    TRACE(lcSerial) << "comboBox_serialport clicked";
     portListRefreshing = true;
     const QString selected = portListBox->currentText();
     portListBox->clear();
@@ -194,7 +194,7 @@ void mySerialPort::onPortListPressed()
 void mySerialPort::onPortSelected(int index)
 {
     if (portListRefreshing) {
-        TRACE() << "comboBox_serialport currentIndexChange auto" << index;
+        TRACE(lcSerial) << "comboBox_serialport currentIndexChange auto" << index;
         return;
     }
     const QString name = portNameOfItem(portListBox->currentText());
@@ -203,23 +203,23 @@ void mySerialPort::onPortSelected(int index)
     serialChannel.setSelectedPortName(name);
     serialChannel.port()->setPortName(name);
     reopenPort();
-    TRACE() << "comboBox_serialport currentIndexChange" << index
-            << (serialChannel.isPortOpen() ? "true" : "false");
+    TRACE(lcSerial) << "comboBox_serialport currentIndexChange" << index
+                    << (serialChannel.isPortOpen() ? "true" : "false");
 }
 
 void mySerialPort::onBaudRateSelected(int index)
 {
-    TRACE() << "comboBox_baut currentIndexChange" << index;
+    TRACE(lcSerial) << "comboBox_baut currentIndexChange" << index;
     serialChannel.setBaudRate(baudBox->currentText().toInt(nullptr, 10));
     reopenPort();
 }
 
 void mySerialPort::onOpenPressed()
 {
-    TRACE() << "pushButton_openport clicked";
+    TRACE(lcSerial) << "pushButton_openport clicked";
     serialChannel.setPortClosedByUser(false);
     if (!serialChannel.openPort()) {
-        TRACE() << serialChannel.lastOpenError();
+        TRACE(lcSerial) << serialChannel.lastOpenError();
         return;
     }
     settings->setValue(SettingsKeys::serialCom, portListBox->currentText());
@@ -231,7 +231,7 @@ void mySerialPort::onOpenPressed()
 
 void mySerialPort::onClosePressed()
 {
-    TRACE() << "pushButton_closeport clicked";
+    TRACE(lcSerial) << "pushButton_closeport clicked";
     serialChannel.closePort();
     serialChannel.setPortClosedByUser(true);
 }

@@ -27,12 +27,8 @@ enum ExitStatus
     ExitCloud = FleetFlash::ExitCloud,
 };
 
-bool traceWanted = false;
-
-void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &message)
+void messageHandler(QtMsgType, const QMessageLogContext &, const QString &message)
 {
-    if (type == QtDebugMsg && !traceWanted)
-        return;
     fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
 }
 
@@ -115,9 +111,11 @@ int main(int argc, char *argv[])
     qInstallMessageHandler(messageHandler);
 
     const FlashOptions options = FlashOptions::parse(QCoreApplication::arguments());
-    traceWanted = options.trace;
     // Off, the trace is not even formatted: it would cost more CPU than the update itself.
-    QLoggingCategory::defaultCategory()->setEnabled(QtDebugMsg, traceWanted);
+    // QT_LOGGING_RULES still switches one subsystem's trace on.
+    QLoggingCategory::setFilterRules(options.trace
+                                         ? QStringLiteral("plovik.*.debug=true")
+                                         : QStringLiteral("plovik.*.debug=false\ndefault.debug=false"));
     if (!options.error.isEmpty())
         return fail(ExitUsage, options.error + QStringLiteral(" (see --help)"));
     switch (options.action) {

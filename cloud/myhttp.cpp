@@ -14,7 +14,7 @@
 #include <memory>
 
 // The helper-module trace names this helper by its class, whatever the file is called.
-#define HTTP_TRACE(function) MODULE_TRACE_NAMED("MyHttp.cpp", function)
+#define HTTP_TRACE(function) MODULE_TRACE_NAMED(lcCloud, "MyHttp.cpp", function)
 
 namespace {
 

@@ -12,6 +12,6 @@ QJsonObject *MyJson::paser(QJsonObject *output, const QByteArray &bytes)
     if (error.error != QJsonParseError::NoError)
         return nullptr;
     *output = document.object();
-    MODULE_TRACE_NAMED("MyJson.cpp", "paser") << "json paser success";
+    MODULE_TRACE_NAMED(lcCloud, "MyJson.cpp", "paser") << "json paser success";
     return output;
 }

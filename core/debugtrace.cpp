@@ -3,11 +3,18 @@
 #include <QFileInfo>
 #include <QTime>
 
+Q_LOGGING_CATEGORY(lcUpdate, "plovik.update")
+Q_LOGGING_CATEGORY(lcSerial, "plovik.serial")
+Q_LOGGING_CATEGORY(lcMqtt, "plovik.mqtt")
+Q_LOGGING_CATEGORY(lcCloud, "plovik.cloud")
+Q_LOGGING_CATEGORY(lcStorage, "plovik.storage")
+Q_LOGGING_CATEGORY(lcApp, "plovik.app")
+
 namespace DebugTrace {
 
-const QLoggingCategory &category()
+void useMessageOnlyPattern()
 {
-    return *QLoggingCategory::defaultCategory();
+    qSetMessagePattern(QStringLiteral("%{message}"));
 }
 
 QString mainTag(const char *function, int line)

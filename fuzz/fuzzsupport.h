@@ -7,6 +7,5 @@
 inline void startFuzzedApplication(int *argc, char ***argv)
 {
     static QCoreApplication app(*argc, *argv);
-    QLoggingCategory::defaultCategory()->setEnabled(QtDebugMsg, false);
-    QLoggingCategory::defaultCategory()->setEnabled(QtWarningMsg, false);
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
 }

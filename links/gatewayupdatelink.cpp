@@ -5,7 +5,7 @@
 #include "gatewayrouter.h"
 #include "mqttclient.h"
 
-#define WAIT_TRACE() MAIN_TRACE_AS("waitRecvData")
+#define WAIT_TRACE() MAIN_TRACE_AS(lcUpdate, "waitRecvData")
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <QTime>
 
-#define BOOT_TRACE() MAIN_TRACE_AS("sendBootCmd")
+#define BOOT_TRACE() MAIN_TRACE_AS(lcUpdate, "sendBootCmd")
 
 namespace {
 
@@ -16,7 +16,8 @@ constexpr int kModuleAnswerWaitMs = 100;
 
 void traceTransfer(const char *tail)
 {
-    TRACE() << "mySerialPort" << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz")) << tail;
+    TRACE(lcUpdate) << "mySerialPort" << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))
+                    << tail;
 }
 
 } // namespace

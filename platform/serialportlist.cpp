@@ -17,9 +17,10 @@ QStringList extraPortPaths()
         if (paths.contains(path))
             continue;
         if (!QFileInfo::exists(path))
-            TRACE().noquote() << "PLOVIKKIT_EXTRA_PORTS: skipped" << path << "(it does not exist)";
+            TRACE(lcSerial).noquote() << "PLOVIKKIT_EXTRA_PORTS: skipped" << path << "(it does not exist)";
         else if (!DeviceAccess::isCharacterDevice(path))
-            TRACE().noquote() << "PLOVIKKIT_EXTRA_PORTS: skipped" << path << "(not a character device)";
+            TRACE(lcSerial).noquote()
+                << "PLOVIKKIT_EXTRA_PORTS: skipped" << path << "(not a character device)";
         else
             paths.append(path);
     }

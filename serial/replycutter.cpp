@@ -77,8 +77,8 @@ bool ReplyCutter::cutFrames()
             continue;
         }
         if (offset > 0)
-            TRACE() << "mySerialPort dropped" << offset
-                    << "bytes before a reply frame:" << burst.left(offset).toHex(' ');
+            TRACE(lcSerial) << "mySerialPort dropped" << offset
+                            << "bytes before a reply frame:" << burst.left(offset).toHex(' ');
         const QByteArray reply = burst.mid(offset, total);
         traceCut(reply);
         enqueue(reply);
@@ -113,8 +113,8 @@ void ReplyCutter::silenceElapsed()
         return;
     if (stale) {
         if (droppedBytes + burst.size() > 0)
-            TRACE().noquote() << "mySerialPort dropped" << droppedBytes + burst.size() << "received bytes"
-                              << dropReason;
+            TRACE(lcSerial).noquote()
+                << "mySerialPort dropped" << droppedBytes + burst.size() << "received bytes" << dropReason;
     } else if (!burst.isEmpty()) {
         traceCut(burst);
         enqueue(burst);
@@ -127,8 +127,8 @@ void ReplyCutter::silenceElapsed()
 
 void ReplyCutter::traceCut(const QByteArray &reply) const
 {
-    TRACE() << silence << baud << WireTiming::lineMs(50, baud) << "run uartRecvArray:" << reply.size()
-            << reply.toHex(' ');
+    TRACE(lcSerial) << silence << baud << WireTiming::lineMs(50, baud) << "run uartRecvArray:" << reply.size()
+                    << reply.toHex(' ');
 }
 
 void ReplyCutter::endBurst()
@@ -143,7 +143,7 @@ void ReplyCutter::enqueue(const QByteArray &reply)
 {
     if (replies.size() >= kMaxQueuedReplies) {
         const QByteArray oldest = replies.dequeue();
-        TRACE() << "mySerialPort reply queue full, dropped the oldest reply:" << oldest.toHex(' ');
+        TRACE(lcSerial) << "mySerialPort reply queue full, dropped the oldest reply:" << oldest.toHex(' ');
     }
     replies.enqueue(reply);
 }
@@ -151,10 +151,10 @@ void ReplyCutter::enqueue(const QByteArray &reply)
 void ReplyCutter::discardReceived(const QString &why)
 {
     for (const QByteArray &reply : qAsConst(replies))
-        TRACE().noquote() << "mySerialPort dropped reply" << reply.toHex(' ') << why;
+        TRACE(lcSerial).noquote() << "mySerialPort dropped reply" << reply.toHex(' ') << why;
     replies.clear();
     if (!burst.isEmpty())
-        TRACE().noquote() << "mySerialPort dropped" << burst.size() << "received bytes" << why;
+        TRACE(lcSerial).noquote() << "mySerialPort dropped" << burst.size() << "received bytes" << why;
     silenceTimer.stop();
     endBurst();
 }
@@ -166,7 +166,7 @@ void ReplyCutter::discardAllButFrames(const QString &why)
         if (BootFrame::checkBootFrame(reply))
             frames.enqueue(reply);
         else
-            TRACE().noquote() << "mySerialPort dropped reply" << reply.toHex(' ') << why;
+            TRACE(lcSerial).noquote() << "mySerialPort dropped reply" << reply.toHex(' ') << why;
     }
     replies = frames;
     if (!burst.isEmpty() && !stale) {

@@ -23,7 +23,7 @@ QString timeNow()
 
 void traceTransfer(const char *tail)
 {
-    TRACE() << "mySerialPort" << timeNow() << tail;
+    TRACE(lcSerial) << "mySerialPort" << timeNow() << tail;
 }
 
 } // namespace
@@ -217,7 +217,7 @@ void SerialChannel::onPortError(QSerialPort::SerialPortError error)
 
 void SerialChannel::reportLoss(const QString &reason)
 {
-    TRACE() << "mySerialPort" << timeNow() << reason;
+    TRACE(lcSerial) << "mySerialPort" << timeNow() << reason;
     closePort();
     lossReason = reason;
     emit portLost(reason);
@@ -242,7 +242,7 @@ void SerialChannel::uartPortCallBack()
     if (arrived.isEmpty())
         return;
     bytesArrived += quint64(arrived.size());
-    TRACE() << "uartRecvArray no empty:" << arrived.size() << arrived.toHex(' ');
+    TRACE(lcSerial) << "uartRecvArray no empty:" << arrived.size() << arrived.toHex(' ');
     cutter.feed(arrived);
     emit bytesReceived();
 }

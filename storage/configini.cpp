@@ -62,7 +62,7 @@ QSettings *ConfigIni::open(QObject *parent)
     QDir().mkpath(PlatformPaths::settingsFolder());
     const QString refusal = writeRefusal();
     if (!refusal.isEmpty()) {
-        MODULE_TRACE() << refusal;
+        MODULE_TRACE(lcStorage) << refusal;
         return new QSettings(sessionCopy(filePath), QSettings::IniFormat, parent);
     }
     // QSettings rewrites an existing file in place of the old one and keeps its permissions, so
@@ -107,13 +107,13 @@ bool ConfigIni::setAsideIfUnreadable(const QString &filePath, const QByteArray &
     }
     const QString copyPath = OwnerFile::keepCorruptCopy(filePath);
     if (copyPath.isEmpty()) {
-        MODULE_TRACE() << "config.ini does not parse and cannot be kept aside:" << filePath;
+        MODULE_TRACE(lcStorage) << "config.ini does not parse and cannot be kept aside:" << filePath;
         return true;
     }
     QSaveFile empty(filePath);
     const bool emptied = empty.open(QIODevice::WriteOnly) && empty.commit();
-    MODULE_TRACE() << "config.ini does not parse, kept in" << copyPath
-                   << (emptied ? "and started anew" : "but could not be emptied");
+    MODULE_TRACE(lcStorage) << "config.ini does not parse, kept in" << copyPath
+                            << (emptied ? "and started anew" : "but could not be emptied");
     return true;
 }
 
@@ -133,8 +133,8 @@ void ConfigIni::adoptRawUtf8(const QString &filePath, const QByteArray &bytes)
     for (const QString &key : utf8.allKeys())
         settings.setValue(key, utf8.value(key));
     settings.sync();
-    MODULE_TRACE() << "config.ini held raw UTF-8 text, rewritten in the default form:"
-                   << (settings.status() == QSettings::NoError ? "done" : "failed");
+    MODULE_TRACE(lcStorage) << "config.ini held raw UTF-8 text, rewritten in the default form:"
+                            << (settings.status() == QSettings::NoError ? "done" : "failed");
 }
 
 bool ConfigIni::sync(QSettings *settings, QString *why)
@@ -153,7 +153,7 @@ bool ConfigIni::sync(QSettings *settings, QString *why)
     const QString reason = settings->status() != QSettings::NoError
                                ? QStringLiteral("settings could not be written to %1").arg(filePath)
                                : QStringLiteral("settings file %1 could not be made private").arg(filePath);
-    MODULE_TRACE() << reason;
+    MODULE_TRACE(lcStorage) << reason;
     if (why)
         *why = reason;
     return false;

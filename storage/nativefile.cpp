@@ -130,11 +130,11 @@ bool NativeFile::writeItem(const QString &fullPath, const QString &fileName, con
                            const QString &value)
 {
     if (QDir(fullPath).exists()) {
-        MODULE_TRACE() << "fullpath exist";
+        MODULE_TRACE(lcStorage) << "fullpath exist";
     } else if (QDir().mkdir(fullPath)) {
-        MODULE_TRACE() << "Create fullpath success";
+        MODULE_TRACE(lcStorage) << "Create fullpath success";
     } else {
-        MODULE_TRACE() << "Create path fail";
+        MODULE_TRACE(lcStorage) << "Create path fail";
         return false;
     }
 
@@ -145,10 +145,11 @@ bool NativeFile::writeItem(const QString &fullPath, const QString &fileName, con
         // must be kept somewhere before it goes.
         const QString copyPath = OwnerFile::keepCorruptCopy(filePath);
         if (copyPath.isEmpty()) {
-            MODULE_TRACE() << "store is not a JSON object and cannot be kept aside, not written:" << filePath;
+            MODULE_TRACE(lcStorage) << "store is not a JSON object and cannot be kept aside, not written:"
+                                    << filePath;
             return false;
         }
-        MODULE_TRACE() << "store is not a JSON object, old content kept in" << copyPath;
+        MODULE_TRACE(lcStorage) << "store is not a JSON object, old content kept in" << copyPath;
     }
     store.insert(key, value);
     return saveStore(filePath, store);
@@ -254,13 +255,13 @@ bool NativeFile::traceFacts(const QString &filePath, const char *operation, File
 {
     const QFileInfo info(filePath);
     if (!info.isFile() || !info.isReadable()) {
-        MODULE_TRACE_AS(operation) << "open file ERROR";
+        MODULE_TRACE_AS(lcStorage, operation) << "open file ERROR";
         return false;
     }
-    MODULE_TRACE_AS(operation) << info.fileName();
+    MODULE_TRACE_AS(lcStorage, operation) << info.fileName();
     if (facts == FileFacts::All) {
-        MODULE_TRACE_AS(operation) << isoLocal(creationTime(info));
-        MODULE_TRACE_AS(operation) << isoLocal(info.lastModified());
+        MODULE_TRACE_AS(lcStorage, operation) << isoLocal(creationTime(info));
+        MODULE_TRACE_AS(lcStorage, operation) << isoLocal(info.lastModified());
     }
     return true;
 }

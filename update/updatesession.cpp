@@ -7,7 +7,7 @@
 #include <QEventLoop>
 #include <climits>
 
-#define SESSION_TRACE() MAIN_TRACE_AS("sendFirmwarePacket")
+#define SESSION_TRACE() MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket")
 
 namespace {
 
@@ -165,7 +165,7 @@ void UpdateSession::consoleReturnCode(const QByteArray &reply)
         return;
     const auto *frame = reinterpret_cast<const uint8_t *>(reply.constData());
     if (BootFrame::checkBootFrame(frame, returnFrameSize) && frame[2] == BootCmd::ReturnFail)
-        MAIN_TRACE_AS("consoleReturnCode")
+        MAIN_TRACE_AS(lcUpdate, "consoleReturnCode")
             << "bootloader return fail []" << BootFrame::bootReturnName(frame[3]);
 }
 

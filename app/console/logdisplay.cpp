@@ -23,7 +23,7 @@ LogDisplay::LogDisplay()
     auto *clearButton = new QPushButton(QStringLiteral("Clear Display"), page.get());
     clearButton->setObjectName(QStringLiteral("pushButton_clearDisplay"));
     connect(clearButton, &QPushButton::clicked, this, [this] {
-        TRACE() << "pushButton_clearDisplay ";
+        TRACE(lcApp) << "pushButton_clearDisplay ";
         clearDisplay();
     });
     pageLayout->addWidget(clearButton);
