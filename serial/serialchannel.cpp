@@ -99,11 +99,14 @@ bool SerialChannel::openPort()
         return true;
     openError.clear();
     lossReason.clear();
+    errorKind = PortError::NoError;
     const QString rateProblem = baudRateProblem(serialPort->baudRate());
-    if (!rateProblem.isEmpty())
+    if (!rateProblem.isEmpty()) {
+        errorKind = PortError::RateNotSupported;
         openError = QStringLiteral("cannot open serial port %1: %2").arg(portLocation(), rateProblem);
-    else if (!openDevice())
+    } else if (!openDevice()) {
         openError = describeOpenFailure();
+    }
     if (!openError.isEmpty()) {
         emit openFailed(openError);
         return false;
@@ -132,22 +135,29 @@ bool SerialChannel::openDevice()
     return opened;
 }
 
-QString SerialChannel::describeOpenFailure() const
+QString SerialChannel::describeOpenFailure()
 {
     const QString location = portLocation();
-    if (location.isEmpty())
+    if (location.isEmpty()) {
+        errorKind = PortError::NoPortChosen;
         return QStringLiteral("no serial port chosen");
+    }
     // Qt folds "busy" and "locked" into the permission error, so ask the file system who is at fault.
     if (serialPort->error() == QSerialPort::PermissionError) {
-        if (DeviceAccess::lacksReadWritePermission(location))
+        if (DeviceAccess::lacksReadWritePermission(location)) {
+            errorKind = PortError::PermissionDenied;
             return QStringLiteral(
                        "cannot open serial port %1: %2 (the user must be in the 'dialout' group to "
                        "use serial ports)")
                 .arg(location, serialPort->errorString());
-        if (QFileInfo::exists(location))
+        }
+        if (QFileInfo::exists(location)) {
+            errorKind = PortError::InUse;
             return QStringLiteral("cannot open serial port %1: it is in use by another program")
                 .arg(location);
+        }
     }
+    errorKind = PortError::OpenFailed;
     return QStringLiteral("cannot open serial port %1: %2").arg(location, serialPort->errorString());
 }
 
@@ -220,6 +230,7 @@ void SerialChannel::reportLoss(const QString &reason)
     TRACE(lcSerial) << "mySerialPort" << timeNow() << reason;
     closePort();
     lossReason = reason;
+    errorKind = PortError::Lost;
     emit portLost(reason);
 }
 

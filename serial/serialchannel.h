@@ -33,6 +33,19 @@ public:
         // The chosen port is no longer listed while it is open.
         PortGoneWhileOpen = 1
     };
+    // Why the port cannot be used, beside the text that says so (as QSerialPort keeps its error).
+    enum class PortError
+    {
+        NoError,
+        NoPortChosen,
+        RateNotSupported,
+        PermissionDenied, // the user is not allowed to open the device
+        InUse,            // another program holds it
+        OpenFailed,       // any other reason the system gave
+        Lost,             // it went away while open
+    };
+    Q_ENUM(PortError)
+
     // Below this rate a bootloader's 14-byte request no longer fits its 2 s wait with room
     // to spare, so an update could fail against a device that answers at once.
     static constexpr qint32 kMinimumBaudRate = 300;
@@ -63,6 +76,8 @@ public:
     void closePort();
     bool isPortOpen() const { return serialPort->isOpen(); }
     QString lastOpenError() const { return openError; }
+    // The kind of the last failure to open, or of the loss; NoError while the port is usable.
+    PortError portError() const { return errorKind; }
     // Why no update can use the port now (not chosen, not open, lost); empty while open.
     QString unavailableReason() const;
 
@@ -122,7 +137,7 @@ private:
     void announceOpenState();
     void onPresenceChanged(bool present);
     void watchPresence();
-    QString describeOpenFailure() const;
+    QString describeOpenFailure();
     QString nameToWatch() const;
     void writeBytes(const char *data, qint64 len, int waitMs);
     void emitClosedPortError();
@@ -134,6 +149,7 @@ private:
     PortPresence presence;
     QString openError;
     QString lossReason;
+    PortError errorKind = PortError::NoError;
     QString selectedName;
     QString openedName;
     bool closedByUser = false;

@@ -360,6 +360,7 @@ void tst_Serial::lostPtyEndsWaitsAndClosesPortOnce()
     QVERIFY(!channel.isPortOpen());
     QVERIFY(!openChanges.isEmpty() && openChanges.last().at(0).toBool() == false);
     QVERIFY(channel.unavailableReason().contains(QStringLiteral("lost")));
+    QCOMPARE(channel.portError(), SerialChannel::PortError::Lost);
 
     // Later requests fail at once, and no second loss is reported.
     QCOMPARE(channel.takeReply(20000), QByteArray());
@@ -379,6 +380,7 @@ void tst_Serial::deviceInUseUnderAnotherName()
     SerialChannel second;
     second.port()->setPortName(pty.slavePath);
     QVERIFY(!second.openPort());
+    QCOMPARE(second.portError(), SerialChannel::PortError::InUse);
     QCOMPARE(
         second.lastOpenError(),
         QStringLiteral("cannot open serial port %1: it is in use by another program").arg(pty.slavePath));
