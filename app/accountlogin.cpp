@@ -1,15 +1,15 @@
-#include "accountlogin.h"
+#include "app/accountlogin.h"
 
-#include "accountreply.h"
-#include "cloudenvelope.h"
-#include "cloudservice.h"
-#include "configini.h"
-#include "debugtrace.h"
-#include "myhttp.h"
-#include "myjson.h"
-#include "passworddigest.h"
-#include "servicetext.h"
-#include "settingskeys.h"
+#include "cloud/accountreply.h"
+#include "cloud/cloudenvelope.h"
+#include "cloud/cloudservice.h"
+#include "cloud/myhttp.h"
+#include "cloud/myjson.h"
+#include "cloud/passworddigest.h"
+#include "cloud/servicetext.h"
+#include "core/debugtrace.h"
+#include "storage/configini.h"
+#include "storage/settingskeys.h"
 
 #include <QCheckBox>
 #include <QLabel>

@@ -1,13 +1,13 @@
-#include "batchupdatepage.h"
+#include "app/batchupdatepage.h"
 #include "ui_batchupdatepage.h"
 
-#include "fleetrunner.h"
-#include "forwardingreporter.h"
-#include "gatewaymessages.h"
-#include "gatewayrouter.h"
-#include "gatewaysubscriber.h"
-#include "gatewayupdatelink.h"
-#include "mqttclient.h"
+#include "links/gatewayrouter.h"
+#include "links/gatewaysubscriber.h"
+#include "links/gatewayupdatelink.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/gatewaymessages.h"
+#include "update/fleetrunner.h"
+#include "update/forwardingreporter.h"
 
 #include <QProgressBar>
 

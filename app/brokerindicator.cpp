@@ -1,4 +1,4 @@
-#include "brokerindicator.h"
+#include "app/brokerindicator.h"
 
 namespace {
 

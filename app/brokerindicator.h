@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mqttclient.h"
+#include "mqtt/mqttclient.h"
 
 #include <QLabel>
 

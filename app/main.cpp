@@ -1,6 +1,6 @@
-#include "appversion.h"
-#include "debugtrace.h"
-#include "mainwindow.h"
+#include "app/mainwindow.h"
+#include "core/appversion.h"
+#include "core/debugtrace.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "appversion.h"
-#include "firmwarecatalogue.h"
-#include "targetkind.h"
+#include "cloud/firmwarecatalogue.h"
+#include "core/appversion.h"
+#include "protocol/targetkind.h"
 
 #include <QByteArray>
 #include <QMainWindow>

@@ -2,23 +2,23 @@
 // netserverFirmware) and the self-update (newest version at start-up, upgrade). Each action makes
 // its own request helper, which its chain of requests shares: one kept for the whole run would
 // keep the network's bearer management looking at the interfaces while the window is idle.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "accountlogin.h"
-#include "cloudconfig.h"
-#include "cloudenvelope.h"
-#include "cloudservice.h"
-#include "console/logdisplay.h"
-#include "debugtrace.h"
-#include "downloadcheck.h"
-#include "myhttp.h"
-#include "myjson.h"
-#include "nativefile.h"
-#include "requestbudget.h"
-#include "selfupdate.h"
-#include "settingskeys.h"
-#include "updatesession.h"
+#include "app/accountlogin.h"
+#include "app/console/logdisplay.h"
+#include "cloud/cloudconfig.h"
+#include "cloud/cloudenvelope.h"
+#include "cloud/cloudservice.h"
+#include "cloud/downloadcheck.h"
+#include "cloud/myhttp.h"
+#include "cloud/myjson.h"
+#include "cloud/requestbudget.h"
+#include "cloud/selfupdate.h"
+#include "core/debugtrace.h"
+#include "storage/nativefile.h"
+#include "storage/settingskeys.h"
+#include "update/updatesession.h"
 
 #include <QCoreApplication>
 #include <QDir>

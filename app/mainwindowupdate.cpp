@@ -1,20 +1,20 @@
 // The update engine's slots of the main window: thin adapters between the form, the window's
 // link and the widget-free update session. Those that block run a local loop until their
 // step is done.
-#include "mainwindow.h"
+#include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "batchupdatepage.h"
-#include "bootframe.h"
-#include "console/logdisplay.h"
-#include "debugtrace.h"
-#include "eventwait.h"
-#include "firmwareimage.h"
-#include "mymqttconfig.h"
-#include "nativefile.h"
-#include "settingskeys.h"
-#include "updatesession.h"
-#include "windowupdatelink.h"
+#include "app/batchupdatepage.h"
+#include "app/console/logdisplay.h"
+#include "app/mymqttconfig.h"
+#include "app/windowupdatelink.h"
+#include "core/debugtrace.h"
+#include "core/eventwait.h"
+#include "protocol/bootframe.h"
+#include "storage/firmwareimage.h"
+#include "storage/nativefile.h"
+#include "storage/settingskeys.h"
+#include "update/updatesession.h"
 
 #include <QApplication>
 #include <QFileDialog>

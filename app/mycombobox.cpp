@@ -1,4 +1,4 @@
-#include "mycombobox.h"
+#include "app/mycombobox.h"
 
 #include <QMouseEvent>
 

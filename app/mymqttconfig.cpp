@@ -1,12 +1,12 @@
-#include "mymqttconfig.h"
+#include "app/mymqttconfig.h"
 
-#include "passworddigest.h"
+#include "cloud/passworddigest.h"
 
-#include "configini.h"
-#include "debugtrace.h"
-#include "gatewaymessages.h"
-#include "reconnectbackoff.h"
-#include "settingskeys.h"
+#include "app/reconnectbackoff.h"
+#include "core/debugtrace.h"
+#include "protocol/gatewaymessages.h"
+#include "storage/configini.h"
+#include "storage/settingskeys.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "gatewaysubscription.h"
-#include "mqttclient.h"
+#include "app/gatewaysubscription.h"
+#include "mqtt/mqttclient.h"
 
 #include <QByteArray>
 #include <QHash>

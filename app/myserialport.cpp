@@ -1,11 +1,11 @@
-#include "myserialport.h"
+#include "app/myserialport.h"
 
-#include "configini.h"
-#include "mycombobox.h"
-#include "serialportlist.h"
-#include "settingskeys.h"
+#include "app/mycombobox.h"
+#include "platform/serialportlist.h"
+#include "storage/configini.h"
+#include "storage/settingskeys.h"
 
-#include "debugtrace.h"
+#include "core/debugtrace.h"
 #include <QComboBox>
 
 #include <QDebug>

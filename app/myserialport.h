@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serialchannel.h"
+#include "serial/serialchannel.h"
 
 #include <QStringList>
 #include <QWidget>

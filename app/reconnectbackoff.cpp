@@ -1,4 +1,4 @@
-#include "reconnectbackoff.h"
+#include "app/reconnectbackoff.h"
 
 #include <QtGlobal>
 

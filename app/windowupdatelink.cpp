@@ -1,6 +1,6 @@
-#include "windowupdatelink.h"
+#include "app/windowupdatelink.h"
 
-#include "gatewaymessages.h"
+#include "protocol/gatewaymessages.h"
 
 WindowUpdateLink::WindowUpdateLink(SerialChannel &channel, GatewayRouter &router, Choice choice,
                                    QObject *parent)

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "gatewayupdatelink.h"
-#include "serialupdatelink.h"
-#include "targetkind.h"
-#include "updatelink.h"
+#include "links/gatewayupdatelink.h"
+#include "links/serialupdatelink.h"
+#include "protocol/targetkind.h"
+#include "update/updatelink.h"
 
 #include <functional>
 

@@ -1,7 +1,7 @@
-#include "windowupdatereporter.h"
+#include "app/windowupdatereporter.h"
 #include "ui_mainwindow.h"
 
-#include "console/logdisplay.h"
+#include "app/console/logdisplay.h"
 
 WindowUpdateReporter::WindowUpdateReporter(Ui::MainWindow *form, LogDisplay *console)
     : ui(form), logDisplay(console)

@@ -1,6 +1,6 @@
-#include "clireporter.h"
+#include "cli/clireporter.h"
 
-#include "consoleline.h"
+#include "core/consoleline.h"
 
 CliReporter::CliReporter(FILE *lines, FILE *progress, bool showProgress)
     : lineStream(lines), progressStream(progress), progressEnabled(showProgress)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updatereporter.h"
+#include "update/updatereporter.h"
 
 #include <QElapsedTimer>
 #include <cstdio>

@@ -1,13 +1,13 @@
-#include "cloudcommands.h"
+#include "cli/cloudcommands.h"
 
-#include "accountreply.h"
-#include "cloudconfig.h"
-#include "cloudenvelope.h"
-#include "cloudservice.h"
-#include "downloadcheck.h"
-#include "firmwarecatalogue.h"
-#include "myjson.h"
-#include "updatesession.h"
+#include "cloud/accountreply.h"
+#include "cloud/cloudconfig.h"
+#include "cloud/cloudenvelope.h"
+#include "cloud/cloudservice.h"
+#include "cloud/downloadcheck.h"
+#include "cloud/firmwarecatalogue.h"
+#include "cloud/myjson.h"
+#include "update/updatesession.h"
 
 namespace CloudCommands {
 

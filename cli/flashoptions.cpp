@@ -1,8 +1,8 @@
-#include "flashoptions.h"
+#include "cli/flashoptions.h"
 
-#include "gatewaymessages.h"
-#include "mqttclient.h"
-#include "serialchannel.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/gatewaymessages.h"
+#include "serial/serialchannel.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

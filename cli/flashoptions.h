@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fleetrunner.h"
-#include "targetkind.h"
+#include "protocol/targetkind.h"
+#include "update/fleetrunner.h"
 
 #include <QString>
 #include <QStringList>

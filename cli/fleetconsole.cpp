@@ -1,7 +1,7 @@
-#include "fleetconsole.h"
+#include "cli/fleetconsole.h"
 
-#include "clireporter.h"
-#include "consoleline.h"
+#include "cli/clireporter.h"
+#include "core/consoleline.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fleetrunner.h"
+#include "update/fleetrunner.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "flashoptions.h"
+#include "cli/flashoptions.h"
 
 #include <QByteArray>
 #include <QSet>

@@ -4,12 +4,12 @@
 // otherwise, or a target failed or was skipped; 2 for a usage error or an image that is missing,
 // unreadable or empty; 3 when the serial port of a single target cannot be opened or the MQTT
 // broker cannot be reached; 4 when the cloud service fails or refuses.
-#include "appversion.h"
-#include "cloudcommands.h"
-#include "firmwareimage.h"
-#include "flashoptions.h"
-#include "fleetflash.h"
-#include "serialportlist.h"
+#include "cli/cloudcommands.h"
+#include "cli/flashoptions.h"
+#include "cli/fleetflash.h"
+#include "core/appversion.h"
+#include "platform/serialportlist.h"
+#include "storage/firmwareimage.h"
 
 #include <QCoreApplication>
 #include <QFile>

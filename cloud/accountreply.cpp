@@ -1,7 +1,7 @@
-#include "accountreply.h"
+#include "cloud/accountreply.h"
 
-#include "cloudenvelope.h"
-#include "myjson.h"
+#include "cloud/cloudenvelope.h"
+#include "cloud/myjson.h"
 
 #include <QJsonArray>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "httpresult.h"
+#include "cloud/httpresult.h"
 
 #include <QJsonObject>
 #include <QList>

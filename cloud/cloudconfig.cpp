@@ -1,4 +1,4 @@
-#include "cloudconfig.h"
+#include "cloud/cloudconfig.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
-#include "cloudenvelope.h"
+#include "cloud/cloudenvelope.h"
 
-#include "servicetext.h"
+#include "cloud/servicetext.h"
 
 #include <QJsonDocument>
 

@@ -1,8 +1,8 @@
-#include "cloudservice.h"
+#include "cloud/cloudservice.h"
 
-#include "cloudconfig.h"
-#include "jsontext.h"
-#include "passworddigest.h"
+#include "cloud/cloudconfig.h"
+#include "cloud/passworddigest.h"
+#include "core/jsontext.h"
 
 #include <QUrl>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "httpresult.h"
-#include "myhttp.h"
+#include "cloud/httpresult.h"
+#include "cloud/myhttp.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "downloadcheck.h"
+#include "cloud/downloadcheck.h"
 
-#include "cloudenvelope.h"
+#include "cloud/cloudenvelope.h"
 
 #include <QJsonObject>
 

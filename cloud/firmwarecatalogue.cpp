@@ -1,8 +1,8 @@
-#include "firmwarecatalogue.h"
+#include "cloud/firmwarecatalogue.h"
 
 #include <cmath>
 
-#include "cloudenvelope.h"
+#include "cloud/cloudenvelope.h"
 
 #include <QJsonArray>
 

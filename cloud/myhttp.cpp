@@ -1,9 +1,9 @@
-#include "myhttp.h"
+#include "cloud/myhttp.h"
 
-#include "debugtrace.h"
-#include "eventwait.h"
-#include "requestbudget.h"
-#include "servicetext.h"
+#include "cloud/requestbudget.h"
+#include "cloud/servicetext.h"
+#include "core/debugtrace.h"
+#include "core/eventwait.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

@@ -1,6 +1,6 @@
-#include "myjson.h"
+#include "cloud/myjson.h"
 
-#include "debugtrace.h"
+#include "core/debugtrace.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

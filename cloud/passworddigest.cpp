@@ -1,4 +1,4 @@
-#include "passworddigest.h"
+#include "cloud/passworddigest.h"
 
 #include <QCryptographicHash>
 

@@ -1,4 +1,4 @@
-#include "requestbudget.h"
+#include "cloud/requestbudget.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "selfupdate.h"
+#include "cloud/selfupdate.h"
 
-#include "cloudenvelope.h"
-#include "downloadcheck.h"
-#include "platformpaths.h"
-#include "programformat.h"
-#include "restartscript.h"
+#include "cloud/cloudenvelope.h"
+#include "cloud/downloadcheck.h"
+#include "platform/platformpaths.h"
+#include "platform/programformat.h"
+#include "platform/restartscript.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "servicetext.h"
+#include "cloud/servicetext.h"
 
 namespace ServiceText {
 

@@ -1,4 +1,4 @@
-#include "consoleline.h"
+#include "core/consoleline.h"
 
 #include <QDateTime>
 

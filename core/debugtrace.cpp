@@ -1,4 +1,4 @@
-#include "debugtrace.h"
+#include "core/debugtrace.h"
 
 #include <QFileInfo>
 #include <QTime>

@@ -1,4 +1,4 @@
-#include "eventwait.h"
+#include "core/eventwait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

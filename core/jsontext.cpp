@@ -1,4 +1,4 @@
-#include "jsontext.h"
+#include "core/jsontext.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

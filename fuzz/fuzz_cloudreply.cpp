@@ -1,12 +1,12 @@
 // Whatever the cloud service (or whoever answers in its place) sends: envelopes, catalogue
 // records, account replies and downloads must be judged without reading out of bounds.
-#include "accountreply.h"
-#include "cloudenvelope.h"
-#include "downloadcheck.h"
-#include "firmwarecatalogue.h"
-#include "fuzzsupport.h"
-#include "myjson.h"
-#include "selfupdate.h"
+#include "cloud/accountreply.h"
+#include "cloud/cloudenvelope.h"
+#include "cloud/downloadcheck.h"
+#include "cloud/firmwarecatalogue.h"
+#include "cloud/myjson.h"
+#include "cloud/selfupdate.h"
+#include "fuzz/fuzzsupport.h"
 
 #include <QJsonDocument>
 

@@ -1,8 +1,8 @@
 // config.ini may hold anything: the tool must read it (or keep it aside), and then write its own
 // keys into a file that reads back.
-#include "configini.h"
-#include "fuzzsupport.h"
-#include "platformpaths.h"
+#include "fuzz/fuzzsupport.h"
+#include "platform/platformpaths.h"
+#include "storage/configini.h"
 
 #include <QDir>
 #include <QFile>

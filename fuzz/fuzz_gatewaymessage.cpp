@@ -1,7 +1,7 @@
 // Whatever a gateway (or anyone on the broker) publishes: the answer extraction must never read
 // out of bounds, and what it finds must be the bytes of the hexadecimal text it reports.
-#include "fuzzsupport.h"
-#include "gatewaymessages.h"
+#include "fuzz/fuzzsupport.h"
+#include "protocol/gatewaymessages.h"
 
 #include <cstdlib>
 

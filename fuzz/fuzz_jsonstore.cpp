@@ -1,7 +1,7 @@
 // The work-parameter store reads whatever is in its file: any bytes must read as a store or as
 // nothing, and a write after them must keep them aside and leave a valid store.
-#include "fuzzsupport.h"
-#include "nativefile.h"
+#include "fuzz/fuzzsupport.h"
+#include "storage/nativefile.h"
 
 #include <QDir>
 #include <QFile>

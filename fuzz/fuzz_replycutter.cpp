@@ -1,8 +1,8 @@
 // Received bytes in any order and any pieces, with silences, writes and boot entries in between:
 // the cutter must never read out of bounds, and never hand over more than it received.
-#include "bootframe.h"
-#include "fuzzsupport.h"
-#include "replycutter.h"
+#include "fuzz/fuzzsupport.h"
+#include "protocol/bootframe.h"
+#include "serial/replycutter.h"
 
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>

@@ -1,11 +1,11 @@
 // A whole update against a device whose every answer comes from the fuzzer: valid frames with
 // any command and payload, requests with any parameters, noise, silence. The session must end,
 // never read past a reply, and never send a frame that does not hold.
-#include "bootframe.h"
-#include "fuzzsupport.h"
-#include "updatelink.h"
-#include "updatereporter.h"
-#include "updatesession.h"
+#include "fuzz/fuzzsupport.h"
+#include "protocol/bootframe.h"
+#include "update/updatelink.h"
+#include "update/updatereporter.h"
+#include "update/updatesession.h"
 
 #include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>

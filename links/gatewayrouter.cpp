@@ -1,8 +1,8 @@
-#include "gatewayrouter.h"
+#include "links/gatewayrouter.h"
 
-#include "gatewaymessages.h"
-#include "gatewayupdatelink.h"
-#include "mqttclient.h"
+#include "links/gatewayupdatelink.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/gatewaymessages.h"
 
 GatewayRouter::GatewayRouter(MqttClient &client, QObject *parent) : QObject(parent), client(client)
 {

@@ -1,7 +1,7 @@
-#include "gatewaysubscriber.h"
+#include "links/gatewaysubscriber.h"
 
-#include "gatewaymessages.h"
-#include "mqttclient.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/gatewaymessages.h"
 
 GatewaySubscriber::GatewaySubscriber(MqttClient &client, QObject *parent) : QObject(parent), client(client)
 {

@@ -1,9 +1,9 @@
-#include "gatewayupdatelink.h"
+#include "links/gatewayupdatelink.h"
 
-#include "debugtrace.h"
-#include "gatewaymessages.h"
-#include "gatewayrouter.h"
-#include "mqttclient.h"
+#include "core/debugtrace.h"
+#include "links/gatewayrouter.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/gatewaymessages.h"
 
 #define WAIT_TRACE() MAIN_TRACE_AS(lcUpdate, "waitRecvData")
 

@@ -1,9 +1,9 @@
-#include "serialupdatelink.h"
+#include "links/serialupdatelink.h"
 
-#include "debugtrace.h"
-#include "gatewaymessages.h"
-#include "modulecommand.h"
-#include "serialchannel.h"
+#include "core/debugtrace.h"
+#include "protocol/gatewaymessages.h"
+#include "protocol/modulecommand.h"
+#include "serial/serialchannel.h"
 
 #include <QTime>
 

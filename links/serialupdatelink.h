@@ -1,7 +1,7 @@
 #pragma once
 
-#include "queuedreplylink.h"
-#include "targetkind.h"
+#include "protocol/targetkind.h"
+#include "update/queuedreplylink.h"
 
 #include <QTimer>
 

@@ -1,4 +1,4 @@
-#include "mqttclient.h"
+#include "mqtt/mqttclient.h"
 
 #include <QHostAddress>
 #include <QHostInfo>

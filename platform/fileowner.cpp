@@ -1,4 +1,4 @@
-#include "fileowner.h"
+#include "platform/fileowner.h"
 
 #include <QFileInfo>
 #ifndef Q_OS_WIN

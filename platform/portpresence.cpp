@@ -1,6 +1,6 @@
-#include "portpresence.h"
+#include "platform/portpresence.h"
 
-#include "serialportlist.h"
+#include "platform/serialportlist.h"
 
 #include <QFileInfo>
 

@@ -1,4 +1,4 @@
-#include "programformat.h"
+#include "platform/programformat.h"
 
 #include <QCoreApplication>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "restartscript.h"
+#include "platform/restartscript.h"
 
-#include "fileowner.h"
-#include "platformpaths.h"
+#include "platform/fileowner.h"
+#include "platform/platformpaths.h"
 
 #include <QCoreApplication>
 #include <QDir>

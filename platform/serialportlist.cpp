@@ -1,7 +1,7 @@
-#include "serialportlist.h"
+#include "platform/serialportlist.h"
 
-#include "debugtrace.h"
-#include "deviceaccess.h"
+#include "core/debugtrace.h"
+#include "platform/deviceaccess.h"
 
 #include <QFileInfo>
 #include <QSerialPortInfo>

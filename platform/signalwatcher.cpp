@@ -1,4 +1,4 @@
-#include "signalwatcher.h"
+#include "platform/signalwatcher.h"
 
 #include <QSocketNotifier>
 

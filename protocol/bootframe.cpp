@@ -1,4 +1,4 @@
-#include "bootframe.h"
+#include "protocol/bootframe.h"
 
 #include <array>
 

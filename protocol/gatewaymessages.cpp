@@ -1,7 +1,7 @@
-#include "gatewaymessages.h"
+#include "protocol/gatewaymessages.h"
 
-#include "bootframe.h"
-#include "jsontext.h"
+#include "core/jsontext.h"
+#include "protocol/bootframe.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
-#include "modulecommand.h"
+#include "protocol/modulecommand.h"
 
-#include "bootframe.h"
+#include "protocol/bootframe.h"
 
 namespace ModuleCommand {
 

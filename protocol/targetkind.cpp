@@ -1,4 +1,4 @@
-#include "targetkind.h"
+#include "protocol/targetkind.h"
 
 namespace {
 

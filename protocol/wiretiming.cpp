@@ -1,4 +1,4 @@
-#include "wiretiming.h"
+#include "protocol/wiretiming.h"
 
 namespace WireTiming {
 

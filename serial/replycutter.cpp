@@ -1,8 +1,8 @@
-#include "replycutter.h"
+#include "serial/replycutter.h"
 
-#include "bootframe.h"
-#include "debugtrace.h"
-#include "wiretiming.h"
+#include "core/debugtrace.h"
+#include "protocol/bootframe.h"
+#include "protocol/wiretiming.h"
 
 namespace {
 

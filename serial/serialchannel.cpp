@@ -1,11 +1,11 @@
-#include "serialchannel.h"
+#include "serial/serialchannel.h"
 
-#include "deviceaccess.h"
-#include "eventwait.h"
-#include "serialportlist.h"
+#include "core/eventwait.h"
+#include "platform/deviceaccess.h"
+#include "platform/serialportlist.h"
 
-#include "debugtrace.h"
-#include "wiretiming.h"
+#include "core/debugtrace.h"
+#include "protocol/wiretiming.h"
 
 #include <QDebug>
 #include <QDir>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "portpresence.h"
-#include "replycutter.h"
+#include "platform/portpresence.h"
+#include "serial/replycutter.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
-#include "configini.h"
+#include "storage/configini.h"
 
-#include "debugtrace.h"
-#include "fileowner.h"
-#include "ownerfile.h"
-#include "platformpaths.h"
+#include "core/debugtrace.h"
+#include "platform/fileowner.h"
+#include "platform/platformpaths.h"
+#include "storage/ownerfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "firmwareimage.h"
+#include "storage/firmwareimage.h"
 
-#include "bootframe.h"
-#include "nativefile.h"
+#include "protocol/bootframe.h"
+#include "storage/nativefile.h"
 
 #include <QFileInfo>
 

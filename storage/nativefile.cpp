@@ -1,8 +1,8 @@
-#include "nativefile.h"
+#include "storage/nativefile.h"
 
-#include "debugtrace.h"
-#include "ownerfile.h"
-#include "platformpaths.h"
+#include "core/debugtrace.h"
+#include "platform/platformpaths.h"
+#include "storage/ownerfile.h"
 
 #include <QDateTime>
 #include <QDir>

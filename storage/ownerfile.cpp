@@ -1,6 +1,6 @@
-#include "ownerfile.h"
+#include "storage/ownerfile.h"
 
-#include "platformpaths.h"
+#include "platform/platformpaths.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "fleetrunner.h"
+#include "update/fleetrunner.h"
 
-#include "updatelink.h"
-#include "updatesession.h"
+#include "update/updatelink.h"
+#include "update/updatesession.h"
 
 FleetRunner::FleetRunner(const QStringList &names, FleetPolicy policy, LinkFactory makeLink,
                          ReporterFactory reporterOf, QObject *parent)

@@ -1,4 +1,4 @@
-#include "queuedreplylink.h"
+#include "update/queuedreplylink.h"
 
 #include <climits>
 

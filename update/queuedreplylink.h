@@ -1,6 +1,6 @@
 #pragma once
 
-#include "updatelink.h"
+#include "update/updatelink.h"
 
 #include <QTimer>
 

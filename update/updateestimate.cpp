@@ -1,6 +1,6 @@
-#include "updateestimate.h"
+#include "update/updateestimate.h"
 
-#include "wiretiming.h"
+#include "protocol/wiretiming.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "updatelink.h"
+#include "update/updatelink.h"
 
 #include <climits>
 

@@ -1,8 +1,8 @@
-#include "updatesession.h"
+#include "update/updatesession.h"
 
-#include "debugtrace.h"
-#include "updatelink.h"
-#include "updatereporter.h"
+#include "core/debugtrace.h"
+#include "update/updatelink.h"
+#include "update/updatereporter.h"
 
 #include <QEventLoop>
 #include <climits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "bootframe.h"
+#include "protocol/bootframe.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

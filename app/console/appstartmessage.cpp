@@ -1,7 +1,7 @@
-#include "appstartmessage.h"
+#include "app/console/appstartmessage.h"
 #include "ui_appstartmessage.h"
 
-#include "platformpaths.h"
+#include "platform/platformpaths.h"
 
 #include <QFile>
 #include <QMessageBox>

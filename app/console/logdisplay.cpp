@@ -1,8 +1,8 @@
-#include "logdisplay.h"
+#include "app/console/logdisplay.h"
 
-#include "consoleline.h"
+#include "core/consoleline.h"
 
-#include "debugtrace.h"
+#include "core/debugtrace.h"
 
 #include <QDebug>
 #include <QPlainTextEdit>

@@ -1,14 +1,14 @@
 // The cloud against scripts/cloud-sim: request forms and escaping, replies, silent and missing
 // servers, the account window's login chains, the start-up requests, the version and catalogue
 // pages and the upgrade.
-#include "accountlogin.h"
-#include "cloudservice.h"
-#include "cloudsimprocess.h"
-#include "configini.h"
-#include "console/logdisplay.h"
-#include "mainwindow.h"
-#include "programformat.h"
-#include "settingskeys.h"
+#include "app/accountlogin.h"
+#include "app/console/logdisplay.h"
+#include "app/mainwindow.h"
+#include "cloud/cloudservice.h"
+#include "platform/programformat.h"
+#include "storage/configini.h"
+#include "storage/settingskeys.h"
+#include "tests/support/cloudsimprocess.h"
 #include "ui_mainwindow.h"
 
 #include <QCheckBox>

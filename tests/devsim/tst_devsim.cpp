@@ -1,10 +1,10 @@
-#include "bootframe.h"
-#include "brokerprocess.h"
-#include "devicesimulator.h"
-#include "devsimprocess.h"
-#include "radiohop.h"
-#include "receiveline.h"
-#include "simulatoroptions.h"
+#include "protocol/bootframe.h"
+#include "tests/support/brokerprocess.h"
+#include "tests/support/devsimprocess.h"
+#include "tools/devsim/devicesimulator.h"
+#include "tools/devsim/radiohop.h"
+#include "tools/devsim/receiveline.h"
+#include "tools/devsim/simulatoroptions.h"
 
 #include <QCommandLineParser>
 #include <QFile>

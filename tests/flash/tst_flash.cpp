@@ -1,9 +1,9 @@
 // plovikkit-flash against the simulated device over a real pty and through a mosquitto
 // broker as a gateway: whole updates, the device's failure answers, the command-line
 // contract, a device or broker that vanishes, and the cloud catalogue.
-#include "brokerprocess.h"
-#include "cloudsimprocess.h"
-#include "devsimprocess.h"
+#include "tests/support/brokerprocess.h"
+#include "tests/support/cloudsimprocess.h"
+#include "tests/support/devsimprocess.h"
 
 #include <QCryptographicHash>
 #include <QFile>

@@ -1,11 +1,11 @@
 // The MQTT client, the gateway messages and the gateway link against a real mosquitto.
-#include "bootframe.h"
-#include "brokerprocess.h"
-#include "eventwait.h"
-#include "gatewaymessages.h"
-#include "gatewayrouter.h"
-#include "gatewayupdatelink.h"
-#include "mqttclient.h"
+#include "core/eventwait.h"
+#include "links/gatewayrouter.h"
+#include "links/gatewayupdatelink.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/bootframe.h"
+#include "protocol/gatewaymessages.h"
+#include "tests/support/brokerprocess.h"
 
 #include <QtTest>
 

@@ -1,14 +1,14 @@
 // The MQTT settings window against a real mosquitto: the first connection and its six
 // subscriptions, subscribing and unsubscribing as the broker grants, the link as the broker
 // comes and goes, profiles kept in config.ini and cleared, and the broker address field.
-#include "brokerindicator.h"
-#include "brokerprocess.h"
-#include "configini.h"
-#include "mainwindow.h"
-#include "mqttclient.h"
-#include "mqttprofile.h"
-#include "mymqttconfig.h"
-#include "reconnectbackoff.h"
+#include "app/brokerindicator.h"
+#include "app/mainwindow.h"
+#include "app/mymqttconfig.h"
+#include "app/reconnectbackoff.h"
+#include "mqtt/mqttclient.h"
+#include "storage/configini.h"
+#include "tests/support/brokerprocess.h"
+#include "tests/support/mqttprofile.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,9 +1,9 @@
 // The serial channel without widgets: how received bytes become replies (the cutter on
 // its own, then the channel on a real pty), what a reply may answer, closed and lost ports.
-#include "bootframe.h"
-#include "pty.h"
-#include "replycutter.h"
-#include "serialchannel.h"
+#include "protocol/bootframe.h"
+#include "serial/replycutter.h"
+#include "serial/serialchannel.h"
+#include "tests/support/pty.h"
 
 #include <QElapsedTimer>
 #include <QSignalSpy>

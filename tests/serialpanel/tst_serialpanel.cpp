@@ -1,10 +1,10 @@
 // The serial port panel: port list, baud box, open and close, the light and what it stores.
-#include "configini.h"
-#include "mycombobox.h"
-#include "myserialport.h"
-#include "platformpaths.h"
-#include "pty.h"
-#include "serialportlist.h"
+#include "app/mycombobox.h"
+#include "app/myserialport.h"
+#include "platform/platformpaths.h"
+#include "platform/serialportlist.h"
+#include "storage/configini.h"
+#include "tests/support/pty.h"
 
 #include <QComboBox>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
-#include "configini.h"
-#include "nativefile.h"
-#include "platformpaths.h"
-#include "settingskeys.h"
+#include "platform/platformpaths.h"
+#include "storage/configini.h"
+#include "storage/nativefile.h"
+#include "storage/settingskeys.h"
 
 #include <QDir>
 #include <QFile>

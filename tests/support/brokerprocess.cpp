@@ -1,6 +1,6 @@
-#include "brokerprocess.h"
+#include "tests/support/brokerprocess.h"
 
-#include "childprocess.h"
+#include "tests/support/childprocess.h"
 
 #include <QFile>
 #include <QTcpServer>

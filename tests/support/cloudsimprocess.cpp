@@ -1,4 +1,4 @@
-#include "cloudsimprocess.h"
+#include "tests/support/cloudsimprocess.h"
 
 #include <QJsonDocument>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "childprocess.h"
+#include "tests/support/childprocess.h"
 
 #include <QFile>
 #include <QJsonObject>

@@ -1,6 +1,6 @@
-#include "devsimprocess.h"
+#include "tests/support/devsimprocess.h"
 
-#include "childprocess.h"
+#include "tests/support/childprocess.h"
 
 #include <QElapsedTimer>
 

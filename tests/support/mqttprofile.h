@@ -1,7 +1,7 @@
 #pragma once
 
-#include "configini.h"
-#include "settingskeys.h"
+#include "storage/configini.h"
+#include "storage/settingskeys.h"
 
 #include <QSettings>
 #include <QStringList>

@@ -1,11 +1,11 @@
-#include "bootframe.h"
-#include "fleetrunner.h"
-#include "gatewaymessages.h"
-#include "modulecommand.h"
-#include "updateestimate.h"
-#include "updatelink.h"
-#include "updatereporter.h"
-#include "updatesession.h"
+#include "protocol/bootframe.h"
+#include "protocol/gatewaymessages.h"
+#include "protocol/modulecommand.h"
+#include "update/fleetrunner.h"
+#include "update/updateestimate.h"
+#include "update/updatelink.h"
+#include "update/updatereporter.h"
+#include "update/updatesession.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,23 +1,23 @@
 // The update page in the window: opening a firmware file, its facts and settings, and a
 // whole update from the start button against the simulated device on a pty or behind a
 // gateway on a mosquitto broker.
-#include "batchupdatepage.h"
-#include "brokerprocess.h"
-#include "console/appstartmessage.h"
-#include "console/logdisplay.h"
-#include "devsimprocess.h"
-#include "gatewayupdatelink.h"
-#include "mainwindow.h"
-#include "mqttclient.h"
-#include "mqttprofile.h"
-#include "mymqttconfig.h"
-#include "myserialport.h"
-#include "nativefile.h"
-#include "settingskeys.h"
+#include "app/batchupdatepage.h"
+#include "app/console/appstartmessage.h"
+#include "app/console/logdisplay.h"
+#include "app/mainwindow.h"
+#include "app/mymqttconfig.h"
+#include "app/myserialport.h"
+#include "app/windowupdatelink.h"
+#include "links/gatewayupdatelink.h"
+#include "mqtt/mqttclient.h"
+#include "storage/nativefile.h"
+#include "storage/settingskeys.h"
+#include "tests/support/brokerprocess.h"
+#include "tests/support/devsimprocess.h"
+#include "tests/support/mqttprofile.h"
 #include "ui_batchupdatepage.h"
 #include "ui_mainwindow.h"
-#include "updatesession.h"
-#include "windowupdatelink.h"
+#include "update/updatesession.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
-#include "devicesimulator.h"
+#include "tools/devsim/devicesimulator.h"
 
-#include "bootframe.h"
-#include "wiretiming.h"
+#include "protocol/bootframe.h"
+#include "protocol/wiretiming.h"
 
 #include <QRandomGenerator>
 #include <QSaveFile>

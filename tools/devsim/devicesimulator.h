@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framereassembler.h"
-#include "simulatoroptions.h"
+#include "tools/devsim/framereassembler.h"
+#include "tools/devsim/simulatoroptions.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,3 +1,3 @@
-#include "devicetransport.h"
+#include "tools/devsim/devicetransport.h"
 
 DeviceTransport::~DeviceTransport() = default;

@@ -1,6 +1,6 @@
-#include "framereassembler.h"
+#include "tools/devsim/framereassembler.h"
 
-#include "bootframe.h"
+#include "protocol/bootframe.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "gatewayconnection.h"
+#include "tools/devsim/gatewayconnection.h"
 
-#include "gatewaytransport.h"
+#include "tools/devsim/gatewaytransport.h"
 
 GatewayConnection::GatewayConnection(const QString &clientId, QObject *parent) : QObject(parent)
 {

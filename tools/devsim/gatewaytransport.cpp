@@ -1,8 +1,8 @@
-#include "gatewaytransport.h"
+#include "tools/devsim/gatewaytransport.h"
 
-#include "gatewaymessages.h"
-#include "jsontext.h"
-#include "mqttclient.h"
+#include "core/jsontext.h"
+#include "mqtt/mqttclient.h"
+#include "protocol/gatewaymessages.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "devicetransport.h"
+#include "tools/devsim/devicetransport.h"
 
 #include <QStringList>
 #include <QTimer>

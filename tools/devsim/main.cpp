@@ -1,10 +1,10 @@
-#include "appversion.h"
-#include "gatewayconnection.h"
-#include "gatewaytransport.h"
-#include "ptytransport.h"
-#include "signalwatcher.h"
-#include "simulateddevice.h"
-#include "simulatoroptions.h"
+#include "core/appversion.h"
+#include "platform/signalwatcher.h"
+#include "tools/devsim/gatewayconnection.h"
+#include "tools/devsim/gatewaytransport.h"
+#include "tools/devsim/ptytransport.h"
+#include "tools/devsim/simulateddevice.h"
+#include "tools/devsim/simulatoroptions.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

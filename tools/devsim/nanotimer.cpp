@@ -1,4 +1,4 @@
-#include "nanotimer.h"
+#include "tools/devsim/nanotimer.h"
 
 #include <QSocketNotifier>
 

@@ -1,6 +1,6 @@
-#include "ptytransport.h"
+#include "tools/devsim/ptytransport.h"
 
-#include "wiretiming.h"
+#include "protocol/wiretiming.h"
 
 #include <QSocketNotifier>
 

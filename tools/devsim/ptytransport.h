@@ -1,8 +1,8 @@
 #pragma once
 
-#include "devicetransport.h"
-#include "nanotimer.h"
-#include "receiveline.h"
+#include "tools/devsim/devicetransport.h"
+#include "tools/devsim/nanotimer.h"
+#include "tools/devsim/receiveline.h"
 
 #include <QElapsedTimer>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "radiohop.h"
+#include "tools/devsim/radiohop.h"
 
 namespace {
 

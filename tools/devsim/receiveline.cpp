@@ -1,6 +1,6 @@
-#include "receiveline.h"
+#include "tools/devsim/receiveline.h"
 
-#include "wiretiming.h"
+#include "protocol/wiretiming.h"
 
 namespace {
 

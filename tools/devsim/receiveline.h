@@ -1,6 +1,6 @@
 #pragma once
 
-#include "nanotimer.h"
+#include "tools/devsim/nanotimer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

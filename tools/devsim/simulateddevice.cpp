@@ -1,6 +1,6 @@
-#include "simulateddevice.h"
+#include "tools/devsim/simulateddevice.h"
 
-#include "devicetransport.h"
+#include "tools/devsim/devicetransport.h"
 
 SimulatedDevice::SimulatedDevice(const QString &name, const SimulatorOptions &options,
                                  DeviceTransport *transport, QObject *parent)

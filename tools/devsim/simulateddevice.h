@@ -1,7 +1,7 @@
 #pragma once
 
-#include "devicesimulator.h"
-#include "radiohop.h"
+#include "tools/devsim/devicesimulator.h"
+#include "tools/devsim/radiohop.h"
 
 #include <QObject>
 #include <QString>

@@ -1,8 +1,8 @@
-#include "simulatoroptions.h"
+#include "tools/devsim/simulatoroptions.h"
 
-#include "gatewaymessages.h"
+#include "protocol/gatewaymessages.h"
 
-#include "mqttclient.h"
+#include "mqtt/mqttclient.h"
 
 #include <QCommandLineParser>
 

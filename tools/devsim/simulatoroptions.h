@@ -1,6 +1,6 @@
 #pragma once
 
-#include "targetkind.h"
+#include "protocol/targetkind.h"
 
 #include <QMap>
 #include <QSet>

@@ -2,14 +2,14 @@
 // serial panel as a user would, leaves it alone for the given seconds and prints the CPU
 // time the process used meanwhile. The port must be listed (PLOVIKKIT_EXTRA_PORTS). With a
 // broker port it also connects to that broker and shows the batch page.
-#include "batchupdatepage.h"
-#include "configini.h"
-#include "eventwait.h"
-#include "mainwindow.h"
-#include "mqttclient.h"
-#include "mymqttconfig.h"
-#include "myserialport.h"
-#include "settingskeys.h"
+#include "app/batchupdatepage.h"
+#include "app/mainwindow.h"
+#include "app/mymqttconfig.h"
+#include "app/myserialport.h"
+#include "core/eventwait.h"
+#include "mqtt/mqttclient.h"
+#include "storage/configini.h"
+#include "storage/settingskeys.h"
 
 #include <QApplication>
 #include <QComboBox>
