@@ -12,10 +12,34 @@
 #include <mqtt_protocol.h>
 
 #ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #endif
 
 namespace {
+
+int unreadBytes(int socket)
+{
+    int bytes = 0;
+    return socket >= 0 && ::ioctl(socket, FIONREAD, &bytes) == 0 ? bytes : 0;
+}
+
+// A broker that holds small messages back until the last one is acknowledged (Nagle, the
+// default of many) would hold each answer behind the one before it for as long as this side
+// delays its acknowledgement: answer at once. The kernel forgets it now and then, so it is said
+// after every read.
+void acknowledgeAtOnce(int socket)
+{
+#ifdef TCP_QUICKACK
+    int on = 1;
+    if (socket >= 0)
+        ::setsockopt(socket, IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
+#else
+    Q_UNUSED(socket)
+#endif
+}
 
 // The library sends its ping once the keep-alive has passed without traffic; looking four times a
 // keep-alive gets the ping out well before the broker's limit of one and a half keep-alives.
@@ -226,8 +250,7 @@ void MqttClient::watchSocket()
 {
     const int socket = mosquitto_socket(handle);
     readNotifier = new QSocketNotifier(socket, QSocketNotifier::Read, this);
-    connect(readNotifier, &QSocketNotifier::activated, this,
-            [this] { onSocketActivity(&mosquitto_loop_read); });
+    connect(readNotifier, &QSocketNotifier::activated, this, [this] { onReadable(); });
     writeNotifier = new QSocketNotifier(socket, QSocketNotifier::Write, this);
     connect(writeNotifier, &QSocketNotifier::activated, this,
             [this] { onSocketActivity(&mosquitto_loop_write); });
@@ -249,6 +272,19 @@ void MqttClient::onSocketActivity(int (*step)(mosquitto *, int))
     const int attempt = connectionAttempt;
     const int result = step(handle, 1);
     afterLoopStep(attempt, result, errno, true);
+}
+
+// The library takes one packet a call, and a broker hands over a burst of messages at once (a
+// hundred gateways answering in the same moment): the burst is read in one go rather than one
+// message a turn of the event loop.
+void MqttClient::onReadable()
+{
+    const QPointer<MqttClient> alive(this);
+    do {
+        onSocketActivity(&mosquitto_loop_read);
+    } while (alive && handle && unreadBytes(mosquitto_socket(handle)) > 0);
+    if (alive && handle)
+        acknowledgeAtOnce(mosquitto_socket(handle));
 }
 
 void MqttClient::onHousekeeping()

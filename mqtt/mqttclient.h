@@ -124,6 +124,7 @@ private:
     QString applyTls();
     void watchSocket();
     void onSocketActivity(int (*step)(mosquitto *, int));
+    void onReadable();
     void onHousekeeping();
     void armHousekeeping();
     void afterLoopStep(int attempt, int result, int savedErrno, bool socketEvent);

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTime>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -38,11 +39,30 @@ QString timeOfDay()
         .toString(QStringLiteral("hh:mm:ss.zzz "));
 }
 
+// A line per frame of a hundred devices is many writes: the lines of one turn of the event loop go
+// out together, right after it.
+QByteArray pendingLog;
+
+void flushLog()
+{
+    std::fwrite(pendingLog.constData(), 1, size_t(pendingLog.size()), stderr);
+    std::fflush(stderr);
+    pendingLog.clear();
+}
+
+// Whatever way the simulator ends, its last lines go out.
+struct LogFlushAtExit
+{
+    ~LogFlushAtExit() { flushLog(); }
+} logFlushAtExit;
+
 void writeLog(const QString &line)
 {
-    const QString stamped = timeOfDay() + line;
-    std::fprintf(stderr, "%s\n", stamped.toLocal8Bit().constData());
-    std::fflush(stderr);
+    if (pendingLog.isEmpty() && QCoreApplication::instance())
+        QTimer::singleShot(0, &flushLog);
+    pendingLog += (timeOfDay() + line).toLocal8Bit() + '\n';
+    if (!QCoreApplication::instance())
+        flushLog();
 }
 
 // Replaces a stale symlink from an earlier run, but never a real file.
