@@ -60,35 +60,31 @@ void AccountLogin::restoreSavedAccount()
     pushButton_account->setText(loggedOutText);
 }
 
-QString AccountLogin::runAutomaticLogin()
+QString AccountLogin::runAutomaticLogin(CloudService &service)
 {
     if (!automaticLoginDue)
         return QString();
     automaticLoginDue = false;
-    MyHttp http;
-    CloudService service(http);
-    const HttpResult login = service.login(accountName, accountPassword);
-    const QString replyProblem = takeAutomaticLoginReply(service, login);
-    if (!login.ok || !replyProblem.isEmpty() || loggedIn)
-        return login.ok ? replyProblem : login.error;
-    return QStringLiteral("the service gave no role for %1").arg(accountName);
+    return takeAutomaticLoginReply(service, service.login(accountName, accountPassword));
 }
 
-// Returns why the reply, or the user information it leads to, is no login.
+// Returns why the reply, or the user information it leads to, is no login; empty after a login.
 QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpResult &reply)
 {
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict == AccountReply::Verdict::NoReply) {
         pushButton_account->setText(loggedOutText);
-        return QString();
+        return reply.error;
     }
     TRACE(lcCloud) << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
     TRACE(lcCloud) << "plovik_clients_login getParams_json" << accountJson;
     QString problem = QStringLiteral("the service refused it: ") + CloudEnvelope::describe(accountJson);
     if (verdict == AccountReply::Verdict::Accepted) {
         const HttpResult information = service.userInformation(accountName);
-        problem = information.error;
         takeAutomaticUserInformation(information);
+        problem = !information.ok ? information.error
+                  : loggedIn      ? QString()
+                                  : QStringLiteral("the service gave no role for %1").arg(accountName);
     }
     if (!loggedIn)
         pushButton_account->setText(loggedOutText);
@@ -261,8 +257,7 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const Ht
         notice(failed.arg(QStringLiteral("5000"), QString()));
         break;
     case AccountReply::Verdict::Refused:
-        notice(failed.arg(QStringLiteral("4000"),
-                          ServiceText::oneLine(accountJson.value(QStringLiteral("message")).toString())));
+        notice(failed.arg(QStringLiteral("4000"), CloudEnvelope::messageText(accountJson)));
         break;
     case AccountReply::Verdict::Accepted:
         notice(QStringLiteral("更新成功"));

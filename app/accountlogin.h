@@ -33,7 +33,7 @@ public:
 
     // Repeats a remembered login (once). The main window calls it when it is on screen. Returns
     // why it did not log in (the request failed, the service refused); empty otherwise.
-    QString runAutomaticLogin();
+    QString runAutomaticLogin(CloudService &service);
     // Builds and shows a new account window; the round button's click does the same.
     QWidget *openAccountWindow();
     // The question box titled "提示" in which the cloud's pages tell the user something.

@@ -47,8 +47,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
         fitToScreen(screen->availableGeometry());
     restoreTitle();
     restoreLastFirmware();
-    if (!ConfigIni::writeRefusal().isEmpty())
-        startupNotes << ConfigIni::writeRefusal();
+    const QString settingsRefusal = ConfigIni::writeRefusal();
+    if (!settingsRefusal.isEmpty())
+        startupNotes << settingsRefusal;
     setUpFirmwareTable();
     setTargetToolTips();
     // The start-up version query goes out once the window is shown (showEvent).

@@ -148,7 +148,7 @@ private:
     QByteArray imageToSend(QString *problem);
     TargetKind chosenTarget() const;
     void runStartupRequests();
-    void takeVersionReply(const QByteArray &body);
+    qint64 takeVersionReply(const QByteArray &body);
     void showNewVersionDot();
     qint64 queryNewestBuildLength(CloudService &service, QString *error);
     void takeAppBuild(const QByteArray &build, qint64 length);
@@ -184,8 +184,6 @@ private:
     bool startMessageShown = false;
     int32_t mouseMoveCount = 0;
     FirmwareCatalogue catalogue;
-    // The newest build's size as its record gives it, -1 when it gives no usable one.
-    qint64 newestBuildLength = -1;
     bool startupRequestsScheduled = false;
     // Set once the window is closing: the blocking slots stop waiting.
     bool windowClosing = false;

@@ -54,19 +54,23 @@ void MainWindow::runStartupRequests()
     if (CloudConfig::serviceUrl().isEmpty())
         return;
     const RequestBudget budget(kStartupRequestsMs);
+    // One helper for the chain: the login may reuse the version query's connection.
     MyHttp http;
-    const HttpResult version = CloudService(http).newestAppVersion();
+    CloudService service(http);
+    const HttpResult version = service.newestAppVersion();
     if (version.ok)
         takeVersionReply(version.body);
     else
         logDisplay->set(QStringLiteral("start-up version query given up: ") + version.error);
-    const QString loginProblem = accountLogin->runAutomaticLogin();
+    const QString loginProblem = accountLogin->runAutomaticLogin(service);
     if (!loginProblem.isEmpty())
         logDisplay->set(QStringLiteral("remembered login given up: ") + loginProblem);
 }
 
-void MainWindow::takeVersionReply(const QByteArray &body)
+// The newest build's size as its record gives it, -1 when it gives no usable one.
+qint64 MainWindow::takeVersionReply(const QByteArray &body)
 {
+    qint64 buildLength = -1;
     QJsonObject reply;
     const bool parsed = MyJson::paser(&reply, body);
     if (parsed)
@@ -74,7 +78,7 @@ void MainWindow::takeVersionReply(const QByteArray &body)
     QJsonObject record;
     if (parsed && SelfUpdate::newestRecord(reply, &record)) {
         MAIN_TRACE_AS(lcCloud, "issueVersionQuery") << "file_infor/get message" << record;
-        newestBuildLength = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
+        buildLength = FirmwareCatalogue::usableLength(record, UpdateSession::kMaxImageBytes);
         const QJsonValue newest = record.value(QStringLiteral("appVersion"));
         if (newest.isString()) {
             ui->label_newAppVersion->setText(newest.toString());
@@ -83,6 +87,7 @@ void MainWindow::takeVersionReply(const QByteArray &body)
         }
     }
     MAIN_TRACE_AS(lcCloud, "operator()") << "getParams " << body;
+    return buildLength;
 }
 
 void MainWindow::showNewVersionDot()
@@ -107,14 +112,12 @@ bool MainWindow::cloudWaitsForUpdate()
 // start-up one may have failed, and the service may hold another build by now.
 qint64 MainWindow::queryNewestBuildLength(CloudService &service, QString *error)
 {
-    newestBuildLength = -1;
     const HttpResult version = service.newestAppVersion();
     *error = version.error;
-    if (version.ok)
-        takeVersionReply(version.body);
-    if (error->isEmpty() && newestBuildLength < 0)
+    const qint64 length = version.ok ? takeVersionReply(version.body) : -1;
+    if (error->isEmpty() && length < 0)
         *error = QStringLiteral("the version query names no build of a usable length");
-    return newestBuildLength;
+    return length;
 }
 
 void MainWindow::on_pushButton_2_clicked()

@@ -6,6 +6,7 @@
 #include "cloud/cloudservice.h"
 #include "cloud/downloadcheck.h"
 #include "cloud/firmwarecatalogue.h"
+#include "cloud/servicetext.h"
 #include "cloud/myjson.h"
 #include "update/updatesession.h"
 
@@ -58,24 +59,13 @@ bool logIn(CloudService &service, const QString &account, const QString &passwor
     return !roles.isEmpty();
 }
 
-// The service's texts go into one tab-separated line: a tab, a line break or a terminal escape
-// in them would break the line or the terminal.
-QString field(QString text)
-{
-    for (QChar &c : text) {
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char(' ');
-    }
-    return text;
-}
-
 void printRecord(const QJsonObject &record, FILE *out)
 {
     const QString line = FirmwareCatalogue::numberText(record, QStringLiteral("id")) + QLatin1Char('\t') +
-                         field(FirmwareCatalogue::stringText(record, QStringLiteral("originFileName"))) +
+                         ServiceText::withoutControls(FirmwareCatalogue::stringText(record, QStringLiteral("originFileName"))) +
                          QLatin1Char('\t') + FirmwareCatalogue::numberText(record, QStringLiteral("length")) +
                          QLatin1Char('\t') +
-                         field(FirmwareCatalogue::stringText(record, QStringLiteral("infor")));
+                         ServiceText::withoutControls(FirmwareCatalogue::stringText(record, QStringLiteral("infor")));
     fprintf(out, "%s\n", line.toUtf8().constData());
 }
 

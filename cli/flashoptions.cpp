@@ -14,16 +14,16 @@
 namespace {
 
 // Every option of the flasher: names, help text, value name (empty: a switch).
-struct OptionSpec
+struct OptionEntry
 {
     QStringList names;
     QString help;
     QString valueName;
 };
 
-const QList<OptionSpec> &optionTable()
+const QList<OptionEntry> &optionTable()
 {
-    static const QList<OptionSpec> table{
+    static const QList<OptionEntry> table{
         {{"p", "port"},
          "Serial port: a name as the system lists it (ttyUSB0, COM3) or a device path. Give it several "
          "times to update several devices at once.",
@@ -73,8 +73,8 @@ const QList<OptionSpec> &optionTable()
 
 void addOptions(QCommandLineParser &parser)
 {
-    for (const OptionSpec &spec : optionTable())
-        parser.addOption(QCommandLineOption(spec.names, spec.help, spec.valueName));
+    for (const OptionEntry &entry : optionTable())
+        parser.addOption(QCommandLineOption(entry.names, entry.help, entry.valueName));
 }
 
 // A password from its option, else from the environment: a command line is readable by every

@@ -8,14 +8,19 @@ constexpr int kQuotedChars = 200;
 
 } // namespace
 
-QString oneLine(QString text)
+QString withoutControls(QString text)
 {
-    text.truncate(kQuotedChars);
     for (QChar &c : text) {
         if (c.category() == QChar::Other_Control)
             c = QLatin1Char(' ');
     }
     return text;
+}
+
+QString oneLine(QString text)
+{
+    text.truncate(kQuotedChars);
+    return withoutControls(text);
 }
 
 } // namespace ServiceText

@@ -9,5 +9,7 @@ namespace ServiceText {
 // At most a few lines' worth of `text`, each line break or terminal escape made a blank, so
 // that the service can neither flood nor break what shows it.
 QString oneLine(QString text);
+// The text with every control character (a tab, a line break, a terminal escape) made a blank.
+QString withoutControls(QString text);
 
 } // namespace ServiceText

@@ -28,18 +28,22 @@ void PortPresence::watchFolders()
     if (!watcher.directories().isEmpty())
         watcher.removePaths(watcher.directories());
     scanTimer.stop();
-    const QString location = SerialPortList::devicePath(name);
-    if (location.isEmpty())
+    if (name.isEmpty())
         return;
-    QStringList paths{QFileInfo(location).absolutePath()};
+    const QString location = SerialPortList::devicePath(name);
     const QFileInfo device(location);
-    if (device.isSymLink())
-        paths << QFileInfo(device.symLinkTarget()).absolutePath();
-    if (device.exists())
-        paths << location;
-    paths.removeDuplicates();
-    const QStringList refused = watcher.addPaths(paths);
-    // Without file notices (or a folder that cannot be watched) the look is taken on a clock.
+    QStringList paths;
+    if (!location.isEmpty()) {
+        paths << device.absolutePath();
+        if (device.isSymLink())
+            paths << QFileInfo(device.symLinkTarget()).absolutePath();
+        if (device.exists())
+            paths << location;
+        paths.removeDuplicates();
+    }
+    // Without file notices (ports that are no files, a folder that cannot be watched) the look is
+    // taken on a clock.
+    const QStringList refused = paths.isEmpty() ? QStringList() : watcher.addPaths(paths);
     if (!refused.isEmpty() || watcher.directories().isEmpty())
         scanTimer.start(kScanMs);
 }
@@ -47,11 +51,10 @@ void PortPresence::watchFolders()
 void PortPresence::recheck()
 {
     const bool nowPresent = SerialPortList::isPresent(name);
-    // A device file that went is no longer watched; one that came back must be watched again.
-    if (nowPresent != present)
-        watchFolders();
     if (nowPresent == present)
         return;
     present = nowPresent;
+    // A device file that went is no longer watched; one that came back must be watched again.
+    watchFolders();
     emit changed(present);
 }

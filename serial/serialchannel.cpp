@@ -269,33 +269,25 @@ bool SerialChannel::readWaitingBytes()
 
 void SerialChannel::write(const char *data)
 {
-    if (!serialPort->isOpen()) {
-        emitClosedPortError();
-        return;
-    }
-    const qint64 len = qstrlen(data);
+    const QByteArray text(data);
     const qint32 baud = serialPort->baudRate();
-    const int waitMs = baud > 0 ? int(WireTiming::lineMs(len, baud)) : writeWaitForLengthMs;
-    writeBytes(data, len, waitMs);
+    writeAndWait(text, baud > 0 ? int(WireTiming::lineMs(text.size(), baud)) : writeWaitForLengthMs);
 }
 
 void SerialChannel::write(const char *data, qlonglong len)
 {
+    writeAndWait(len > 0 ? QByteArray(data, int(len)) : QByteArray(), writeWaitForLengthMs);
+}
+
+// The worker's own writes wait for their bytes to leave, as their callers always did.
+void SerialChannel::writeAndWait(const QByteArray &bytes, int waitMs)
+{
     if (!serialPort->isOpen()) {
         emitClosedPortError();
         return;
     }
-    writeBytes(data, len, writeWaitForLengthMs);
-}
-
-void SerialChannel::writeBytes(const char *data, qint64 len, int waitMs)
-{
-    discardReceived(QStringLiteral("before a frame was written"));
     traceTransfer("------------");
-    if (data && len > 0) {
-        serialPort->write(data, len);
-        noteLineBusy(len);
-    }
+    send(bytes);
     serialPort->waitForBytesWritten(waitMs);
     traceTransfer("------------");
 }

@@ -139,7 +139,7 @@ private:
     void watchPresence();
     QString describeOpenFailure();
     QString nameToWatch() const;
-    void writeBytes(const char *data, qint64 len, int waitMs);
+    void writeAndWait(const QByteArray &bytes, int waitMs);
     void emitClosedPortError();
     bool readWaitingBytes();
     void noteLineBusy(qint64 bytes);

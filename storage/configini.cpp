@@ -99,12 +99,10 @@ QString ConfigIni::writeRefusal()
 // finds no fault in NUL bytes, which no settings file of this tool ever holds.
 bool ConfigIni::setAsideIfUnreadable(const QString &filePath, const QByteArray &bytes)
 {
-    {
-        const QSettings probe(filePath, QSettings::IniFormat);
-        if (probe.status() != QSettings::FormatError && !bytes.contains('\0') &&
-            bytes.size() <= kMaxFileBytes)
-            return false;
-    }
+    // Parsing reads the whole file, so one too large for a settings file is not parsed at all.
+    if (bytes.size() <= kMaxFileBytes && !bytes.contains('\0') &&
+        QSettings(filePath, QSettings::IniFormat).status() != QSettings::FormatError)
+        return false;
     const QString copyPath = OwnerFile::keepCorruptCopy(filePath);
     if (copyPath.isEmpty()) {
         MODULE_TRACE(lcStorage) << "config.ini does not parse and cannot be kept aside:" << filePath;
