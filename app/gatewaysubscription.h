@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QSet>
 #include <QString>
 
 // One gateway of the MQTT window's list and whether its six answer topics are subscribed.
@@ -10,6 +9,4 @@ struct GatewaySubscription
     // The user wants the topics subscribed, and every connection subscribes them anew:
     // the broker forgets them when it restarts or the session is clean.
     bool subState = false;
-    // The topics the broker has granted on the running connection.
-    QSet<QString> grantedTopics;
 };

@@ -110,8 +110,8 @@ void MainWindow::createUpdateEngine()
 // lengths the last device announced.
 void MainWindow::refreshUpdateEstimate()
 {
-    const qint64 size = netserverFirmware.isEmpty() ? ui->lineEdit__firmware_length->text().toLongLong()
-                                                    : netserverFirmware.size();
+    // The facts always describe the image to send, a cloud image included.
+    const qint64 size = ui->lineEdit__firmware_length->text().toLongLong();
     if (size <= 0) {
         ui->lineEdit__firmware_update_time->clear();
         return;
@@ -160,10 +160,19 @@ void MainWindow::createBatchPage()
 // What "开始更新" sends: the image downloaded from the catalogue, else the file in the path box.
 QByteArray MainWindow::imageToSend(QString *problem)
 {
-    if (!netserverFirmware.isEmpty())
-        return netserverFirmware;
+    return imageFrom(ui->comboBox_update_link->currentText(), &netserverFirmware, problem);
+}
+
+// The image in memory when there is one, else the file at `path` (`readOk` says how reading it went).
+QByteArray MainWindow::imageFrom(const QString &path, const QByteArray *packet, QString *problem,
+                                 bool *readOk)
+{
+    if (packet && !packet->isEmpty())
+        return *packet;
     QByteArray image;
-    FirmwareImage::read(ui->comboBox_update_link->currentText(), &image, problem);
+    const bool read = FirmwareImage::read(path, &image, problem);
+    if (readOk)
+        *readOk = read;
     return image;
 }
 

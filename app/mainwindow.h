@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QUrl>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class AccountLogin;
@@ -24,6 +25,7 @@ enum class UpdateOutcome;
 class QColor;
 class QTimer;
 class mySerialPort;
+class UpdateLink;
 class UpdateSession;
 class WindowUpdateLink;
 class WindowUpdateReporter;
@@ -146,6 +148,10 @@ private:
     void createBatchPage();
     void closeOtherWindows();
     QByteArray imageToSend(QString *problem);
+    QByteArray imageFrom(const QString &path, const QByteArray *packet, QString *problem,
+                         bool *readOk = nullptr);
+    void runLinkStep(std::initializer_list<void (UpdateLink::*)()> endSignals,
+                     const std::function<void(QObject &, bool &)> &start);
     TargetKind chosenTarget() const;
     void runStartupRequests();
     qint64 takeVersionReply(const QByteArray &body);

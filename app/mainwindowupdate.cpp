@@ -35,23 +35,19 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
         updateSession->run(QByteArray(), QStringLiteral("no firmware image given"));
         return;
     }
-    QByteArray image;
-    if (!packet || packet->isEmpty()) {
-        MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket") << "use nation firmware";
-        logDisplay->set(QStringLiteral("use nation firmware"));
-        QString problem;
-        lastReadOk = FirmwareImage::read(path, &image, &problem);
-        if (!problem.isEmpty())
-            logDisplay->set(problem);
-    } else {
-        image = *packet;
-        MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket") << "use netserver firmware";
-        logDisplay->set(QStringLiteral("use netserver firmware"));
-    }
+    const bool fromFile = !packet || packet->isEmpty();
+    const QString source =
+        fromFile ? QStringLiteral("use nation firmware") : QStringLiteral("use netserver firmware");
+    MAIN_TRACE_AS(lcUpdate, "sendFirmwarePacket") << source;
+    logDisplay->set(source);
+    QString problem;
+    const QByteArray image = imageFrom(path, packet, &problem, fromFile ? &lastReadOk : nullptr);
+    if (!problem.isEmpty())
+        logDisplay->set(problem);
     // A broker link that drops ends the update; it must not come back in the middle of it.
     mqttConfig->setReconnectHeld(true);
     updateSession->run(image);
-    mqttConfig->setReconnectHeld(batchUpdatePage->isRunning());
+    mqttConfig->setReconnectHeld(false);
 }
 
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
@@ -65,19 +61,30 @@ QByteArray MainWindow::waitRecvData(int timeout_ms)
     if (!updateLink->unavailableReason().isEmpty())
         return QByteArray();
     QByteArray reply;
+    runLinkStep(
+        {&UpdateLink::replyTimedOut, &UpdateLink::becameUnavailable}, [&](QObject &context, bool &ended) {
+            connect(updateLink.get(), &UpdateLink::replyReceived, &context, [&](const QByteArray &received) {
+                reply = received;
+                ended = true;
+            });
+            updateLink->awaitReply(timeout_ms);
+        });
+    return reply;
+}
+
+// Runs one step of the window's link in a local loop: `start` begins it (and may watch for its
+// own end), any of `endSignals` ends it, and so does the window closing, which cancels it.
+void MainWindow::runLinkStep(std::initializer_list<void (UpdateLink::*)()> endSignals,
+                             const std::function<void(QObject &, bool &)> &start)
+{
     bool ended = false;
     QObject context;
-    connect(updateLink.get(), &UpdateLink::replyReceived, &context, [&](const QByteArray &received) {
-        reply = received;
-        ended = true;
-    });
-    connect(updateLink.get(), &UpdateLink::replyTimedOut, &context, [&] { ended = true; });
-    connect(updateLink.get(), &UpdateLink::becameUnavailable, &context, [&] { ended = true; });
-    updateLink->awaitReply(timeout_ms);
+    for (auto endSignal : endSignals)
+        connect(updateLink.get(), endSignal, &context, [&ended] { ended = true; });
+    start(context, ended);
     EventWait::waitUntil([&] { return ended || windowClosing; }, std::numeric_limits<qint64>::max());
     if (!ended)
         updateLink->cancel();
-    return reply;
 }
 
 void MainWindow::Delay_MSec(uint msec)
@@ -110,13 +117,7 @@ void MainWindow::myThreadRun()
 
 void MainWindow::sendBootCmd()
 {
-    bool done = false;
-    QObject context;
-    connect(updateLink.get(), &UpdateLink::bootEntryDone, &context, [&done] { done = true; });
-    updateLink->sendBootEntry();
-    EventWait::waitUntil([&] { return done || windowClosing; }, std::numeric_limits<qint64>::max());
-    if (!done)
-        updateLink->cancel();
+    runLinkStep({&UpdateLink::bootEntryDone}, [this](QObject &, bool &) { updateLink->sendBootEntry(); });
 }
 
 void MainWindow::consoleReturnCode(const QByteArray &frame)

@@ -115,13 +115,10 @@ QString MyMqttConfig::currentGatewayId() const
 
 bool MyMqttConfig::isGatewaySubscribed(const QString &gatewayId) const
 {
-    if (m_client->state() != MqttClient::Connected)
-        return false;
-    for (const GatewaySubscription &entry : subscriptionTable) {
-        if (entry.gatewayId == gatewayId)
-            return entry.subState && entry.grantedTopics.size() == subscribeTopics.size();
-    }
-    return false;
+    // Every connection asks for the wanted gateways anew; an answer still awaited is no grant, and a
+    // refusal takes the gateway off the wanted ones.
+    return m_client->state() == MqttClient::Connected && subState(gatewayId) &&
+           !awaitedSubacks.values().contains(gatewayId);
 }
 
 void MyMqttConfig::setReconnectHeld(bool held)
@@ -292,7 +289,7 @@ void MyMqttConfig::createGatewayList(QVBoxLayout *column)
     if (ids.isValid()) {
         for (const QString &id : ids.toStringList()) {
             comboBox_mqtt_gatewayId->addItem(id);
-            subscriptionTable.append(GatewaySubscription{id, false, {}});
+            subscriptionTable.append(GatewaySubscription{id, false});
         }
     }
     comboBox_mqtt_gatewayId->setCurrentText(mqttSettings->value(SettingsKeys::mqttGatewayId).toString());
@@ -466,8 +463,6 @@ void MyMqttConfig::onDisconnected()
     TRACE(lcMqtt) << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
     isConnected = false;
     pushButton_mqtt_connect->setText(QStringLiteral("Connect"));
-    for (GatewaySubscription &entry : subscriptionTable)
-        entry.grantedTopics.clear();
     awaitedSubacks.clear();
     const MqttClient::ClientError why = m_client->error();
     if (why != MqttClient::NoError && retryCanHelp(why))
@@ -575,13 +570,8 @@ void MyMqttConfig::onSubscribed(const QString &topic, bool granted)
     if (!awaitedSubacks.contains(topic))
         return;
     const QString gatewayId = awaitedSubacks.take(topic);
-    if (granted) {
-        for (GatewaySubscription &entry : subscriptionTable) {
-            if (entry.gatewayId == gatewayId)
-                entry.grantedTopics.insert(topic);
-        }
+    if (granted)
         return;
-    }
     if (console)
         console(QStringLiteral("the broker refused the subscription to %1: gateway %2 not subscribed")
                     .arg(topic, gatewayId));
@@ -594,7 +584,7 @@ void MyMqttConfig::rememberGateway(const QString &gatewayId)
     if (!ids.contains(gatewayId)) {
         ids << gatewayId;
         comboBox_mqtt_gatewayId->addItem(gatewayId);
-        subscriptionTable.append(GatewaySubscription{gatewayId, false, {}});
+        subscriptionTable.append(GatewaySubscription{gatewayId, false});
     }
     mqttSettings->setValue(SettingsKeys::mqttGatewayId, gatewayId);
     mqttSettings->setValue(SettingsKeys::mqttGatewayIdList, ids);
@@ -634,11 +624,9 @@ void MyMqttConfig::setSubState(const QString &gatewayId, bool subscribed)
             continue;
         found = true;
         entry.subState = subscribed;
-        if (!subscribed)
-            entry.grantedTopics.clear();
     }
     if (!found && subscribed && !gatewayId.isEmpty())
-        subscriptionTable.append(GatewaySubscription{gatewayId, true, {}});
+        subscriptionTable.append(GatewaySubscription{gatewayId, true});
     showSubscribeButton();
 }
 

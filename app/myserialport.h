@@ -29,7 +29,8 @@ public:
     static QString portNameOfItem(const QString &itemText);
 
 public slots:
-    // The panel's row of controls.
+    // The worker's operations, kept for callers that invoke them by name; the tool itself goes
+    // through channel(). getUi() is the panel's own row of controls.
     QHBoxLayout *getUi();
     void uartPortCallBack();
     void write(const char *data);

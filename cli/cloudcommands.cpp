@@ -6,8 +6,8 @@
 #include "cloud/cloudservice.h"
 #include "cloud/downloadcheck.h"
 #include "cloud/firmwarecatalogue.h"
-#include "cloud/servicetext.h"
 #include "cloud/myjson.h"
+#include "cloud/servicetext.h"
 #include "update/updatesession.h"
 
 namespace CloudCommands {
@@ -61,11 +61,13 @@ bool logIn(CloudService &service, const QString &account, const QString &passwor
 
 void printRecord(const QJsonObject &record, FILE *out)
 {
-    const QString line = FirmwareCatalogue::numberText(record, QStringLiteral("id")) + QLatin1Char('\t') +
-                         ServiceText::withoutControls(FirmwareCatalogue::stringText(record, QStringLiteral("originFileName"))) +
-                         QLatin1Char('\t') + FirmwareCatalogue::numberText(record, QStringLiteral("length")) +
-                         QLatin1Char('\t') +
-                         ServiceText::withoutControls(FirmwareCatalogue::stringText(record, QStringLiteral("infor")));
+    const QString line =
+        FirmwareCatalogue::numberText(record, QStringLiteral("id")) + QLatin1Char('\t') +
+        ServiceText::withoutControls(
+            FirmwareCatalogue::stringText(record, QStringLiteral("originFileName"))) +
+        QLatin1Char('\t') + FirmwareCatalogue::numberText(record, QStringLiteral("length")) +
+        QLatin1Char('\t') +
+        ServiceText::withoutControls(FirmwareCatalogue::stringText(record, QStringLiteral("infor")));
     fprintf(out, "%s\n", line.toUtf8().constData());
 }
 

@@ -9,7 +9,7 @@ QString format(const QString &time, const QString &text)
     return QStringLiteral("%1 - (%2-%3): %4").arg(time, QStringLiteral("set"), QString::number(65), text);
 }
 
-QString formatNow(const QString &text)
+QString timeNow()
 {
     // The time of day by hand: QTime's locale-aware formatting and its time zone lookup
     // (a stat of the zone file per call) cost more than the rest of an update step.
@@ -24,9 +24,13 @@ QString formatNow(const QString &text)
         offsetValidUntil = now - now % msPerMinute + msPerMinute;
     }
     const qint64 ms = ((now + utcOffsetMs) % msPerDay + msPerDay) % msPerDay;
-    return format(QString::asprintf("%02d:%02d:%02d.%03d", int(ms / 3600000), int(ms / 60000 % 60),
-                                    int(ms / 1000 % 60), int(ms % 1000)),
-                  text);
+    return QString::asprintf("%02d:%02d:%02d.%03d", int(ms / 3600000), int(ms / 60000 % 60),
+                             int(ms / 1000 % 60), int(ms % 1000));
+}
+
+QString formatNow(const QString &text)
+{
+    return format(timeNow(), text);
 }
 
 } // namespace ConsoleLine

@@ -8,5 +8,7 @@ namespace ConsoleLine {
 
 QString format(const QString &time, const QString &text);
 QString formatNow(const QString &text);
+// The local time of day as "hh:mm:ss.zzz", cheap enough for a line per frame.
+QString timeNow();
 
 } // namespace ConsoleLine

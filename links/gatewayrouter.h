@@ -20,9 +20,6 @@ public:
     void attach(GatewayUpdateLink *link, const QString &gatewayId);
     void detach(GatewayUpdateLink *link, const QString &gatewayId);
 
-    // The gateway whose answer topic this is ("thing/G/sv/ack" gives G); empty for any other topic.
-    static QString gatewayOfAnswerTopic(const QString &topic);
-
 private:
     void route(const QByteArray &message, const QString &topic);
 

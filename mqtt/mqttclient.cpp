@@ -193,7 +193,7 @@ void MqttClient::startConnection(const QHostInfo &host)
         mosquitto_connect_bind_async(handle, target.constData(), brokerPort, keepAliveSeconds, nullptr);
     if (result != MOSQ_ERR_SUCCESS) {
         const int savedErrno = errno;
-        teardown(errorOf(result, savedErrno), describe(result, savedErrno));
+        teardownAfter(result, savedErrno);
         return;
     }
     // On a TLS connection the library carries on after a refusal it saw at once.
@@ -305,7 +305,7 @@ void MqttClient::afterLoopStep(int attempt, int result, int savedErrno, bool soc
         return;
     const int socket = mosquitto_socket(handle);
     if (result != MOSQ_ERR_SUCCESS)
-        teardown(errorOf(result, savedErrno), describe(result, savedErrno));
+        teardownAfter(result, savedErrno);
     else if (socket < 0)
         teardown(errorOf(MOSQ_ERR_CONN_LOST, 0), tr("the connection to the broker was lost"));
     else if (socketEvent && clientState == Connecting && !socketHasPeer(socket))
@@ -440,7 +440,7 @@ void MqttClient::handleEvent(const Event &event)
         emit connected();
         return;
     case Event::Lost:
-        teardown(errorOf(event.code, 0), describe(event.code, 0));
+        teardownAfter(event.code, 0);
         return;
     case Event::Message:
         emit messageReceived(event.payload, event.topic);
@@ -452,6 +452,12 @@ void MqttClient::handleEvent(const Event &event)
         emit subscribed(event.topic, event.code != kSubscriptionRefused);
         return;
     }
+}
+
+// A library call that failed ends the connection, with the kind and the words of its failure.
+void MqttClient::teardownAfter(int result, int savedErrno)
+{
+    teardown(errorOf(result, savedErrno), describe(result, savedErrno));
 }
 
 void MqttClient::teardown(ClientError kind, const QString &reason)

@@ -134,6 +134,7 @@ private:
     bool dispatchEvents();
     void handleEvent(const Event &event);
     void teardown(ClientError kind, const QString &reason);
+    void teardownAfter(int result, int savedErrno);
     ClientError errorOf(int result, int savedErrno) const;
     QString describe(int result, int savedErrno) const;
 

@@ -82,6 +82,26 @@ QStringList subscriptionTopics(const QString &gatewayId)
     return topics;
 }
 
+// The answer topics end in a fixed tail ("/sv/login" ...), so an id is read off unambiguously even
+// when it holds a slash. Every message a tool receives passes here: the tails are made once.
+QString gatewayOfAnswerTopic(const QString &topic)
+{
+    static const QString head = QStringLiteral("thing/");
+    static const QStringList tails = [] {
+        QStringList list;
+        for (const QString &topicTemplate : subscribeTopicTemplates())
+            list << topicTemplate.mid(head.size() - 1);
+        return list;
+    }();
+    if (!topic.startsWith(head))
+        return QString();
+    for (const QString &tail : tails) {
+        if (topic.size() > head.size() + tail.size() && topic.endsWith(tail))
+            return topic.mid(head.size(), topic.size() - head.size() - tail.size());
+    }
+    return QString();
+}
+
 QString firmwarePushTopic(const QString &gatewayId)
 {
     return QStringLiteral("thing/%1/gw/firmware/push").arg(gatewayId);

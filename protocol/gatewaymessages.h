@@ -21,6 +21,8 @@ QStringList subscribeTopicTemplates();
 // "thing/sv/login" for gateway G becomes "thing/G/sv/login".
 QString gatewayTopic(const QString &topicTemplate, const QString &gatewayId);
 QStringList subscriptionTopics(const QString &gatewayId);
+// The gateway whose answer topic this is ("thing/G/sv/ack" gives G); empty for any other topic.
+QString gatewayOfAnswerTopic(const QString &topic);
 
 QString firmwarePushTopic(const QString &gatewayId);
 // One bootloader frame for the gateway to relay.

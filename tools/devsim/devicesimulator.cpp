@@ -1,6 +1,7 @@
 #include "tools/devsim/devicesimulator.h"
 
 #include "protocol/bootframe.h"
+#include "protocol/modulecommand.h"
 #include "protocol/wiretiming.h"
 
 #include <QRandomGenerator>
@@ -19,8 +20,6 @@ constexpr int kStallByteTimes = 3;
 
 int stallMs(int baudRate)
 {
-    if (baudRate <= 0)
-        return kStallMs;
     return int(qMax<qint64>(kStallMs, kStallByteTimes * WireTiming::lineMs(1, baudRate)));
 }
 
@@ -54,8 +53,9 @@ QByteArray garbageReply()
 } // namespace
 
 DeviceSimulator::DeviceSimulator(const SimulatorOptions &options, QObject *parent)
-    : QObject(parent), settings(options)
+    : QObject(parent), settings(options), replyDelay(options.replyDelayMs)
 {
+    connect(&replyDelay, &RadioHop::delivered, this, &DeviceSimulator::output);
     // An oversized packet is still taken as one frame so that it gets a fitting answer.
     reassembler.setMaxFrameLength(qMax(7, qMax<int>(options.splitLen, options.uartLen) + 6));
     stallTimer.setSingleShot(true);
@@ -146,11 +146,11 @@ void DeviceSimulator::handleEntryCommand(FrameReassembler::Kind kind)
     emit logLine(what);
     if (kind == FrameReassembler::Kind::ModuleConfigCommand) {
         configCommandSeen = true;
-        answerModuleCommand(0x26);
+        answerModuleCommand(ModuleCommand::ConfigMode);
     }
     if (kind == FrameReassembler::Kind::ModuleBootCommand) {
         bootCommandSeen = true;
-        answerModuleCommand(0x53);
+        answerModuleCommand(ModuleCommand::IntoBoot);
     }
     if (gateway || (configCommandSeen && bootCommandSeen)) {
         configCommandSeen = bootCommandSeen = false;
@@ -163,9 +163,7 @@ void DeviceSimulator::answerModuleCommand(uint8_t command)
 {
     if (!settings.moduleAnswers)
         return;
-    QByteArray answer = QByteArray::fromHex("03") + char(command) + '\0';
-    answer.append(char(BootFrame::crc8(answer)));
-    send(answer);
+    send(ModuleCommand::make(command, 0x00));
 }
 
 void DeviceSimulator::gatewayBootRequest()
@@ -350,10 +348,7 @@ void DeviceSimulator::send(const QByteArray &bytes)
 {
     if (settings.silent)
         return;
-    if (settings.replyDelayMs > 0)
-        QTimer::singleShot(settings.replyDelayMs, this, [this, bytes] { emit output(bytes); });
-    else
-        emit output(bytes);
+    replyDelay.send(bytes);
 }
 
 void DeviceSimulator::sendSplitLen(const QString &why)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/devsim/framereassembler.h"
+#include "tools/devsim/radiohop.h"
 #include "tools/devsim/simulatoroptions.h"
 
 #include <QByteArray>
@@ -68,6 +69,8 @@ private:
 
     SimulatorOptions settings;
     FrameReassembler reassembler;
+    // Every answer late by --reply-delay, in the order sent.
+    RadioHop replyDelay;
     QTimer stallTimer;
     QTimer demoTimer;
     QTimer restartTimer;

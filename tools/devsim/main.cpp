@@ -1,4 +1,5 @@
 #include "core/appversion.h"
+#include "core/consoleline.h"
 #include "platform/signalwatcher.h"
 #include "tools/devsim/gatewayconnection.h"
 #include "tools/devsim/gatewaytransport.h"
@@ -8,10 +9,8 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QTime>
 #include <QTimer>
 
 #include <cstdio>
@@ -20,24 +19,6 @@
 #include <vector>
 
 namespace {
-
-// Local time without asking the C library for the time zone on every line: it reads the
-// zone file each time, a good part of what a hundred gateways cost. Offsets change (summer
-// time) only at a quarter of an hour, so one taken in the current quarter holds.
-QString timeOfDay()
-{
-    constexpr qint64 kQuarterMs = 15 * 60 * 1000;
-    constexpr qint64 kDayMs = 24 * 60 * 60 * 1000;
-    static qint64 quarter = -1;
-    static qint64 offsetMs = 0;
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    if (now / kQuarterMs != quarter) {
-        quarter = now / kQuarterMs;
-        offsetMs = qint64(QDateTime::currentDateTime().offsetFromUtc()) * 1000;
-    }
-    return QTime::fromMSecsSinceStartOfDay(int((now + offsetMs) % kDayMs))
-        .toString(QStringLiteral("hh:mm:ss.zzz "));
-}
 
 // A line per frame of a hundred devices is many writes: the lines of one turn of the event loop go
 // out together, right after it.
@@ -60,7 +41,7 @@ void writeLog(const QString &line)
 {
     if (pendingLog.isEmpty() && QCoreApplication::instance())
         QTimer::singleShot(0, &flushLog);
-    pendingLog += (timeOfDay() + line).toLocal8Bit() + '\n';
+    pendingLog += (ConsoleLine::timeNow() + QLatin1Char(' ') + line).toLocal8Bit() + '\n';
     if (!QCoreApplication::instance())
         flushLog();
 }
@@ -140,7 +121,7 @@ int runOnPty(const SimulatorOptions &options, Devices *devices)
         removeLinks(options, ports);
         return 1;
     }
-    const QStringList names = options.deviceNames();
+    const QStringList names = options.portNames();
     for (size_t i = 0; i < ports.size(); ++i)
         addDevice(devices, names.at(int(i)), options, ports[i].get());
     for (size_t i = 0; i < ports.size(); ++i) {

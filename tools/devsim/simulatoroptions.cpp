@@ -94,8 +94,7 @@ bool readGatewayIds(const QCommandLineParser &parser, QStringList *ids, QString 
         return false;
     }
     for (const QString &id : qAsConst(*ids)) {
-        const QString problem =
-            id.isEmpty() ? QStringLiteral("a gateway id is empty") : GatewayMessages::gatewayIdProblem(id);
+        const QString problem = GatewayMessages::gatewayIdProblem(id);
         if (!problem.isEmpty()) {
             *error = QStringLiteral("--gateway: ") + problem;
             return false;
@@ -287,10 +286,8 @@ QString SimulatorOptions::helpText()
         "--silent wins, then --drop-reply, then --garbage-frame, then --fail-frame.");
 }
 
-QStringList SimulatorOptions::deviceNames() const
+QStringList SimulatorOptions::portNames() const
 {
-    if (!mqttHost.isEmpty())
-        return gatewayIds;
     QStringList names;
     for (int port = 1; port <= portCount; ++port)
         names.append(QString::number(port));

@@ -55,8 +55,8 @@ struct SimulatorOptions
     static bool read(const QCommandLineParser &parser, SimulatorOptions *out, QString *error);
     static QString helpText();
 
-    // Gateway ids behind a broker; on ptys the ports' numbers from 1.
-    QStringList deviceNames() const;
+    // The names of the ports: their numbers from 1.
+    QStringList portNames() const;
     int deviceCount() const { return mqttHost.isEmpty() ? portCount : gatewayIds.size(); }
     // These options as one device takes them: its own output file.
     SimulatorOptions forDevice(const QString &name) const;
