@@ -52,6 +52,8 @@ QString dropWord(MqttClient::ClientError error)
         return QStringLiteral("refused");
     case MqttClient::ConnectionLostError:
         return QStringLiteral("lost");
+    case MqttClient::BrokerSilentError:
+        return QStringLiteral("silent");
     case MqttClient::HostNotFoundError:
         return QStringLiteral("broker not found");
     case MqttClient::TlsError:

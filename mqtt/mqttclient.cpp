@@ -121,7 +121,7 @@ bool MqttClient::splitBrokerAddress(const QString &text, QString *host, quint16 
     return true;
 }
 
-MqttClient::MqttClient(QObject *parent) : QObject(parent)
+MqttClient::MqttClient(QObject *parent) : MqttConnection(parent)
 {
     initialiseLibrary();
     housekeeping.setSingleShot(true);
@@ -176,6 +176,12 @@ void MqttClient::disconnectFromHost()
     teardown(NoError, QString());
 }
 
+void MqttClient::abandon(ClientError kind, const QString &reason)
+{
+    if (clientState != Disconnected)
+        teardown(kind, reason);
+}
+
 void MqttClient::startConnection(const QHostInfo &host)
 {
     if (host.error() != QHostInfo::NoError || host.addresses().isEmpty()) {
@@ -222,6 +228,7 @@ bool MqttClient::createHandle()
     mosquitto_disconnect_callback_set(handle, &MqttClient::onDisconnect);
     mosquitto_message_callback_set(handle, &MqttClient::onMessage);
     mosquitto_subscribe_callback_set(handle, &MqttClient::onSubscribe);
+    mosquitto_unsubscribe_callback_set(handle, &MqttClient::onUnsubscribe);
     mosquitto_log_callback_set(handle, &MqttClient::onLog);
     const QString tlsProblem = applyTls();
     if (!tlsProblem.isEmpty()) {
@@ -352,10 +359,12 @@ bool MqttClient::unsubscribe(const QString &topicFilter)
 {
     if (clientState != Connected)
         return false;
-    const bool accepted =
-        mosquitto_unsubscribe(handle, nullptr, topicFilter.toUtf8().constData()) == MOSQ_ERR_SUCCESS;
+    int mid = 0;
+    if (mosquitto_unsubscribe(handle, &mid, topicFilter.toUtf8().constData()) != MOSQ_ERR_SUCCESS)
+        return false;
+    pendingUnsubscriptions.insert(mid, topicFilter);
     afterRequest();
-    return accepted;
+    return true;
 }
 
 bool MqttClient::publish(const QString &topic, const QByteArray &message, int qos, bool retain)
@@ -390,6 +399,12 @@ void MqttClient::onSubscribe(mosquitto *, void *self, int mid, int count, const 
     auto *client = static_cast<MqttClient *>(self);
     client->queueEvent(Event::Suback, count > 0 ? granted[0] : kSubscriptionRefused, QByteArray(),
                        client->pendingSubscriptions.take(mid));
+}
+
+void MqttClient::onUnsubscribe(mosquitto *, void *self, int mid)
+{
+    auto *client = static_cast<MqttClient *>(self);
+    client->queueEvent(Event::Unsuback, 0, QByteArray(), client->pendingUnsubscriptions.take(mid));
 }
 
 // The library tells of a ping's answer only in its log, which also has a line for every
@@ -451,6 +466,9 @@ void MqttClient::handleEvent(const Event &event)
     case Event::Suback:
         emit subscribed(event.topic, event.code != kSubscriptionRefused);
         return;
+    case Event::Unsuback:
+        emit unsubscribed(event.topic);
+        return;
     }
 }
 
@@ -476,6 +494,7 @@ void MqttClient::teardown(ClientError kind, const QString &reason)
         mosquitto_destroy(handle);
     handle = nullptr;
     pendingSubscriptions.clear();
+    pendingUnsubscriptions.clear();
     ++connectionAttempt;
     if (clientState == Disconnected)
         return;

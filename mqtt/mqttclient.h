@@ -1,9 +1,10 @@
 #pragma once
 
+#include "mqtt/mqttconnection.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
-#include <QObject>
 #include <QString>
 #include <QTimer>
 
@@ -18,37 +19,10 @@ class QSocketNotifier;
 // the host name is resolved in the background and the socket connects without waiting.
 // Signals are emitted on the owning thread and never from inside a library callback, so
 // their handlers may publish, disconnect or connect again.
-class MqttClient : public QObject
+class MqttClient : public MqttConnection
 {
     Q_OBJECT
 public:
-    enum ClientState
-    {
-        Disconnected = 0,
-        Connecting = 1,
-        Connected = 2
-    };
-    Q_ENUM(ClientState)
-
-    // Why the last attempt failed or the connection ended, in kinds a caller can act on;
-    // errorString() says it in words.
-    enum ClientError
-    {
-        NoError = 0,            // connected, or disconnected on request
-        SetupError,             // the settings cannot make a connection (client id, CA file)
-        HostNotFoundError,      // the broker's name does not resolve
-        ConnectionRefusedError, // nothing accepts connections at the broker's address and port
-        UnreachableError,       // no way to the broker, or it hung up before it answered
-        TlsError,               // the TLS handshake failed: a certificate, or no TLS on that port
-        BrokerRefusedError,     // the broker answered no: protocol version, client id, unavailable
-        NotAuthorizedError,     // the broker refused the user name and password, or this client
-        ConnectionLostError     // a connection that was up ended
-    };
-    Q_ENUM(ClientError)
-
-    // The broker's answer to a subscription that it refused.
-    static constexpr int kSubscriptionRefused = 0x80;
-
     // "HOST" or "HOST:PORT" ("[::1]:1883" for an IPv6 address); false when it is neither.
     static bool splitBrokerAddress(const QString &text, QString *host, quint16 *port);
 
@@ -69,27 +43,18 @@ public:
     void setTls(bool enabled, const QString &caFile = QString());
     bool tlsEnabled() const { return tls; }
 
-    ClientState state() const { return clientState; }
-    // Why the last attempt failed or the connection ended; empty after a requested disconnect.
-    QString errorString() const { return errorText; }
-    ClientError error() const { return errorKind; }
+    ClientState state() const override { return clientState; }
+    QString errorString() const override { return errorText; }
+    ClientError error() const override { return errorKind; }
 
     // Takes effect for the settings above as they are now; a running connection ends first.
-    void connectToHost();
-    void disconnectFromHost();
+    void connectToHost() override;
+    void disconnectFromHost() override;
+    void abandon(ClientError kind, const QString &reason) override;
 
-    // False when the client does not take the request: not connected, or not a valid topic.
-    bool subscribe(const QString &topicFilter, int qos = 0);
-    bool unsubscribe(const QString &topicFilter);
-    bool publish(const QString &topic, const QByteArray &message, int qos = 0, bool retain = false);
-
-signals:
-    void connected();
-    // Also after a connection attempt that failed.
-    void disconnected();
-    void messageReceived(const QByteArray &message, const QString &topic);
-    void pingResponseReceived();
-    void subscribed(const QString &topicFilter, bool granted);
+    bool subscribe(const QString &topicFilter, int qos = 0) override;
+    bool unsubscribe(const QString &topicFilter) override;
+    bool publish(const QString &topic, const QByteArray &message, int qos = 0, bool retain = false) override;
 
 private slots:
     void onHostLookedUp(const QHostInfo &host);
@@ -104,7 +69,8 @@ private:
             Lost,
             Message,
             PingResponse,
-            Suback
+            Suback,
+            Unsuback
         } kind;
         int attempt;
         int code;
@@ -116,6 +82,7 @@ private:
     static void onDisconnect(mosquitto *, void *self, int code);
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
     static void onSubscribe(mosquitto *, void *self, int mid, int count, const int *granted);
+    static void onUnsubscribe(mosquitto *, void *self, int mid);
     static void onLog(mosquitto *, void *self, int level, const char *text);
 
     void queueEvent(Event::Kind kind, int code, const QByteArray &payload = {}, const QString &topic = {});
@@ -162,4 +129,5 @@ private:
     QTimer housekeeping;
     QList<Event> events;
     QHash<int, QString> pendingSubscriptions;
+    QHash<int, QString> pendingUnsubscriptions;
 };
