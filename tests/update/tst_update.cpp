@@ -56,6 +56,8 @@ public:
     bool gateway = false;
     // Answers to the frame with this number (counted from 0 over all written frames).
     QHash<int, QByteArray> scripted;
+    // A second answer to the frame with this number, right behind the first.
+    QHash<int, QByteArray> followUps;
     // Answers to the boot entry with this number; the others get the SPLIT LEN request.
     QHash<int, QByteArray> bootScripted;
     // After a RETURN FAIL other than 0x85 the device starts over with a new request.
@@ -84,6 +86,8 @@ public:
             answerScripted(scripted.value(number));
         else
             answers.enqueue(answer(frame));
+        if (followUps.contains(number))
+            answers.enqueue(followUps.value(number));
     }
 
     void awaitReply(int timeoutMs) override
@@ -234,14 +238,18 @@ struct Run
     FakeBootloader device;
     RecordingReporter reporter;
     UpdateOutcome outcome = UpdateOutcome::Failed;
+    int connectAttempts = UpdateSession::kConnectAttempts;
 
     QString failureReason;
+    UpdateFailure::Kind failureKind = UpdateFailure::Kind::None;
 
     UpdateOutcome start(const QByteArray &firmware)
     {
         UpdateSession session(device, reporter);
+        session.setConnectAttempts(connectAttempts);
         outcome = session.run(firmware);
         failureReason = session.failureReason();
+        failureKind = session.failure().kind;
         return outcome;
     }
 };
@@ -275,6 +283,8 @@ const QString kSuccessLine = QStringLiteral("firmware packet update success ");
 
 } // namespace
 
+Q_DECLARE_METATYPE(UpdateFailure::Kind)
+
 class tst_Update : public QObject
 {
     Q_OBJECT
@@ -293,6 +303,8 @@ private slots:
     void otherReturnFailResynchronises();
     void finishAnswers_data();
     void finishAnswers();
+    void lateAnswerBeforeTheConfirmation_data();
+    void lateAnswerBeforeTheConfirmation();
     void deviceSilentWhileConnecting_data();
     void deviceSilentWhileConnecting();
     void announceAnsweredOtherwiseEndsQuietly_data();
@@ -512,20 +524,24 @@ void tst_Update::finishAnswers_data()
     QTest::addColumn<QString>("line");
     QTest::addColumn<int>("outcome");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<UpdateFailure::Kind>("kind");
     QTest::newRow("success") << reply(BootCmd::ReturnSuccess) << kSuccessLine << int(UpdateOutcome::Success)
-                             << QString();
+                             << QString() << UpdateFailure::Kind::None;
     QTest::newRow("other") << reply(BootCmd::FirmwareContinue) << "firmware packet send error"
                            << int(UpdateOutcome::Failed)
-                           << "FIRMWARE OVER answered with FIRMWARE CONTINUE instead of RETURN SUCCESS";
+                           << "FIRMWARE OVER answered with FIRMWARE CONTINUE instead of RETURN SUCCESS"
+                           << UpdateFailure::Kind::Refused;
     // A success whose CRC does not hold is no answer at all.
     QTest::newRow("success with a bad CRC")
         << bytes({0x03, 0x00, 0xFA, 0x00, 0x00}) << "firmware packet send error" << int(UpdateOutcome::Failed)
-        << "FIRMWARE OVER answered with a reply that is not a valid frame instead of RETURN SUCCESS";
+        << "FIRMWARE OVER answered with a reply that is not a valid frame instead of RETURN SUCCESS"
+        << UpdateFailure::Kind::Refused;
     QTest::newRow("refused") << reply(BootCmd::ReturnFail, BootReturn::CrcCheckError)
                              << "firmware packet send error" << int(UpdateOutcome::Failed)
-                             << "FIRMWARE OVER refused by the device: CRC CHECK ERROR";
+                             << "FIRMWARE OVER refused by the device: CRC CHECK ERROR"
+                             << UpdateFailure::Kind::Refused;
     QTest::newRow("silence") << QByteArray() << "firmware packet send timeout" << int(UpdateOutcome::Failed)
-                             << "no answer to FIRMWARE OVER";
+                             << "no answer to FIRMWARE OVER" << UpdateFailure::Kind::AnswersStopped;
 }
 
 void tst_Update::finishAnswers()
@@ -546,47 +562,83 @@ void tst_Update::finishAnswers()
     QCOMPARE(run.reporter.lines.mid(run.reporter.lines.size() - 1 - expectedTail.size(), expectedTail.size()),
              expectedTail);
     QCOMPARE(run.failureReason, reason);
+    QTEST(run.failureKind, "kind");
     QVERIFY(run.reporter.reported());
+}
+
+void tst_Update::lateAnswerBeforeTheConfirmation_data()
+{
+    QTest::addColumn<bool>("timeoutBefore");
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("after a time-out the confirmation that follows counts")
+        << true << int(UpdateOutcome::Success);
+    QTest::newRow("without a time-out CONTINUE is the device's answer")
+        << false << int(UpdateOutcome::Failed);
+}
+
+// FIRMWARE OVER is answered first by CONTINUE, then by RETURN SUCCESS.
+void tst_Update::lateAnswerBeforeTheConfirmation()
+{
+    QFETCH(bool, timeoutBefore);
+    Run run;
+    // LEN, 2 packets (the first one twice after a time-out), check, OVER
+    if (timeoutBefore)
+        run.device.scripted.insert(1, QByteArray());
+    const int over = timeoutBefore ? 5 : 4;
+    run.device.scripted.insert(over, reply(BootCmd::FirmwareContinue));
+    run.device.followUps.insert(over, reply(BootCmd::ReturnSuccess));
+    QTEST(int(run.start(image(256))), "outcome");
+    QCOMPARE(run.device.framesOf(BootCmd::FirmwareOver), 1);
 }
 
 void tst_Update::deviceSilentWhileConnecting_data()
 {
     QTest::addColumn<bool>("gateway");
     QTest::addColumn<int>("wait");
-    QTest::newRow("serial") << false << 2000;
-    QTest::newRow("gateway") << true << 20000;
+    QTest::addColumn<int>("attempts");
+    QTest::newRow("serial") << false << 2000 << 10;
+    QTest::newRow("gateway") << true << 20000 << 10;
+    QTest::newRow("gateway, fewer attempts") << true << 20000 << 3;
 }
 
 void tst_Update::deviceSilentWhileConnecting()
 {
     QFETCH(bool, gateway);
     QFETCH(int, wait);
+    QFETCH(int, attempts);
     Run run;
     run.device.gateway = gateway;
+    run.connectAttempts = attempts;
     for (int i = 0; i < 10; ++i)
         run.device.bootScripted.insert(i, i % 2 ? QByteArray() : reply(BootCmd::RequestFirmware));
     QCOMPARE(run.start(image(10)), UpdateOutcome::Failed);
-    QCOMPARE(run.device.bootEntries, 10);
-    QCOMPARE(run.device.waits, QVector<int>(10, wait));
+    QCOMPARE(run.device.bootEntries, attempts);
+    QCOMPARE(run.device.waits, QVector<int>(attempts, wait));
     QCOMPARE(run.reporter.lines.filter(QStringLiteral("trying to connect device ")).last(),
-             QStringLiteral("trying to connect device 9"));
+             QStringLiteral("trying to connect device %1").arg(attempts - 1));
     QVERIFY(run.device.frames.isEmpty());
     QVERIFY(run.reporter.reported());
     // The reason says what to check, as the link words it.
-    QCOMPARE(run.failureReason, QStringLiteral("no SPLIT LEN request from the device after 10 connect "
-                                               "attempts: check the cable"));
+    QCOMPARE(run.failureReason, QStringLiteral("no SPLIT LEN request from the device after %1 connect "
+                                               "attempts: check the cable")
+                                    .arg(attempts));
+    QCOMPARE(run.failureKind, UpdateFailure::Kind::NoAnswer);
 }
 
 void tst_Update::announceAnsweredOtherwiseEndsQuietly_data()
 {
     QTest::addColumn<QByteArray>("answer");
     QTest::addColumn<QString>("reason");
+    QTest::addColumn<UpdateFailure::Kind>("kind");
     QTest::newRow("other command")
         << reply(BootCmd::FirmwareContinue)
-        << "FIRMWARE LEN answered with FIRMWARE CONTINUE instead of REQUEST FIRMWARE";
+        << "FIRMWARE LEN answered with FIRMWARE CONTINUE instead of REQUEST FIRMWARE"
+        << UpdateFailure::Kind::Refused;
     QTest::newRow("refused") << reply(BootCmd::ReturnFail, BootReturn::FirmwareLenError)
-                             << "FIRMWARE LEN refused by the device: FIRMWARE LEN ERROR";
-    QTest::newRow("silence") << QByteArray() << "no answer to FIRMWARE LEN";
+                             << "FIRMWARE LEN refused by the device: FIRMWARE LEN ERROR"
+                             << UpdateFailure::Kind::Refused;
+    QTest::newRow("silence") << QByteArray() << "no answer to FIRMWARE LEN"
+                             << UpdateFailure::Kind::AnswersStopped;
 }
 
 void tst_Update::announceAnsweredOtherwiseEndsQuietly()
@@ -599,6 +651,7 @@ void tst_Update::announceAnsweredOtherwiseEndsQuietly()
     QCOMPARE(run.device.frames.size(), 1);
     QCOMPARE(run.reporter.lines.filter(QStringLiteral("firmware packet")).size(), 0);
     QCOMPARE(run.failureReason, reason);
+    QTEST(run.failureKind, "kind");
     QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), reason);
     QVERIFY(run.reporter.reported());
 }
@@ -689,20 +742,22 @@ void tst_Update::abortEndsTheSessionWithTheReport()
     int waits = 0;
     device.onWait = [&] {
         if (++waits == 4)
-            session.requestAbort(QStringLiteral("stopped by signal 15"));
+            session.requestAbort(
+                {UpdateFailure::Kind::StoppedBySignal, QStringLiteral("stopped by signal 15")});
     };
     const QByteArray firmware = image(1024);
     QCOMPARE(session.run(firmware), UpdateOutcome::Failed);
     QVERIFY(device.cancels > 0);
     QCOMPARE(reporter.lines.at(reporter.lines.size() - 2), QStringLiteral("stopped by signal 15"));
     QCOMPARE(session.failureReason(), QStringLiteral("stopped by signal 15"));
+    QCOMPARE(session.failure().kind, UpdateFailure::Kind::StoppedBySignal);
     QVERIFY(reporter.reported());
     // The answer already on its way to the aborted wait is not taken.
     QCOMPARE(device.frames.size(), 3);
     QCOMPARE(reporter.lines.filter(QStringLiteral("get buffer:")).size(), 2);
 
     // A request while nothing runs is forgotten, not carried into the next run.
-    session.requestAbort();
+    session.requestAbort({UpdateFailure::Kind::StoppedByUser, QStringLiteral("update aborted")});
     device.onWait = nullptr;
     QCOMPARE(session.run(firmware), UpdateOutcome::Success);
 }
@@ -710,16 +765,22 @@ void tst_Update::abortEndsTheSessionWithTheReport()
 void tst_Update::unusableLinkEndsTheSessionAtOnce_data()
 {
     QTest::addColumn<int>("failAtWait"); // 0: before the session starts
-    QTest::newRow("port closed at the start") << 0;
-    QTest::newRow("port lost while connecting") << 1;
-    QTest::newRow("port lost during the transfer") << 3;
+    QTest::addColumn<bool>("gateway");
+    QTest::addColumn<UpdateFailure::Kind>("kind");
+    QTest::newRow("port closed at the start") << 0 << false << UpdateFailure::Kind::LinkLost;
+    QTest::newRow("port lost while connecting") << 1 << false << UpdateFailure::Kind::LinkLost;
+    QTest::newRow("port lost during the transfer") << 3 << false << UpdateFailure::Kind::LinkLost;
+    QTest::newRow("broker down at the start") << 0 << true << UpdateFailure::Kind::BrokerUnavailable;
+    QTest::newRow("broker lost during the transfer") << 3 << true << UpdateFailure::Kind::LinkLost;
 }
 
 void tst_Update::unusableLinkEndsTheSessionAtOnce()
 {
     QFETCH(int, failAtWait);
+    QFETCH(bool, gateway);
     const QString reason = QStringLiteral("serial port /dev/ttyX lost: the device was removed");
     Run run;
+    run.device.gateway = gateway;
     int waits = 0;
     if (failAtWait == 0)
         run.device.unavailable = reason;
@@ -733,6 +794,7 @@ void tst_Update::unusableLinkEndsTheSessionAtOnce()
     QCOMPARE(run.start(image(1024)), UpdateOutcome::Failed);
     QCOMPARE(waits, failAtWait);
     QCOMPARE(run.failureReason, reason);
+    QTEST(run.failureKind, "kind");
     QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), reason);
     QVERIFY(run.reporter.reported());
     // What ended the wait was the link, not the device: no time-out is claimed.
@@ -962,9 +1024,9 @@ struct FleetRun
             reporters.push_back(std::make_unique<RecordingReporter>());
         auto runner = std::make_unique<FleetRunner>(
             names, policy,
-            [this](int index, QString *problem) -> std::unique_ptr<UpdateLink> {
+            [this](int index, UpdateFailure *problem) -> std::unique_ptr<UpdateLink> {
                 if (names.at(index) == QLatin1String("absent")) {
-                    *problem = QStringLiteral("cannot open port absent");
+                    *problem = {UpdateFailure::Kind::LinkLost, QStringLiteral("cannot open port absent")};
                     return nullptr;
                 }
                 auto device = std::make_unique<FakeBootloader>();
@@ -992,6 +1054,14 @@ struct FleetRun
             out << QStringLiteral("%1:%2").arg(runner.name(i)).arg(int(runner.result(i)));
         return out.join(' ');
     }
+
+    static QString kinds(const FleetRunner &runner)
+    {
+        QStringList out;
+        for (int i = 0; i < runner.size(); ++i)
+            out << UpdateFailure::kindName(runner.failure(i).kind);
+        return out.join(' ');
+    }
 };
 
 void tst_Update::fleetPolicies_data()
@@ -1003,19 +1073,24 @@ void tst_Update::fleetPolicies_data()
     QTest::addColumn<int>("maxFailures");
     QTest::addColumn<QString>("results"); // per target: 2 success, 3 failed, 4 skipped
     QTest::addColumn<int>("mostRunning");
+    QTest::addColumn<QString>("kinds");
 
     const QStringList five{"a", "b", "c", "d", "e"};
     QTest::newRow("all at once, one fails alone")
-        << five << QStringList{"c"} << 0 << 0 << 0 << "a:2 b:2 c:3 d:2 e:2" << 5;
-    QTest::newRow("parallel cap holds") << five << QStringList() << 2 << 0 << 0 << "a:2 b:2 c:2 d:2 e:2" << 2;
+        << five << QStringList{"c"} << 0 << 0 << 0 << "a:2 b:2 c:3 d:2 e:2" << 5 << "  refused  ";
+    QTest::newRow("parallel cap holds")
+        << five << QStringList() << 2 << 0 << 0 << "a:2 b:2 c:2 d:2 e:2" << 2 << "    ";
     QTest::newRow("canary fails: the rest is skipped")
-        << five << QStringList{"b"} << 0 << 2 << 0 << "a:2 b:3 c:4 d:4 e:4" << 2;
+        << five << QStringList{"b"} << 0 << 2 << 0 << "a:2 b:3 c:4 d:4 e:4" << 2
+        << " refused held-back held-back held-back";
     QTest::newRow("canaries succeed: the rest follows")
-        << five << QStringList() << 0 << 2 << 0 << "a:2 b:2 c:2 d:2 e:2" << 3;
+        << five << QStringList() << 0 << 2 << 0 << "a:2 b:2 c:2 d:2 e:2" << 3 << "    ";
     QTest::newRow("no further start after max failures")
-        << five << QStringList{"a", "b"} << 1 << 0 << 2 << "a:3 b:3 c:4 d:4 e:4" << 1;
+        << five << QStringList{"a", "b"} << 1 << 0 << 2 << "a:3 b:3 c:4 d:4 e:4" << 1
+        << "refused refused held-back held-back held-back";
     QTest::newRow("a target without a link fails alone")
-        << QStringList{"a", "absent", "c"} << QStringList() << 0 << 0 << 0 << "a:2 absent:3 c:2" << 2;
+        << QStringList{"a", "absent", "c"} << QStringList() << 0 << 0 << 0 << "a:2 absent:3 c:2" << 2
+        << " link-lost ";
 }
 
 void tst_Update::fleetPolicies()
@@ -1032,6 +1107,7 @@ void tst_Update::fleetPolicies()
     QTRY_COMPARE(finished.count(), 1);
     QTEST(FleetRun::results(*runner), "results");
     QTEST(run.mostRunning, "mostRunning");
+    QTEST(FleetRun::kinds(*runner), "kinds");
     QCOMPARE(run.startOrder, names.mid(0, run.startOrder.size()));
     for (int i = 0; i < runner->size(); ++i)
         QCOMPARE(runner->reason(i).isEmpty(), runner->result(i) == FleetResult::Success);
@@ -1043,9 +1119,11 @@ void tst_Update::fleetAbortEndsRunningAndSkipsTheRest()
     std::unique_ptr<FleetRunner> runner = run.make({2, 0, 0});
     QSignalSpy finished(runner.get(), &FleetRunner::finished);
     runner->start(image(4096));
-    runner->abortAll(QStringLiteral("stopped by signal 2"));
+    runner->abortAll({UpdateFailure::Kind::StoppedBySignal, QStringLiteral("stopped by signal 2")});
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(FleetRun::results(*runner), QStringLiteral("a:3 b:3 c:4"));
+    QCOMPARE(FleetRun::kinds(*runner),
+             QStringLiteral("stopped-by-signal stopped-by-signal stopped-by-signal"));
     for (int i = 0; i < runner->size(); ++i)
         QCOMPARE(runner->reason(i), QStringLiteral("stopped by signal 2"));
     QCOMPARE(run.reporters.at(0)->lines.at(run.reporters.at(0)->lines.size() - 2),
