@@ -195,11 +195,6 @@ void tst_Flash::wholeUpdates_data()
                            "BROKER",      "--gateway", "GW1",        "--reply-delay", hopMs}
             << "gateway" << 100 << 0 << 128 << QStringList{"firmware packet update success "} << throughBroker
             << QString();
-    QTest::newRow("one connect attempt")
-        << QStringList{"--silent"} << "module" << 100 << 1 << -1 << QStringList{"trying to connect device 0"}
-        << QStringList{"--connect-attempts", "1"}
-        << "no SPLIT LEN request from the device after 1 connect attempts: check the target kind (module), "
-           "that the device is on PORT at 115200 baud and that it is powered";
     QTest::newRow("through the broker, a lost answer")
         << (gateway + QStringList{"--drop-reply", "3"}) << "gateway" << 1000 << 0 << 1024
         << QStringList{"firmware packet send timeout 0", "firmware packet update success "} << throughBroker
@@ -229,7 +224,6 @@ void tst_Flash::wholeUpdates()
         flashArgs << QStringList{"-p", device.portPath()};
     const FlashRun run = runFlash(flashArgs + QStringList{"-t", target, imagePath});
     QCOMPARE(run.exitCode, exitCode);
-    error.replace(QStringLiteral("PORT"), device.portPath());
     // A failed update says why in one line, and so does the last console line before the report.
     QCOMPARE(run.errors.trimmed(), error.isEmpty() ? QString() : QStringLiteral("plovikkit-flash: ") + error);
 
@@ -282,8 +276,6 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("image of 2 GiB") << QStringList{"-p", "x", "HUGE"} << 2
                                     << "is too large: 2147483648 bytes";
     QTest::newRow("image that is a FIFO") << QStringList{"-p", "x", "FIFO"} << 2 << "is not a regular file";
-    QTest::newRow("no connect attempt at all")
-        << QStringList{"-p", "x", "--connect-attempts", "0", "IMAGE"} << 2 << "--connect-attempts";
     QTest::newRow("more connect attempts than a session makes")
         << QStringList{"-p", "x", "--connect-attempts", "11", "IMAGE"} << 2 << "give 1 to 10";
     QTest::newRow("port cannot be opened")
@@ -361,7 +353,6 @@ void tst_Flash::linkLostMidUpdateEndsTheSession_data()
     QTest::addColumn<bool>("throughBroker");
     QTest::addColumn<QString>("error");
 
-    // A link lost is the way's failure, not the device's: the port's exit status.
     QTest::newRow("serial device vanishes") << false << "plovikkit-flash: serial port ";
     QTest::newRow("broker stops") << true << "plovikkit-flash: the MQTT broker is not connected: ";
 }
@@ -407,7 +398,6 @@ void tst_Flash::brokerFrozenMidUpdate_data()
 {
     QTest::addColumn<int>("frozenMs");
     QTest::addColumn<int>("gateways");
-    QTest::newRow("2 s") << 2000 << 1;
     QTest::newRow("5 s") << 5000 << 1;
     QTest::newRow("2 s, three gateways") << 2000 << 3;
 }
@@ -441,8 +431,7 @@ void tst_Flash::brokerFrozenMidUpdate()
     QTest::qWait(frozenMs);
     ::kill(pid_t(ownBroker.processId()), SIGCONT);
 
-    // It may have given up while the broker stood still.
-    QVERIFY(flash.state() == QProcess::NotRunning || flash.waitForFinished(60000));
+    QVERIFY(flash.state() == QProcess::NotRunning || flash.waitForFinished(60000)); // may have given up
     const QString lines = QString::fromUtf8(flash.readAllStandardOutput());
     QVERIFY2(flash.exitCode() == 0, qPrintable(lines));
     QVERIFY2(lines.contains(QStringLiteral("firmware packet send timeout 0")), qPrintable(lines));
@@ -585,7 +574,6 @@ void tst_Flash::fleetThroughOneBrokerInJson()
                                    "--gateway", "FC", "--json", imagePath});
     QCOMPARE(run.exitCode, 1);
     QHash<QString, QString> results;
-    QHash<QString, QString> kinds;
     QJsonObject summary;
     for (const QString &line : run.lines) {
         QJsonParseError error{};
@@ -594,7 +582,7 @@ void tst_Flash::fleetThroughOneBrokerInJson()
         if (event.value("event") == QLatin1String("done")) {
             QVERIFY2(!results.contains(event.value("target").toString()), qPrintable(line));
             results.insert(event.value("target").toString(), event.value("result").toString());
-            kinds.insert(event.value("target").toString(), event.value("kind").toString());
+            QCOMPARE(event.value("kind").toString(), event.value("target") == "FB" ? "refused" : "");
         }
         if (event.value("event") == QLatin1String("summary"))
             summary = event;
@@ -603,8 +591,6 @@ void tst_Flash::fleetThroughOneBrokerInJson()
     QCOMPARE(results.value("FA"), QStringLiteral("success"));
     QCOMPARE(results.value("FB"), QStringLiteral("failed"));
     QCOMPARE(results.value("FC"), QStringLiteral("success"));
-    QCOMPARE(kinds.value("FA"), QString());
-    QCOMPARE(kinds.value("FB"), QStringLiteral("refused"));
     QCOMPARE(summary.value("succeeded").toInt(), 2);
     QCOMPARE(summary.value("failed").toInt(), 1);
     for (const QString &id : {QStringLiteral("FA"), QStringLiteral("FC")}) {
