@@ -262,12 +262,16 @@ private:
 
     QString readConnectAttempts() const
     {
-        const QString problem = readCount("connect-attempts", 1, &options.policy.connectAttempts);
-        if (!problem.isEmpty() || options.policy.connectAttempts <= UpdateSession::kConnectAttempts)
-            return problem;
-        return QStringLiteral("invalid --connect-attempts \"%1\": give 1 to %2")
-            .arg(value("connect-attempts"))
-            .arg(UpdateSession::kConnectAttempts);
+        if (!isSet("connect-attempts"))
+            return QString();
+        bool ok = false;
+        const int attempts = value("connect-attempts").toInt(&ok);
+        if (!ok || attempts < 1 || attempts > UpdateSession::kConnectAttempts)
+            return QStringLiteral("invalid --connect-attempts \"%1\": give 1 to %2")
+                .arg(value("connect-attempts"))
+                .arg(UpdateSession::kConnectAttempts);
+        options.policy.connectAttempts = attempts;
+        return QString();
     }
 
     QString readImage()
