@@ -204,10 +204,10 @@ void BatchUpdatePage::startFleet()
     policy.parallel = ui->spinBox_batch_parallel->value();
     runner = std::make_unique<FleetRunner>(
         runGateways, policy,
-        [this, refused](int index, QString *problem) -> std::unique_ptr<UpdateLink> {
+        [this, refused](int index, UpdateFailure *problem) -> std::unique_ptr<UpdateLink> {
             const QString gatewayId = runGateways.at(index);
             if (refused.contains(gatewayId)) {
-                *problem = refused.value(gatewayId);
+                *problem = {UpdateFailure::Kind::BrokerUnavailable, refused.value(gatewayId)};
                 return nullptr;
             }
             auto link = std::make_unique<GatewayUpdateLink>(router, gatewayId, runTarget);
@@ -234,7 +234,7 @@ void BatchUpdatePage::stop()
         return;
     }
     if (runner && runner->isRunning())
-        runner->abortAll(QStringLiteral("stopped by the user"));
+        runner->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("stopped by the user")});
 }
 
 void BatchUpdatePage::showTarget(int index)

@@ -372,7 +372,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // running unseen until its device gave up.
     windowClosing = true;
     if (updateSession)
-        updateSession->requestAbort();
+        updateSession->requestAbort({UpdateFailure::Kind::StoppedByUser, QStringLiteral("update aborted")});
     if (batchUpdatePage)
         batchUpdatePage->stop();
     closeOtherWindows();

@@ -66,13 +66,13 @@ int FleetFlash::run(const QByteArray &image)
             !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
     runner = std::make_unique<FleetRunner>(
         options.targets, options.policy,
-        [this](int index, QString *problem) { return makeLink(index, problem); },
+        [this](int index, UpdateFailure *problem) { return makeLink(index, problem); },
         [this](int index) -> UpdateReporter & { return reporterOf(index); });
     if (console) {
         QObject::connect(runner.get(), &FleetRunner::targetStarted,
                          [this](int index) { console->started(index); });
         QObject::connect(runner.get(), &FleetRunner::targetFinished, [this](int index) {
-            console->finished(index, runner->result(index), runner->reason(index), runner->elapsedMs(index));
+            console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index));
         });
     }
     QEventLoop loop;
@@ -96,7 +96,7 @@ void FleetFlash::stopBySignal(int signalNumber)
     if (console)
         console->note(signalReason);
     if (runner)
-        runner->abortAll(signalReason);
+        runner->abortAll({UpdateFailure::Kind::StoppedBySignal, signalReason});
 }
 
 int FleetFlash::singleTargetStatus() const
@@ -105,9 +105,9 @@ int FleetFlash::singleTargetStatus() const
         reporter->finishProgress();
     if (runner->result(0) == FleetResult::Success)
         return ExitSuccess;
-    if (linkFailures.contains(0))
-        return fail(ExitPort, runner->reason(0));
-    return fail(ExitUpdateFailed, runner->reason(0));
+    // Only the way to the device failing is a port's status; a device that failed is an update's.
+    const UpdateFailure &failure = runner->failure(0);
+    return fail(failure.isLinkFailure() ? ExitPort : ExitUpdateFailed, failure.text);
 }
 
 UpdateReporter &FleetFlash::reporterOf(int index)
@@ -127,16 +127,12 @@ UpdateReporter &FleetFlash::reporterOf(int index)
     return *reporter;
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeLink(int index, QString *problem)
+std::unique_ptr<UpdateLink> FleetFlash::makeLink(int index, UpdateFailure *problem)
 {
-    std::unique_ptr<UpdateLink> link =
-        options.usesBroker() ? makeGatewayLink(index, problem) : makeSerialLink(index, problem);
-    if (!link)
-        linkFailures.insert(index);
-    return link;
+    return options.usesBroker() ? makeGatewayLink(index, problem) : makeSerialLink(index, problem);
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *problem)
+std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, UpdateFailure *problem)
 {
     const QString port = options.targets.at(index);
     auto channel = std::make_unique<SerialChannel>();
@@ -144,7 +140,8 @@ std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *probl
     channel->setBaudRate(options.baudRate);
     channel->setSelectedPortName(port);
     if (!channel->openPort()) {
-        *problem = QStringLiteral("cannot open port \"%1\": %2").arg(port, channel->lastOpenError());
+        *problem = {UpdateFailure::Kind::LinkLost,
+                    QStringLiteral("cannot open port \"%1\": %2").arg(port, channel->lastOpenError())};
         return nullptr;
     }
     auto link = std::make_unique<SerialUpdateLink>(*channel, options.target);
@@ -153,11 +150,11 @@ std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *probl
     return link;
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeGatewayLink(int index, QString *problem)
+std::unique_ptr<UpdateLink> FleetFlash::makeGatewayLink(int index, UpdateFailure *problem)
 {
     const QString gatewayId = options.targets.at(index);
     if (unsubscribed.contains(gatewayId)) {
-        *problem = unsubscribed.value(gatewayId);
+        *problem = {UpdateFailure::Kind::BrokerUnavailable, unsubscribed.value(gatewayId)};
         return nullptr;
     }
     auto link = std::make_unique<GatewayUpdateLink>(*router, gatewayId, options.target);

@@ -13,6 +13,7 @@ class GatewayRouter;
 class MqttClient;
 class UpdateLink;
 class UpdateReporter;
+struct UpdateFailure;
 
 // One run of the flasher over its targets: the links (a serial port each, or one broker
 // connection for every gateway), a session per target, and the report on stdout and stderr.
@@ -37,9 +38,9 @@ public:
 private:
     int connectBroker();
     QString subscribeGateways();
-    std::unique_ptr<UpdateLink> makeLink(int index, QString *problem);
-    std::unique_ptr<UpdateLink> makeSerialLink(int index, QString *problem);
-    std::unique_ptr<UpdateLink> makeGatewayLink(int index, QString *problem);
+    std::unique_ptr<UpdateLink> makeLink(int index, UpdateFailure *problem);
+    std::unique_ptr<UpdateLink> makeSerialLink(int index, UpdateFailure *problem);
+    std::unique_ptr<UpdateLink> makeGatewayLink(int index, UpdateFailure *problem);
     UpdateReporter &reporterOf(int index);
     void stopBySignal(int signalNumber);
     int singleTargetStatus() const;
@@ -54,6 +55,5 @@ private:
     std::unique_ptr<FleetConsole> console;
     std::vector<std::unique_ptr<UpdateReporter>> reporters;
     std::unique_ptr<FleetRunner> runner;
-    QSet<int> linkFailures;
     QString signalReason;
 };
