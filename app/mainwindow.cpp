@@ -33,7 +33,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QSerialPort>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -101,7 +100,7 @@ void MainWindow::createUpdateEngine()
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
-    connect(serialPort->channel().port(), &QSerialPort::baudRateChanged, this,
+    connect(&serialPort->channel(), &SerialChannel::baudRateChanged, this,
             &MainWindow::refreshUpdateEstimate);
     refreshUpdateEstimate();
 }
@@ -121,7 +120,7 @@ void MainWindow::refreshUpdateEstimate()
         announcedPacketLen > 0 ? announcedPacketLen : UpdateEstimate::kUsualPacketLen);
     const qint64 ms = ui->checkBox_sendUseNet->isChecked()
                           ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
-                          : estimate.serialMs(serialPort->channel().port()->baudRate());
+                          : estimate.serialMs(serialPort->channel().baudRate());
     ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
 }
 

@@ -217,12 +217,12 @@ void tst_Window::openSimulatedPort(MainWindow &window, const QString &portPath)
                           Qt::LeftButton);
     else
         ports->setCurrentIndex(item); // choosing a port opens it
-    QVERIFY(window.serialWorker()->channel().port()->isOpen());
+    QVERIFY(window.serialWorker()->channel().isPortOpen());
     for (auto *box : ui->widget_4->findChildren<QComboBox *>()) {
         if (box != ports)
             box->setCurrentIndex(box->findText(QStringLiteral("115200")));
     }
-    QCOMPARE(window.serialWorker()->channel().port()->baudRate(), 115200);
+    QCOMPARE(window.serialWorker()->channel().baudRate(), 115200);
 }
 
 QByteArray tst_Window::receivedImage(const QString &path)
