@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -75,6 +76,14 @@ QStringList consoleTexts(MainWindow &window)
     for (const QString &line : lines)
         texts << line.section(QStringLiteral(" - (set-65): "), 1);
     return texts;
+}
+
+int tracedLines = 0;
+
+void countTrace(QtMsgType, const QMessageLogContext &context, const QString &)
+{
+    if (context.category && QByteArray(context.category).startsWith("plovik."))
+        ++tracedLines;
 }
 
 } // namespace
@@ -243,10 +252,15 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     Ui::MainWindow *ui = window.form();
     openSimulatedPort(window, device.portPath());
 
-    // A downloaded image is sent.
+    // A downloaded image is sent, with no debug trace (stderr of a desktop session is a file
+    // nobody empties) until the menu's entry switches it on.
     const QByteArray downloaded = patternImage(512);
     window.downloadedFirmware() = downloaded;
+    const QtMessageHandler previous = qInstallMessageHandler(countTrace);
+    const auto restoreHandler = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton); // returns when the session has ended
+    QCOMPARE(tracedLines, 0);
+    window.findChild<QAction *>(QStringLiteral("action_debugTrace"))->setChecked(true);
     QStringList texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
     QVERIFY(texts.contains(QStringLiteral("use netserver firmware")));
@@ -259,8 +273,10 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     answerFileDialog(path);
     QTest::mouseClick(ui->pushButton_update_openFile, Qt::LeftButton);
     window.console()->textArea()->clear();
+    tracedLines = 0;
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton);
 
+    QVERIFY(tracedLines > 0);
     texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
     QVERIFY(texts.contains(QStringLiteral("use nation firmware")));
