@@ -50,7 +50,6 @@ private slots:
     void consoleLineFormat_data();
     void consoleLineFormat();
     void clearDisplayLeavesWelcomeOnly();
-    void consoleKeepsTheNewestLines_data();
     void consoleKeepsTheNewestLines();
 
     void formDefaultsAfterConstruction();
@@ -138,28 +137,16 @@ void tst_App::clearDisplayLeavesWelcomeOnly()
     QCOMPARE(console.textArea()->toPlainText(), QStringLiteral("Welcome ..."));
 }
 
-void tst_App::consoleKeepsTheNewestLines_data()
-{
-    QTest::addColumn<QString>("text");       // %1: the text's number
-    QTest::addColumn<bool>("clearedBefore"); // lines were dropped, then the console cleared
-    QTest::newRow("one line each") << "line %1" << false;
-    QTest::newRow("two lines each") << "first %1\nsecond %1" << false;
-    QTest::newRow("count starts again after a clear") << "line %1" << true;
-}
-
+// A day of batches: the newest lines stay, a first line counts the dropped ones, and nothing
+// else keeps them alive. Texts of two lines count as two.
 void tst_App::consoleKeepsTheNewestLines()
 {
-    QFETCH(QString, text);
-    QFETCH(bool, clearedBefore);
     LogDisplay console;
-    for (int i = 0; clearedBefore && i <= LogDisplay::kMaxLines; ++i)
-        console.set(QStringLiteral("before"));
-    if (clearedBefore)
-        QTest::mouseClick(console.consoleLayout()->itemAt(1)->widget(), Qt::LeftButton);
     QStringList shown = consoleLines(&console);
     for (int i = 0; shown.size() < LogDisplay::kMaxLines + 5000; ++i) {
-        console.set(text.arg(i));
-        shown << text.arg(i).split(QLatin1Char('\n'));
+        const QString text = QString::fromLatin1(i % 3 ? "line %1" : "first %1\nsecond %1").arg(i);
+        console.set(text);
+        shown << text.split(QLatin1Char('\n'));
     }
     const QStringList kept = consoleLines(&console);
     const int dropped = shown.size() - LogDisplay::kMaxLines;
@@ -167,7 +154,6 @@ void tst_App::consoleKeepsTheNewestLines()
     QVERIFY2(kept.first().contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(dropped))),
              qPrintable(kept.first()));
     QVERIFY(kept.at(1).endsWith(shown.at(dropped)) && kept.last().endsWith(shown.last()));
-    // Nothing else keeps the dropped lines alive.
     QCOMPARE(console.textArea()->document()->availableUndoSteps(), 0);
 }
 
