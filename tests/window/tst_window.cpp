@@ -80,12 +80,6 @@ QStringList consoleTexts(MainWindow &window)
 
 int tracedLines = 0;
 
-void countTrace(QtMsgType, const QMessageLogContext &context, const QString &)
-{
-    if (context.category && QByteArray(context.category).startsWith("plovik."))
-        ++tracedLines;
-}
-
 } // namespace
 
 class tst_Window : public QObject
@@ -256,7 +250,10 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     // nobody empties) until the menu's entry switches it on.
     const QByteArray downloaded = patternImage(512);
     window.downloadedFirmware() = downloaded;
-    const QtMessageHandler previous = qInstallMessageHandler(countTrace);
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &) {
+            tracedLines += QByteArray(context.category).startsWith("plovik.");
+        });
     const auto restoreHandler = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton); // returns when the session has ended
     QCOMPARE(tracedLines, 0);
