@@ -136,7 +136,7 @@ std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, UpdateFailure 
 {
     const QString port = options.targets.at(index);
     auto channel = std::make_unique<SerialChannel>();
-    channel->port()->setPortName(port);
+    channel->setPortName(port);
     channel->setBaudRate(options.baudRate);
     channel->setSelectedPortName(port);
     if (!channel->openPort()) {
