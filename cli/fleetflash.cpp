@@ -126,6 +126,7 @@ void FleetFlash::drainOutput()
     QEventLoop loop;
     QObject::connect(writer.get(), &OutputWriter::idle, &loop, &QEventLoop::quit);
     QObject::connect(&drainDeadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    draining = true;
     if (!signalReason.isEmpty() && !drainDeadline.isActive())
         drainDeadline.start();
     while (!writer->isIdle() && !drainGivenUp)
@@ -155,7 +156,8 @@ void FleetFlash::stopBySignal(int signalNumber)
 {
     if (!signalReason.isEmpty())
         return;
-    drainDeadline.start();
+    if (draining)
+        drainDeadline.start();
     signalReason = QStringLiteral("stopped by signal %1").arg(signalNumber);
     if (console)
         console->note(signalReason);

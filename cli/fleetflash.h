@@ -56,6 +56,7 @@ private:
     std::unique_ptr<OutputWriter> writer;
     // Once a signal asked to stop, what a stalled reader does not take is given up after this.
     QTimer drainDeadline;
+    bool draining = false;
     bool drainGivenUp = false;
     std::unique_ptr<MqttClient> client;
     std::unique_ptr<GatewayRouter> router;

@@ -6,6 +6,8 @@
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 #endif
@@ -67,6 +69,49 @@ bool sameFile(int first, int second)
     if (S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode))
         return a.st_rdev == b.st_rdev;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+#endif
+}
+
+bool openWakePipe(int fds[2])
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(fds)
+    return false;
+#else
+    return ::pipe(fds) == 0 && ::fcntl(fds[0], F_SETFL, O_NONBLOCK) == 0 &&
+           ::fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0 && ::fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 &&
+           ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0;
+#endif
+}
+
+void wake(int wakeFd)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(wakeFd)
+#else
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd, &byte, 1);
+#endif
+}
+
+bool waitWritable(int fd, int wakeFd)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(fd)
+    Q_UNUSED(wakeFd)
+    return true;
+#else
+    pollfd fds[2] = {{fd, POLLOUT, 0}, {wakeFd, POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0) {
+        if (errno != EINTR)
+            return true;
+    }
+    if (fds[0].revents != 0)
+        return true;
+    char drained[64];
+    while (::read(wakeFd, drained, sizeof drained) > 0) {
+    }
+    return false;
 #endif
 }
 

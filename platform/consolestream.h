@@ -14,6 +14,16 @@ bool isTerminal(int fd);
 // True when both descriptors lead to one file, pipe or terminal (`>log 2>&1`, or both on the
 // screen): what goes to one must keep its order with what goes to the other.
 bool sameFile(int first, int second);
+// A pipe that wakes a thread waiting in waitWritable; false where there is no such thing (the
+// writes then simply block).
+bool openWakePipe(int fds[2]);
+void wake(int wakeFd);
+// Waits until `fd` takes at least a pipe's atomic write without blocking (or would report its
+// error), true then; false, having read the wake-up, when `wakeFd` was written first.
+bool waitWritable(int fd, int wakeFd);
+// What a write after waitWritable may hold without blocking on a pipe or socket.
+constexpr int kAtomicWriteBytes = 4096;
+
 // The size of the terminal behind `fd`; 24 rows and 80 columns when it cannot tell.
 int terminalRows(int fd);
 int terminalColumns(int fd);
