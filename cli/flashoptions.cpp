@@ -205,7 +205,9 @@ private:
         const QString baud = isSet("baud") ? value("baud") : QStringLiteral("115200");
         options.baudRate = baud.toInt(&ok);
         if (!ok || options.baudRate <= 0)
-            return QStringLiteral("invalid baud rate \"%1\"").arg(baud);
+            return QStringLiteral("invalid baud rate \"%1\": -b takes a whole number of at least %2")
+                .arg(baud)
+                .arg(SerialChannel::kMinimumBaudRate);
         if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
             return SerialChannel::baudRateProblem(options.baudRate);
         if (isSet("target") && !TargetKindText::parse(value("target"), &options.target))
