@@ -5,9 +5,11 @@
 #include <QByteArray>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 class FleetConsole;
+class OutputWriter;
 class FleetRunner;
 class GatewayRouter;
 class MqttClient;
@@ -42,12 +44,21 @@ private:
     std::unique_ptr<UpdateLink> makeSerialLink(int index, UpdateFailure *problem);
     std::unique_ptr<UpdateLink> makeGatewayLink(int index, UpdateFailure *problem);
     UpdateReporter &reporterOf(int index);
+    FleetPolicy policyForThisMachine() const;
     void stopBySignal(int signalNumber);
     int singleTargetStatus() const;
+    int report(int status, const QString &message) const;
+    int finishOutput(int status);
+    void drainOutput();
     bool singleTarget() const { return options.targets.size() == 1; }
     bool plainSingleTarget() const { return singleTarget() && !options.json; }
 
     const FlashOptions &options;
+    std::unique_ptr<OutputWriter> writer;
+    // Once a signal asked to stop, what a stalled reader does not take is given up after this.
+    QTimer drainDeadline;
+    bool draining = false;
+    bool drainGivenUp = false;
     std::unique_ptr<MqttClient> client;
     std::unique_ptr<GatewayRouter> router;
     // Gateways whose answer topics the broker refused or did not confirm, with the reason.
