@@ -1,6 +1,7 @@
 #include "cli/fleetflash.h"
 
 #include "cli/clireporter.h"
+#include "cli/flashhistory.h"
 #include "cli/fleetconsole.h"
 #include "cli/outputwriter.h"
 #include "cli/terminaltext.h"
@@ -20,6 +21,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QJsonObject>
 #include <cstdio>
 
 namespace {
@@ -42,23 +44,25 @@ int fail(int status, const QString &message)
 
 } // namespace
 
-FleetFlash::FleetFlash(const FlashOptions &options)
-    : options(options), reporters(size_t(options.targets.size()))
+FleetFlash::FleetFlash(const FlashOptions &options, const UpdateRecord &image)
+    : options(options), image(image), reporters(size_t(options.targets.size()))
 {
     drainDeadline.setSingleShot(true);
     drainDeadline.setInterval(kDrainAfterSignalMs);
     QObject::connect(&drainDeadline, &QTimer::timeout, [this] { drainGivenUp = true; });
 }
 
-// Sessions and links go before the broker connection they use.
+// Sessions and links go before the broker connection they use, and the runner before the
+// record that follows it.
 FleetFlash::~FleetFlash()
 {
     runner.reset();
+    history.reset();
     router.reset();
     client.reset();
 }
 
-int FleetFlash::run(const QByteArray &image)
+int FleetFlash::run(const QByteArray &bytes)
 {
     SignalWatcher signalWatcher;
     if (!signalWatcher.install())
@@ -79,29 +83,54 @@ int FleetFlash::run(const QByteArray &image)
         console = std::make_unique<FleetConsole>(
             *writer, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
             !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
+    history = std::make_unique<FlashHistory>(options, image);
+    if (!history->open([this](const QString &text) { note(text); })) {
+        drainOutput();
+        return ExitUsage;
+    }
     runner = std::make_unique<FleetRunner>(
         options.targets, policyForThisMachine(),
         [this](int index, UpdateFailure *problem) { return makeLink(index, problem); },
         [this](int index) -> UpdateReporter & { return reporterOf(index); });
+    // Before the console's own: a target's done event names the record its end completed.
+    history->attach(*runner, [this](int index, const QString &text) { reporterOf(index).consoleLine(text); });
     if (console) {
         QObject::connect(runner.get(), &FleetRunner::targetStarted,
                          [this](int index) { console->started(index); });
-        QObject::connect(runner.get(), &FleetRunner::targetFinished, [this](int index) {
-            console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index));
-        });
+        QObject::connect(runner.get(), &FleetRunner::targetFinished,
+                         [this](int index) { reportTargetFinished(index); });
     }
     QEventLoop loop;
     QObject::connect(runner.get(), &FleetRunner::finished, &loop, &QEventLoop::quit);
-    runner->start(image);
+    runner->start(bytes);
     if (runner->isRunning())
         loop.exec();
 
+    history->finish();
     if (console)
-        console->summary(*runner);
+        console->summary(*runner, history->runId());
     if (singleTarget())
         return finishOutput(singleTargetStatus());
-    return finishOutput(runner->count(FleetResult::Success) == runner->size() ? ExitSuccess
-                                                                              : ExitUpdateFailed);
+    return finishOutput(everyTargetHasTheImage() ? ExitSuccess : ExitUpdateFailed);
+}
+
+void FleetFlash::reportTargetFinished(int index)
+{
+    const QString device = history->deviceOf(index);
+    const QString record = history->recordId(index);
+    const QJsonObject facts{{"device", device.isEmpty() ? QJsonValue() : QJsonValue(device)},
+                            {"sha256", image.imageSha256},
+                            {"record", record.isEmpty() ? QJsonValue() : QJsonValue(record)}};
+    console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index), facts);
+}
+
+// A line of the flasher's own on stderr, in order with what the console wrote.
+void FleetFlash::note(const QString &text)
+{
+    if (console)
+        console->note(text);
+    else
+        report(ExitSuccess, text);
 }
 
 // A stdout that took nothing (a full disk, a reader gone) makes the run fail, though the
@@ -171,9 +200,27 @@ int FleetFlash::singleTargetStatus() const
         reporter->finishProgress();
     if (runner->result(0) == FleetResult::Success)
         return ExitSuccess;
+    if (hasTheImageAlready(0))
+        return report(ExitSuccess, runner->failure(0).text);
     // Only the way to the device failing is a port's status; a device that failed is an update's.
     const UpdateFailure &failure = runner->failure(0);
     return report(failure.isLinkFailure() ? ExitPort : ExitUpdateFailed, failure.text);
+}
+
+// A target that --skip-done skipped has the image as much as one updated now.
+bool FleetFlash::hasTheImageAlready(int index) const
+{
+    return runner->result(index) == FleetResult::Skipped &&
+           runner->failure(index).kind == UpdateFailure::Kind::AlreadyDone;
+}
+
+bool FleetFlash::everyTargetHasTheImage() const
+{
+    for (int i = 0; i < runner->size(); ++i) {
+        if (runner->result(i) != FleetResult::Success && !hasTheImageAlready(i))
+            return false;
+    }
+    return true;
 }
 
 int FleetFlash::report(int status, const QString &message) const

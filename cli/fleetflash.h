@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/flashoptions.h"
+#include "history/updaterecord.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <memory>
 
+class FlashHistory;
 class FleetConsole;
 class OutputWriter;
 class FleetRunner;
@@ -31,11 +33,12 @@ public:
         ExitCloud = 4
     };
 
-    explicit FleetFlash(const FlashOptions &options);
+    // `image` holds the facts of the image the update records repeat (SHA-256, size, name, source).
+    FleetFlash(const FlashOptions &options, const UpdateRecord &image);
     ~FleetFlash();
 
     // Runs every target to its end and returns the exit status.
-    int run(const QByteArray &image);
+    int run(const QByteArray &bytes);
 
 private:
     int connectBroker();
@@ -46,7 +49,11 @@ private:
     UpdateReporter &reporterOf(int index);
     FleetPolicy policyForThisMachine() const;
     void stopBySignal(int signalNumber);
+    void reportTargetFinished(int index);
+    void note(const QString &text);
     int singleTargetStatus() const;
+    bool hasTheImageAlready(int index) const;
+    bool everyTargetHasTheImage() const;
     int report(int status, const QString &message) const;
     int finishOutput(int status);
     void drainOutput();
@@ -54,6 +61,8 @@ private:
     bool plainSingleTarget() const { return singleTarget() && !options.json; }
 
     const FlashOptions &options;
+    UpdateRecord image;
+    std::unique_ptr<FlashHistory> history;
     std::unique_ptr<OutputWriter> writer;
     // Once a signal asked to stop, what a stalled reader does not take is given up after this.
     QTimer drainDeadline;
