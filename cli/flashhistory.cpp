@@ -7,6 +7,7 @@
 #include "update/fleetrunner.h"
 
 #include <QElapsedTimer>
+#include <QSet>
 
 namespace {
 
@@ -266,18 +267,22 @@ QStringList FlashHistory::failedTargets(const HistoryLocation &location, const Q
                        : QStringLiteral("run %1 went through gateways: give --mqtt HOST").arg(run);
         return {};
     }
-    // Oldest first: the last record of a target is its latest.
-    QStringList order;
-    QHash<QString, QString> latest;
-    for (const UpdateRecord &record : records) {
-        if (!latest.contains(record.target))
-            order << record.target;
-        latest.insert(record.target, record.result);
-    }
+    // A target of the run whose latest record with this image (in that run or a later one,
+    // such as an earlier --retry-failed) is a success is done.
     QStringList failed;
-    for (const QString &target : qAsConst(order)) {
-        if (latest.value(target) != QLatin1String("success"))
-            failed << target;
+    QSet<QString> seen;
+    for (const UpdateRecord &record : records) {
+        if (seen.contains(record.target))
+            continue;
+        seen.insert(record.target);
+        HistoryQuery latest;
+        latest.target = record.target;
+        latest.imageSha256 = image.imageSha256;
+        latest.limit = 1;
+        const QList<UpdateRecord> found = store.find(latest);
+        const QString result = found.isEmpty() ? record.result : found.first().result;
+        if (result != QLatin1String("success"))
+            failed << record.target;
     }
     return failed;
 }

@@ -49,7 +49,8 @@ public:
     void finish();
     static constexpr int kFinishMs = 5000;
 
-    // The targets of `run` whose latest record is not a success, in the run's order. Empty with a
+    // The targets of `run` whose latest record with this image (there or since) is not a success,
+    // in the run's order. Empty with a
     // reason when the store cannot be read, RUN is unknown, or it went another way or with another
     // image than `image`.
     static QStringList failedTargets(const HistoryLocation &location, const QString &run,
