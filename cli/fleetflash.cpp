@@ -2,10 +2,8 @@
 
 #include "cli/clireporter.h"
 #include "cli/fleetconsole.h"
-#include "core/eventwait.h"
-#include "links/gatewayrouter.h"
-#include "links/gatewaysubscriber.h"
-#include "links/gatewayupdatelink.h"
+#include "links/brokersession.h"
+#include "links/gatewayfleet.h"
 #include "links/serialupdatelink.h"
 #include "mqtt/mqttclient.h"
 #include "platform/deviceaccess.h"
@@ -21,8 +19,9 @@
 
 namespace {
 
-// A broker that has not answered by then is taken as unreachable.
-constexpr int kBrokerConnectMs = 10000;
+// A broker that stopped answering is noticed by the session long before; the keep-alive is
+// what tells a broker that this client is gone.
+constexpr int kKeepAliveSeconds = 5;
 
 int fail(int status, const QString &message)
 {
@@ -40,8 +39,9 @@ FleetFlash::FleetFlash(const FlashOptions &options)
 // Sessions and links go before the broker connection they use.
 FleetFlash::~FleetFlash()
 {
-    runner.reset();
-    router.reset();
+    gatewayFleet.reset();
+    serialRunner.reset();
+    session.reset();
     client.reset();
 }
 
@@ -52,37 +52,35 @@ int FleetFlash::run(const QByteArray &image)
         fprintf(stderr, "plovikkit-flash: cannot watch SIGTERM, SIGINT and SIGHUP\n");
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, [this](int number) { stopBySignal(number); });
 
-    if (options.usesBroker()) {
-        const int status = connectBroker();
-        if (status != ExitSuccess)
-            return status;
-    }
-    if (!signalReason.isEmpty())
-        return fail(ExitUpdateFailed, signalReason);
-
     if (!plainSingleTarget())
         console = std::make_unique<FleetConsole>(
             stdout, stderr, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
             !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
-    runner = std::make_unique<FleetRunner>(
-        options.targets, options.policy,
-        [this](int index, QString *problem) { return makeLink(index, problem); },
-        [this](int index) -> UpdateReporter & { return reporterOf(index); });
+    if (options.usesBroker())
+        startBroker();
+    makeRunner();
     if (console) {
-        QObject::connect(runner.get(), &FleetRunner::targetStarted,
-                         [this](int index) { console->started(index); });
-        QObject::connect(runner.get(), &FleetRunner::targetFinished, [this](int index) {
+        QObject::connect(runner, &FleetRunner::targetStarted, [this](int index) { console->started(index); });
+        QObject::connect(runner, &FleetRunner::targetFinished, [this](int index) {
             console->finished(index, runner->result(index), runner->reason(index), runner->elapsedMs(index));
         });
     }
     QEventLoop loop;
-    QObject::connect(runner.get(), &FleetRunner::finished, &loop, &QEventLoop::quit);
-    runner->start(image);
+    QObject::connect(runner, &FleetRunner::finished, &loop, &QEventLoop::quit);
+    if (gatewayFleet)
+        gatewayFleet->start(image);
+    else
+        runner->start(image);
     if (runner->isRunning())
         loop.exec();
 
     if (console)
         console->summary(*runner);
+    if (brokerNeverReached())
+        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
+                                  .arg(options.mqttHost)
+                                  .arg(options.mqttPort)
+                                  .arg(client->errorString()));
     if (singleTarget())
         return singleTargetStatus();
     return runner->count(FleetResult::Success) == runner->size() ? ExitSuccess : ExitUpdateFailed;
@@ -105,7 +103,7 @@ int FleetFlash::singleTargetStatus() const
         reporter->finishProgress();
     if (runner->result(0) == FleetResult::Success)
         return ExitSuccess;
-    if (linkFailures.contains(0))
+    if (linkFailures.contains(0) || (gatewayFleet && gatewayFleet->failedOnTheWay(0)))
         return fail(ExitPort, runner->reason(0));
     return fail(ExitUpdateFailed, runner->reason(0));
 }
@@ -127,13 +125,26 @@ UpdateReporter &FleetFlash::reporterOf(int index)
     return *reporter;
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeLink(int index, QString *problem)
+void FleetFlash::makeRunner()
 {
-    std::unique_ptr<UpdateLink> link =
-        options.usesBroker() ? makeGatewayLink(index, problem) : makeSerialLink(index, problem);
-    if (!link)
-        linkFailures.insert(index);
-    return link;
+    const auto reporter = [this](int index) -> UpdateReporter & { return reporterOf(index); };
+    if (session) {
+        gatewayFleet = std::make_unique<GatewayFleet>(*session, options.targets, options.target,
+                                                      options.policy, reporter);
+        gatewayFleet->setBrokerWaitMs(options.brokerWaitSeconds * 1000);
+        runner = &gatewayFleet->runner();
+        return;
+    }
+    serialRunner = std::make_unique<FleetRunner>(
+        options.targets, options.policy,
+        [this](int index, QString *problem) {
+            std::unique_ptr<UpdateLink> link = makeSerialLink(index, problem);
+            if (!link)
+                linkFailures.insert(index);
+            return link;
+        },
+        reporter);
+    runner = serialRunner.get();
 }
 
 std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *problem)
@@ -153,19 +164,9 @@ std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *probl
     return link;
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeGatewayLink(int index, QString *problem)
-{
-    const QString gatewayId = options.targets.at(index);
-    if (unsubscribed.contains(gatewayId)) {
-        *problem = unsubscribed.value(gatewayId);
-        return nullptr;
-    }
-    auto link = std::make_unique<GatewayUpdateLink>(*router, gatewayId, options.target);
-    link->setConsole([this, index](const QString &text) { reporterOf(index).consoleLine(text); });
-    return link;
-}
-
-int FleetFlash::connectBroker()
+// The targets wait for the connection: a broker down at the start, or restarted in the middle,
+// holds them back instead of failing them.
+void FleetFlash::startBroker()
 {
     client = std::make_unique<MqttClient>();
     client->setHostname(options.mqttHost);
@@ -174,40 +175,25 @@ int FleetFlash::connectBroker()
     client->setUsername(options.mqttUser);
     client->setPassword(options.mqttPassword);
     client->setTls(options.tls, options.caFile);
-    client->connectToHost();
-    EventWait::waitUntil(
-        [this] { return client->state() != MqttClient::Connecting || !signalReason.isEmpty(); },
-        kBrokerConnectMs);
-    if (client->state() != MqttClient::Connected) {
-        const QString why = client->state() == MqttClient::Connecting
-                                ? QStringLiteral("no answer within %1 s").arg(kBrokerConnectMs / 1000)
-                                : client->errorString();
-        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
-                                  .arg(options.mqttHost)
-                                  .arg(options.mqttPort)
-                                  .arg(why));
-    }
-    router = std::make_unique<GatewayRouter>(*client);
-    const QString problem = subscribeGateways();
-    if (!problem.isEmpty())
-        return fail(
-            ExitPort,
-            QStringLiteral("MQTT broker %1:%2: %3").arg(options.mqttHost).arg(options.mqttPort).arg(problem));
-    return ExitSuccess;
+    client->setKeepAlive(kKeepAliveSeconds);
+    session = std::make_unique<BrokerSession>(*client);
+    QObject::connect(session.get(), &BrokerSession::notice,
+                     [this](const QString &line) { showBrokerNotice(line); });
+    session->connectToHost();
 }
 
-// A gateway whose topics are refused fails alone; with a single gateway, or a broker that goes
-// away, nothing runs.
-QString FleetFlash::subscribeGateways()
+// With one target its console carries the link's ups and downs; stderr keeps the one line of why
+// the update failed.
+void FleetFlash::showBrokerNotice(const QString &line)
 {
-    GatewaySubscriber subscriber(*client);
-    subscriber.subscribe(options.targets);
-    EventWait::waitUntil([&] { return subscriber.isDone() || !signalReason.isEmpty(); },
-                         GatewaySubscriber::kConfirmMs + 1000);
-    if (client->state() != MqttClient::Connected)
-        return client->errorString();
-    unsubscribed = subscriber.refusals();
-    if (singleTarget() && !unsubscribed.isEmpty())
-        return unsubscribed.begin().value();
-    return QString();
+    if (console)
+        console->note(line);
+    else
+        reporterOf(0).consoleLine(line);
+}
+
+// Nothing could run: the broker was never there (a stop by signal is no broker's fault).
+bool FleetFlash::brokerNeverReached() const
+{
+    return session && !session->hasConnected() && signalReason.isEmpty();
 }

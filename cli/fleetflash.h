@@ -7,9 +7,10 @@
 #include <QString>
 #include <memory>
 
+class BrokerSession;
 class FleetConsole;
 class FleetRunner;
-class GatewayRouter;
+class GatewayFleet;
 class MqttClient;
 class UpdateLink;
 class UpdateReporter;
@@ -35,11 +36,11 @@ public:
     int run(const QByteArray &image);
 
 private:
-    int connectBroker();
-    QString subscribeGateways();
-    std::unique_ptr<UpdateLink> makeLink(int index, QString *problem);
+    void startBroker();
+    void makeRunner();
+    void showBrokerNotice(const QString &line);
+    bool brokerNeverReached() const;
     std::unique_ptr<UpdateLink> makeSerialLink(int index, QString *problem);
-    std::unique_ptr<UpdateLink> makeGatewayLink(int index, QString *problem);
     UpdateReporter &reporterOf(int index);
     void stopBySignal(int signalNumber);
     int singleTargetStatus() const;
@@ -48,12 +49,13 @@ private:
 
     const FlashOptions &options;
     std::unique_ptr<MqttClient> client;
-    std::unique_ptr<GatewayRouter> router;
-    // Gateways whose answer topics the broker refused or did not confirm, with the reason.
-    QHash<QString, QString> unsubscribed;
+    std::unique_ptr<BrokerSession> session;
     std::unique_ptr<FleetConsole> console;
     std::vector<std::unique_ptr<UpdateReporter>> reporters;
-    std::unique_ptr<FleetRunner> runner;
+    // Serial targets run in a runner of their own, gateways in a fleet of the broker session.
+    std::unique_ptr<FleetRunner> serialRunner;
+    std::unique_ptr<GatewayFleet> gatewayFleet;
+    FleetRunner *runner = nullptr;
     QSet<int> linkFailures;
     QString signalReason;
 };

@@ -9,14 +9,14 @@
 #include <QString>
 #include <functional>
 
-class GatewayRouter;
-class MqttClient;
+class BrokerSession;
+class MqttConnection;
 
 // The update session's way to a device behind a radio gateway: frames and the boot request
 // are published to the gateway's topics, and every message the gateway publishes is queued
 // and read on its own, so an answer is never lost to a message that arrived in the same
-// moment. Many links share one broker connection through a router; the client's
-// subscriptions belong to whoever owns it.
+// moment. Many links share one broker session, which hands each its gateway's messages and
+// keeps the subscriptions.
 class GatewayUpdateLink : public QueuedReplyLink
 {
     Q_OBJECT
@@ -27,7 +27,7 @@ public:
     // A bootloader frame is at most a few KiB as hexadecimal text; a larger message is no answer.
     static constexpr int kMaxAnswerMessageBytes = 64 * 1024;
 
-    GatewayUpdateLink(GatewayRouter &router, const QString &gatewayId, TargetKind target,
+    GatewayUpdateLink(BrokerSession &session, const QString &gatewayId, TargetKind target,
                       QObject *parent = nullptr);
     ~GatewayUpdateLink() override;
 
@@ -36,7 +36,8 @@ public:
     QString gatewayId() const { return id; }
     void setTarget(TargetKind kind) { target = kind; }
 
-    // Receives, shortened, the text of every message that is JSON while a reply wait takes it.
+    // Receives, shortened, the text of every message that is JSON while a reply wait takes it;
+    // of those that answer nothing, only as many as the session's bound lets through.
     void setConsole(std::function<void(const QString &)> console) { this->console = std::move(console); }
 
     void writeFrame(const QByteArray &frame) override;
@@ -52,7 +53,7 @@ public:
 
     // What arrived before a connect attempt answers nothing that follows.
     void forgetReceived();
-    // A message the gateway published (the router hands it over).
+    // A message the gateway published (the session hands it over).
     void take(const QByteArray &message);
     qint64 queuedBytes() const { return receivedBytes; }
 
@@ -70,9 +71,9 @@ protected:
 
 private:
     QByteArray replyIn(const QByteArray &message);
-    MqttClient &client() const;
+    MqttConnection &client() const;
 
-    GatewayRouter &router;
+    BrokerSession &session;
     QString id;
     TargetKind target;
     std::function<void(const QString &)> console;

@@ -1,5 +1,6 @@
 #include "update/fleetrunner.h"
 
+#include "update/updatefailure.h"
 #include "update/updatelink.h"
 #include "update/updatesession.h"
 
@@ -50,6 +51,24 @@ void FleetRunner::abortAll(const QString &reason)
     finishIfDone();
 }
 
+void FleetRunner::holdLaunches(bool held)
+{
+    launchesHeld = held;
+    if (held || !isRunning())
+        return;
+    launchMore();
+    finishIfDone();
+}
+
+void FleetRunner::skipWaiting(const UpdateFailure &why)
+{
+    if (!isRunning() || !waitingSkipReason.isEmpty())
+        return;
+    waitingSkipReason = why.text;
+    launchMore();
+    finishIfDone();
+}
+
 qint64 FleetRunner::elapsedMs(int index) const
 {
     const Target &target = targets.at(size_t(index));
@@ -74,7 +93,7 @@ void FleetRunner::launchMore()
             settle(nextIndex++, FleetResult::Skipped, skip);
             continue;
         }
-        if (!mayStartAnother())
+        if (launchesHeld || !mayStartAnother())
             break;
         launch(nextIndex++);
     }
@@ -104,6 +123,8 @@ QString FleetRunner::skipReason() const
 {
     if (!abortReason.isEmpty())
         return abortReason;
+    if (!waitingSkipReason.isEmpty())
+        return waitingSkipReason;
     if (policy.maxFailures > 0 && count(FleetResult::Failed) >= policy.maxFailures)
         return QStringLiteral("not started: %1 targets failed").arg(count(FleetResult::Failed));
     if (nextIndex >= policy.canary && policy.canary > 0 && canariesDone()) {

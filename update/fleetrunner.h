@@ -12,6 +12,7 @@
 class UpdateLink;
 class UpdateReporter;
 class UpdateSession;
+struct UpdateFailure;
 
 // What became of one target of a fleet.
 enum class FleetResult
@@ -54,6 +55,12 @@ public:
     // Ends every running session at once with `reason` before its report; the targets not yet
     // started are skipped.
     void abortAll(const QString &reason);
+
+    // While held, no target starts (the way to them is down); released, they start as the
+    // policy allows. A runner may be started held.
+    void holdLaunches(bool held);
+    // The targets that have not started are skipped with `why`; those running go on.
+    void skipWaiting(const UpdateFailure &why);
 
     bool isRunning() const { return started && !done; }
     int size() const { return int(targets.size()); }
@@ -98,6 +105,8 @@ private:
     ReporterFactory reporterOf;
     QByteArray image;
     QString abortReason;
+    QString waitingSkipReason;
+    bool launchesHeld = false;
     QElapsedTimer clock;
     int nextIndex = 0;
     int running = 0;
