@@ -44,7 +44,6 @@ void acknowledgeAtOnce(int socket)
 // The library sends its ping once the keep-alive has passed without traffic; looking four times a
 // keep-alive gets the ping out well before the broker's limit of one and a half keep-alives.
 constexpr int kKeepAliveChecks = 4;
-constexpr int kMinimumKeepAlive = 5;
 
 void initialiseLibrary()
 {
@@ -135,17 +134,6 @@ MqttClient::~MqttClient()
     disconnectFromHost();
 }
 
-void MqttClient::setKeepAlive(int seconds)
-{
-    keepAliveSeconds = seconds <= 0 ? 0 : qBound(kMinimumKeepAlive, seconds, 0xFFFF);
-}
-
-void MqttClient::setTls(bool enabled, const QString &caFile)
-{
-    tls = enabled;
-    caFilePath = caFile;
-}
-
 void MqttClient::connectToHost()
 {
     const QPointer<MqttClient> alive(this);
@@ -153,12 +141,18 @@ void MqttClient::connectToHost()
     // A handler of `disconnected` may have connected again, or destroyed this client.
     if (!alive || clientState != Disconnected)
         return;
+    protocolVersion = kMqtt5;
+    startAttempt();
+}
+
+void MqttClient::startAttempt()
+{
     errorText.clear();
     errorKind = NoError;
     lastLibraryError.clear();
     clientState = Connecting;
     // The slot form: Qt 5 leaks the functor form's callback when a lookup outlives its use.
-    hostLookupId = QHostInfo::lookupHost(hostName, this, SLOT(onHostLookedUp(QHostInfo)));
+    hostLookupId = QHostInfo::lookupHost(config.hostName, this, SLOT(onHostLookedUp(QHostInfo)));
 }
 
 // Only the answer to the latest lookup counts; an earlier attempt's arrives to nobody.
@@ -185,18 +179,18 @@ void MqttClient::abandon(ClientError kind, const QString &reason)
 void MqttClient::startConnection(const QHostInfo &host)
 {
     if (host.error() != QHostInfo::NoError || host.addresses().isEmpty()) {
-        teardown(HostNotFoundError, hostName.isEmpty()
-                                        ? tr("no broker address given")
-                                        : tr("cannot resolve \"%1\": %2").arg(hostName, host.errorString()));
+        teardown(HostNotFoundError,
+                 config.hostName.isEmpty()
+                     ? tr("no broker address given")
+                     : tr("cannot resolve \"%1\": %2").arg(config.hostName, host.errorString()));
         return;
     }
     if (!createHandle())
         return;
     // A certificate names the host, not its address.
-    const QByteArray target = (tls ? hostName : preferredAddress(host.addresses())).toUtf8();
+    const QByteArray target = (config.tls ? config.hostName : preferredAddress(host.addresses())).toUtf8();
     errno = 0;
-    const int result =
-        mosquitto_connect_bind_async(handle, target.constData(), brokerPort, keepAliveSeconds, nullptr);
+    const int result = connectAsync(target);
     if (result != MOSQ_ERR_SUCCESS) {
         const int savedErrno = errno;
         teardownAfter(result, savedErrno);
@@ -207,22 +201,52 @@ void MqttClient::startConnection(const QHostInfo &host)
     watchSocket();
 }
 
+// The library sends CONNECT properties only from its blocking connect. Given no host, that call
+// keeps the properties and returns before it connects; the asynchronous connect then sends them.
+int MqttClient::connectAsync(const QByteArray &target)
+{
+    if (protocolVersion == kMqtt5 && config.maximumMessageBytes > 0) {
+        mosquitto_property *properties = nullptr;
+        mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                     uint32_t(config.maximumMessageBytes));
+        mosquitto_connect_bind_v5(handle, nullptr, config.port, config.keepAliveSeconds, nullptr, properties);
+        mosquitto_property_free_all(&properties);
+    }
+    return mosquitto_connect_bind_async(handle, target.constData(), config.port, config.keepAliveSeconds,
+                                        nullptr);
+}
+
+// A broker of MQTT 3.1.1 answers a CONNECT of version 5 with "unacceptable protocol version":
+// the same attempt goes on in 3.1.1, without the maximum message size, unseen by the caller.
+bool MqttClient::fallBackToMqtt311(int code)
+{
+    if (protocolVersion != kMqtt5 ||
+        (code != MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION && code != CONNACK_REFUSED_PROTOCOL_VERSION))
+        return false;
+    protocolVersion = kMqtt311;
+    clientState = Disconnected;
+    teardown(NoError, QString());
+    startAttempt();
+    return true;
+}
+
 bool MqttClient::createHandle()
 {
-    const QByteArray id = textOrNull(clientId);
-    handle = mosquitto_new(dataOrNull(id), cleanSession, this);
+    const QByteArray id = textOrNull(config.clientId);
+    handle = mosquitto_new(dataOrNull(id), config.cleanSession, this);
     if (!handle) {
-        teardown(SetupError, id.isNull() && !cleanSession
+        teardown(SetupError, id.isNull() && !config.cleanSession
                                  ? tr("a session kept by the broker needs a client id")
                                  : tr("cannot create the MQTT client"));
         return false;
     }
-    mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_int_option(handle, MOSQ_OPT_PROTOCOL_VERSION,
+                         protocolVersion == kMqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
     // Frames go one at a time and wait for their answer; holding them back for a delayed
     // acknowledgement would cost some 40 ms each.
     mosquitto_int_option(handle, MOSQ_OPT_TCP_NODELAY, 1);
-    const QByteArray user = textOrNull(username);
-    const QByteArray password = textOrNull(brokerPassword);
+    const QByteArray user = textOrNull(config.username);
+    const QByteArray password = textOrNull(config.password);
     mosquitto_username_pw_set(handle, dataOrNull(user), user.isNull() ? nullptr : dataOrNull(password));
     mosquitto_connect_callback_set(handle, &MqttClient::onConnect);
     mosquitto_disconnect_callback_set(handle, &MqttClient::onDisconnect);
@@ -240,16 +264,16 @@ bool MqttClient::createHandle()
 
 QString MqttClient::applyTls()
 {
-    if (!tls)
+    if (!config.tls)
         return QString();
-    if (caFilePath.isEmpty()) {
+    if (config.caFile.isEmpty()) {
         if (mosquitto_int_option(handle, MOSQ_OPT_TLS_USE_OS_CERTS, 1) != MOSQ_ERR_SUCCESS)
             return tr("TLS with the system's certificates is not available");
         return QString();
     }
-    const QByteArray caFile = caFilePath.toLocal8Bit();
+    const QByteArray caFile = config.caFile.toLocal8Bit();
     if (mosquitto_tls_set(handle, caFile.constData(), nullptr, nullptr, nullptr, nullptr) != MOSQ_ERR_SUCCESS)
-        return tr("cannot use the CA file \"%1\"").arg(caFilePath);
+        return tr("cannot use the CA file \"%1\"").arg(config.caFile);
     return QString();
 }
 
@@ -268,8 +292,8 @@ void MqttClient::watchSocket()
 // Only the keep-alive needs the library's time: without one nothing wakes the client but its socket.
 void MqttClient::armHousekeeping()
 {
-    if (keepAliveSeconds > 0)
-        housekeeping.start(keepAliveSeconds * 1000 / kKeepAliveChecks);
+    if (config.keepAliveSeconds > 0)
+        housekeeping.start(config.keepAliveSeconds * 1000 / kKeepAliveChecks);
 }
 
 void MqttClient::onSocketActivity(int (*step)(mosquitto *, int))
@@ -327,10 +351,10 @@ void MqttClient::failConnect(int socket)
     int error = pendingSocketError(socket);
     if (error == 0)
         error = connectErrno;
-    const QString broker = QStringLiteral("%1:%2").arg(hostName).arg(brokerPort);
+    const QString broker = QStringLiteral("%1:%2").arg(config.hostName).arg(config.port);
     // Over TLS the handshake is the broker's first answer: a broker that speaks no TLS hangs up there.
     if (error == 0)
-        teardown(tls ? TlsError : UnreachableError,
+        teardown(config.tls ? TlsError : UnreachableError,
                  tr("the connection to %1 ended before the broker answered").arg(broker));
     else
         teardown(error == ECONNREFUSED ? ConnectionRefusedError : UnreachableError,
@@ -444,11 +468,8 @@ void MqttClient::handleEvent(const Event &event)
     switch (event.kind) {
     case Event::Connack:
         if (event.code != 0) {
-            const bool credentials = event.code == CONNACK_REFUSED_BAD_USERNAME_PASSWORD ||
-                                     event.code == CONNACK_REFUSED_NOT_AUTHORIZED;
-            teardown(credentials ? NotAuthorizedError : BrokerRefusedError,
-                     tr("the broker refused the connection: %1")
-                         .arg(QString::fromUtf8(mosquitto_connack_string(event.code))));
+            if (!fallBackToMqtt311(event.code))
+                refuseConnection(event.code);
             return;
         }
         clientState = Connected;
@@ -464,12 +485,25 @@ void MqttClient::handleEvent(const Event &event)
         emit pingResponseReceived();
         return;
     case Event::Suback:
-        emit subscribed(event.topic, event.code != kSubscriptionRefused);
+        // MQTT 3.1.1 refuses with 0x80; MQTT 5 with any reason of 0x80 and above.
+        emit subscribed(event.topic, event.code < kSubscriptionRefused);
         return;
     case Event::Unsuback:
         emit unsubscribed(event.topic);
         return;
     }
+}
+
+void MqttClient::refuseConnection(int code)
+{
+    const bool credentials =
+        protocolVersion == kMqtt5
+            ? code == MQTT_RC_BAD_USERNAME_OR_PASSWORD || code == MQTT_RC_NOT_AUTHORIZED
+            : code == CONNACK_REFUSED_BAD_USERNAME_PASSWORD || code == CONNACK_REFUSED_NOT_AUTHORIZED;
+    const char *words =
+        protocolVersion == kMqtt5 ? mosquitto_reason_string(code) : mosquitto_connack_string(code);
+    teardown(credentials ? NotAuthorizedError : BrokerRefusedError,
+             tr("the broker refused the connection: %1").arg(QString::fromUtf8(words)));
 }
 
 // A library call that failed ends the connection, with the kind and the words of its failure.

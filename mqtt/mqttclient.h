@@ -29,19 +29,9 @@ public:
     explicit MqttClient(QObject *parent = nullptr);
     ~MqttClient() override;
 
-    void setHostname(const QString &host) { hostName = host; }
-    void setPort(quint16 port) { brokerPort = port; }
-    quint16 port() const { return brokerPort; }
-    void setClientId(const QString &id) { clientId = id; }
-    void setUsername(const QString &name) { username = name; }
-    void setPassword(const QString &password) { brokerPassword = password; }
-    // Seconds between keep-alive pings (0: none). The library takes 0 or 5 and more.
-    void setKeepAlive(int seconds);
-    int keepAlive() const { return keepAliveSeconds; }
-    void setCleanSession(bool clean) { cleanSession = clean; }
-    // TLS, trusting the system's certificates, or only those in `caFile` when it is given.
-    void setTls(bool enabled, const QString &caFile = QString());
-    bool tlsEnabled() const { return tls; }
+    // The protocol of the running or last connection: MQTT 5 first, 3.1.1 with a broker that
+    // refuses 5.
+    bool speaksMqtt5() const { return protocolVersion == kMqtt5; }
 
     ClientState state() const override { return clientState; }
     QString errorString() const override { return errorText; }
@@ -86,7 +76,11 @@ private:
     static void onLog(mosquitto *, void *self, int level, const char *text);
 
     void queueEvent(Event::Kind kind, int code, const QByteArray &payload = {}, const QString &topic = {});
+    void startAttempt();
     void startConnection(const QHostInfo &host);
+    void refuseConnection(int code);
+    int connectAsync(const QByteArray &target);
+    bool fallBackToMqtt311(int code);
     bool createHandle();
     QString applyTls();
     void watchSocket();
@@ -105,16 +99,10 @@ private:
     ClientError errorOf(int result, int savedErrno) const;
     QString describe(int result, int savedErrno) const;
 
-    QString hostName = QStringLiteral("127.0.0.1");
-    quint16 brokerPort = 1883;
-    QString clientId;
-    QString username;
-    QString brokerPassword;
-    int keepAliveSeconds = 60;
-    bool cleanSession = true;
-    bool tls = false;
-    QString caFilePath;
+    static constexpr int kMqtt5 = 5;
+    static constexpr int kMqtt311 = 4;
 
+    int protocolVersion = kMqtt5;
     ClientState clientState = Disconnected;
     QString errorText;
     ClientError errorKind = NoError;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mqtt/mqttsettings.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -45,6 +47,27 @@ public:
 
     explicit MqttConnection(QObject *parent = nullptr) : QObject(parent) {}
 
+    // Taken at the next connectToHost().
+    void setSettings(const MqttSettings &settings) { config = settings; }
+    const MqttSettings &settings() const { return config; }
+    void setHostname(const QString &host) { config.hostName = host; }
+    void setPort(quint16 port) { config.port = port; }
+    quint16 port() const { return config.port; }
+    void setClientId(const QString &id) { config.clientId = id; }
+    void setUsername(const QString &name) { config.username = name; }
+    void setPassword(const QString &password) { config.password = password; }
+    // Seconds between keep-alive pings (0: none); 1 to 4 become 5, the least the library takes.
+    void setKeepAlive(int seconds) { config.keepAliveSeconds = MqttSettings::keepAliveOf(seconds); }
+    int keepAlive() const { return config.keepAliveSeconds; }
+    void setCleanSession(bool clean) { config.cleanSession = clean; }
+    // TLS, trusting the system's certificates, or only those in `caFile` when it is given.
+    void setTls(bool enabled, const QString &caFile = QString())
+    {
+        config.tls = enabled;
+        config.caFile = caFile;
+    }
+    bool tlsEnabled() const { return config.tls; }
+
     virtual ClientState state() const = 0;
     // Why the last attempt failed or the connection ended; empty after a requested disconnect.
     virtual QString errorString() const = 0;
@@ -75,4 +98,7 @@ signals:
     void pingResponseReceived();
     void subscribed(const QString &topicFilter, bool granted);
     void unsubscribed(const QString &topicFilter);
+
+protected:
+    MqttSettings config;
 };

@@ -7,6 +7,8 @@
 #include "protocol/gatewaymessages.h"
 #include "tests/support/brokerprocess.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 namespace {
@@ -49,6 +51,8 @@ private slots:
     void whatNobodyWaitsForKeepsTheNewest();
     void connectionSettings_data();
     void connectionSettings();
+    void oversizedMessagesAreDroppedByTheBroker();
+    void brokerOfMqtt311IsStillSpokenTo();
 
 private:
     BrokerProcess broker;
@@ -286,6 +290,55 @@ void tst_Mqtt::connectionSettings()
     QVERIFY(client.state() == MqttClient::Connected || !client.errorString().isEmpty());
     QCOMPARE(client.subscribe(QStringLiteral("x")), client.state() == MqttClient::Connected);
     QCOMPARE(disconnected.count(), client.state() == MqttClient::Connected ? 0 : 1);
+}
+
+// The largest message said in CONNECT is the broker's to enforce: one client's huge message never
+// reaches this process, and what follows it still does.
+void tst_Mqtt::oversizedMessagesAreDroppedByTheBroker()
+{
+    MqttClient receiver;
+    MqttClient sender;
+    QVERIFY(connectTo(receiver, broker.port()));
+    QVERIFY(connectTo(sender, broker.port()));
+    QVERIFY(receiver.speaksMqtt5());
+    QSignalSpy granted(&receiver, &MqttClient::subscribed);
+    QVERIFY(receiver.subscribe(QStringLiteral("big/#")));
+    QVERIFY(granted.wait());
+    QSignalSpy received(&receiver, &MqttClient::messageReceived);
+    QVERIFY(
+        sender.publish(QStringLiteral("big/1"), QByteArray(MqttSettings::kDefaultMaximumMessageBytes, 'x')));
+    QVERIFY(sender.publish(QStringLiteral("big/2"), QByteArray("after")));
+    QTRY_COMPARE(received.count(), 1);
+    QCOMPARE(received.at(0).at(0).toByteArray(), QByteArray("after"));
+}
+
+// A broker that knows only 3.1.1 refuses a CONNECT of version 5 with "unacceptable protocol
+// version" and hangs up; the client connects again in 3.1.1 without saying so.
+void tst_Mqtt::brokerOfMqtt311IsStillSpokenTo()
+{
+    QTcpServer oldBroker;
+    QVERIFY(oldBroker.listen(QHostAddress::LocalHost));
+    QList<char> levels;
+    connect(&oldBroker, &QTcpServer::newConnection, this, [&] {
+        QTcpSocket *socket = oldBroker.nextPendingConnection();
+        connect(socket, &QTcpSocket::readyRead, socket, [socket, &levels] {
+            const QByteArray connectPacket = socket->readAll();
+            constexpr int levelOffset = 8; // fixed header, then "\0\4MQTT", then the level
+            if (connectPacket.size() <= levelOffset)
+                return;
+            const char level = connectPacket.at(levelOffset);
+            levels << level;
+            socket->write(QByteArray::fromHex(level == 4 ? "20020000" : "20020001"));
+            if (level != 4)
+                socket->disconnectFromHost();
+        });
+    });
+    MqttClient client;
+    QSignalSpy disconnected(&client, &MqttClient::disconnected);
+    QVERIFY(connectTo(client, oldBroker.serverPort()));
+    QCOMPARE(levels, (QList<char>{5, 4}));
+    QVERIFY(!client.speaksMqtt5());
+    QCOMPARE(disconnected.count(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Mqtt)

@@ -5,7 +5,9 @@
 #include <QFile>
 #include <QTcpServer>
 
+#include <csignal>
 #include <pwd.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 BrokerProcess::~BrokerProcess()
@@ -90,5 +92,19 @@ bool BrokerProcess::launch()
 
 void BrokerProcess::stop()
 {
+    // A stopped process would hold SIGTERM until it goes on.
+    thaw();
     stopChildProcess(process);
+}
+
+void BrokerProcess::freeze()
+{
+    if (process.state() == QProcess::Running)
+        ::kill(pid_t(process.processId()), SIGSTOP);
+}
+
+void BrokerProcess::thaw()
+{
+    if (process.state() == QProcess::Running)
+        ::kill(pid_t(process.processId()), SIGCONT);
 }

@@ -22,6 +22,9 @@ public:
     void stop();
     // The same broker again on the same port, after a stop() or a crash.
     bool restart();
+    // A broker that hangs: its process is stopped (SIGSTOP) and goes on after thaw() (SIGCONT).
+    void freeze();
+    void thaw();
 
     quint16 port() const { return listenPort; }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(listenPort); }
