@@ -80,7 +80,7 @@ int FleetFlash::run(const QByteArray &image)
         return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
                                   .arg(options.mqttHost)
                                   .arg(options.mqttPort)
-                                  .arg(client->errorString()));
+                                  .arg(session->lastProblem()));
     if (singleTarget())
         return singleTargetStatus();
     return runner->count(FleetResult::Success) == runner->size() ? ExitSuccess : ExitUpdateFailed;

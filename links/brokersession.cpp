@@ -139,6 +139,8 @@ void BrokerSession::onDisconnected()
     answerDeadline.stop();
     asking = false;
     const MqttConnection::ClientError why = mqtt.error();
+    if (why != MqttConnection::NoError)
+        lastDropText = mqtt.errorString();
     if (why != MqttConnection::NoError && retryCanHelp(why))
         backoff->linkDown();
     else

@@ -49,6 +49,8 @@ public:
     // Up, and not suspected of having stopped answering: new work may start.
     bool isAnswering() const;
     bool hasConnected() const { return everConnected; }
+    // Why the connection last went down or failed, kept while the next attempt runs.
+    QString lastProblem() const { return lastDropText; }
 
     // `holder` wants the gateway's answer topics subscribed on every connection, until it
     // releases them or the broker refuses one (gatewayRefused says so).
@@ -111,4 +113,5 @@ private:
     bool asking = false;
     bool everConnected = false;
     QString lastDownReport;
+    QString lastDropText;
 };

@@ -63,7 +63,7 @@ void GatewayFleet::onBrokerWaitOver()
 {
     if (session.connection().state() == MqttConnection::Connected)
         return;
-    const QString why = session.connection().errorString();
+    const QString why = session.lastProblem();
     for (int i = 0; i < fleet->size(); ++i) {
         if (fleet->result(i) == FleetResult::Waiting)
             wayFailures.insert(i);
