@@ -260,8 +260,8 @@ void BrokerSession::subscribeGateway(const QString &gatewayId)
         }
         awaitedGrants.insert(topic, gatewayId);
     }
-    if (!grantDeadline.isActive())
-        grantDeadline.start(kGrantDeadlineMs);
+    // Counted from the last subscription asked for: the broker answers in order.
+    grantDeadline.start(kGrantDeadlineMs);
 }
 
 void BrokerSession::unsubscribeGateway(const QString &gatewayId)
