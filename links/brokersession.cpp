@@ -299,8 +299,14 @@ void BrokerSession::onSubscribed(const QString &topic, bool granted)
         emit gatewayGranted(gatewayId);
 }
 
+// A broker that said nothing at all meanwhile has stopped answering, which is no refusal: the
+// next connection asks again.
 void BrokerSession::onGrantDeadline()
 {
+    if (lastHeard.elapsed() >= kGrantDeadlineMs) {
+        mqtt.abandon(MqttConnection::BrokerSilentError, silenceText(lastHeard.elapsed()));
+        return;
+    }
     QSet<QString> unanswered;
     for (const QString &gatewayId : qAsConst(awaitedGrants))
         unanswered.insert(gatewayId);
