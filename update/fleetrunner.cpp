@@ -1,6 +1,5 @@
 #include "update/fleetrunner.h"
 
-#include "update/updatefailure.h"
 #include "update/updatelink.h"
 #include "update/updatesession.h"
 
@@ -62,9 +61,9 @@ void FleetRunner::holdLaunches(bool held)
 
 void FleetRunner::skipWaiting(const UpdateFailure &why)
 {
-    if (!isRunning() || !waitingSkipReason.isEmpty())
+    if (!isRunning() || waitingSkip.isFailure())
         return;
-    waitingSkipReason = why.text;
+    waitingSkip = why;
     launchMore();
     finishIfDone();
 }
@@ -123,8 +122,8 @@ QString FleetRunner::skipReason() const
 {
     if (!abortReason.isEmpty())
         return abortReason;
-    if (!waitingSkipReason.isEmpty())
-        return waitingSkipReason;
+    if (waitingSkip.isFailure())
+        return waitingSkip.text;
     if (policy.maxFailures > 0 && count(FleetResult::Failed) >= policy.maxFailures)
         return QStringLiteral("not started: %1 targets failed").arg(count(FleetResult::Failed));
     if (nextIndex >= policy.canary && policy.canary > 0 && canariesDone()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/updatefailure.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
@@ -12,7 +14,6 @@
 class UpdateLink;
 class UpdateReporter;
 class UpdateSession;
-struct UpdateFailure;
 
 // What became of one target of a fleet.
 enum class FleetResult
@@ -105,7 +106,8 @@ private:
     ReporterFactory reporterOf;
     QByteArray image;
     QString abortReason;
-    QString waitingSkipReason;
+    // Why the targets not yet started are skipped now; its kind is BrokerUnavailable.
+    UpdateFailure waitingSkip;
     bool launchesHeld = false;
     QElapsedTimer clock;
     int nextIndex = 0;
