@@ -213,7 +213,7 @@ void BatchUpdatePage::startFleet()
 void BatchUpdatePage::stop()
 {
     if (isRunning())
-        fleet->abortAll(QStringLiteral("stopped by the user"));
+        fleet->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("stopped by the user")});
 }
 
 void BatchUpdatePage::showTarget(int index)

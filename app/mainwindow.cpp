@@ -33,13 +33,15 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
-#include <QSerialPort>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
+    // An update traces every frame; under a desktop session stderr lands in a file that would
+    // grow by a hundred megabytes a day. The menu's entry switches the trace on.
+    DebugTrace::setTraceOn(false);
     nativeFile = new NativeFile(this);
     ui->setupUi(this);
     formSize = size();
@@ -101,7 +103,7 @@ void MainWindow::createUpdateEngine()
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
-    connect(serialPort->channel().port(), &QSerialPort::baudRateChanged, this,
+    connect(&serialPort->channel(), &SerialChannel::baudRateChanged, this,
             &MainWindow::refreshUpdateEstimate);
     refreshUpdateEstimate();
 }
@@ -121,7 +123,7 @@ void MainWindow::refreshUpdateEstimate()
         announcedPacketLen > 0 ? announcedPacketLen : UpdateEstimate::kUsualPacketLen);
     const qint64 ms = ui->checkBox_sendUseNet->isChecked()
                           ? estimate.gatewayMs(updateLink->gatewayLink().lastRoundTripMs())
-                          : estimate.serialMs(serialPort->channel().port()->baudRate());
+                          : estimate.serialMs(serialPort->channel().baudRate());
     ui->lineEdit__firmware_update_time->setText(UpdateEstimate::text(ms));
 }
 
@@ -315,6 +317,10 @@ void MainWindow::buildMenuBar()
         TRACE(lcApp) << "action_mqttParams";
         mqttConfig->settingsWindow->show();
     });
+    QAction *debugTrace = paramMenu->addAction(QStringLiteral("调试跟踪"));
+    debugTrace->setObjectName(QStringLiteral("action_debugTrace"));
+    debugTrace->setCheckable(true);
+    connect(debugTrace, &QAction::toggled, this, [](bool on) { DebugTrace::setTraceOn(on); });
 }
 
 void MainWindow::initialize_mainTimer(int timeout_ms)
@@ -370,7 +376,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // running unseen until its device gave up.
     windowClosing = true;
     if (updateSession)
-        updateSession->requestAbort();
+        updateSession->requestAbort({UpdateFailure::Kind::StoppedByUser, QStringLiteral("update aborted")});
     if (batchUpdatePage)
         batchUpdatePage->stop();
     closeOtherWindows();

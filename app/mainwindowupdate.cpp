@@ -23,6 +23,26 @@
 #include <QTime>
 #include <limits>
 
+namespace {
+
+// What to look at next, by what failed: the device, the way to it, or the image.
+QString whatToCheck(UpdateFailure::Kind kind)
+{
+    switch (kind) {
+    case UpdateFailure::Kind::LinkLost:
+    case UpdateFailure::Kind::BrokerUnavailable:
+        return QStringLiteral("请检查串口连接或MQTT代理的连接");
+    case UpdateFailure::Kind::ImageUnusable:
+        return QStringLiteral("请检查固件文件以及设备报告的分包参数");
+    case UpdateFailure::Kind::Refused:
+        return QStringLiteral("请检查固件是否适合该设备以及目标设备类型");
+    default:
+        return QStringLiteral("请检查目标设备类型、串口或网关ID以及设备电源");
+    }
+}
+
+} // namespace
+
 void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 {
     if (updateSession->isRunning() || batchUpdatePage->isRunning()) {
@@ -202,8 +222,9 @@ void MainWindow::startUpdate()
 void MainWindow::connectUpdatePage()
 {
     connect(ui->comboBox_update_link->lineEdit(), &QLineEdit::textEdited, this, &MainWindow::takeTypedPath);
-    connect(ui->pushButton_update_stop, &QPushButton::clicked, this,
-            [this] { updateSession->requestAbort(stoppedByUser()); });
+    connect(ui->pushButton_update_stop, &QPushButton::clicked, this, [this] {
+        updateSession->requestAbort({UpdateFailure::Kind::StoppedByUser, stoppedByUser()});
+    });
 }
 
 void MainWindow::showUpdateRunning()
@@ -236,15 +257,15 @@ QString MainWindow::updateFailureText(UpdateOutcome outcome, int reachedPercent)
 {
     if (outcome == UpdateOutcome::EmptyImage)
         return QStringLiteral("没有可发送的固件：请先点击“打开文件”，或在“在线固件列表”中选择固件。");
-    const QString reason = updateSession->failureReason();
-    if (reason == stoppedByUser())
+    const UpdateFailure &failure = updateSession->failure();
+    const QString reason = failure.text;
+    if (failure.isStop())
         return QStringLiteral("更新已停止（完成 %1%）：%2。可以再次点击“开始更新”。")
             .arg(reachedPercent)
             .arg(reason);
-    return QStringLiteral("更新失败（完成 %1%）：%2。\n请检查目标设备类型、串口或网关ID以及设备电源，"
-                          "详情见“日志”页，然后再次点击“开始更新”。")
+    return QStringLiteral("更新失败（完成 %1%）：%2。\n%3，详情见“日志”页，然后再次点击“开始更新”。")
         .arg(reachedPercent)
-        .arg(reason);
+        .arg(reason, whatToCheck(failure.kind));
 }
 
 void MainWindow::setUpdateStatus(const QString &text, const QColor &colour)

@@ -1,7 +1,9 @@
 #include "app/myserialport.h"
 
 #include "app/mycombobox.h"
+#include "core/eventwait.h"
 #include "platform/serialportlist.h"
+#include "protocol/wiretiming.h"
 #include "storage/configini.h"
 #include "storage/settingskeys.h"
 
@@ -13,12 +15,20 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
+#include <QTime>
 
 namespace {
 
 const char *const indicatorRed = "background-color:red;border-radius: 10px;";
 const char *const indicatorGreen = "background-color:green;border-radius: 10px;";
 constexpr int indicatorSize = 20;
+constexpr int writeWaitForLengthMs = 1000;
+
+void traceTransfer(const char *tail)
+{
+    TRACE(lcSerial) << "mySerialPort" << QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"))
+                    << tail;
+}
 
 } // namespace
 
@@ -41,7 +51,8 @@ mySerialPort::mySerialPort(QWidget *parent) : QWidget(parent)
     connect(portListBox, &QComboBox::currentTextChanged, this,
             [this](const QString &text) { serialChannel.setSelectedPortName(portNameOfItem(text)); });
     connect(&serialChannel, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState);
-    connect(&serialChannel, &SerialChannel::callBack, this, &mySerialPort::callBack);
+    connect(&serialChannel, &SerialChannel::sendRefused, this,
+            [this](const QByteArray &untaken) { emit callBack(SPOS_SERIALPORT_ERROR_WRITE, untaken); });
     connect(&serialChannel, &SerialChannel::threadCallBack, this, &mySerialPort::threadCallBack);
 
     buildPortGroup();
@@ -68,27 +79,74 @@ QHBoxLayout *mySerialPort::getUi()
 
 void mySerialPort::uartPortCallBack()
 {
-    serialChannel.uartPortCallBack();
+    serialChannel.readArrivedBytes();
 }
 
 void mySerialPort::write(const char *data)
 {
-    serialChannel.write(data);
+    const QByteArray text(data);
+    const qint32 baud = serialChannel.baudRate();
+    writeAndWait(text, baud > 0 ? int(WireTiming::lineMs(text.size(), baud)) : writeWaitForLengthMs);
 }
 
 void mySerialPort::write(const char *data, qlonglong len)
 {
-    serialChannel.write(data, len);
+    writeAndWait(len > 0 ? QByteArray(data, int(len)) : QByteArray(), writeWaitForLengthMs);
+}
+
+// The worker's own writes wait for their bytes to leave, as their callers always did.
+void mySerialPort::writeAndWait(const QByteArray &bytes, int waitMs)
+{
+    if (!serialChannel.isPortOpen()) {
+        emitClosedPortError();
+        return;
+    }
+    traceTransfer("------------");
+    serialChannel.send(bytes);
+    EventWait::waitUntil([this] { return serialChannel.bytesToWrite() == 0 || !serialChannel.isPortOpen(); },
+                         waitMs);
+    traceTransfer("------------");
 }
 
 bool mySerialPort::readWait(int timeout_ms)
 {
-    return serialChannel.readWait(timeout_ms);
+    if (!serialChannel.isPortOpen()) {
+        emitClosedPortError();
+        return false;
+    }
+    const quint64 before = serialChannel.receivedByteCount();
+    const auto arrivedOrClosed = [&] {
+        return serialChannel.receivedByteCount() != before || !serialChannel.isPortOpen();
+    };
+    // A negative time-out is no time at all, never a wait for ever.
+    const qint64 waitMs = serialChannel.msUntilLineFree() + qMax(0, timeout_ms);
+    return EventWait::waitUntil(arrivedOrClosed, waitMs) && serialChannel.receivedByteCount() != before;
 }
 
 QByteArray mySerialPort::getRecv(int timeout_ms)
 {
-    return serialChannel.getRecv(timeout_ms);
+    if (serialChannel.isPortOpen())
+        return takeReply(timeout_ms);
+    emitClosedPortError();
+    EventWait::delayMs(timeout_ms);
+    return QByteArray();
+}
+
+QByteArray mySerialPort::takeReply(int timeoutMs)
+{
+    traceTransfer("------------");
+    const auto replyOrEnd = [this] { return serialChannel.hasReply() || !serialChannel.isPortOpen(); };
+    const qint64 waitMs = serialChannel.msUntilLineFree() + qMax(0, timeoutMs);
+    if (!EventWait::waitUntil(replyOrEnd, waitMs) || !serialChannel.hasReply()) {
+        traceTransfer("time out------------");
+        return QByteArray();
+    }
+    return serialChannel.takeQueuedReply();
+}
+
+void mySerialPort::emitClosedPortError()
+{
+    emit callBack(SPOS_SERIALPORT_ERROR_WRITE, serialChannel.untakenBytes());
 }
 
 void mySerialPort::buildPortGroup()
@@ -154,7 +212,7 @@ void mySerialPort::buildIndicator()
 void mySerialPort::applyPanelToPort()
 {
     serialChannel.setBaudRate(baudBox->currentText().toInt(nullptr, 10));
-    serialChannel.port()->setPortName(portNameOfItem(portListBox->currentText()));
+    serialChannel.setPortName(portNameOfItem(portListBox->currentText()));
 }
 
 void mySerialPort::fillPortList()
@@ -201,7 +259,7 @@ void mySerialPort::onPortSelected(int index)
     // The box reports its new text only after this handler; a presence scan in between must
     // not judge the newly opened port by the old name.
     serialChannel.setSelectedPortName(name);
-    serialChannel.port()->setPortName(name);
+    serialChannel.setPortName(name);
     reopenPort();
     TRACE(lcSerial) << "comboBox_serialport currentIndexChange" << index
                     << (serialChannel.isPortOpen() ? "true" : "false");

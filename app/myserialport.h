@@ -13,12 +13,19 @@ class QPushButton;
 class QSettings;
 
 // The serial port panel: port choice, baud rate, open, close and the status light, over the
-// tool's one serial channel, which knows no widgets. The panel keeps the worker's slots for
-// whoever calls them by name; they act on the channel.
+// tool's one serial channel, which knows no widgets and never waits. The panel keeps the
+// worker's blocking slots for whoever calls them by name: each waits in a local event loop
+// for what the channel signals, so the window keeps drawing and the port keeps receiving.
 class mySerialPort : public QWidget
 {
     Q_OBJECT
 public:
+    // Status of `callBack`: a write or wait was requested while the port is closed.
+    enum CallBackStatus
+    {
+        SPOS_SERIALPORT_ERROR_WRITE = 7
+    };
+
     explicit mySerialPort(QWidget *parent = nullptr);
     ~mySerialPort() override;
 
@@ -33,12 +40,18 @@ public slots:
     // through channel(). getUi() is the panel's own row of controls.
     QHBoxLayout *getUi();
     void uartPortCallBack();
+    // Both writes return once the bytes are handed to the system (at most a second for bytes
+    // with a length, the text's time on the line for a text).
     void write(const char *data);
     void write(const char *data, qlonglong len);
+    // Whether any byte arrives before the time-out, counted from when the line is free.
     bool readWait(int timeout_ms);
+    // The next reply, or an empty array once the time-out (counted from when the line is
+    // free) has passed or the port has closed.
     QByteArray getRecv(int timeout_ms);
 
 signals:
+    // `status` is a CallBackStatus; the bytes are what was received and never taken.
     void callBack(int status, QByteArray bytesArray);
     void threadCallBack(int status);
     // The chosen port and rate could not be stored; the text says why.
@@ -53,6 +66,9 @@ private:
     void fillPortList();
     void reopenPort();
     void showOpenState(bool open);
+    void writeAndWait(const QByteArray &bytes, int waitMs);
+    QByteArray takeReply(int timeoutMs);
+    void emitClosedPortError();
 
     void onPortListPressed();
     void onPortSelected(int index);

@@ -3,6 +3,7 @@
 #include "mqtt/mqttclient.h"
 #include "protocol/gatewaymessages.h"
 #include "serial/serialchannel.h"
+#include "update/updatesession.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -61,6 +62,11 @@ const QList<OptionEntry> &optionTable()
         {{"parallel"}, "Update at most N targets at the same time (default: all).", "N"},
         {{"canary"}, "Update the first N targets first; the others only when all N succeeded.", "N"},
         {{"max-failures"}, "Once N targets have failed, start no further target.", "N"},
+        {{"connect-attempts"},
+         QStringLiteral("Ask each device into its bootloader at most N times, 1 to %1 (default %1), before "
+                        "giving it up: an offline gateway holds its place that long.")
+             .arg(UpdateSession::kConnectAttempts),
+         "N"},
         {{"json"}, "Write one JSON object a line to stdout instead of console lines.", ""},
         {{"mqtt-user"}, "User name at the broker.", "NAME"},
         {{"mqtt-password"},
@@ -266,7 +272,23 @@ private:
             problem = readCount("canary", 0, &options.policy.canary);
         if (problem.isEmpty())
             problem = readCount("max-failures", 1, &options.policy.maxFailures);
+        if (problem.isEmpty())
+            problem = readConnectAttempts();
         return problem;
+    }
+
+    QString readConnectAttempts() const
+    {
+        if (!isSet("connect-attempts"))
+            return QString();
+        bool ok = false;
+        const int attempts = value("connect-attempts").toInt(&ok);
+        if (!ok || attempts < 1 || attempts > UpdateSession::kConnectAttempts)
+            return QStringLiteral("invalid --connect-attempts \"%1\": give 1 to %2")
+                .arg(value("connect-attempts"))
+                .arg(UpdateSession::kConnectAttempts);
+        options.policy.connectAttempts = attempts;
+        return QString();
     }
 
     QString readImage()

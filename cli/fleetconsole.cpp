@@ -106,14 +106,15 @@ void FleetConsole::progress(int index, qint64 done, qint64 total)
     drawBoard(false);
 }
 
-void FleetConsole::finished(int index, FleetResult result, const QString &reason, qint64 ms)
+void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms)
 {
     boards[index].running = false;
     if (format == Format::Json)
         writeJson({{"target", names.at(index)},
                    {"event", "done"},
                    {"result", resultName(result)},
-                   {"reason", reason},
+                   {"kind", UpdateFailure::kindName(failure.kind)},
+                   {"reason", failure.text},
                    {"seconds", seconds(ms)}});
     else
         drawBoard(true);
@@ -163,15 +164,23 @@ QString FleetConsole::summaryTable(const FleetRunner &runner)
     QString table = row(QStringLiteral("TARGET"), QStringLiteral("RESULT"), QStringLiteral("TIME"),
                         QStringLiteral("REASON"));
     for (int i = 0; i < runner.size(); ++i)
-        table +=
-            row(runner.name(i), resultName(runner.result(i)),
-                QString::number(seconds(runner.elapsedMs(i)), 'f', 1) + QLatin1Char('s'), runner.reason(i));
+        table += row(runner.name(i), resultName(runner.result(i)),
+                     QString::number(seconds(runner.elapsedMs(i)), 'f', 1) + QLatin1Char('s'),
+                     reasonText(runner.failure(i)));
     table += QStringLiteral("%1 succeeded, %2 failed, %3 skipped in %4 s\n")
                  .arg(runner.count(FleetResult::Success))
                  .arg(runner.count(FleetResult::Failed))
                  .arg(runner.count(FleetResult::Skipped))
                  .arg(seconds(runner.totalMs()), 0, 'f', 1);
     return table;
+}
+
+// The kind first, so that a reader of the table sees at a glance which failures are alike.
+QString FleetConsole::reasonText(const UpdateFailure &failure)
+{
+    if (!failure.isFailure())
+        return QString();
+    return QStringLiteral("[%1] %2").arg(UpdateFailure::kindName(failure.kind), failure.text);
 }
 
 QString FleetConsole::boardLine(int index) const

@@ -29,7 +29,7 @@ public:
     void started(int index);
     void line(int index, const QString &text);
     void progress(int index, qint64 done, qint64 total);
-    void finished(int index, FleetResult result, const QString &reason, qint64 ms);
+    void finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms);
     // The JSON summary event and, for more than one target, the table on stderr.
     void summary(const FleetRunner &runner);
     // A line of the flasher's own on stderr ("stopped by signal 15").
@@ -37,6 +37,7 @@ public:
 
     static QString resultName(FleetResult result);
     static QString summaryTable(const FleetRunner &runner);
+    static QString reasonText(const UpdateFailure &failure);
 
 private:
     struct Board

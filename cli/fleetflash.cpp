@@ -62,7 +62,7 @@ int FleetFlash::run(const QByteArray &image)
     if (console) {
         QObject::connect(runner, &FleetRunner::targetStarted, [this](int index) { console->started(index); });
         QObject::connect(runner, &FleetRunner::targetFinished, [this](int index) {
-            console->finished(index, runner->result(index), runner->reason(index), runner->elapsedMs(index));
+            console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index));
         });
     }
     QEventLoop loop;
@@ -94,7 +94,7 @@ void FleetFlash::stopBySignal(int signalNumber)
     if (console)
         console->note(signalReason);
     if (runner)
-        runner->abortAll(signalReason);
+        runner->abortAll({UpdateFailure::Kind::StoppedBySignal, signalReason});
 }
 
 int FleetFlash::singleTargetStatus() const
@@ -103,9 +103,9 @@ int FleetFlash::singleTargetStatus() const
         reporter->finishProgress();
     if (runner->result(0) == FleetResult::Success)
         return ExitSuccess;
-    if (linkFailures.contains(0) || (gatewayFleet && gatewayFleet->failedOnTheWay(0)))
-        return fail(ExitPort, runner->reason(0));
-    return fail(ExitUpdateFailed, runner->reason(0));
+    // Only the way to the device failing is a port's status; a device that failed is an update's.
+    const UpdateFailure &failure = runner->failure(0);
+    return fail(failure.isLinkFailure() ? ExitPort : ExitUpdateFailed, failure.text);
 }
 
 UpdateReporter &FleetFlash::reporterOf(int index)
@@ -137,25 +137,20 @@ void FleetFlash::makeRunner()
     }
     serialRunner = std::make_unique<FleetRunner>(
         options.targets, options.policy,
-        [this](int index, QString *problem) {
-            std::unique_ptr<UpdateLink> link = makeSerialLink(index, problem);
-            if (!link)
-                linkFailures.insert(index);
-            return link;
-        },
-        reporter);
+        [this](int index, UpdateFailure *problem) { return makeSerialLink(index, problem); }, reporter);
     runner = serialRunner.get();
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, QString *problem)
+std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, UpdateFailure *problem)
 {
     const QString port = options.targets.at(index);
     auto channel = std::make_unique<SerialChannel>();
-    channel->port()->setPortName(port);
+    channel->setPortName(port);
     channel->setBaudRate(options.baudRate);
     channel->setSelectedPortName(port);
     if (!channel->openPort()) {
-        *problem = QStringLiteral("cannot open port \"%1\": %2").arg(port, channel->lastOpenError());
+        *problem = {UpdateFailure::Kind::LinkLost,
+                    QStringLiteral("cannot open port \"%1\": %2").arg(port, channel->lastOpenError())};
         return nullptr;
     }
     auto link = std::make_unique<SerialUpdateLink>(*channel, options.target);

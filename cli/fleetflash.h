@@ -14,6 +14,7 @@ class GatewayFleet;
 class MqttClient;
 class UpdateLink;
 class UpdateReporter;
+struct UpdateFailure;
 
 // One run of the flasher over its targets: the links (a serial port each, or one broker
 // connection for every gateway), a session per target, and the report on stdout and stderr.
@@ -40,7 +41,7 @@ private:
     void makeRunner();
     void showBrokerNotice(const QString &line);
     bool brokerNeverReached() const;
-    std::unique_ptr<UpdateLink> makeSerialLink(int index, QString *problem);
+    std::unique_ptr<UpdateLink> makeSerialLink(int index, UpdateFailure *problem);
     UpdateReporter &reporterOf(int index);
     void stopBySignal(int signalNumber);
     int singleTargetStatus() const;
@@ -56,6 +57,5 @@ private:
     std::unique_ptr<FleetRunner> serialRunner;
     std::unique_ptr<GatewayFleet> gatewayFleet;
     FleetRunner *runner = nullptr;
-    QSet<int> linkFailures;
     QString signalReason;
 };

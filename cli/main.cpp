@@ -2,8 +2,9 @@
 //
 // Exit status: 0 when every device confirmed its update; 1 when an update ran and ended
 // otherwise, or a target failed or was skipped; 2 for a usage error or an image that is missing,
-// unreadable or empty; 3 when the serial port of a single target cannot be opened or the MQTT
-// broker cannot be reached; 4 when the cloud service fails or refuses.
+// unreadable or empty; 3 when the way to a single target failed (its serial port cannot be
+// opened or is lost, the MQTT broker cannot be reached or goes away); 4 when the cloud service
+// fails or refuses.
 #include "cli/cloudcommands.h"
 #include "cli/flashoptions.h"
 #include "cli/fleetflash.h"

@@ -17,6 +17,12 @@ void useMessageOnlyPattern()
     qSetMessagePattern(QStringLiteral("%{message}"));
 }
 
+void setTraceOn(bool on)
+{
+    QLoggingCategory::setFilterRules(on ? QStringLiteral("plovik.*.debug=true")
+                                        : QStringLiteral("plovik.*.debug=false"));
+}
+
 QString mainTag(const char *function, int line)
 {
     return QStringLiteral("main-") + QString::fromLatin1(function) + QLatin1Char('[') +

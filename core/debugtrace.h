@@ -27,6 +27,10 @@ QString moduleTag(const char *sourceFile, int line, const char *function);
 // The message alone, without the category's name: the trace reads as it always did.
 void useMessageOnlyPattern();
 
+// Every subsystem's trace on or off. QT_LOGGING_RULES still decides over it, so a field
+// engineer can keep one subsystem on (or off) whatever the program chose.
+void setTraceOn(bool on);
+
 } // namespace DebugTrace
 
 // A trace line without a tag (window traces that name the control and its signal).

@@ -26,8 +26,9 @@ class BrokerSession : public QObject
 public:
     // A broker that has not answered a question within this time is taken as gone.
     static constexpr int kAnswerDeadlineMs = 3000;
-    // Only a broker quiet for this long is asked whether it still answers.
-    static constexpr int kQuietBeforeAskingMs = 1000;
+    // Only a broker quiet for this long is asked whether it still answers: a stall of a few
+    // seconds (a busy broker, a short network hiccup) is ridden out by the waits of the updates.
+    static constexpr int kQuietBeforeAskingMs = 3000;
     // A connection attempt that got no answer by then is given up (and tried again).
     static constexpr int kConnectDeadlineMs = 10000;
     // Subscriptions the broker has not answered by then count as refused.

@@ -11,7 +11,7 @@ GatewayFleet::GatewayFleet(BrokerSession &session, const QStringList &gatewayIds
       reporterOf(std::move(reporterOf))
 {
     fleet = std::make_unique<FleetRunner>(
-        gatewayIds, policy, [this](int index, QString *problem) { return makeLink(index, problem); },
+        gatewayIds, policy, [this](int index, UpdateFailure *problem) { return makeLink(index, problem); },
         this->reporterOf);
     brokerWait.setSingleShot(true);
     connect(&brokerWait, &QTimer::timeout, this, &GatewayFleet::onBrokerWaitOver);
@@ -40,9 +40,9 @@ void GatewayFleet::start(const QByteArray &image)
     session.checkAnswering();
 }
 
-void GatewayFleet::abortAll(const QString &reason)
+void GatewayFleet::abortAll(const UpdateFailure &why)
 {
-    fleet->abortAll(reason);
+    fleet->abortAll(why);
 }
 
 // Targets start only over a broker that answers and has said its word on every gateway; the
@@ -64,10 +64,6 @@ void GatewayFleet::onBrokerWaitOver()
     if (session.connection().state() == MqttConnection::Connected)
         return;
     const QString why = session.lastProblem();
-    for (int i = 0; i < fleet->size(); ++i) {
-        if (fleet->result(i) == FleetResult::Waiting)
-            wayFailures.insert(i);
-    }
     fleet->skipWaiting(
         UpdateFailure(UpdateFailure::Kind::BrokerUnavailable,
                       QStringLiteral("not started: the MQTT broker was not reachable for %1 s%2")
@@ -82,13 +78,12 @@ void GatewayFleet::onTargetFinished(int index)
     session.checkAnswering();
 }
 
-std::unique_ptr<UpdateLink> GatewayFleet::makeLink(int index, QString *problem)
+std::unique_ptr<UpdateLink> GatewayFleet::makeLink(int index, UpdateFailure *problem)
 {
     const QString gatewayId = gatewayIds.at(index);
     const QString refusal = session.refusalOf(gatewayId);
     if (!refusal.isEmpty()) {
-        *problem = refusal;
-        wayFailures.insert(index);
+        *problem = {UpdateFailure::Kind::BrokerUnavailable, refusal};
         return nullptr;
     }
     auto link = std::make_unique<GatewayUpdateLink>(session, gatewayId, target);

@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QObject>
-#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <memory>
@@ -33,14 +32,11 @@ public:
     const FleetRunner &runner() const { return *fleet; }
 
     void start(const QByteArray &image);
-    void abortAll(const QString &reason);
+    void abortAll(const UpdateFailure &why);
     bool isRunning() const { return fleet->isRunning(); }
-    // The target ended because the way to it failed (its subscription refused, no broker), not
-    // because of its device.
-    bool failedOnTheWay(int index) const { return wayFailures.contains(index); }
 
 private:
-    std::unique_ptr<UpdateLink> makeLink(int index, QString *problem);
+    std::unique_ptr<UpdateLink> makeLink(int index, UpdateFailure *problem);
     void followBroker();
     void onBrokerWaitOver();
     void onTargetFinished(int index);
@@ -53,5 +49,4 @@ private:
     std::unique_ptr<FleetRunner> fleet;
     QTimer brokerWait;
     int brokerWaitMs = kDefaultBrokerWaitMs;
-    QSet<int> wayFailures;
 };

@@ -134,5 +134,5 @@ QString SerialUpdateLink::whatToCheck() const
     return QStringLiteral(
                "check the target kind (%1), that the device is on %2 at %3 baud and that it is powered")
         .arg(TargetKindText::name(target), channel.portLocation())
-        .arg(channel.port()->baudRate());
+        .arg(channel.baudRate());
 }

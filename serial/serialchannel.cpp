@@ -1,6 +1,5 @@
 #include "serial/serialchannel.h"
 
-#include "core/eventwait.h"
 #include "platform/deviceaccess.h"
 #include "platform/serialportlist.h"
 
@@ -14,16 +13,9 @@
 
 namespace {
 
-constexpr int writeWaitForLengthMs = 1000;
-
 QString timeNow()
 {
     return QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
-}
-
-void traceTransfer(const char *tail)
-{
-    TRACE(lcSerial) << "mySerialPort" << timeNow() << tail;
 }
 
 } // namespace
@@ -34,10 +26,12 @@ SerialChannel::SerialChannel(QObject *parent) : QObject(parent), serialPort(new 
     cutter.setBaudRate(serialPort->baudRate());
     cutter.setWaitingBytesReader([this] { return readWaitingBytes(); });
     lineClock.start();
-    connect(serialPort, SIGNAL(readyRead()), this, SLOT(uartPortCallBack()));
+    connect(serialPort, &QSerialPort::readyRead, this, &SerialChannel::readArrivedBytes);
     connect(&cutter, &ReplyCutter::replyQueued, this, &SerialChannel::replyQueued);
-    connect(serialPort, &QSerialPort::baudRateChanged, this,
-            [this] { cutter.setBaudRate(serialPort->baudRate()); });
+    connect(serialPort, &QSerialPort::baudRateChanged, this, [this] {
+        cutter.setBaudRate(serialPort->baudRate());
+        emit baudRateChanged(serialPort->baudRate());
+    });
     // A close that bypasses closePort() must still reach the indicator.
     connect(serialPort, &QIODevice::aboutToClose, this, &SerialChannel::announceOpenState,
             Qt::QueuedConnection);
@@ -247,7 +241,7 @@ void SerialChannel::onPresenceChanged(bool present)
         emit threadCallBack(PortBackAndClosed);
 }
 
-void SerialChannel::uartPortCallBack()
+void SerialChannel::readArrivedBytes()
 {
     const QByteArray arrived = serialPort->readAll();
     if (arrived.isEmpty())
@@ -267,36 +261,11 @@ bool SerialChannel::readWaitingBytes()
     return bytesArrived != before;
 }
 
-void SerialChannel::write(const char *data)
-{
-    const QByteArray text(data);
-    const qint32 baud = serialPort->baudRate();
-    writeAndWait(text, baud > 0 ? int(WireTiming::lineMs(text.size(), baud)) : writeWaitForLengthMs);
-}
-
-void SerialChannel::write(const char *data, qlonglong len)
-{
-    writeAndWait(len > 0 ? QByteArray(data, int(len)) : QByteArray(), writeWaitForLengthMs);
-}
-
-// The worker's own writes wait for their bytes to leave, as their callers always did.
-void SerialChannel::writeAndWait(const QByteArray &bytes, int waitMs)
-{
-    if (!serialPort->isOpen()) {
-        emitClosedPortError();
-        return;
-    }
-    traceTransfer("------------");
-    send(bytes);
-    serialPort->waitForBytesWritten(waitMs);
-    traceTransfer("------------");
-}
-
 // The port writes on its own from the event loop; only the line's time is noted.
 bool SerialChannel::send(const QByteArray &bytes)
 {
     if (!serialPort->isOpen()) {
-        emitClosedPortError();
+        emit sendRefused(cutter.untakenBytes());
         return false;
     }
     discardReceived(QStringLiteral("before a frame was written"));
@@ -321,47 +290,4 @@ qint64 SerialChannel::msUntilLineFree() const
 void SerialChannel::discardReceived(const QString &why)
 {
     cutter.discardReceived(why);
-}
-
-bool SerialChannel::readWait(int timeout_ms)
-{
-    if (!serialPort->isOpen()) {
-        emitClosedPortError();
-        return false;
-    }
-    const quint64 before = bytesArrived;
-    // A negative time-out is no time at all, never a wait for ever.
-    const qint64 waitMs = msUntilLineFree() + qMax(0, timeout_ms);
-    return EventWait::waitUntil([&] { return bytesArrived != before || !serialPort->isOpen(); }, waitMs) &&
-           bytesArrived != before;
-}
-
-QByteArray SerialChannel::takeReply(int timeoutMs, const std::function<bool()> &stop)
-{
-    if (!serialPort->isOpen()) {
-        emitClosedPortError();
-        return QByteArray();
-    }
-    traceTransfer("------------");
-    const auto replyOrEnd = [&] { return cutter.hasReply() || !serialPort->isOpen() || (stop && stop()); };
-    const qint64 waitMs = msUntilLineFree() + qMax(0, timeoutMs);
-    if (!EventWait::waitUntil(replyOrEnd, waitMs) || !cutter.hasReply()) {
-        traceTransfer("time out------------");
-        return QByteArray();
-    }
-    return cutter.takeReply();
-}
-
-QByteArray SerialChannel::getRecv(int timeout_ms)
-{
-    if (serialPort->isOpen())
-        return takeReply(timeout_ms);
-    emitClosedPortError();
-    EventWait::delayMs(timeout_ms);
-    return QByteArray();
-}
-
-void SerialChannel::emitClosedPortError()
-{
-    emit callBack(SPOS_SERIALPORT_ERROR_WRITE, cutter.untakenBytes());
 }

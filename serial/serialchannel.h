@@ -9,22 +9,15 @@
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
-#include <functional>
 
-// The one serial port of the tool, without any widget: the interface the update engine
-// uses (write, wait for bytes, wait for the next reply) on top of a port driven by events.
-// Received bytes are taken where they arrive (the port's readyRead) and cut into replies
-// there; waits sleep until a reply, the port's loss, their caller's stop or the deadline.
-// Everything runs on the thread that created the channel; there is no worker thread.
+// The one serial port of the tool, without any widget, driven by events only: a write
+// returns at once, received bytes are taken where they arrive (the port's readyRead) and cut
+// into replies there, and every change is a signal. Nothing here waits; whoever must wait
+// does so in its own event loop. Everything runs on the thread that created the channel.
 class SerialChannel : public QObject
 {
     Q_OBJECT
 public:
-    // Status of `callBack`: a write or wait was requested while the port is closed.
-    enum CallBackStatus
-    {
-        SPOS_SERIALPORT_ERROR_WRITE = 7
-    };
     // Codes of `threadCallBack`.
     enum PortState
     {
@@ -58,7 +51,10 @@ public:
     // Empty when an update can work at this rate, else why not.
     static QString baudRateProblem(qint32 baudRate);
 
-    QSerialPort *port() { return serialPort; }
+    QString portName() const { return serialPort->portName(); }
+    // Takes effect at the next open.
+    void setPortName(const QString &name) { serialPort->setPortName(name); }
+    qint32 baudRate() const { return serialPort->baudRate(); }
     // The device path of the port's current name (QSerialPortInfo does not know ptys).
     QString portLocation() const;
 
@@ -84,9 +80,11 @@ public:
     bool portClosedByUser() const { return closedByUser; }
     void setPortClosedByUser(bool closed) { closedByUser = closed; }
 
-    // Writes bytes for the update engine without waiting for them to leave: what arrived
-    // before answers nothing that follows. False on a closed port.
+    // Writes bytes without waiting for them to leave: what arrived before answers nothing
+    // that follows. False on a closed port, which sendRefused tells too.
     bool send(const QByteArray &bytes);
+    // Bytes written but not yet handed to the system.
+    qint64 bytesToWrite() const { return serialPort->bytesToWrite(); }
     // The next queued reply, or an empty array; never waits.
     QByteArray takeQueuedReply() { return cutter.takeReply(); }
     bool hasReply() const { return cutter.hasReply(); }
@@ -94,29 +92,23 @@ public:
     qint64 msUntilLineFree() const;
     // Bytes received so far, to tell whether any came in a while.
     quint64 receivedByteCount() const { return bytesArrived; }
+    // What was received and not taken yet, as one array.
+    QByteArray untakenBytes() const { return cutter.untakenBytes(); }
+    // Takes in what the port holds now; the port's readyRead calls it, so nobody else needs to.
+    void readArrivedBytes();
 
-    // The next reply. Waits until one comes, the port closes or is lost, `stop` holds or the
-    // time-out passes; the time-out counts from when the last written byte has left the
-    // line. On a closed port it returns an empty array at once.
-    QByteArray takeReply(int timeoutMs, const std::function<bool()> &stop = {});
     // Received bytes and replies from before this moment answer nothing that follows.
     void discardReceived(const QString &why);
     // The same, but bootloader frames received so far stay.
     void discardAllButFrames(const QString &why) { cutter.discardAllButFrames(why); }
     int queuedReplies() const { return cutter.queuedReplies(); }
 
-public slots:
-    void uartPortCallBack();
-    void write(const char *data);
-    void write(const char *data, qlonglong len);
-    bool readWait(int timeout_ms);
-    QByteArray getRecv(int timeout_ms);
-
 signals:
-    // `status` is a CallBackStatus, `threadCallBack`'s a PortState; both stay int for whoever
-    // connects to them by signature.
-    void callBack(int status, QByteArray bytesArray);
+    // A send found the port closed; `untaken` is what was received and never taken.
+    void sendRefused(QByteArray untaken);
+    // `status` is a PortState; it stays int for whoever connects to it by signature.
     void threadCallBack(int status);
+    void baudRateChanged(qint32 baudRate);
     // The port opened or closed: drives the indicator.
     void portOpenChanged(bool open);
     // The port was lost while open (adapter unplugged, pty gone): emitted once per loss.
@@ -139,8 +131,6 @@ private:
     void watchPresence();
     QString describeOpenFailure();
     QString nameToWatch() const;
-    void writeAndWait(const QByteArray &bytes, int waitMs);
-    void emitClosedPortError();
     bool readWaitingBytes();
     void noteLineBusy(qint64 bytes);
 

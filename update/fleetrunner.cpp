@@ -37,14 +37,14 @@ void FleetRunner::start(const QByteArray &firmware)
     finishIfDone();
 }
 
-void FleetRunner::abortAll(const QString &reason)
+void FleetRunner::abortAll(const UpdateFailure &why)
 {
-    if (!isRunning() || !abortReason.isEmpty())
+    if (!isRunning() || abortCause.isFailure())
         return;
-    abortReason = reason;
+    abortCause = why;
     for (Target &target : targets) {
-        if (target.result == FleetResult::Running)
-            target.session->requestAbort(reason);
+        if (target.result == FleetResult::Running && target.session)
+            target.session->requestAbort(why);
     }
     launchMore();
     finishIfDone();
@@ -87,8 +87,8 @@ void FleetRunner::launchMore()
         return;
     launching = true;
     while (nextIndex < size()) {
-        const QString skip = skipReason();
-        if (!skip.isEmpty()) {
+        const UpdateFailure skip = skipCause();
+        if (skip.isFailure()) {
             settle(nextIndex++, FleetResult::Skipped, skip);
             continue;
         }
@@ -117,22 +117,26 @@ bool FleetRunner::canariesDone() const
     return true;
 }
 
-// Why the next target must not start at all; empty when it may (now or later).
-QString FleetRunner::skipReason() const
+// Why the next target must not start at all; of kind None when it may (now or later).
+UpdateFailure FleetRunner::skipCause() const
 {
-    if (!abortReason.isEmpty())
-        return abortReason;
+    if (abortCause.isFailure())
+        return abortCause;
     if (waitingSkip.isFailure())
-        return waitingSkip.text;
+        return waitingSkip;
+    const auto heldBack = [](const QString &text) {
+        return UpdateFailure(UpdateFailure::Kind::HeldBack, text);
+    };
     if (policy.maxFailures > 0 && count(FleetResult::Failed) >= policy.maxFailures)
-        return QStringLiteral("not started: %1 targets failed").arg(count(FleetResult::Failed));
+        return heldBack(QStringLiteral("not started: %1 targets failed").arg(count(FleetResult::Failed)));
     if (nextIndex >= policy.canary && policy.canary > 0 && canariesDone()) {
         for (int i = 0; i < qMin(policy.canary, size()); ++i) {
             if (targets[size_t(i)].result != FleetResult::Success)
-                return QStringLiteral("not started: canary %1 did not succeed").arg(targets[size_t(i)].name);
+                return heldBack(
+                    QStringLiteral("not started: canary %1 did not succeed").arg(targets[size_t(i)].name));
         }
     }
-    return QString();
+    return UpdateFailure();
 }
 
 void FleetRunner::launch(int index)
@@ -142,7 +146,7 @@ void FleetRunner::launch(int index)
     target.clock.start();
     ++running;
     emit targetStarted(index);
-    QString problem;
+    UpdateFailure problem;
     target.link = makeLink(index, &problem);
     if (!target.link) {
         --running;
@@ -150,6 +154,7 @@ void FleetRunner::launch(int index)
         return;
     }
     target.session = std::make_unique<UpdateSession>(*target.link, reporterOf(index));
+    target.session->setConnectAttempts(policy.connectAttempts);
     connect(target.session.get(), &UpdateSession::finished, this,
             [this, index] { onSessionFinished(index); });
     target.session->start(image);
@@ -160,10 +165,8 @@ void FleetRunner::onSessionFinished(int index)
     Target &target = targets[size_t(index)];
     --running;
     const UpdateOutcome outcome = target.session->outcome();
-    QString reason = target.session->failureReason();
-    if (outcome == UpdateOutcome::EmptyImage)
-        reason = QStringLiteral("firmware packet is empty");
-    settle(index, outcome == UpdateOutcome::Success ? FleetResult::Success : FleetResult::Failed, reason);
+    settle(index, outcome == UpdateOutcome::Success ? FleetResult::Success : FleetResult::Failed,
+           target.session->failure());
     // The port (and its lock) or the gateway's routing is given back as soon as the target ends,
     // once the session's own call has returned.
     QMetaObject::invokeMethod(
@@ -172,11 +175,11 @@ void FleetRunner::onSessionFinished(int index)
     finishIfDone();
 }
 
-void FleetRunner::settle(int index, FleetResult result, const QString &reason)
+void FleetRunner::settle(int index, FleetResult result, const UpdateFailure &failure)
 {
     Target &target = targets[size_t(index)];
     target.result = result;
-    target.reason = result == FleetResult::Success ? QString() : reason;
+    target.failure = result == FleetResult::Success ? UpdateFailure() : failure;
     target.ms = target.clock.isValid() ? target.clock.elapsed() : 0;
     emit targetFinished(index);
 }

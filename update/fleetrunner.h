@@ -1,6 +1,7 @@
 #pragma once
 
 #include "update/updatefailure.h"
+#include "update/updatesession.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -13,7 +14,6 @@
 
 class UpdateLink;
 class UpdateReporter;
-class UpdateSession;
 
 // What became of one target of a fleet.
 enum class FleetResult
@@ -34,17 +34,20 @@ struct FleetPolicy
     int canary = 0;
     // Once this many targets have failed no further target starts; 0: no limit.
     int maxFailures = 0;
+    // Each session asks its device into the bootloader this many times before it gives up.
+    int connectAttempts = UpdateSession::kConnectAttempts;
 };
 
 // Updates many devices with one image, each through its own link and session, all on the
 // caller's thread. Targets start in the order given, as the policy allows; a target whose
-// link cannot be made (a port that does not open) fails alone, with its reason.
+// link cannot be made (a port that does not open) fails alone, with its reason. A target that
+// never starts (held back by the policy, or the run was stopped) is skipped, never failed.
 class FleetRunner : public QObject
 {
     Q_OBJECT
 public:
-    // The link of one target, or null with the reason there is none.
-    using LinkFactory = std::function<std::unique_ptr<UpdateLink>(int index, QString *problem)>;
+    // The link of one target, or null with the reason there is none and its kind.
+    using LinkFactory = std::function<std::unique_ptr<UpdateLink>(int index, UpdateFailure *problem)>;
     // Where the session of one target reports; it outlives the runner.
     using ReporterFactory = std::function<UpdateReporter &(int index)>;
 
@@ -53,9 +56,9 @@ public:
     ~FleetRunner() override;
 
     void start(const QByteArray &image);
-    // Ends every running session at once with `reason` before its report; the targets not yet
-    // started are skipped.
-    void abortAll(const QString &reason);
+    // Ends every running session at once with the text of `why` before its report; the targets
+    // not yet started are skipped, with the same reason and kind.
+    void abortAll(const UpdateFailure &why);
 
     // While held, no target starts (the way to them is down); released, they start as the
     // policy allows. A runner may be started held.
@@ -67,8 +70,9 @@ public:
     int size() const { return int(targets.size()); }
     QString name(int index) const { return targets.at(size_t(index)).name; }
     FleetResult result(int index) const { return targets.at(size_t(index)).result; }
-    // Why a target failed or was skipped; empty after a success.
-    QString reason(int index) const { return targets.at(size_t(index)).reason; }
+    // Why a target failed or was skipped; of kind None (and empty) after a success.
+    const UpdateFailure &failure(int index) const { return targets.at(size_t(index)).failure; }
+    QString reason(int index) const { return failure(index).text; }
     qint64 elapsedMs(int index) const;
     int count(FleetResult result) const;
     qint64 totalMs() const { return clock.isValid() ? clock.elapsed() : 0; }
@@ -83,7 +87,7 @@ private:
     {
         QString name;
         FleetResult result = FleetResult::Waiting;
-        QString reason;
+        UpdateFailure failure;
         QElapsedTimer clock;
         qint64 ms = 0;
         std::unique_ptr<UpdateLink> link;
@@ -93,10 +97,10 @@ private:
     void launchMore();
     bool mayStartAnother() const;
     bool canariesDone() const;
-    QString skipReason() const;
+    UpdateFailure skipCause() const;
     void launch(int index);
     void onSessionFinished(int index);
-    void settle(int index, FleetResult result, const QString &reason);
+    void settle(int index, FleetResult result, const UpdateFailure &failure);
     void finishIfDone();
     void release(int index);
 
@@ -105,7 +109,7 @@ private:
     LinkFactory makeLink;
     ReporterFactory reporterOf;
     QByteArray image;
-    QString abortReason;
+    UpdateFailure abortCause;
     // Why the targets not yet started are skipped now; its kind is BrokerUnavailable.
     UpdateFailure waitingSkip;
     bool launchesHeld = false;

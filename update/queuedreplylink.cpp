@@ -66,5 +66,6 @@ void QueuedReplyLink::onDeadline()
         return;
     waitingForReply = false;
     traceWaitEnd(false);
+    replyWaitTimedOut();
     emit replyTimedOut();
 }

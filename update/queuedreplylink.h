@@ -28,6 +28,8 @@ protected:
     // Traces around one reply wait, as each link words them.
     virtual void traceWaitStart() const {}
     virtual void traceWaitEnd(bool answered) const { Q_UNUSED(answered) }
+    // A wait ended without a reply, right before replyTimedOut: the frame's answer may still come.
+    virtual void replyWaitTimedOut() {}
 
     // Called when input arrived: a running wait takes it.
     void inputArrived();

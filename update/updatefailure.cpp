@@ -21,6 +21,8 @@ QString UpdateFailure::kindName(Kind kind)
         return QStringLiteral("stopped-by-user");
     case Kind::StoppedBySignal:
         return QStringLiteral("stopped-by-signal");
+    case Kind::HeldBack:
+        return QStringLiteral("held-back");
     }
     return QString();
 }

@@ -19,6 +19,7 @@ struct UpdateFailure
         ImageUnusable,     // the image cannot be sent: missing, empty, too large, unusable lengths
         StoppedByUser,     // "停止", a closed window
         StoppedBySignal,   // SIGINT, SIGTERM, SIGHUP
+        HeldBack,          // never started: a canary did not succeed or too many targets failed
     };
 
     Kind kind = Kind::None;
@@ -33,7 +34,8 @@ struct UpdateFailure
     bool isStop() const { return kind == Kind::StoppedByUser || kind == Kind::StoppedBySignal; }
 
     // The kind as scripts read it: "no-answer", "refused", "answers-stopped", "link-lost",
-    // "broker-unavailable", "image-unusable", "stopped-by-user", "stopped-by-signal"; empty for None.
+    // "broker-unavailable", "image-unusable", "stopped-by-user", "stopped-by-signal", "held-back";
+    // empty for None.
     static QString kindName(Kind kind);
 };
 Q_DECLARE_METATYPE(UpdateFailure)

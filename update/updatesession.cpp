@@ -73,25 +73,28 @@ bool UpdateSession::start(const QByteArray &image, const QString &problem)
         return false;
     }
     running = true;
-    abortReason.clear();
-    failure.clear();
+    abortCause = UpdateFailure();
+    ending = UpdateFailure();
     result = UpdateOutcome::Failed;
     clock.start();
     firmware.clear();
     connectAttempt = 0;
     resynchronisations = 0;
+    timeoutsSeen = 0;
 
     if (!problem.isEmpty()) {
-        enter(fail(problem));
+        enter(fail(UpdateFailure::Kind::ImageUnusable, problem));
         return true;
     }
     if (image.isEmpty()) {
-        reporter.consoleLine(QStringLiteral("firmware packet is empty"));
+        ending = {UpdateFailure::Kind::ImageUnusable, QStringLiteral("firmware packet is empty")};
+        reporter.consoleLine(ending.text);
         end(UpdateOutcome::EmptyImage);
         return true;
     }
     if (image.size() > BootFrame::kMaxImageBytes) {
         enter(fail(
+            UpdateFailure::Kind::ImageUnusable,
             QStringLiteral("firmware image is too large: %1 bytes, the most an update can send is %2 bytes")
                 .arg(image.size())
                 .arg(BootFrame::kMaxImageBytes)));
@@ -117,11 +120,16 @@ UpdateOutcome UpdateSession::run(const QByteArray &image, const QString &problem
     return result;
 }
 
-void UpdateSession::requestAbort(const QString &reason)
+void UpdateSession::setConnectAttempts(int attempts)
 {
-    if (!running || !abortReason.isEmpty())
+    connectAttemptLimit = qBound(1, attempts, kConnectAttempts);
+}
+
+void UpdateSession::requestAbort(const UpdateFailure &why)
+{
+    if (!running || abortCause.isFailure())
         return;
-    abortReason = reason;
+    abortCause = why;
     link.cancel();
     // Never from inside the caller: it may be a step of this very session.
     QMetaObject::invokeMethod(
@@ -172,15 +180,24 @@ void UpdateSession::consoleReturnCode(const QByteArray &reply)
 // The session cannot go on when it was aborted or its link went away (port closed or lost).
 bool UpdateSession::halted()
 {
-    if (!abortReason.isEmpty()) {
-        failure = abortReason;
+    if (abortCause.isFailure()) {
+        ending = abortCause;
         return true;
     }
     const QString reason = link.unavailableReason();
     if (reason.isEmpty())
         return false;
-    failure = reason;
+    ending = {unavailableKind(), reason};
     return true;
+}
+
+// A broker that is down before the first connect attempt was never reached; anything else
+// lost the way to the device, a port that was never open included.
+UpdateFailure::Kind UpdateSession::unavailableKind() const
+{
+    if (link.usesGateway() && connectAttempt == 0)
+        return UpdateFailure::Kind::BrokerUnavailable;
+    return UpdateFailure::Kind::LinkLost;
 }
 
 // States that need no answer follow each other here; a state that waits returns.
@@ -194,8 +211,8 @@ void UpdateSession::enter(State next)
         case State::Idle:
             return;
         case State::Connect:
-            if (connectAttempt >= kConnectAttempts) {
-                next = fail(noRequestReason());
+            if (connectAttempt >= connectAttemptLimit) {
+                next = fail(UpdateFailure::Kind::NoAnswer, noRequestReason());
                 continue;
             }
             beginConnectAttempt();
@@ -233,14 +250,37 @@ void UpdateSession::awaitReply(int timeoutMs)
 
 void UpdateSession::onReply(const QByteArray &reply)
 {
-    if (running && state != State::Report)
+    if (!running || state == State::Report)
+        return;
+    if (isLateAnswer(reply))
+        awaitOverAnswerStill(reply);
+    else
         enter(answerOf(reply));
+}
+
+// The device answers FIRMWARE OVER with RETURN SUCCESS or RETURN FAIL, never with CONTINUE:
+// after a time-out that CONTINUE is the late answer of a packet or a check, and the device
+// may still confirm the image.
+bool UpdateSession::isLateAnswer(const QByteArray &reply) const
+{
+    return state == State::Finish && timeoutsSeen > 0 && replyCommand(reply) == BootCmd::FirmwareContinue;
+}
+
+void UpdateSession::awaitOverAnswerStill(const QByteArray &lateReply)
+{
+    consoleReply(lateReply);
+    reporter.consoleLine(
+        QStringLiteral("late answer of an earlier frame, still waiting for FIRMWARE OVER's"));
+    awaitReply(int(qMax<qint64>(0, kOverWaitMs - sinceOver.elapsed())));
 }
 
 void UpdateSession::onTimeout()
 {
     if (!running || state == State::Report)
         return;
+    // A connect attempt's request is never late for a frame.
+    if (state != State::Connect && state != State::Resynchronise)
+        ++timeoutsSeen;
     // A wait that ended because the link went away is no time-out of the device.
     enter(halted() ? State::Report : answerOf(QByteArray()));
 }
@@ -306,16 +346,16 @@ int UpdateSession::splitLenWaitMs() const
     return link.usesGateway() ? kSplitLenWaitGatewayMs : kSplitLenWaitSerialMs;
 }
 
-UpdateSession::State UpdateSession::fail(const QString &reason)
+UpdateSession::State UpdateSession::fail(UpdateFailure::Kind kind, const QString &reason)
 {
-    failure = reason;
+    ending = {kind, reason};
     return State::Report;
 }
 
 QString UpdateSession::noRequestReason() const
 {
     const QString reason = QStringLiteral("no SPLIT LEN request from the device after %1 connect attempts")
-                               .arg(kConnectAttempts);
+                               .arg(connectAttemptLimit);
     const QString hint = link.whatToCheck();
     return hint.isEmpty() ? reason : reason + QStringLiteral(": ") + hint;
 }
@@ -336,7 +376,8 @@ UpdateSession::State UpdateSession::resynchroniseAnswer(const QByteArray &reply)
 {
     if (takeSplitLenRequest(reply))
         return State::Parameters;
-    return fail(QStringLiteral("the device did not send a new SPLIT LEN request after RETURN FAIL"));
+    return fail(UpdateFailure::Kind::AnswersStopped,
+                QStringLiteral("the device did not send a new SPLIT LEN request after RETURN FAIL"));
 }
 
 bool UpdateSession::takeSplitLenRequest(const QByteArray &reply)
@@ -389,7 +430,8 @@ UpdateSession::State UpdateSession::takeParameters()
 bool UpdateSession::parametersUsable()
 {
     const auto refuse = [this](const QString &reason) {
-        failure = QStringLiteral("device parameters unusable: ") + reason;
+        ending = {UpdateFailure::Kind::ImageUnusable,
+                  QStringLiteral("device parameters unusable: ") + reason};
         return false;
     };
     if (device.splitLen == 0 || device.uartLen == 0)
@@ -434,14 +476,15 @@ UpdateSession::State UpdateSession::announceAnswer(const QByteArray &reply)
 {
     if (reply.isEmpty()) {
         SESSION_TRACE() << "update fail time out.............";
-        return fail(QStringLiteral("no answer to FIRMWARE LEN"));
+        return fail(UpdateFailure::Kind::AnswersStopped, QStringLiteral("no answer to FIRMWARE LEN"));
     }
     reporter.consoleLine(QStringLiteral("get buffer:") + consoleHex(reply));
     SESSION_TRACE() << "get uart" << traceHex(reply);
     SESSION_TRACE() << "get uart cmd" << BootFrame::replyByte(reply, 2);
     consoleReturnCode(reply);
     if (replyCommand(reply) != BootCmd::RequestFirmware)
-        return fail(refusal(QStringLiteral("FIRMWARE LEN"), QStringLiteral("REQUEST FIRMWARE"), reply));
+        return fail(UpdateFailure::Kind::Refused,
+                    refusal(QStringLiteral("FIRMWARE LEN"), QStringLiteral("REQUEST FIRMWARE"), reply));
     startTransfer();
     return splitIndex < splitCount ? splitStart() : State::Finish;
 }
@@ -489,7 +532,8 @@ UpdateSession::State UpdateSession::transferAnswer(const QByteArray &reply)
                              QString::number(packetTimeouts));
         SESSION_TRACE() << "wait continue update fail time out.............";
         if (packetTimeouts >= kLastAllowedTimeout)
-            return fail(QStringLiteral("packet %1 of split %2 not answered %3 times in a row, giving up")
+            return fail(UpdateFailure::Kind::AnswersStopped,
+                        QStringLiteral("packet %1 of split %2 not answered %3 times in a row, giving up")
                             .arg(packetIndex)
                             .arg(splitIndex)
                             .arg(kLastAllowedTimeout + 1));
@@ -510,7 +554,8 @@ UpdateSession::State UpdateSession::transferAnswer(const QByteArray &reply)
         } else {
             packetTimeouts = 0;
             if (++packetRepeats > kMaxPacketRepeats)
-                return fail(QStringLiteral("packet %1 of split %2 refused %3 times, giving up")
+                return fail(UpdateFailure::Kind::Refused,
+                            QStringLiteral("packet %1 of split %2 refused %3 times, giving up")
                                 .arg(packetIndex)
                                 .arg(splitIndex)
                                 .arg(packetRepeats));
@@ -534,9 +579,9 @@ void UpdateSession::acknowledgePacket()
 UpdateSession::State UpdateSession::rewindSplit()
 {
     if (++splitRewinds > kMaxSplitRewinds)
-        return fail(QStringLiteral("split %1 started again %2 times, giving up")
-                        .arg(splitIndex)
-                        .arg(kMaxSplitRewinds));
+        return fail(UpdateFailure::Kind::Refused, QStringLiteral("split %1 started again %2 times, giving up")
+                                                      .arg(splitIndex)
+                                                      .arg(kMaxSplitRewinds));
     restartSplit();
     return splitStart();
 }
@@ -545,6 +590,7 @@ UpdateSession::State UpdateSession::resynchronise()
 {
     if (++resynchronisations > kMaxResynchronisations)
         return fail(
+            UpdateFailure::Kind::Refused,
             QStringLiteral("device restarted its request %1 times, giving up").arg(kMaxResynchronisations));
     return State::Resynchronise;
 }
@@ -562,7 +608,8 @@ UpdateSession::State UpdateSession::checkAnswer(const QByteArray &reply)
                              QString::number(checkTimeouts));
         SESSION_TRACE() << "send check update fail time out.............";
         if (checkTimeouts >= kLastAllowedTimeout)
-            return fail(QStringLiteral("check of split %1 not answered %2 times in a row, giving up")
+            return fail(UpdateFailure::Kind::AnswersStopped,
+                        QStringLiteral("check of split %1 not answered %2 times in a row, giving up")
                             .arg(splitIndex)
                             .arg(kLastAllowedTimeout + 1));
         ++checkTimeouts;
@@ -593,6 +640,7 @@ UpdateSession::State UpdateSession::checkAnswer(const QByteArray &reply)
 void UpdateSession::sendOver()
 {
     sendFrame(BootFrame::makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
+    sinceOver.start();
     awaitReply(kOverWaitMs);
 }
 
@@ -601,27 +649,28 @@ UpdateSession::State UpdateSession::overAnswer(const QByteArray &reply)
     if (reply.isEmpty()) {
         reporter.consoleLine(QStringLiteral("firmware packet send timeout"));
         SESSION_TRACE() << "update fail time out.............";
-        return fail(QStringLiteral("no answer to FIRMWARE OVER"));
+        return fail(UpdateFailure::Kind::AnswersStopped, QStringLiteral("no answer to FIRMWARE OVER"));
     }
     consoleReply(reply);
     if (replyCommand(reply) == BootCmd::ReturnSuccess) {
         reporter.consoleLine(QStringLiteral("firmware packet update success "));
         result = UpdateOutcome::Success;
-        failure.clear();
+        ending = UpdateFailure();
         return State::Report;
     }
     SESSION_TRACE() << "update fail .............";
     reporter.consoleLine(QStringLiteral("firmware packet send error"));
-    return fail(refusal(QStringLiteral("FIRMWARE OVER"), QStringLiteral("RETURN SUCCESS"), reply));
+    return fail(UpdateFailure::Kind::Refused,
+                refusal(QStringLiteral("FIRMWARE OVER"), QStringLiteral("RETURN SUCCESS"), reply));
 }
 
 void UpdateSession::report()
 {
     link.cancel();
     if (result != UpdateOutcome::Success) {
-        if (failure.isEmpty())
-            failure = QStringLiteral("update failed");
-        reporter.consoleLine(failure);
+        if (!ending.isFailure())
+            ending = {UpdateFailure::Kind::Refused, QStringLiteral("update failed")};
+        reporter.consoleLine(ending.text);
     }
     reporter.consoleLine(QStringLiteral("firmware update process over, use time=") +
                          formatElapsed(clock.elapsed()));

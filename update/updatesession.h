@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/bootframe.h"
+#include "update/updatefailure.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -35,6 +36,7 @@ class UpdateSession : public QObject
     Q_OBJECT
 public:
     // The exchange's fixed waits and limits.
+    // The most connect attempts, and the number a session makes unless told otherwise.
     static constexpr int kConnectAttempts = 10;
     static constexpr int kSplitLenWaitSerialMs = 2000;
     static constexpr int kSplitLenWaitGatewayMs = 20000;
@@ -60,14 +62,21 @@ public:
     // Starts an update and runs the caller's event loop until it has ended.
     UpdateOutcome run(const QByteArray &image, const QString &problem = QString());
 
+    // How many times the device is asked into its bootloader before the session gives up,
+    // 1 to kConnectAttempts; takes effect at the next start.
+    void setConnectAttempts(int attempts);
+    int connectAttempts() const { return connectAttemptLimit; }
+
     // True while this session runs; a second start of it is refused.
     bool isRunning() const { return running; }
-    // Ends the running session at once, its current wait included, with `reason` as the
-    // console line before the report. Does nothing when the session is not running.
-    void requestAbort(const QString &reason = QStringLiteral("update aborted"));
+    // Ends the running session at once, its current wait included, with the text of `why` as
+    // the console line before the report and its kind (a user's or a signal's stop) as the
+    // failure's. Does nothing when the session is not running.
+    void requestAbort(const UpdateFailure &why);
     UpdateOutcome outcome() const { return result; }
-    // Why the last run did not succeed, in one line; empty after a success.
-    QString failureReason() const { return failure; }
+    // Why the last run did not succeed; of kind None after a success.
+    const UpdateFailure &failure() const { return ending; }
+    QString failureReason() const { return ending.text; }
 
     // The elapsed time of the closing report: "%1ms(%2min %3sec %4msec)".
     static QString formatElapsed(qint64 elapsedMs);
@@ -110,6 +119,8 @@ private:
 
     // Receiving side: the reply of the state's wait, empty after a time-out.
     void onReply(const QByteArray &reply);
+    bool isLateAnswer(const QByteArray &reply) const;
+    void awaitOverAnswerStill(const QByteArray &lateReply);
     void onTimeout();
     void onBootEntryDone();
     void onPauseDone();
@@ -125,7 +136,8 @@ private:
 
     bool halted();
     int splitLenWaitMs() const;
-    State fail(const QString &reason);
+    State fail(UpdateFailure::Kind kind, const QString &reason);
+    UpdateFailure::Kind unavailableKind() const;
     State takeParameters();
     bool takeSplitLenRequest(const QByteArray &reply);
     bool parametersUsable();
@@ -148,8 +160,9 @@ private:
     UpdateLink &link;
     UpdateReporter &reporter;
     bool running = false;
-    QString abortReason;
-    QString failure;
+    int connectAttemptLimit = kConnectAttempts;
+    UpdateFailure abortCause;
+    UpdateFailure ending;
     UpdateOutcome result = UpdateOutcome::Failed;
 
     // Values of the running session.
@@ -167,6 +180,9 @@ private:
     quint32 packetIndex = 0;
     int packetTimeouts = 0;
     int checkTimeouts = 0;
+    // Time-outs of this update: after one, an answer may come late, after its frame's wait.
+    int timeoutsSeen = 0;
+    QElapsedTimer sinceOver;
     int packetRepeats = 0;
     int splitRewinds = 0;
     quint64 bytesAcknowledged = 0;

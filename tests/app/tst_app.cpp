@@ -50,6 +50,7 @@ private slots:
     void consoleLineFormat_data();
     void consoleLineFormat();
     void clearDisplayLeavesWelcomeOnly();
+    void consoleKeepsTheNewestLines();
 
     void formDefaultsAfterConstruction();
     void fitsALaptopScreen_data();
@@ -134,6 +135,26 @@ void tst_App::clearDisplayLeavesWelcomeOnly()
     QCOMPARE(qobject_cast<QPushButton *>(clear)->text(), QStringLiteral("Clear Display"));
     QTest::mouseClick(clear, Qt::LeftButton);
     QCOMPARE(console.textArea()->toPlainText(), QStringLiteral("Welcome ..."));
+}
+
+// A day of batches: the newest lines stay, a first line counts the dropped ones, and nothing
+// else keeps them alive. Texts of two lines count as two.
+void tst_App::consoleKeepsTheNewestLines()
+{
+    LogDisplay console;
+    QStringList shown = consoleLines(&console);
+    for (int i = 0; shown.size() < LogDisplay::kMaxLines + 5000; ++i) {
+        const QString text = QString::fromLatin1(i % 3 ? "line %1" : "first %1\nsecond %1").arg(i);
+        console.set(text);
+        shown << text.split(QLatin1Char('\n'));
+    }
+    const QStringList kept = consoleLines(&console);
+    const int dropped = shown.size() - LogDisplay::kMaxLines;
+    QCOMPARE(kept.size(), LogDisplay::kMaxLines + 1);
+    QVERIFY2(kept.first().contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(dropped))),
+             qPrintable(kept.first()));
+    QVERIFY(kept.at(1).endsWith(shown.at(dropped)) && kept.last().endsWith(shown.last()));
+    QCOMPARE(console.textArea()->document()->availableUndoSteps(), 0);
 }
 
 void tst_App::formDefaultsAfterConstruction()

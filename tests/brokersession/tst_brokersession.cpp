@@ -137,7 +137,7 @@ void tst_BrokerSession::fleetWaitsForABrokerThatIsDown()
     QCOMPARE(fleet.started->count(), 0);
     for (int i = 0; i < 2; ++i) {
         QCOMPARE(fleet.fleet->runner().result(i), FleetResult::Skipped);
-        QVERIFY(fleet.fleet->failedOnTheWay(i));
+        QCOMPARE(fleet.fleet->runner().failure(i).kind, UpdateFailure::Kind::BrokerUnavailable);
     }
 }
 
@@ -152,7 +152,7 @@ void tst_BrokerSession::refusedGatewayFailsAlone()
     QCOMPARE(fleet.fleet->runner().result(1), FleetResult::Running);
     QVERIFY(session->isGatewaySubscribed(QStringLiteral("OK1")));
     QVERIFY(!session->isGatewaySubscribed(QStringLiteral("DENIED")));
-    fleet.fleet->abortAll(QStringLiteral("done"));
+    fleet.fleet->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("done")});
 }
 
 QTEST_GUILESS_MAIN(tst_BrokerSession)

@@ -78,6 +78,8 @@ private slots:
     void listPortsIncludesExtraPorts();
     void linkLostMidUpdateEndsTheSession_data();
     void linkLostMidUpdateEndsTheSession();
+    void brokerFrozenMidUpdate_data();
+    void brokerFrozenMidUpdate();
     void readerOfTheLinesGoneMidUpdate();
     void cloudCatalogue_data();
     void cloudCatalogue();
@@ -219,6 +221,13 @@ void tst_Flash::wholeUpdates_data()
     QTest::newRow("through the broker, unrelated messages in the same moment as each answer")
         << (gateway + QStringList{"--chatter", "7", "--chatter-replies"}) << "gateway" << 1000 << 0 << 1024
         << QStringList{"get firm_len: 1000", "firmware packet update success "} << throughBroker << QString();
+    // Every answer comes after the packet's fixed wait: the waits must follow the round trips.
+    for (const QString &hopMs : {QStringLiteral("1050"), QStringLiteral("1500")})
+        QTest::newRow(qPrintable(QStringLiteral("through the broker, a radio hop of %1 ms").arg(hopMs)))
+            << QStringList{"--split-len", "128",       "--uart-len", "128",           "--mqtt",
+                           "BROKER",      "--gateway", "GW1",        "--reply-delay", hopMs}
+            << "gateway" << 100 << 0 << 128 << QStringList{"firmware packet update success "} << throughBroker
+            << QString();
     QTest::newRow("through the broker, a lost answer")
         << (gateway + QStringList{"--drop-reply", "3"}) << "gateway" << 1000 << 0 << 1024
         << QStringList{"firmware packet send timeout 0", "firmware packet update success "} << throughBroker
@@ -300,6 +309,8 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("image of 2 GiB") << QStringList{"-p", "x", "HUGE"} << 2
                                     << "is too large: 2147483648 bytes";
     QTest::newRow("image that is a FIFO") << QStringList{"-p", "x", "FIFO"} << 2 << "is not a regular file";
+    QTest::newRow("more connect attempts than a session makes")
+        << QStringList{"-p", "x", "--connect-attempts", "11", "IMAGE"} << 2 << "give 1 to 10";
     QTest::newRow("port cannot be opened")
         << QStringList{"-p", "/nonexistent/ttyUSB9", "IMAGE"} << 3 << "cannot open port";
     QTest::newRow("image and cloud record")
@@ -403,7 +414,7 @@ void tst_Flash::linkLostMidUpdateEndsTheSession()
 
     QVERIFY(flash.waitForFinished(30000));
     QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(flash.exitCode(), 1);
+    QCOMPARE(flash.exitCode(), 3);
     const QString output = QString::fromUtf8(flash.readAllStandardOutput());
     QVERIFY(output.contains(QStringLiteral("firmware update process over, use time=")));
     // The session ends with the loss, without writing on into a lost link until time-outs.
@@ -411,6 +422,56 @@ void tst_Flash::linkLostMidUpdateEndsTheSession()
     const QString errors = QString::fromLocal8Bit(flash.readAllStandardError()).trimmed();
     QVERIFY2(errors.startsWith(error) && !errors.contains(QLatin1Char('\n')), qPrintable(errors));
     QVERIFY(throughBroker || errors.contains(" lost: "));
+}
+
+void tst_Flash::brokerFrozenMidUpdate_data()
+{
+    QTest::addColumn<int>("frozenMs");
+    QTest::addColumn<int>("gateways");
+    QTest::newRow("5 s") << 5000 << 1;
+    QTest::newRow("2 s, three gateways") << 2000 << 3;
+}
+
+// A broker that stalls in the middle of the packets holds a frame or its answer: the waits time
+// out, frames are sent again, and later every held answer comes at once. Each answer must still
+// be taken for its own frame, so every device confirms its image.
+void tst_Flash::brokerFrozenMidUpdate()
+{
+    QFETCH(int, frozenMs);
+    QFETCH(int, gateways);
+    const QByteArray image = patternImage(4096);
+    BrokerProcess ownBroker;
+    QVERIFY(ownBroker.start());
+    DevsimProcess device;
+    // One device's file is named as given, several need their names in it.
+    const QString output =
+        dir.filePath(QStringLiteral("frozen-%1-%2.bin").arg(++imageCount).arg(gateways > 1 ? "{}" : "one"));
+    QVERIFY(device.start({"--mqtt", ownBroker.address(), "--gateways", QString::number(gateways),
+                          "--gateway-prefix", "FZ", "--reply-delay", "50", "--output", output},
+                         gateways));
+    QStringList flashArgs{"--mqtt", ownBroker.address(), "--json"};
+    for (const QString &id : device.readyNames())
+        flashArgs << "--gateway" << id;
+    QProcess flash;
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")), flashArgs << writeImage(image));
+    QVERIFY(flash.waitForStarted());
+    // Frame 4 is the third packet of the first split; its answer is still on the radio hop.
+    QTRY_VERIFY_WITH_TIMEOUT(device.log().contains(QStringLiteral("frame 4 FIRMWARE PACKET")), 10000);
+    ::kill(pid_t(ownBroker.processId()), SIGSTOP);
+    QTest::qWait(frozenMs);
+    ::kill(pid_t(ownBroker.processId()), SIGCONT);
+
+    QVERIFY(flash.state() == QProcess::NotRunning || flash.waitForFinished(60000)); // may have given up
+    const QString lines = QString::fromUtf8(flash.readAllStandardOutput());
+    QVERIFY2(flash.exitCode() == 0, qPrintable(lines));
+    QVERIFY2(lines.contains(QStringLiteral("firmware packet send timeout 0")), qPrintable(lines));
+    // In step all along: no answer was taken for the next frame's, up to FIRMWARE OVER.
+    QVERIFY2(!lines.contains(QStringLiteral("still waiting for FIRMWARE OVER")), qPrintable(lines));
+    for (const QString &id : device.readyNames()) {
+        QFile received(QString(output).replace(QStringLiteral("{}"), id));
+        QVERIFY(received.open(QIODevice::ReadOnly));
+        QCOMPARE(received.readAll(), image);
+    }
 }
 
 // `plovikkit-flash ... | head -3`: the update must still end, and end well.
@@ -551,6 +612,7 @@ void tst_Flash::fleetThroughOneBrokerInJson()
         if (event.value("event") == QLatin1String("done")) {
             QVERIFY2(!results.contains(event.value("target").toString()), qPrintable(line));
             results.insert(event.value("target").toString(), event.value("result").toString());
+            QCOMPARE(event.value("kind").toString(), event.value("target") == "FB" ? "refused" : "");
         }
         if (event.value("event") == QLatin1String("summary"))
             summary = event;

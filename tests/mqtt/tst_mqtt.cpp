@@ -49,6 +49,7 @@ private slots:
     void whatNobodyWaitsForIsBounded();
     void whatNobodyWaitsForKeepsTheNewest_data();
     void whatNobodyWaitsForKeepsTheNewest();
+    void lateAnswersStayWithTheirFrames();
     void connectionSettings_data();
     void connectionSettings();
     void oversizedMessagesAreDroppedByTheBroker();
@@ -257,6 +258,36 @@ void tst_Mqtt::whatNobodyWaitsForKeepsTheNewest()
     QFETCH(int, firstKept);
     QCOMPARE(replies.at(0).at(0).toByteArray(),
              BootFrame::makeBootFrame(BootCmd::FirmwareContinue, QByteArray::number(firstKept)));
+}
+
+// A frame sent again after a time-out may be answered twice; the second answer belongs to it,
+// not to the next frame, which waits for it before it goes out.
+void tst_Mqtt::lateAnswersStayWithTheirFrames()
+{
+    MqttClient tool;
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind::Gateway);
+    QSignalSpy replies(&link, &UpdateLink::replyReceived);
+    QSignalSpy timeouts(&link, &UpdateLink::replyTimedOut);
+    const QByteArray packet = BootFrame::makeBootFrame(BootCmd::FirmwarePacket, "1234");
+    // Long enough that a busy machine cannot let the late answer's time pass unseen.
+    link.writeFrame(packet);
+    link.awaitReply(300);
+    QVERIFY(timeouts.wait());
+    link.writeFrame(packet);
+    link.awaitReply(300);
+    link.take(numberedAnswer(1, 0));
+    QCOMPARE(replies.count(), 1);
+    // Either send may have been answered: no round trip is measured.
+    QCOMPARE(link.lastRoundTripMs(), -1.0);
+    QCOMPARE(link.owedAnswers(), 1);
+
+    link.writeFrame(BootFrame::makeBootFrame(BootCmd::FirmwareCheck, ""));
+    link.awaitReply(5000);
+    link.take(numberedAnswer(2, 0));
+    link.take(numberedAnswer(3, 0));
+    QTRY_COMPARE(replies.count(), 2);
+    QCOMPARE(replies.at(1).at(0).toByteArray(), BootFrame::makeBootFrame(BootCmd::FirmwareContinue, "3"));
 }
 
 void tst_Mqtt::connectionSettings_data()

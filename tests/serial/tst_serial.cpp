@@ -5,10 +5,8 @@
 #include "serial/serialchannel.h"
 #include "tests/support/pty.h"
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QThread>
-#include <QTimer>
 #include <QtTest>
 
 namespace {
@@ -65,14 +63,7 @@ private slots:
     void replyInPiecesWhileReceiverHeldUp();
     void twoRepliesBeforeAReadComeOutInOrder();
     void replyBeforeAWriteIsNoAnswer();
-    void waitStartsWhenTheFrameHasLeftTheLine();
-    void getRecvWithZeroTimeoutReturnsAtOnce();
-    void closedPortRequestsReportStatus7_data();
-    void closedPortRequestsReportStatus7();
-    void writeReachesTheLineUnchanged_data();
-    void writeReachesTheLineUnchanged();
-    void readWaitSeesNewBytes();
-    void lostPtyEndsWaitsAndClosesPortOnce();
+    void lostPtyClosesPortOnce();
     void deviceInUseUnderAnotherName();
     void presenceScan_data();
     void presenceScan();
@@ -84,7 +75,7 @@ private:
 void tst_Serial::openOnPty(SerialChannel &channel, const Pty &pty, qint32 baud)
 {
     QVERIFY(pty.isValid());
-    channel.port()->setPortName(pty.slavePath);
+    channel.setPortName(pty.slavePath);
     channel.setSelectedPortName(pty.slavePath);
     channel.setBaudRate(baud);
     QVERIFY2(channel.openPort(), qPrintable(channel.lastOpenError()));
@@ -195,15 +186,18 @@ void tst_Serial::replyInPiecesWhileReceiverHeldUp()
     SerialChannel channel;
     openOnPty(channel, pty, 115200);
     bool heldUp = false;
-    connect(channel.port(), &QSerialPort::readyRead, this, [&] {
+    connect(&channel, &SerialChannel::bytesReceived, this, [&] {
         if (std::exchange(heldUp, true))
             return;
         QVERIFY(pty.send(reply.mid(7)));
         QThread::msleep(30);
     });
+    QSignalSpy queued(&channel, &SerialChannel::replyQueued);
     QVERIFY(pty.send(reply.left(7)));
-    QCOMPARE(channel.getRecv(2000), reply);
-    QCOMPARE(channel.getRecv(200), QByteArray());
+    QVERIFY(queued.wait(2000));
+    QCOMPARE(channel.takeQueuedReply(), reply);
+    QVERIFY(!queued.wait(200));
+    QVERIFY(!channel.hasReply());
 }
 
 void tst_Serial::twoRepliesBeforeAReadComeOutInOrder()
@@ -219,8 +213,8 @@ void tst_Serial::twoRepliesBeforeAReadComeOutInOrder()
     QTest::qWait(50);
     QVERIFY(pty.send(second));
     QTRY_COMPARE(channel.queuedReplies(), 2);
-    QCOMPARE(channel.getRecv(1000), kContinue);
-    QCOMPARE(channel.getRecv(1000), second);
+    QCOMPARE(channel.takeQueuedReply(), kContinue);
+    QCOMPARE(channel.takeQueuedReply(), second);
 }
 
 void tst_Serial::replyBeforeAWriteIsNoAnswer()
@@ -230,120 +224,13 @@ void tst_Serial::replyBeforeAWriteIsNoAnswer()
     openOnPty(channel, pty, 115200);
     QVERIFY(pty.send(kContinue + splitLenRequest().left(3)));
     QTRY_COMPARE(channel.queuedReplies(), 1);
-    channel.write(kContinue.constData(), kContinue.size());
-    QCOMPARE(channel.getRecv(300), QByteArray());
+    QSignalSpy queued(&channel, &SerialChannel::replyQueued);
+    QVERIFY(channel.send(kContinue));
+    QVERIFY(!queued.wait(300));
+    QVERIFY(!channel.hasReply());
 }
 
-// At 1200 baud a 136-byte frame needs 1.13 s on the line, longer than a packet's reply wait.
-void tst_Serial::waitStartsWhenTheFrameHasLeftTheLine()
-{
-    Pty pty;
-    SerialChannel channel;
-    openOnPty(channel, pty, 1200);
-    const QByteArray packet(136, '\x5a');
-    channel.write(packet.constData(), packet.size());
-    QTimer::singleShot(1180, this, [&] { pty.send(kContinue); });
-    QCOMPARE(channel.takeReply(400), kContinue);
-}
-
-void tst_Serial::getRecvWithZeroTimeoutReturnsAtOnce()
-{
-    Pty pty;
-    SerialChannel channel;
-    openOnPty(channel, pty, 115200);
-    QSignalSpy callBacks(&channel, &SerialChannel::callBack);
-
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(channel.getRecv(0), QByteArray());
-    QVERIFY(clock.elapsed() < 1000);
-    QCOMPARE(callBacks.count(), 0);
-}
-
-void tst_Serial::closedPortRequestsReportStatus7_data()
-{
-    QTest::addColumn<QString>("request");
-    QTest::newRow("write text") << QStringLiteral("write text");
-    QTest::newRow("write bytes") << QStringLiteral("write bytes");
-    QTest::newRow("readWait") << QStringLiteral("readWait");
-    QTest::newRow("getRecv") << QStringLiteral("getRecv");
-}
-
-void tst_Serial::closedPortRequestsReportStatus7()
-{
-    QFETCH(QString, request);
-    const QByteArray pending("xyz");
-    const int timeoutMs = 200;
-
-    // Bytes that arrived but were never taken go out with the status.
-    Pty pty;
-    SerialChannel channel;
-    openOnPty(channel, pty, 115200);
-    QVERIFY(pty.send(pending));
-    QVERIFY(channel.readWait(2000));
-    channel.closePort();
-
-    QSignalSpy callBacks(&channel, &SerialChannel::callBack);
-    QElapsedTimer clock;
-    clock.start();
-    if (request == QLatin1String("write text")) {
-        channel.write("hello");
-    } else if (request == QLatin1String("write bytes")) {
-        channel.write("\x01\x02", 2);
-    } else if (request == QLatin1String("readWait")) {
-        QVERIFY(!channel.readWait(timeoutMs));
-    } else {
-        QCOMPARE(channel.getRecv(timeoutMs), QByteArray());
-        QVERIFY(clock.elapsed() >= timeoutMs);
-    }
-    QCOMPARE(callBacks.count(), 1);
-    QCOMPARE(callBacks.at(0).at(0).toInt(), int(SerialChannel::SPOS_SERIALPORT_ERROR_WRITE));
-    QCOMPARE(callBacks.at(0).at(1).toByteArray(), pending);
-    QCOMPARE(pty.receive(50), QByteArray());
-    QCOMPARE(channel.unavailableReason(), QStringLiteral("serial port %1 is not open").arg(pty.slavePath));
-}
-
-void tst_Serial::writeReachesTheLineUnchanged_data()
-{
-    QTest::addColumn<bool>("asText");
-    QTest::addColumn<QByteArray>("bytes");
-    // Line-discipline characters (NUL, LF, CR, XON, XOFF, ^C) must pass raw.
-    QTest::newRow("bytes with length") << false << QByteArray("\x00\x0a\x0d\xff\x11\x13\x03\x7e", 8);
-    QTest::newRow("text without terminator") << true << QByteArray("hello\r\n");
-}
-
-void tst_Serial::writeReachesTheLineUnchanged()
-{
-    QFETCH(bool, asText);
-    QFETCH(QByteArray, bytes);
-
-    Pty pty;
-    SerialChannel channel;
-    openOnPty(channel, pty, 115200);
-    QSignalSpy callBacks(&channel, &SerialChannel::callBack);
-    if (asText)
-        channel.write(bytes.constData());
-    else
-        channel.write(bytes.constData(), bytes.size());
-    QCOMPARE(pty.receive(), bytes);
-    QCOMPARE(callBacks.count(), 0);
-}
-
-void tst_Serial::readWaitSeesNewBytes()
-{
-    Pty pty;
-    SerialChannel channel;
-    openOnPty(channel, pty, 115200);
-    QVERIFY(!channel.readWait(50));
-    // A negative time-out is no time at all, not the port's endless wait.
-    QVERIFY(!channel.readWait(-1));
-    QVERIFY(pty.send("ok"));
-    QVERIFY(channel.readWait(2000));
-    // What readWait took in is still handed over as the next reply.
-    QCOMPARE(channel.getRecv(2000), QByteArray("ok"));
-}
-
-void tst_Serial::lostPtyEndsWaitsAndClosesPortOnce()
+void tst_Serial::lostPtyClosesPortOnce()
 {
     Pty pty;
     SerialChannel channel;
@@ -351,19 +238,18 @@ void tst_Serial::lostPtyEndsWaitsAndClosesPortOnce()
     QSignalSpy lost(&channel, &SerialChannel::portLost);
     QSignalSpy openChanges(&channel, &SerialChannel::portOpenChanged);
 
-    QTimer::singleShot(30, [&] { pty.closeMaster(); });
-    QElapsedTimer clock;
-    clock.start();
-    QCOMPARE(channel.takeReply(20000), QByteArray());
-    QVERIFY2(clock.elapsed() < 5000, "the wait went on after the port was lost");
+    pty.closeMaster();
+    QVERIFY(lost.wait(20000));
     QCOMPARE(lost.count(), 1);
     QVERIFY(!channel.isPortOpen());
     QVERIFY(!openChanges.isEmpty() && openChanges.last().at(0).toBool() == false);
     QVERIFY(channel.unavailableReason().contains(QStringLiteral("lost")));
     QCOMPARE(channel.portError(), SerialChannel::PortError::Lost);
 
-    // Later requests fail at once, and no second loss is reported.
-    QCOMPARE(channel.takeReply(20000), QByteArray());
+    // Later writes fail at once, and no second loss is reported.
+    QSignalSpy refused(&channel, &SerialChannel::sendRefused);
+    QVERIFY(!channel.send(kContinue));
+    QCOMPARE(refused.count(), 1);
     QVERIFY(!lost.wait(300));
     QCOMPARE(lost.count(), 1);
 }
@@ -375,10 +261,10 @@ void tst_Serial::deviceInUseUnderAnotherName()
     const QString link = dir.filePath(QStringLiteral("ttyLINK"));
     QVERIFY(QFile::link(pty.slavePath, link));
     SerialChannel first;
-    first.port()->setPortName(link);
+    first.setPortName(link);
     QVERIFY2(first.openPort(), qPrintable(first.lastOpenError()));
     SerialChannel second;
-    second.port()->setPortName(pty.slavePath);
+    second.setPortName(pty.slavePath);
     QVERIFY(!second.openPort());
     QCOMPARE(second.portError(), SerialChannel::PortError::InUse);
     QCOMPARE(

@@ -3,6 +3,7 @@
 #include "app/myserialport.h"
 #include "platform/platformpaths.h"
 #include "platform/serialportlist.h"
+#include "protocol/bootframe.h"
 #include "storage/configini.h"
 #include "tests/support/pty.h"
 
@@ -31,10 +32,28 @@ private slots:
     void onlyLeftPressRefreshesList();
     void selectingPortOpensItAndLightFollows();
 
+    void waitStartsWhenTheFrameHasLeftTheLine();
+    void closedPortRequestsReportStatus7_data();
+    void closedPortRequestsReportStatus7();
+    void writeReachesTheLineUnchanged_data();
+    void writeReachesTheLineUnchanged();
+    void readWaitSeesNewBytes();
+    void lostPtyEndsAWait();
+
 private:
     static QString itemText(const QString &path) { return path + QStringLiteral(" virtual port"); }
     static QLabel *indicatorOf(QWidget &host);
+    static void openOnPty(mySerialPort &serial, const Pty &pty, qint32 baud);
 };
+
+void tst_SerialPanel::openOnPty(mySerialPort &serial, const Pty &pty, qint32 baud)
+{
+    QVERIFY(pty.isValid());
+    serial.channel().setPortName(pty.slavePath);
+    serial.channel().setSelectedPortName(pty.slavePath);
+    serial.channel().setBaudRate(baud);
+    QVERIFY2(serial.channel().openPort(), qPrintable(serial.channel().lastOpenError()));
+}
 
 void tst_SerialPanel::init()
 {
@@ -112,7 +131,7 @@ void tst_SerialPanel::openPressedStoresSelection()
         baud = box != ports ? box : baud;
     baud->setCurrentIndex(baud->findText(QStringLiteral("115200")));
     QVERIFY(serial.channel().isPortOpen());
-    QCOMPARE(serial.channel().port()->baudRate(), 115200);
+    QCOMPARE(serial.channel().baudRate(), 115200);
     QVERIFY(!serial.channel().portClosedByUser());
 
     QSettings before(PlatformPaths::settingsIniPath(), QSettings::IniFormat);
@@ -163,7 +182,7 @@ void tst_SerialPanel::restoresSelectionAndFreeBaudText()
             bauds << box->currentText();
     }
     QCOMPARE(bauds, QStringList{QStringLiteral("12345")});
-    QCOMPARE(serial.channel().port()->baudRate(), 12345);
+    QCOMPARE(serial.channel().baudRate(), 12345);
     QCOMPARE(serial.channel().portLocation(), second.slavePath);
     QCOMPARE(serial.channel().selectedPortName(), second.slavePath);
     QVERIFY(!serial.channel().isPortOpen());
@@ -240,6 +259,125 @@ void tst_SerialPanel::selectingPortOpensItAndLightFollows()
     QTRY_COMPARE(light->styleSheet(), QStringLiteral("background-color:red;border-radius: 10px;"));
     // Closed by the user, it stays closed although it is still listed.
     QTest::qWait(300);
+    QVERIFY(!serial.channel().isPortOpen());
+}
+
+// The panel's blocking slots wait in a local loop on the channel, which never waits itself.
+// At 1200 baud a 136-byte frame needs 1.13 s on the line, longer than a packet's reply wait.
+void tst_SerialPanel::waitStartsWhenTheFrameHasLeftTheLine()
+{
+    Pty pty;
+    mySerialPort serial;
+    openOnPty(serial, pty, 1200);
+    const QByteArray packet(136, '\x5a');
+    const QByteArray answer = BootFrame::makeBootFrame(BootCmd::FirmwareContinue, QByteArray(1, '\0'));
+    serial.write(packet.constData(), packet.size());
+    QTimer::singleShot(1180, this, [&] { pty.send(answer); });
+    QCOMPARE(serial.getRecv(400), answer);
+}
+
+void tst_SerialPanel::closedPortRequestsReportStatus7_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::newRow("write text") << QStringLiteral("write text");
+    QTest::newRow("write bytes") << QStringLiteral("write bytes");
+    QTest::newRow("readWait") << QStringLiteral("readWait");
+    QTest::newRow("getRecv") << QStringLiteral("getRecv");
+    QTest::newRow("an update's send") << QStringLiteral("send");
+}
+
+void tst_SerialPanel::closedPortRequestsReportStatus7()
+{
+    QFETCH(QString, request);
+    const QByteArray pending("xyz");
+    const int timeoutMs = 200;
+
+    // Bytes that arrived but were never taken go out with the status.
+    Pty pty;
+    mySerialPort serial;
+    openOnPty(serial, pty, 115200);
+    QVERIFY(pty.send(pending));
+    QVERIFY(serial.readWait(2000));
+    serial.channel().closePort();
+
+    QSignalSpy callBacks(&serial, &mySerialPort::callBack);
+    QElapsedTimer clock;
+    clock.start();
+    if (request == QLatin1String("write text")) {
+        serial.write("hello");
+    } else if (request == QLatin1String("write bytes")) {
+        serial.write("\x01\x02", 2);
+    } else if (request == QLatin1String("readWait")) {
+        QVERIFY(!serial.readWait(timeoutMs));
+    } else if (request == QLatin1String("send")) {
+        QVERIFY(!serial.channel().send("\x01\x02"));
+    } else {
+        QCOMPARE(serial.getRecv(timeoutMs), QByteArray());
+        QVERIFY(clock.elapsed() >= timeoutMs);
+    }
+    QCOMPARE(callBacks.count(), 1);
+    QCOMPARE(callBacks.at(0).at(0).toInt(), int(mySerialPort::SPOS_SERIALPORT_ERROR_WRITE));
+    QCOMPARE(callBacks.at(0).at(1).toByteArray(), pending);
+    QCOMPARE(pty.receive(50), QByteArray());
+    QCOMPARE(serial.channel().unavailableReason(),
+             QStringLiteral("serial port %1 is not open").arg(pty.slavePath));
+}
+
+void tst_SerialPanel::writeReachesTheLineUnchanged_data()
+{
+    QTest::addColumn<bool>("asText");
+    QTest::addColumn<QByteArray>("bytes");
+    // Line-discipline characters (NUL, LF, CR, XON, XOFF, ^C) must pass raw.
+    QTest::newRow("bytes with length") << false << QByteArray("\x00\x0a\x0d\xff\x11\x13\x03\x7e", 8);
+    QTest::newRow("text without terminator") << true << QByteArray("hello\r\n");
+}
+
+// The write returns once its bytes are with the system: the pty has them without another
+// turn of the event loop.
+void tst_SerialPanel::writeReachesTheLineUnchanged()
+{
+    QFETCH(bool, asText);
+    QFETCH(QByteArray, bytes);
+
+    Pty pty;
+    mySerialPort serial;
+    openOnPty(serial, pty, 115200);
+    QSignalSpy callBacks(&serial, &mySerialPort::callBack);
+    if (asText)
+        serial.write(bytes.constData());
+    else
+        serial.write(bytes.constData(), bytes.size());
+    QCOMPARE(pty.receive(), bytes);
+    QCOMPARE(callBacks.count(), 0);
+}
+
+void tst_SerialPanel::readWaitSeesNewBytes()
+{
+    Pty pty;
+    mySerialPort serial;
+    openOnPty(serial, pty, 115200);
+    QSignalSpy callBacks(&serial, &mySerialPort::callBack);
+    QVERIFY(!serial.readWait(50));
+    // A negative or zero time-out is no time at all, not the port's endless wait.
+    QVERIFY(!serial.readWait(-1));
+    QCOMPARE(serial.getRecv(0), QByteArray());
+    QCOMPARE(callBacks.count(), 0);
+    QVERIFY(pty.send("ok"));
+    QVERIFY(serial.readWait(2000));
+    // What readWait took in is still handed over as the next reply.
+    QCOMPARE(serial.getRecv(2000), QByteArray("ok"));
+}
+
+void tst_SerialPanel::lostPtyEndsAWait()
+{
+    Pty pty;
+    mySerialPort serial;
+    openOnPty(serial, pty, 115200);
+    QTimer::singleShot(30, [&] { pty.closeMaster(); });
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(serial.getRecv(20000), QByteArray());
+    QVERIFY2(clock.elapsed() < 5000, "the wait went on after the port was lost");
     QVERIFY(!serial.channel().isPortOpen());
 }
 

@@ -56,6 +56,8 @@ public:
     bool gateway = false;
     // Answers to the frame with this number (counted from 0 over all written frames).
     QHash<int, QByteArray> scripted;
+    // A second answer to the frame with this number, right behind the first.
+    QHash<int, QByteArray> followUps;
     // Answers to the boot entry with this number; the others get the SPLIT LEN request.
     QHash<int, QByteArray> bootScripted;
     // After a RETURN FAIL other than 0x85 the device starts over with a new request.
@@ -84,6 +86,8 @@ public:
             answerScripted(scripted.value(number));
         else
             answers.enqueue(answer(frame));
+        if (followUps.contains(number))
+            answers.enqueue(followUps.value(number));
     }
 
     void awaitReply(int timeoutMs) override
@@ -234,14 +238,18 @@ struct Run
     FakeBootloader device;
     RecordingReporter reporter;
     UpdateOutcome outcome = UpdateOutcome::Failed;
+    int connectAttempts = UpdateSession::kConnectAttempts;
 
     QString failureReason;
+    UpdateFailure::Kind failureKind = UpdateFailure::Kind::None;
 
     UpdateOutcome start(const QByteArray &firmware)
     {
         UpdateSession session(device, reporter);
+        session.setConnectAttempts(connectAttempts);
         outcome = session.run(firmware);
         failureReason = session.failureReason();
+        failureKind = session.failure().kind;
         return outcome;
     }
 };
@@ -275,6 +283,8 @@ const QString kSuccessLine = QStringLiteral("firmware packet update success ");
 
 } // namespace
 
+Q_DECLARE_METATYPE(UpdateFailure::Kind)
+
 class tst_Update : public QObject
 {
     Q_OBJECT
@@ -293,6 +303,7 @@ private slots:
     void otherReturnFailResynchronises();
     void finishAnswers_data();
     void finishAnswers();
+    void lateAnswerBeforeTheConfirmation();
     void deviceSilentWhileConnecting_data();
     void deviceSilentWhileConnecting();
     void announceAnsweredOtherwiseEndsQuietly_data();
@@ -549,32 +560,49 @@ void tst_Update::finishAnswers()
     QVERIFY(run.reporter.reported());
 }
 
+// After a time-out, FIRMWARE OVER (frame 5: LEN, a packet twice, a packet, the check) is answered
+// by a late CONTINUE, then by the confirmation; without one, CONTINUE is a refusal (finishAnswers).
+void tst_Update::lateAnswerBeforeTheConfirmation()
+{
+    Run run;
+    run.device.scripted.insert(1, QByteArray());
+    run.device.scripted.insert(5, reply(BootCmd::FirmwareContinue));
+    run.device.followUps.insert(5, reply(BootCmd::ReturnSuccess));
+    QCOMPARE(run.start(image(256)), UpdateOutcome::Success);
+}
+
 void tst_Update::deviceSilentWhileConnecting_data()
 {
     QTest::addColumn<bool>("gateway");
     QTest::addColumn<int>("wait");
-    QTest::newRow("serial") << false << 2000;
-    QTest::newRow("gateway") << true << 20000;
+    QTest::addColumn<int>("attempts");
+    QTest::newRow("serial") << false << 2000 << 10;
+    QTest::newRow("gateway") << true << 20000 << 10;
+    QTest::newRow("gateway, fewer attempts") << true << 20000 << 3;
 }
 
 void tst_Update::deviceSilentWhileConnecting()
 {
     QFETCH(bool, gateway);
     QFETCH(int, wait);
+    QFETCH(int, attempts);
     Run run;
     run.device.gateway = gateway;
+    run.connectAttempts = attempts;
     for (int i = 0; i < 10; ++i)
         run.device.bootScripted.insert(i, i % 2 ? QByteArray() : reply(BootCmd::RequestFirmware));
     QCOMPARE(run.start(image(10)), UpdateOutcome::Failed);
-    QCOMPARE(run.device.bootEntries, 10);
-    QCOMPARE(run.device.waits, QVector<int>(10, wait));
+    QCOMPARE(run.device.bootEntries, attempts);
+    QCOMPARE(run.device.waits, QVector<int>(attempts, wait));
     QCOMPARE(run.reporter.lines.filter(QStringLiteral("trying to connect device ")).last(),
-             QStringLiteral("trying to connect device 9"));
+             QStringLiteral("trying to connect device %1").arg(attempts - 1));
     QVERIFY(run.device.frames.isEmpty());
     QVERIFY(run.reporter.reported());
     // The reason says what to check, as the link words it.
-    QCOMPARE(run.failureReason, QStringLiteral("no SPLIT LEN request from the device after 10 connect "
-                                               "attempts: check the cable"));
+    QCOMPARE(run.failureReason, QStringLiteral("no SPLIT LEN request from the device after %1 connect "
+                                               "attempts: check the cable")
+                                    .arg(attempts));
+    QCOMPARE(run.failureKind, UpdateFailure::Kind::NoAnswer);
 }
 
 void tst_Update::announceAnsweredOtherwiseEndsQuietly_data()
@@ -689,20 +717,22 @@ void tst_Update::abortEndsTheSessionWithTheReport()
     int waits = 0;
     device.onWait = [&] {
         if (++waits == 4)
-            session.requestAbort(QStringLiteral("stopped by signal 15"));
+            session.requestAbort(
+                {UpdateFailure::Kind::StoppedBySignal, QStringLiteral("stopped by signal 15")});
     };
     const QByteArray firmware = image(1024);
     QCOMPARE(session.run(firmware), UpdateOutcome::Failed);
     QVERIFY(device.cancels > 0);
     QCOMPARE(reporter.lines.at(reporter.lines.size() - 2), QStringLiteral("stopped by signal 15"));
     QCOMPARE(session.failureReason(), QStringLiteral("stopped by signal 15"));
+    QCOMPARE(session.failure().kind, UpdateFailure::Kind::StoppedBySignal);
     QVERIFY(reporter.reported());
     // The answer already on its way to the aborted wait is not taken.
     QCOMPARE(device.frames.size(), 3);
     QCOMPARE(reporter.lines.filter(QStringLiteral("get buffer:")).size(), 2);
 
     // A request while nothing runs is forgotten, not carried into the next run.
-    session.requestAbort();
+    session.requestAbort({UpdateFailure::Kind::StoppedByUser, QStringLiteral("update aborted")});
     device.onWait = nullptr;
     QCOMPARE(session.run(firmware), UpdateOutcome::Success);
 }
@@ -710,16 +740,22 @@ void tst_Update::abortEndsTheSessionWithTheReport()
 void tst_Update::unusableLinkEndsTheSessionAtOnce_data()
 {
     QTest::addColumn<int>("failAtWait"); // 0: before the session starts
-    QTest::newRow("port closed at the start") << 0;
-    QTest::newRow("port lost while connecting") << 1;
-    QTest::newRow("port lost during the transfer") << 3;
+    QTest::addColumn<bool>("gateway");
+    QTest::addColumn<UpdateFailure::Kind>("kind");
+    QTest::newRow("port closed at the start") << 0 << false << UpdateFailure::Kind::LinkLost;
+    QTest::newRow("port lost while connecting") << 1 << false << UpdateFailure::Kind::LinkLost;
+    QTest::newRow("port lost during the transfer") << 3 << false << UpdateFailure::Kind::LinkLost;
+    QTest::newRow("broker down at the start") << 0 << true << UpdateFailure::Kind::BrokerUnavailable;
+    QTest::newRow("broker lost during the transfer") << 3 << true << UpdateFailure::Kind::LinkLost;
 }
 
 void tst_Update::unusableLinkEndsTheSessionAtOnce()
 {
     QFETCH(int, failAtWait);
+    QFETCH(bool, gateway);
     const QString reason = QStringLiteral("serial port /dev/ttyX lost: the device was removed");
     Run run;
+    run.device.gateway = gateway;
     int waits = 0;
     if (failAtWait == 0)
         run.device.unavailable = reason;
@@ -733,6 +769,7 @@ void tst_Update::unusableLinkEndsTheSessionAtOnce()
     QCOMPARE(run.start(image(1024)), UpdateOutcome::Failed);
     QCOMPARE(waits, failAtWait);
     QCOMPARE(run.failureReason, reason);
+    QTEST(run.failureKind, "kind");
     QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), reason);
     QVERIFY(run.reporter.reported());
     // What ended the wait was the link, not the device: no time-out is claimed.
@@ -962,9 +999,9 @@ struct FleetRun
             reporters.push_back(std::make_unique<RecordingReporter>());
         auto runner = std::make_unique<FleetRunner>(
             names, policy,
-            [this](int index, QString *problem) -> std::unique_ptr<UpdateLink> {
+            [this](int index, UpdateFailure *problem) -> std::unique_ptr<UpdateLink> {
                 if (names.at(index) == QLatin1String("absent")) {
-                    *problem = QStringLiteral("cannot open port absent");
+                    *problem = {UpdateFailure::Kind::LinkLost, QStringLiteral("cannot open port absent")};
                     return nullptr;
                 }
                 auto device = std::make_unique<FakeBootloader>();
@@ -1033,8 +1070,12 @@ void tst_Update::fleetPolicies()
     QTEST(FleetRun::results(*runner), "results");
     QTEST(run.mostRunning, "mostRunning");
     QCOMPARE(run.startOrder, names.mid(0, run.startOrder.size()));
-    for (int i = 0; i < runner->size(); ++i)
+    // A target that never started was held back, never failed.
+    for (int i = 0; i < runner->size(); ++i) {
         QCOMPARE(runner->reason(i).isEmpty(), runner->result(i) == FleetResult::Success);
+        QCOMPARE(runner->failure(i).kind == UpdateFailure::Kind::HeldBack,
+                 runner->result(i) == FleetResult::Skipped);
+    }
 }
 
 void tst_Update::fleetAbortEndsRunningAndSkipsTheRest()
@@ -1043,11 +1084,12 @@ void tst_Update::fleetAbortEndsRunningAndSkipsTheRest()
     std::unique_ptr<FleetRunner> runner = run.make({2, 0, 0});
     QSignalSpy finished(runner.get(), &FleetRunner::finished);
     runner->start(image(4096));
-    runner->abortAll(QStringLiteral("stopped by signal 2"));
+    runner->abortAll({UpdateFailure::Kind::StoppedBySignal, QStringLiteral("stopped by signal 2")});
     QTRY_COMPARE(finished.count(), 1);
     QCOMPARE(FleetRun::results(*runner), QStringLiteral("a:3 b:3 c:4"));
     for (int i = 0; i < runner->size(); ++i)
-        QCOMPARE(runner->reason(i), QStringLiteral("stopped by signal 2"));
+        QVERIFY(runner->reason(i) == QStringLiteral("stopped by signal 2") &&
+                runner->failure(i).kind == UpdateFailure::Kind::StoppedBySignal);
     QCOMPARE(run.reporters.at(0)->lines.at(run.reporters.at(0)->lines.size() - 2),
              QStringLiteral("stopped by signal 2"));
 }

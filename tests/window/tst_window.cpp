@@ -26,6 +26,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -76,6 +77,8 @@ QStringList consoleTexts(MainWindow &window)
         texts << line.section(QStringLiteral(" - (set-65): "), 1);
     return texts;
 }
+
+int tracedLines = 0;
 
 } // namespace
 
@@ -217,12 +220,12 @@ void tst_Window::openSimulatedPort(MainWindow &window, const QString &portPath)
                           Qt::LeftButton);
     else
         ports->setCurrentIndex(item); // choosing a port opens it
-    QVERIFY(window.serialWorker()->channel().port()->isOpen());
+    QVERIFY(window.serialWorker()->channel().isPortOpen());
     for (auto *box : ui->widget_4->findChildren<QComboBox *>()) {
         if (box != ports)
             box->setCurrentIndex(box->findText(QStringLiteral("115200")));
     }
-    QCOMPARE(window.serialWorker()->channel().port()->baudRate(), 115200);
+    QCOMPARE(window.serialWorker()->channel().baudRate(), 115200);
 }
 
 QByteArray tst_Window::receivedImage(const QString &path)
@@ -243,10 +246,18 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     Ui::MainWindow *ui = window.form();
     openSimulatedPort(window, device.portPath());
 
-    // A downloaded image is sent.
+    // A downloaded image is sent, with no debug trace (stderr of a desktop session is a file
+    // nobody empties) until the menu's entry switches it on.
     const QByteArray downloaded = patternImage(512);
     window.downloadedFirmware() = downloaded;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &context, const QString &) {
+            tracedLines += QByteArray(context.category).startsWith("plovik.");
+        });
+    const auto restoreHandler = qScopeGuard([previous] { qInstallMessageHandler(previous); });
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton); // returns when the session has ended
+    QCOMPARE(tracedLines, 0);
+    window.findChild<QAction *>(QStringLiteral("action_debugTrace"))->setChecked(true);
     QStringList texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
     QVERIFY(texts.contains(QStringLiteral("use netserver firmware")));
@@ -259,8 +270,10 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     answerFileDialog(path);
     QTest::mouseClick(ui->pushButton_update_openFile, Qt::LeftButton);
     window.console()->textArea()->clear();
+    tracedLines = 0;
     QTest::mouseClick(ui->pushButton_update_start, Qt::LeftButton);
 
+    QVERIFY(tracedLines > 0);
     texts = consoleTexts(window);
     QVERIFY2(texts.contains(QStringLiteral("firmware packet update success ")), qPrintable(texts.join('\n')));
     QVERIFY(texts.contains(QStringLiteral("use nation firmware")));
