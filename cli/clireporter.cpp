@@ -1,30 +1,20 @@
 #include "cli/clireporter.h"
 
+#include "cli/outputwriter.h"
+#include "cli/terminaltext.h"
 #include "core/consoleline.h"
 
-CliReporter::CliReporter(FILE *lines, FILE *progress, bool showProgress)
-    : lineStream(lines), progressStream(progress), progressEnabled(showProgress)
+CliReporter::CliReporter(OutputWriter &writer, bool showProgress)
+    : writer(writer), progressEnabled(showProgress)
 {
 }
 
+// The bar is taken off the terminal before the line and drawn again after it by the writer.
 void CliReporter::consoleLine(const QString &text)
 {
-    endProgressLine();
-    writeLine(ConsoleLine::formatNow(text));
-    if (progressShown)
-        drawProgress();
-}
-
-// Whoever read the lines may have gone (`| head`); the update still runs to its end, so that
-// the device is never left half-written, and only the lines are dropped.
-void CliReporter::writeLine(const QString &line)
-{
-    if (!linesWanted)
-        return;
-    fputs(line.toUtf8().constData(), lineStream);
-    fputc('\n', lineStream);
-    if (fflush(lineStream) != 0 || ferror(lineStream))
-        linesWanted = false;
+    writer.write(OutputWriter::Stream::Out,
+                 (TerminalText::escaped(ConsoleLine::formatNow(text)) + QLatin1Char('\n')).toUtf8(),
+                 OutputWriter::Kind::Line);
 }
 
 void CliReporter::progressReset()
@@ -53,9 +43,8 @@ void CliReporter::finishProgress()
 {
     if (!progressShown)
         return;
-    drawProgress();
-    fputc('\n', progressStream);
-    fflush(progressStream);
+    writer.setBoard(QByteArray(), QByteArray());
+    writer.write(OutputWriter::Stream::Err, ("\r" + currentProgress() + QLatin1Char('\n')).toUtf8());
     progressShown = false;
 }
 
@@ -84,17 +73,12 @@ QString CliReporter::progressText(qint64 done, qint64 total, qint64 elapsedMs, i
         .arg(left);
 }
 
-void CliReporter::drawProgress()
+QString CliReporter::currentProgress() const
 {
-    const QString text = progressText(done, total, clock.isValid() ? clock.elapsed() : 0);
-    fprintf(progressStream, "\r%s\x1b[K", text.toUtf8().constData());
-    fflush(progressStream);
+    return progressText(done, total, clock.isValid() ? clock.elapsed() : 0);
 }
 
-void CliReporter::endProgressLine()
+void CliReporter::drawProgress()
 {
-    if (!progressShown)
-        return;
-    fputs("\r\x1b[K", progressStream);
-    fflush(progressStream);
+    writer.setBoard(currentProgress().toUtf8(), "\r\x1b[K");
 }

@@ -3,14 +3,15 @@
 #include "update/updatereporter.h"
 
 #include <QElapsedTimer>
-#include <cstdio>
 
-// The flasher's report: every console line on stdout, flushed as it is written, and a
-// progress bar with bytes, rate and time left on stderr when stderr is a terminal.
+class OutputWriter;
+
+// The flasher's report: every console line on stdout, and a progress bar with bytes, rate and
+// time left on stderr when stderr is a terminal.
 class CliReporter : public UpdateReporter
 {
 public:
-    CliReporter(FILE *lines, FILE *progress, bool showProgress);
+    CliReporter(OutputWriter &writer, bool showProgress);
 
     void consoleLine(const QString &text) override;
     void progressReset() override;
@@ -25,15 +26,12 @@ public:
     static QString progressText(qint64 done, qint64 total, qint64 elapsedMs, int width = 30);
 
 private:
-    void writeLine(const QString &line);
+    QString currentProgress() const;
     void drawProgress();
-    void endProgressLine();
 
-    FILE *lineStream;
-    FILE *progressStream;
+    OutputWriter &writer;
     bool progressEnabled;
     bool progressShown = false;
-    bool linesWanted = true;
     qint64 total = 0;
     qint64 done = 0;
     QElapsedTimer clock;

@@ -1,6 +1,9 @@
 #include "cli/flashoptions.h"
 
+#include "cli/terminaltext.h"
 #include "mqtt/mqttclient.h"
+#include "platform/deviceaccess.h"
+#include "platform/serialportlist.h"
 #include "protocol/gatewaymessages.h"
 #include "serial/serialchannel.h"
 #include "update/updatesession.h"
@@ -11,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QTextCodec>
 
 namespace {
 
@@ -56,8 +60,8 @@ const QList<OptionEntry> &optionTable()
          "A gateway's id (with --mqtt); give it several times to update several gateways.",
          "ID"},
         {{"targets"},
-         "Add the targets listed in FILE, one a line (gateway ids with --mqtt, ports otherwise); blank lines "
-         "and lines starting with # are skipped.",
+         "Add the targets listed in FILE (\"-\": standard input), one a line, in UTF-8 (gateway ids with "
+         "--mqtt, ports otherwise); blank lines and lines starting with # are skipped.",
          "FILE"},
         {{"parallel"}, "Update at most N targets at the same time (default: all).", "N"},
         {{"canary"}, "Update the first N targets first; the others only when all N succeeded.", "N"},
@@ -88,6 +92,84 @@ void addOptions(QCommandLineParser &parser)
 {
     for (const OptionEntry &entry : optionTable())
         parser.addOption(QCommandLineOption(entry.names, entry.help, entry.valueName));
+}
+
+bool mayRepeat(const QString &name)
+{
+    return name == QLatin1String("p") || name == QLatin1String("port") || name == QLatin1String("gateway");
+}
+
+// "--parallel 3 --parallel 5" has no meaning one could guess; only the targets add up.
+QString optionGivenTwice(const QCommandLineParser &parser)
+{
+    QSet<QString> seen;
+    for (const QString &name : parser.optionNames()) {
+        if (mayRepeat(name))
+            continue;
+        QStringList aliases{name};
+        for (const OptionEntry &entry : optionTable()) {
+            if (entry.names.contains(name))
+                aliases = entry.names;
+        }
+        if (seen.contains(aliases.last()))
+            return QStringLiteral("--%1 is given more than once").arg(aliases.last());
+        seen.insert(aliases.last());
+    }
+    return QString();
+}
+
+QString characterProblem(QChar character)
+{
+    return QStringLiteral("a control character (U+%1) in a target")
+        .arg(QString::number(character.unicode(), 16).toUpper().rightJustified(4, QLatin1Char('0')));
+}
+
+// One line of a targets file, read as UTF-8 and nothing else: a line that is no such text
+// would become a target nobody meant.
+QString decodeTargetLine(QByteArray raw, QString *line)
+{
+    if (raw.endsWith('\r'))
+        raw.chop(1);
+    if (raw.contains('\0'))
+        return QStringLiteral("a NUL byte (UTF-16 text? save the file as UTF-8)");
+    QTextCodec::ConverterState state;
+    *line = QTextCodec::codecForName("UTF-8")->toUnicode(raw.constData(), raw.size(), &state);
+    if (state.invalidChars > 0 || state.remainingChars > 0)
+        return QStringLiteral("not UTF-8 text");
+    const QChar forbidden = TerminalText::forbiddenCharacter(*line);
+    return forbidden.isNull() ? QString() : characterProblem(forbidden);
+}
+
+QString decodeTargets(QByteArray content, const QString &source, QStringList *names)
+{
+    if (content.startsWith("\xFF\xFE") || content.startsWith("\xFE\xFF"))
+        return QStringLiteral("%1:1: UTF-16 text: save the file as UTF-8").arg(source);
+    if (content.startsWith("\xEF\xBB\xBF"))
+        content.remove(0, 3);
+    const QList<QByteArray> lines = content.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        QString line;
+        const QString problem = decodeTargetLine(lines.at(i), &line);
+        if (!problem.isEmpty())
+            return QStringLiteral("%1:%2: %3").arg(source).arg(i + 1).arg(problem);
+        line = line.trimmed();
+        if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
+            names->append(line);
+    }
+    return QString();
+}
+
+// At most `limit` bytes, and one more to tell a longer input from one of exactly that size.
+QByteArray readBounded(QFile &file, qint64 limit)
+{
+    QByteArray content;
+    while (content.size() <= limit) {
+        const QByteArray chunk = file.read(limit + 1 - content.size());
+        if (chunk.isEmpty())
+            break;
+        content += chunk;
+    }
+    return content;
 }
 
 // A password from its option, else from the environment: a command line is readable by every
@@ -136,7 +218,9 @@ private:
         const QString baud = isSet("baud") ? value("baud") : QStringLiteral("115200");
         options.baudRate = baud.toInt(&ok);
         if (!ok || options.baudRate <= 0)
-            return QStringLiteral("invalid baud rate \"%1\"").arg(baud);
+            return QStringLiteral("invalid baud rate \"%1\": -b takes a whole number of at least %2")
+                .arg(baud)
+                .arg(SerialChannel::kMinimumBaudRate);
         if (!SerialChannel::baudRateProblem(options.baudRate).isEmpty())
             return SerialChannel::baudRateProblem(options.baudRate);
         if (isSet("target") && !TargetKindText::parse(value("target"), &options.target))
@@ -195,6 +279,10 @@ private:
                 .arg(names.size())
                 .arg(FlashOptions::kMaxTargets);
         for (const QString &name : qAsConst(names)) {
+            const QChar forbidden = TerminalText::forbiddenCharacter(name);
+            if (!forbidden.isNull())
+                return QStringLiteral("\"%1\": %2")
+                    .arg(TerminalText::escaped(name), characterProblem(forbidden));
             const QString problem = targetProblem(name);
             if (!problem.isEmpty())
                 return problem;
@@ -214,16 +302,22 @@ private:
         return name.isEmpty() ? QStringLiteral("no serial port given: an empty port name") : QString();
     }
 
-    // Two names of one device (a symlink and its device, a relative path) are one target too.
+    // Two names of one device are one target: compared by the device the serial channel will
+    // open (a bare name is the system's, under /dev), after its links are followed.
+    static QString deviceKey(const QString &name)
+    {
+        const QString location = SerialPortList::devicePath(portPath(name));
+        if (location.isEmpty())
+            return name;
+        const QString identity = DeviceAccess::deviceIdentity(location);
+        return identity.isEmpty() ? QDir::cleanPath(location) : identity;
+    }
+
     QString namedTwice(const QStringList &names) const
     {
         QSet<QString> seen;
         for (const QString &name : names) {
-            QString key = name;
-            if (!options.usesBroker()) {
-                const QString device = QFileInfo(portPath(name)).canonicalFilePath();
-                key = device.isEmpty() ? portPath(name) : device;
-            }
+            const QString key = options.usesBroker() ? name : deviceKey(name);
             if (seen.contains(key))
                 return name;
             seen.insert(key);
@@ -234,33 +328,31 @@ private:
     static QString readTargetsFile(const QString &path, QStringList *names)
     {
         QFile file(path);
-        const QFileInfo info(path);
-        if (!info.isFile() || !file.open(QIODevice::ReadOnly))
+        const bool standardInput = path == QLatin1String("-");
+        const QString source = standardInput ? QStringLiteral("standard input") : path;
+        const bool opened = standardInput ? file.open(stdin, QIODevice::ReadOnly)
+                                          : QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly);
+        if (!opened)
             return QStringLiteral("cannot read the targets file \"%1\"").arg(path);
-        if (info.size() > FlashOptions::kMaxTargetsFileBytes)
-            return QStringLiteral("the targets file \"%1\" is too large: %2 bytes, at most %3")
-                .arg(path)
-                .arg(info.size())
+        const QByteArray content = readBounded(file, FlashOptions::kMaxTargetsFileBytes);
+        if (content.size() > FlashOptions::kMaxTargetsFileBytes)
+            return QStringLiteral("the targets in %1 are too large: more than %2 bytes")
+                .arg(source)
                 .arg(FlashOptions::kMaxTargetsFileBytes);
-        const QByteArray content = file.read(FlashOptions::kMaxTargetsFileBytes);
-        for (const QByteArray &raw : content.split('\n')) {
-            const QString line = QString::fromUtf8(raw).trimmed();
-            if (!line.isEmpty() && !line.startsWith(QLatin1Char('#')))
-                names->append(line);
-        }
-        return QString();
+        return decodeTargets(content, source, names);
     }
 
-    QString readCount(const char *name, int minimum, int *out) const
+    QString readCount(const char *name, int minimum, int *out, int maximum = FlashOptions::kMaxTargets) const
     {
         if (!isSet(name))
             return QString();
         bool ok = false;
         *out = value(name).toInt(&ok);
-        if (!ok || *out < minimum)
-            return QStringLiteral("invalid --%1 \"%2\": give a whole number of at least %3")
+        if (!ok || *out < minimum || *out > maximum)
+            return QStringLiteral("invalid --%1 \"%2\": --%1 takes %3 to %4")
                 .arg(QLatin1String(name), value(name))
-                .arg(minimum);
+                .arg(minimum)
+                .arg(maximum);
         return QString();
     }
 
@@ -343,6 +435,9 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
                                      QCoreApplication::applicationVersion() + QLatin1Char('\n');
         return options;
     }
+    options.error = optionGivenTwice(parser);
+    if (!options.error.isEmpty())
+        return options;
     options.trace = parser.isSet(QStringLiteral("trace"));
     if (parser.isSet(QStringLiteral("list-ports"))) {
         options.action = Action::ListPorts;

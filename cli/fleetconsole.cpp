@@ -1,11 +1,14 @@
 #include "cli/fleetconsole.h"
 
 #include "cli/clireporter.h"
+#include "cli/outputwriter.h"
+#include "cli/terminaltext.h"
 #include "core/consoleline.h"
+#include "platform/consolestream.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <unistd.h>
+#include <cstdio>
 
 namespace {
 
@@ -14,14 +17,19 @@ double seconds(qint64 ms)
     return double(ms) / 1000.0;
 }
 
+QByteArray textLine(const QString &text)
+{
+    return (TerminalText::escaped(text) + QLatin1Char('\n')).toUtf8();
+}
+
 } // namespace
 
-FleetConsole::FleetConsole(FILE *out, FILE *err, Format format, bool showBoard, const QStringList &targets)
-    : out(out), err(err), format(format), showBoard(showBoard), names(targets), boards(targets.size()),
-      outIsTerminal(isatty(fileno(out)))
+FleetConsole::FleetConsole(OutputWriter &writer, Format format, bool showBoard, const QStringList &targets)
+    : writer(writer), format(format), showBoard(showBoard), names(targets), boards(targets.size()),
+      holdLines(showBoard && ConsoleStream::isTerminal(fileno(stdout)))
 {
-    flushTimer.setSingleShot(true);
-    QObject::connect(&flushTimer, &QTimer::timeout, [this] { flushOut(); });
+    boardTimer.setSingleShot(true);
+    QObject::connect(&boardTimer, &QTimer::timeout, [this] { drawBoard(); });
 }
 
 QString FleetConsole::resultName(FleetResult result)
@@ -42,33 +50,25 @@ QString FleetConsole::resultName(FleetResult result)
 
 // Whoever read stdout may have gone (`| head`); the updates still run to their end, so that
 // no device is left half-written, and only the lines are dropped.
-void FleetConsole::writeOut(const QByteArray &line)
+void FleetConsole::writeOut(const QByteArray &line, bool kept)
 {
-    if (!outWanted)
-        return;
-    if (!outIsTerminal) {
-        fputs(line.constData(), out);
-        fputc('\n', out);
-        if (!flushTimer.isActive())
-            flushTimer.start(0);
+    if (!holdLines) {
+        writer.write(OutputWriter::Stream::Out, line,
+                     kept ? OutputWriter::Kind::Kept : OutputWriter::Kind::Line);
         return;
     }
-    eraseBoard();
-    fputs(line.constData(), out);
-    fputc('\n', out);
-    flushOut();
-    drawBoard(true);
+    if (!kept && heldBytes + line.size() > OutputWriter::kCapacityBytes) {
+        ++droppedHeld;
+        return;
+    }
+    heldLines << line;
+    heldBytes += line.size();
+    scheduleBoard();
 }
 
-void FleetConsole::flushOut()
+void FleetConsole::writeJson(const QJsonObject &object, bool kept)
 {
-    if (outWanted && (fflush(out) != 0 || ferror(out)))
-        outWanted = false;
-}
-
-void FleetConsole::writeJson(const QJsonObject &object)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact));
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', kept);
 }
 
 void FleetConsole::started(int index)
@@ -78,17 +78,17 @@ void FleetConsole::started(int index)
     board.clock.start();
     if (format == Format::Json)
         writeJson({{"target", names.at(index)}, {"event", "start"}});
-    else
-        drawBoard(true);
+    scheduleBoard();
 }
 
 void FleetConsole::line(int index, const QString &text)
 {
     if (format == Format::Json)
-        writeJson({{"target", names.at(index)}, {"event", "line"}, {"text", text}});
+        writeJson({{"target", names.at(index)}, {"event", "line"}, {"text", text}}, false);
     else
-        writeOut((QLatin1Char('[') + names.at(index) + QStringLiteral("] ") + ConsoleLine::formatNow(text))
-                     .toUtf8());
+        writeOut(textLine(QLatin1Char('[') + names.at(index) + QStringLiteral("] ") +
+                          ConsoleLine::formatNow(text)),
+                 false);
 }
 
 void FleetConsole::progress(int index, qint64 done, qint64 total)
@@ -100,10 +100,16 @@ void FleetConsole::progress(int index, qint64 done, qint64 total)
     if (format == Format::Json &&
         (last || !board.lastEvent.isValid() || board.lastEvent.elapsed() >= kProgressEventMs)) {
         board.lastEvent.start();
-        writeJson({{"target", names.at(index)}, {"event", "progress"}, {"done", done}, {"total", total}});
-        return;
+        const QJsonObject event{
+            {"target", names.at(index)}, {"event", "progress"}, {"done", done}, {"total", total}};
+        if (holdLines)
+            writeJson(event, false);
+        else
+            writer.write(OutputWriter::Stream::Out,
+                         QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n',
+                         OutputWriter::Kind::Progress);
     }
-    drawBoard(false);
+    scheduleBoard();
 }
 
 void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms)
@@ -116,48 +122,50 @@ void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &
                    {"kind", UpdateFailure::kindName(failure.kind)},
                    {"reason", failure.text},
                    {"seconds", seconds(ms)}});
-    else
-        drawBoard(true);
+    scheduleBoard();
 }
 
 void FleetConsole::note(const QString &text)
 {
-    eraseBoard();
-    fprintf(err, "plovikkit-flash: %s\n", text.toLocal8Bit().constData());
-    fflush(err);
-    drawBoard(true);
+    writer.write(OutputWriter::Stream::Err, textLine(QStringLiteral("plovikkit-flash: ") + text));
 }
 
 void FleetConsole::summary(const FleetRunner &runner)
 {
-    flushOut();
-    eraseBoard();
     showBoard = false;
+    holdLines = false;
+    boardTimer.stop();
+    for (const QByteArray &line : qAsConst(heldLines))
+        writer.write(OutputWriter::Stream::Out, line);
+    heldLines.clear();
+    writer.setBoard(QByteArray(), QByteArray());
     if (format == Format::Json)
         writeJson({{"event", "summary"},
                    {"succeeded", runner.count(FleetResult::Success)},
                    {"failed", runner.count(FleetResult::Failed)},
                    {"skipped", runner.count(FleetResult::Skipped)},
+                   {"dropped", writer.droppedLines() + droppedHeld},
                    {"seconds", seconds(runner.totalMs())}});
-    flushOut();
-    if (runner.size() > 1) {
-        fputs(summaryTable(runner).toLocal8Bit().constData(), err);
-        fflush(err);
-    }
+    if (runner.size() > 1)
+        writer.write(OutputWriter::Stream::Err, summaryTable(runner).toUtf8());
+    const qint64 dropped = writer.droppedLines() + droppedHeld;
+    if (dropped > 0)
+        note(QStringLiteral("%1 console lines dropped: standard output did not take them fast enough")
+                 .arg(dropped));
 }
 
 QString FleetConsole::summaryTable(const FleetRunner &runner)
 {
     int width = 6;
     for (int i = 0; i < runner.size(); ++i)
-        width = qMax(width, runner.name(i).size());
+        width = qMax(width, TerminalText::width(TerminalText::escaped(runner.name(i))));
     const auto row = [width](const QString &name, const QString &result, const QString &time,
                              const QString &reason) {
         return QStringLiteral("%1  %2  %3  %4")
-                   .arg(name, -width)
+                   .arg(TerminalText::padded(TerminalText::escaped(name), width))
                    .arg(result, -7)
                    .arg(time, 8)
-                   .arg(reason)
+                   .arg(TerminalText::escaped(reason))
                    .trimmed() +
                QLatin1Char('\n');
     };
@@ -187,36 +195,50 @@ QString FleetConsole::boardLine(int index) const
 {
     const Board &board = boards.at(index);
     return QStringLiteral("%1 %2").arg(
-        names.at(index), CliReporter::progressText(board.done, board.total, board.clock.elapsed(), 20));
+        TerminalText::escaped(names.at(index)),
+        CliReporter::progressText(board.done, board.total, board.clock.elapsed(), 20));
 }
 
-// Redrawn as progress comes, at most every kBoardRedrawMs unless something started or ended:
-// no timer wakes the flasher for it.
-void FleetConsole::drawBoard(bool force)
+// Never taller than the terminal (leaving the cursor's row), no line wider: a line that wraps
+// would be taken off one row short.
+QStringList FleetConsole::boardLines(int rows, int columns) const
 {
-    if (!showBoard || (!force && lastDraw.isValid() && lastDraw.elapsed() < kBoardRedrawMs))
-        return;
-    lastDraw.start();
-    QString text;
-    int lines = 0;
+    QList<int> running;
     for (int i = 0; i < boards.size(); ++i) {
-        if (!boards.at(i).running)
-            continue;
-        text += QStringLiteral("\x1b[K") + boardLine(i) + QLatin1Char('\n');
-        ++lines;
+        if (boards.at(i).running)
+            running << i;
     }
-    if (boardLines > 0)
-        text.prepend(QStringLiteral("\x1b[%1A\x1b[J").arg(boardLines));
-    boardLines = lines;
-    fputs(text.toUtf8().constData(), err);
-    fflush(err);
+    const int room = qMax(1, rows - 1);
+    const int shown = running.size() > room ? room - 1 : running.size();
+    QStringList lines;
+    for (int i = 0; i < shown; ++i)
+        lines << TerminalText::fitted(boardLine(running.at(i)), columns - 1);
+    if (shown < running.size())
+        lines << QStringLiteral("%1 %2 more").arg(QChar(0x2026)).arg(running.size() - shown);
+    return lines;
 }
 
-void FleetConsole::eraseBoard()
+// Drawn when something changed, at most every kBoardRedrawMs, by a timer armed only then.
+void FleetConsole::scheduleBoard()
 {
-    if (!showBoard || boardLines == 0)
+    if (!showBoard || boardTimer.isActive())
         return;
-    fprintf(err, "\x1b[%dA\x1b[J", boardLines);
-    fflush(err);
-    boardLines = 0;
+    const qint64 since = lastDraw.isValid() ? lastDraw.elapsed() : kBoardRedrawMs;
+    boardTimer.start(int(qMax<qint64>(0, kBoardRedrawMs - since)));
+}
+
+void FleetConsole::drawBoard()
+{
+    lastDraw.start();
+    const int errFd = fileno(stderr);
+    const QStringList lines =
+        boardLines(ConsoleStream::terminalRows(errFd), ConsoleStream::terminalColumns(errFd));
+    QByteArray draw;
+    for (const QString &line : lines)
+        draw += "\x1b[K" + line.toUtf8() + '\n';
+    const QByteArray erase =
+        lines.isEmpty() ? QByteArray() : QStringLiteral("\x1b[%1A\x1b[J").arg(lines.size()).toLatin1();
+    writer.setBoard(draw, erase, heldLines);
+    heldLines.clear();
+    heldBytes = 0;
 }

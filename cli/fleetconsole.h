@@ -2,12 +2,14 @@
 
 #include "update/fleetrunner.h"
 
+#include <QByteArrayList>
 #include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
 #include <QVector>
-#include <cstdio>
+
+class OutputWriter;
 
 // The flasher's output when it updates several targets, or writes JSON: stdout carries every
 // target's console lines, each behind "[TARGET] ", or one JSON object a line; stderr a live
@@ -22,9 +24,11 @@ public:
     };
     // JSON progress events of one target come at most this often.
     static constexpr int kProgressEventMs = 250;
-    static constexpr int kBoardRedrawMs = 100;
+    // The board is drawn at most this often, so a terminal gets a few screens a second however
+    // many lines and targets there are.
+    static constexpr int kBoardRedrawMs = 250;
 
-    FleetConsole(FILE *out, FILE *err, Format format, bool showBoard, const QStringList &targets);
+    FleetConsole(OutputWriter &writer, Format format, bool showBoard, const QStringList &targets);
 
     void started(int index);
     void line(int index, const QString &text);
@@ -49,23 +53,24 @@ private:
         QElapsedTimer lastEvent;
     };
 
-    void writeOut(const QByteArray &line);
-    void flushOut();
-    void writeJson(const QJsonObject &object);
-    void drawBoard(bool force);
-    void eraseBoard();
+    void writeOut(const QByteArray &line, bool kept);
+    void writeJson(const QJsonObject &object, bool kept = true);
+    void scheduleBoard();
+    void drawBoard();
+    QStringList boardLines(int rows, int columns) const;
     QString boardLine(int index) const;
 
-    FILE *out;
-    FILE *err;
+    OutputWriter &writer;
     Format format;
     bool showBoard;
-    bool outWanted = true;
     QStringList names;
     QVector<Board> boards;
-    int boardLines = 0;
+    // Console lines for a terminal that also shows the board: they go out with its next drawing,
+    // which takes the board off once for all of them.
+    bool holdLines = false;
+    QByteArrayList heldLines;
+    qint64 heldBytes = 0;
+    qint64 droppedHeld = 0;
     QElapsedTimer lastDraw;
-    // Into a file or a pipe the lines of one turn of the event loop go out in one write.
-    bool outIsTerminal = false;
-    QTimer flushTimer;
+    QTimer boardTimer;
 };

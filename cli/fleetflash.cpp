@@ -2,11 +2,14 @@
 
 #include "cli/clireporter.h"
 #include "cli/fleetconsole.h"
+#include "cli/outputwriter.h"
+#include "cli/terminaltext.h"
 #include "links/brokersession.h"
 #include "links/gatewayfleet.h"
 #include "links/serialupdatelink.h"
 #include "mqtt/mqttclient.h"
 #include "platform/deviceaccess.h"
+#include "platform/openfilelimit.h"
 #include "platform/signalwatcher.h"
 #include "protocol/gatewaymessages.h"
 #include "serial/serialchannel.h"
@@ -22,18 +25,22 @@ namespace {
 // A broker that stopped answering is noticed by the session long before; the keep-alive is
 // what tells a broker that this client is gone.
 constexpr int kKeepAliveSeconds = 5;
-
-int fail(int status, const QString &message)
-{
-    fprintf(stderr, "plovikkit-flash: %s\n", message.toLocal8Bit().constData());
-    return status;
-}
+// What a reader that stalls is still given after a signal asked to stop.
+constexpr int kDrainAfterSignalMs = 3000;
+// Descriptors one open serial target holds: the port, its lock file and the file system notices
+// that watch its device (counted in /proc/PID/fd on Linux).
+constexpr int kFdsPerPort = 3;
+// Kept free for everything else (lock files, the trace, the system's libraries).
+constexpr int kReservedFds = 32;
 
 } // namespace
 
 FleetFlash::FleetFlash(const FlashOptions &options)
     : options(options), reporters(size_t(options.targets.size()))
 {
+    drainDeadline.setSingleShot(true);
+    drainDeadline.setInterval(kDrainAfterSignalMs);
+    QObject::connect(&drainDeadline, &QTimer::timeout, [this] { drainGivenUp = true; });
 }
 
 // Sessions and links go before the broker connection they use.
@@ -50,11 +57,13 @@ int FleetFlash::run(const QByteArray &image)
     SignalWatcher signalWatcher;
     if (!signalWatcher.install())
         fprintf(stderr, "plovikkit-flash: cannot watch SIGTERM, SIGINT and SIGHUP\n");
+    signalWatcher.setSecondSignalEndsProcess(true);
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, [this](int number) { stopBySignal(number); });
 
+    writer = std::make_unique<OutputWriter>(fileno(stdout), fileno(stderr));
     if (!plainSingleTarget())
         console = std::make_unique<FleetConsole>(
-            stdout, stderr, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
+            *writer, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
             !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
     if (options.usesBroker())
         startBroker();
@@ -77,19 +86,70 @@ int FleetFlash::run(const QByteArray &image)
     if (console)
         console->summary(*runner);
     if (brokerNeverReached())
-        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
-                                  .arg(options.mqttHost)
-                                  .arg(options.mqttPort)
-                                  .arg(session->lastProblem()));
+        return finishOutput(report(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
+                                                 .arg(options.mqttHost)
+                                                 .arg(options.mqttPort)
+                                                 .arg(session->lastProblem())));
     if (singleTarget())
-        return singleTargetStatus();
-    return runner->count(FleetResult::Success) == runner->size() ? ExitSuccess : ExitUpdateFailed;
+        return finishOutput(singleTargetStatus());
+    return finishOutput(runner->count(FleetResult::Success) == runner->size() ? ExitSuccess
+                                                                              : ExitUpdateFailed);
+}
+
+// A stdout that took nothing (a full disk, a reader gone) makes the run fail, though the
+// devices were updated: whoever reads the output would otherwise take it as complete.
+int FleetFlash::finishOutput(int status)
+{
+    if (!console && writer->droppedLines() > 0)
+        report(status,
+               QStringLiteral("%1 console lines dropped: standard output did not take them fast enough")
+                   .arg(writer->droppedLines()));
+    drainOutput();
+    if (writer->outError().isEmpty())
+        return status;
+    status = report(status == ExitSuccess ? ExitUpdateFailed : status,
+                    QStringLiteral("cannot write to standard output: %1").arg(writer->outError()));
+    drainOutput();
+    return status;
+}
+
+void FleetFlash::drainOutput()
+{
+    QEventLoop loop;
+    QObject::connect(writer.get(), &OutputWriter::idle, &loop, &QEventLoop::quit);
+    QObject::connect(&drainDeadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    draining = true;
+    if (!signalReason.isEmpty() && !drainDeadline.isActive())
+        drainDeadline.start();
+    while (!writer->isIdle() && !drainGivenUp)
+        loop.exec();
+}
+
+// Serial targets beyond what the open-file limit leaves wait for a free slot instead of
+// failing with "Too many open files".
+FleetPolicy FleetFlash::policyForThisMachine() const
+{
+    FleetPolicy policy = options.policy;
+    const qint64 limit = OpenFileLimit::raiseToHard();
+    if (options.usesBroker() || limit < 0)
+        return policy;
+    const int openNow = qMax(0, OpenFileLimit::openCount());
+    const int portsAtOnce = int(qMax<qint64>(1, (limit - openNow - kReservedFds) / kFdsPerPort));
+    const int wanted = policy.parallel > 0 ? policy.parallel : int(options.targets.size());
+    if (portsAtOnce >= wanted)
+        return policy;
+    policy.parallel = portsAtOnce;
+    report(ExitSuccess,
+           QStringLiteral("at most %1 ports at once: the open-file limit is %2").arg(portsAtOnce).arg(limit));
+    return policy;
 }
 
 void FleetFlash::stopBySignal(int signalNumber)
 {
     if (!signalReason.isEmpty())
         return;
+    if (draining)
+        drainDeadline.start();
     signalReason = QStringLiteral("stopped by signal %1").arg(signalNumber);
     if (console)
         console->note(signalReason);
@@ -105,7 +165,15 @@ int FleetFlash::singleTargetStatus() const
         return ExitSuccess;
     // Only the way to the device failing is a port's status; a device that failed is an update's.
     const UpdateFailure &failure = runner->failure(0);
-    return fail(failure.isLinkFailure() ? ExitPort : ExitUpdateFailed, failure.text);
+    return report(failure.isLinkFailure() ? ExitPort : ExitUpdateFailed, failure.text);
+}
+
+int FleetFlash::report(int status, const QString &message) const
+{
+    writer->write(
+        OutputWriter::Stream::Err,
+        (QStringLiteral("plovikkit-flash: ") + TerminalText::escaped(message) + QLatin1Char('\n')).toUtf8());
+    return status;
 }
 
 UpdateReporter &FleetFlash::reporterOf(int index)
@@ -114,7 +182,7 @@ UpdateReporter &FleetFlash::reporterOf(int index)
     if (reporter)
         return *reporter;
     if (plainSingleTarget())
-        reporter = std::make_unique<CliReporter>(stdout, stderr, DeviceAccess::stderrIsTerminal());
+        reporter = std::make_unique<CliReporter>(*writer, DeviceAccess::stderrIsTerminal());
     else
         reporter = std::make_unique<ForwardingReporter>(
             [this, index](const QString &text) { console->line(index, text); },
@@ -136,7 +204,7 @@ void FleetFlash::makeRunner()
         return;
     }
     serialRunner = std::make_unique<FleetRunner>(
-        options.targets, options.policy,
+        options.targets, policyForThisMachine(),
         [this](int index, UpdateFailure *problem) { return makeSerialLink(index, problem); }, reporter);
     runner = serialRunner.get();
 }

@@ -5,10 +5,12 @@
 #include <QByteArray>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <memory>
 
 class BrokerSession;
 class FleetConsole;
+class OutputWriter;
 class FleetRunner;
 class GatewayFleet;
 class MqttClient;
@@ -43,12 +45,21 @@ private:
     bool brokerNeverReached() const;
     std::unique_ptr<UpdateLink> makeSerialLink(int index, UpdateFailure *problem);
     UpdateReporter &reporterOf(int index);
+    FleetPolicy policyForThisMachine() const;
     void stopBySignal(int signalNumber);
     int singleTargetStatus() const;
+    int report(int status, const QString &message) const;
+    int finishOutput(int status);
+    void drainOutput();
     bool singleTarget() const { return options.targets.size() == 1; }
     bool plainSingleTarget() const { return singleTarget() && !options.json; }
 
     const FlashOptions &options;
+    std::unique_ptr<OutputWriter> writer;
+    // Once a signal asked to stop, what a stalled reader does not take is given up after this.
+    QTimer drainDeadline;
+    bool draining = false;
+    bool drainGivenUp = false;
     std::unique_ptr<MqttClient> client;
     std::unique_ptr<BrokerSession> session;
     std::unique_ptr<FleetConsole> console;

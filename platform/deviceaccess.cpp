@@ -58,6 +58,23 @@ bool isCharacterDevice(const QString &path)
 #endif
 }
 
+QString deviceIdentity(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return QString();
+#else
+    struct stat facts
+    {
+    };
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &facts) != 0)
+        return QString();
+    if (S_ISCHR(facts.st_mode))
+        return QStringLiteral("device %1").arg(quint64(facts.st_rdev));
+    return QStringLiteral("file %1:%2").arg(quint64(facts.st_dev)).arg(quint64(facts.st_ino));
+#endif
+}
+
 bool stderrIsTerminal()
 {
 #ifdef Q_OS_WIN

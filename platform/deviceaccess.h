@@ -22,6 +22,11 @@ void claimExclusively(qintptr handle);
 // Where the system has no such notion, true for anything that exists.
 bool isCharacterDevice(const QString &path);
 
+// What names the device behind `path` after its links are followed: the device number of a
+// character device, else the file system's and the file's own. Empty when there is no such file,
+// or where the system cannot tell: the caller then compares the paths themselves.
+QString deviceIdentity(const QString &path);
+
 // True when standard error is an interactive terminal (progress bars only go there).
 bool stderrIsTerminal();
 

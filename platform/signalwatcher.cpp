@@ -10,8 +10,16 @@ namespace {
 
 // A signal handler may only write to a descriptor; the event loop reads the other end.
 int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t signalsSeen = 0;
+volatile sig_atomic_t secondSignalEnds = 0;
 
 constexpr int kWatchedSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+bool inheritedAsIgnored(int signalNumber)
+{
+    struct sigaction current = {};
+    return sigaction(signalNumber, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
 
 } // namespace
 
@@ -19,8 +27,9 @@ SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent) {}
 
 SignalWatcher::~SignalWatcher()
 {
-    for (int signalNumber : kWatchedSignals)
+    for (int signalNumber : qAsConst(installed))
         std::signal(signalNumber, SIG_DFL);
+    secondSignalEnds = 0;
 }
 
 bool SignalWatcher::install()
@@ -33,14 +42,32 @@ bool SignalWatcher::install()
     action.sa_handler = &SignalWatcher::handleSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    bool installed = true;
-    for (int signalNumber : kWatchedSignals)
-        installed = sigaction(signalNumber, &action, nullptr) == 0 && installed;
-    return installed;
+    bool ok = true;
+    for (int signalNumber : kWatchedSignals) {
+        if (inheritedAsIgnored(signalNumber))
+            continue;
+        if (sigaction(signalNumber, &action, nullptr) == 0)
+            installed.append(signalNumber);
+        else
+            ok = false;
+    }
+    return ok;
+}
+
+void SignalWatcher::setSecondSignalEndsProcess(bool ends)
+{
+    secondSignalEnds = ends ? 1 : 0;
 }
 
 void SignalWatcher::handleSignal(int signalNumber)
 {
+    if (secondSignalEnds && signalsSeen > 0 && (signalNumber == SIGINT || signalNumber == SIGTERM)) {
+        // Delivered again once this handler returns, now with the default action.
+        std::signal(signalNumber, SIG_DFL);
+        std::raise(signalNumber);
+        return;
+    }
+    signalsSeen = signalsSeen + 1;
     const char byte = char(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[0], &byte, 1);
 }

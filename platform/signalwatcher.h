@@ -13,8 +13,12 @@ public:
     explicit SignalWatcher(QObject *parent = nullptr);
     ~SignalWatcher() override;
 
-    // False when the signals cannot be watched.
+    // False when the signals cannot be watched. A signal the program inherited as ignored
+    // (nohup, `trap '' HUP`) stays ignored: whoever started it chose so.
     bool install();
+    // From then on a SIGINT or SIGTERM after any earlier watched signal ends the process at once,
+    // by that signal: the operator who presses Ctrl-C twice does not want to wait for reports.
+    void setSecondSignalEndsProcess(bool ends);
 
 signals:
     void signalled(int signalNumber);
@@ -24,4 +28,5 @@ private:
     void readSignal();
 
     QSocketNotifier *notifier = nullptr;
+    QList<int> installed;
 };

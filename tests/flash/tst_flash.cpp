@@ -4,6 +4,7 @@
 #include "tests/support/brokerprocess.h"
 #include "tests/support/cloudsimprocess.h"
 #include "tests/support/devsimprocess.h"
+#include "tests/support/pty.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -16,7 +17,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -62,6 +67,56 @@ bool startFlashUntil(QProcess &flash, const QStringList &arguments, const QByteA
     return true;
 }
 
+// A pipe that holds one page, whose reader (the test) takes nothing until told to.
+struct StalledPipe
+{
+    int fds[2] = {-1, -1};
+    StalledPipe()
+    {
+        if (::pipe2(fds, O_CLOEXEC) == 0)
+            ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    }
+    ~StalledPipe()
+    {
+        closeWriter();
+        ::close(fds[0]);
+    }
+    QString writerPath() const { return QStringLiteral("/proc/self/fd/%1").arg(fds[1]); }
+    // With one page, a pipe that holds anything takes nothing more for poll().
+    bool isFull() const
+    {
+        int pending = 0;
+        return ::ioctl(fds[0], FIONREAD, &pending) == 0 && pending > 0;
+    }
+    void closeWriter()
+    {
+        if (fds[1] >= 0)
+            ::close(fds[1]);
+        fds[1] = -1;
+    }
+    // Everything until every writer has closed its end.
+    QByteArray readAll()
+    {
+        QByteArray got;
+        char chunk[65536];
+        ssize_t n = 0;
+        while ((n = ::read(fds[0], chunk, sizeof chunk)) > 0)
+            got.append(chunk, int(n));
+        return got;
+    }
+};
+
+QList<QJsonObject> jsonEvents(const QByteArray &output, const QString &event)
+{
+    QList<QJsonObject> events;
+    for (const QByteArray &line : output.split('\n')) {
+        const QJsonObject object = QJsonDocument::fromJson(line).object();
+        if (object.value("event").toString() == event)
+            events << object;
+    }
+    return events;
+}
+
 } // namespace
 
 class tst_Flash : public QObject
@@ -80,7 +135,12 @@ private slots:
     void linkLostMidUpdateEndsTheSession();
     void brokerFrozenMidUpdate_data();
     void brokerFrozenMidUpdate();
-    void readerOfTheLinesGoneMidUpdate();
+    void stdoutThatTakesNothing_data();
+    void stdoutThatTakesNothing();
+    void stalledReader_data();
+    void stalledReader();
+    void boardOnASmallTerminal();
+    void portsBeyondTheOpenFileLimitWait();
     void cloudCatalogue_data();
     void cloudCatalogue();
 
@@ -457,9 +517,9 @@ void tst_Flash::brokerFrozenMidUpdate()
     QVERIFY(flash.waitForStarted());
     // Frame 4 is the third packet of the first split; its answer is still on the radio hop.
     QTRY_VERIFY_WITH_TIMEOUT(device.log().contains(QStringLiteral("frame 4 FIRMWARE PACKET")), 10000);
-    ::kill(pid_t(ownBroker.processId()), SIGSTOP);
+    ownBroker.freeze();
     QTest::qWait(frozenMs);
-    ::kill(pid_t(ownBroker.processId()), SIGCONT);
+    ownBroker.thaw();
 
     QVERIFY(flash.state() == QProcess::NotRunning || flash.waitForFinished(60000)); // may have given up
     const QString lines = QString::fromUtf8(flash.readAllStandardOutput());
@@ -474,24 +534,158 @@ void tst_Flash::brokerFrozenMidUpdate()
     }
 }
 
-// `plovikkit-flash ... | head -3`: the update must still end, and end well.
-void tst_Flash::readerOfTheLinesGoneMidUpdate()
+void tst_Flash::stdoutThatTakesNothing_data()
 {
+    QTest::addColumn<QString>("redirect");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("reader gone (| head -1)") << "| head -1 >/dev/null"
+                                             << "Broken pipe";
+    QTest::newRow("full disk") << ">/dev/full"
+                               << "No space left on device";
+}
+
+// The update still ends, and ends well; the run says what was lost and does not count as clean.
+void tst_Flash::stdoutThatTakesNothing()
+{
+    QFETCH(QString, redirect);
+    QFETCH(QString, reason);
     const QByteArray image = patternImage(4000);
     const QString received = dir.filePath(QStringLiteral("received-pipe.bin"));
     DevsimProcess device;
     QVERIFY(device.start({"--baud", "115200", "--output", received}));
     QProcess flash;
-    flash.start(QStringLiteral("bash"), {"-c", "\"$0\" \"$@\" | head -1 >/dev/null; exit ${PIPESTATUS[0]}",
+    flash.start(QStringLiteral("bash"), {"-c", "\"$0\" \"$@\" " + redirect + "; exit ${PIPESTATUS[0]}",
                                          DevsimProcess::binary(QStringLiteral("plovikkit-flash")), "-p",
                                          device.portPath(), writeImage(image)});
     QVERIFY(flash.waitForFinished(30000));
     QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(flash.exitCode(), 0);
+    QCOMPARE(flash.exitCode(), 1);
+    QCOMPARE(QString::fromLocal8Bit(flash.readAllStandardError()).trimmed(),
+             "plovikkit-flash: cannot write to standard output: " + reason);
     device.stop();
     QFile file(received);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll().left(image.size()), image);
+}
+
+void tst_Flash::stalledReader_data()
+{
+    QTest::addColumn<int>("signalCount"); // SIGTERMs sent while nothing is read
+    QTest::newRow("no signal: the updates run to their end") << 0;
+    QTest::newRow("SIGTERM stops the sessions") << 1;
+    QTest::newRow("a second SIGTERM ends the process at once") << 2;
+}
+
+// A JSON reader that takes nothing: the sessions go on (or stop on a signal) all the same,
+// console lines beyond the buffer are dropped and counted, the done events and the summary are not.
+void tst_Flash::stalledReader()
+{
+    QFETCH(int, signalCount);
+    DevsimProcess devices;
+    const QStringList paced = signalCount > 0 ? QStringList{"--baud", "9600"} : QStringList();
+    const QString output = dir.filePath(QStringLiteral("stalled-%1-{}.bin").arg(signalCount));
+    QVERIFY(devices.start(
+        paced + QStringList{"--ports", "3", "--split-len", "64", "--uart-len", "16", "--output", output}, 3));
+    QStringList arguments =
+        QStringList{"--json"} + (signalCount > 0 ? QStringList{"-b", "9600"} : QStringList());
+    for (const QString &port : devices.readyNames())
+        arguments << "-p" << port;
+    const QByteArray image = patternImage(64 * 1024);
+    StalledPipe pipe;
+    QProcess flash;
+    flash.setStandardOutputFile(pipe.writerPath());
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")), arguments << writeImage(image));
+    QVERIFY(flash.waitForStarted());
+    pipe.closeWriter();
+    if (signalCount == 0) {
+        for (int port = 1; port <= 3; ++port)
+            QTRY_COMPARE_WITH_TIMEOUT(QFileInfo(QString(output).replace("{}", QString::number(port))).size(),
+                                      qint64(image.size()), 30000);
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(pipe.isFull(), 20000);
+        ::kill(pid_t(flash.processId()), SIGTERM);
+        QByteArray errors;
+        QTRY_VERIFY_WITH_TIMEOUT((errors += flash.readAllStandardError()).contains("stopped by signal"),
+                                 10000);
+        if (signalCount == 2) {
+            ::kill(pid_t(flash.processId()), SIGTERM);
+            QVERIFY(flash.waitForFinished(10000));
+            QCOMPARE(flash.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(flash.exitCode(), int(SIGTERM));
+            return;
+        }
+        QVERIFY(flash.waitForFinished(15000)); // nothing read: the output is given up in bounded time
+        QCOMPARE(flash.exitCode(), 1);
+        return;
+    }
+    const QByteArray written = pipe.readAll();
+    QVERIFY(flash.waitForFinished(10000));
+    QCOMPARE(flash.exitCode(), 0);
+    QCOMPARE(jsonEvents(written, "done").size(), 3);
+    const QList<QJsonObject> summary = jsonEvents(written, "summary");
+    QCOMPARE(summary.size(), 1);
+    const int dropped = summary.first().value("dropped").toInt();
+    QVERIFY(dropped > 0);
+    QVERIFY2(flash.readAllStandardError().contains(QByteArray::number(dropped) + " console lines dropped"),
+             qPrintable(QString::number(dropped)));
+}
+
+// Eight ports on a terminal of six rows: the board keeps to five rows, says how many more run,
+// and is drawn a few times a second however many lines go by.
+void tst_Flash::boardOnASmallTerminal()
+{
+    Pty terminal;
+    QVERIFY(terminal.isValid());
+    winsize size{};
+    size.ws_row = 6;
+    size.ws_col = 70;
+    QVERIFY(::ioctl(terminal.master, TIOCSWINSZ, &size) == 0);
+    DevsimProcess devices;
+    QVERIFY(devices.start({"--ports", "8", "--baud", "115200", "--split-len", "256", "--uart-len", "32"}, 8));
+    QStringList arguments;
+    for (const QString &port : devices.readyNames())
+        arguments << "-p" << port;
+    QProcess flash;
+    flash.setStandardOutputFile(terminal.slavePath);
+    flash.setStandardErrorFile(terminal.slavePath);
+    QElapsedTimer clock;
+    clock.start();
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                arguments << writeImage(patternImage(8 * 1024)));
+    QVERIFY(flash.waitForStarted());
+    QByteArray screen;
+    while (flash.state() != QProcess::NotRunning) {
+        QTest::qWait(20); // the devices' logs are read meanwhile
+        screen += terminal.receive(0);
+    }
+    const qint64 ms = clock.elapsed();
+    screen += terminal.receive(100);
+    QVERIFY2(flash.exitCode() == 0, screen.right(2000).constData());
+    QVERIFY(screen.contains("\xE2\x80\xA6 4 more")); // "… 4 more" after four rows of the board
+    const QRegularExpression takeOff(QStringLiteral("\x1b\\[(\\d+)A\x1b\\[J"));
+    int drawings = 0;
+    for (auto match = takeOff.globalMatch(QString::fromUtf8(screen)); match.hasNext(); ++drawings)
+        QVERIFY(match.next().captured(1).toInt() <= 5);
+    QVERIFY2(drawings <= 4 * ms / 1000 + 4, qPrintable(QStringLiteral("%1 in %2 ms").arg(drawings).arg(ms)));
+}
+
+// With room for a few ports only, the others wait for a free one instead of failing.
+void tst_Flash::portsBeyondTheOpenFileLimitWait()
+{
+    DevsimProcess devices;
+    QVERIFY(devices.start({"--ports", "24"}, 24));
+    QStringList arguments{"-c", "ulimit -n 64; exec \"$0\" \"$@\"",
+                          DevsimProcess::binary(QStringLiteral("plovikkit-flash")), "--json"};
+    for (const QString &port : devices.readyNames())
+        arguments << "-p" << port;
+    QProcess flash;
+    flash.start(QStringLiteral("sh"), arguments << writeImage(patternImage(1000)));
+    QTRY_VERIFY_WITH_TIMEOUT(flash.state() == QProcess::NotRunning, 60000);
+    const QByteArray output = flash.readAllStandardOutput();
+    const QString errors = QString::fromLocal8Bit(flash.readAllStandardError());
+    QVERIFY2(flash.exitCode() == 0, qPrintable(errors));
+    QCOMPARE(jsonEvents(output, "summary").value(0).value("succeeded").toInt(), 24);
+    QVERIFY2(errors.contains("the open-file limit is 64"), qPrintable(errors));
 }
 
 void tst_Flash::cloudCatalogue_data()
@@ -657,29 +851,57 @@ void tst_Flash::fleetOverSerialPorts()
 
 void tst_Flash::fleetUsageErrorsSendNothing_data()
 {
-    QTest::addColumn<QStringList>("arguments"); // PORT: the simulated device, LINK: a symlink to it
-    QTest::addColumn<QString>("targetsFile");
+    // PORT: the simulated device, LINK: a symlink to it in the working directory, PTS: the device
+    // named as under /dev ("pts/3"); FILE: the targets file, "-": the same text on stdin
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("targetsFile");
+    QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("message");
 
+    const QStringList file{"-p", "PORT", "--targets", "FILE"};
     QTest::newRow("a port named twice")
-        << QStringList{"-p", "PORT", "-p", "PORT"} << QString() << "named twice";
+        << QStringList{"-p", "PORT", "-p", "PORT"} << QByteArray() << 2 << "named twice";
     QTest::newRow("one device under two names")
-        << QStringList{"-p", "PORT", "-p", "LINK"} << QString() << "named twice";
+        << QStringList{"-p", "PORT", "-p", "LINK"} << QByteArray() << 2 << "named twice";
+    QTest::newRow("a device by its name under /dev and by a link")
+        << QStringList{"-p", "PTS", "-p", "LINK"} << QByteArray() << 2 << "named twice";
+    QTest::newRow("./NAME and NAME are two files, not one")
+        << QStringList{"-p", "./link-to-device", "-p", "link-to-device"} << QByteArray() << 1
+        << "cannot open port \"link-to-device\"";
     QTest::newRow("a port named again in the targets file")
-        << QStringList{"-p", "PORT", "--targets", "FILE"} << QStringLiteral("# bench\n\nPORT\n")
-        << "named twice";
+        << file << QByteArray("# bench\n\nPORT\n") << 2 << "named twice";
+    QTest::newRow("targets on stdin")
+        << QStringList{"-p", "PORT", "--targets", "-"} << QByteArray("PORT\r\n") << 2 << "named twice";
+    QTest::newRow("a NUL byte") << file << QByteArray("LINK\n\0LINK2\n", 12) << 2
+                                << "targets.txt:2: a NUL byte";
+    QTest::newRow("a NUL byte on stdin")
+        << QStringList{"--targets", "-"} << QByteArray("LINK\0\n", 6) << 2 << "standard input:1: a NUL byte";
+    QTest::newRow("UTF-16 with its byte order mark")
+        << file << QByteArray("\xFF\xFEL\0I\0N\0K\0\n\0", 12) << 2 << "targets.txt:1: UTF-16 text";
+    QTest::newRow("UTF-16 without one")
+        << file << QByteArray("L\0I\0N\0K\0\n\0", 10) << 2 << "targets.txt:1: a NUL byte";
+    QTest::newRow("not UTF-8") << file << QByteArray("# ok\nLINK\xC3\x28\n") << 2
+                               << "targets.txt:2: not UTF-8 text";
+    QTest::newRow("a control character in the file")
+        << file << QByteArray("LINK\x1b[2J\n") << 2 << "targets.txt:1: a control character (U+001B)";
+    QTest::newRow("a control character on the command line")
+        << QStringList{"-p", "LINK\x07"} << QByteArray() << 2 << "a control character (U+0007)";
     QTest::newRow("a targets file that cannot be read")
-        << QStringList{"-p", "PORT", "--targets", "/nonexistent/targets"} << QString() << "targets file";
+        << QStringList{"-p", "PORT", "--targets", "/nonexistent/targets"} << QByteArray() << 2
+        << "targets file";
     QTest::newRow("an empty gateway id")
-        << QStringList{"--mqtt", "127.0.0.1", "--gateway", ""} << QString() << "no gateway id";
+        << QStringList{"--mqtt", "127.0.0.1", "--gateway", ""} << QByteArray() << 2 << "no gateway id";
     QTest::newRow("no parallel updates at all")
-        << QStringList{"-p", "PORT", "--parallel", "0"} << QString() << "--parallel";
+        << QStringList{"-p", "PORT", "--parallel", "0"} << QByteArray() << 2 << "--parallel takes 1 to 10000";
+    QTest::newRow("an option given twice") << QStringList{"-p", "PORT", "--parallel", "3", "--parallel", "5"}
+                                           << QByteArray() << 2 << "--parallel is given more than once";
 }
 
 void tst_Flash::fleetUsageErrorsSendNothing()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(QString, targetsFile);
+    QFETCH(QByteArray, targetsFile);
+    QFETCH(int, exitCode);
     QFETCH(QString, message);
     DevsimProcess device;
     QVERIFY(device.start({"--target", "demo"}));
@@ -689,16 +911,26 @@ void tst_Flash::fleetUsageErrorsSendNothing()
     const QString file = dir.filePath(QStringLiteral("targets.txt"));
     QFile targets(file);
     QVERIFY(targets.open(QIODevice::WriteOnly));
-    targets.write(QString(targetsFile).replace(QStringLiteral("PORT"), device.portPath()).toUtf8());
+    targets.write(targetsFile.replace("PORT", device.portPath().toUtf8()));
     targets.close();
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), device.portPath());
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^LINK$")), link);
-    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^FILE$")), file);
-    const FlashRun run = runFlash(arguments + QStringList{writeImage("\x01\x02")}, 10000);
-    QCOMPARE(run.exitCode, 2);
-    QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
-    QVERIFY(run.lines.isEmpty());
-    QVERIFY(!device.log().contains(QStringLiteral("FIRMWARE LEN")));
+    const QStringList names{"PORT", "LINK", "PTS", "FILE"};
+    const QStringList values{device.portPath(), link, device.portPath().mid(5), file};
+    for (int i = 0; i < names.size(); ++i)
+        arguments.replaceInStrings(QRegularExpression("^" + names.at(i)), values.at(i));
+    QProcess flash;
+    flash.setWorkingDirectory(dir.path());
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                arguments << writeImage("\x01\x02"));
+    flash.write(targetsFile);
+    flash.closeWriteChannel();
+    QTRY_VERIFY_WITH_TIMEOUT(flash.state() == QProcess::NotRunning, 30000);
+    const QString errors = QString::fromLocal8Bit(flash.readAllStandardError());
+    QCOMPARE(flash.exitCode(), exitCode);
+    QVERIFY2(errors.contains(message), qPrintable(errors));
+    if (exitCode == 2) {
+        QVERIFY(flash.readAllStandardOutput().isEmpty());
+        QVERIFY(!device.log().contains(QStringLiteral("FIRMWARE LEN")));
+    }
 }
 
 // SIGINT in the middle: every session ends at once with its report, the summary follows, and
@@ -742,24 +974,35 @@ void tst_Flash::signalMidFleetEndsEverySession()
 void tst_Flash::signalMidUpdateEndsItWithTheReport_data()
 {
     QTest::addColumn<int>("signalNumber");
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::addColumn<bool>("ignoredByParent"); // as under nohup or `trap '' HUP`
+    QTest::newRow("SIGTERM") << int(SIGTERM) << false;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << false;
+    QTest::newRow("SIGHUP ignored by whoever started it") << int(SIGHUP) << true;
 }
 
-// One device: the session ends at once, says why, writes its report and frees the port.
+// One device: the session ends at once, says why, writes its report and frees the port; a
+// signal the flasher was started with as ignored changes nothing.
 void tst_Flash::signalMidUpdateEndsItWithTheReport()
 {
     QFETCH(int, signalNumber);
+    QFETCH(bool, ignoredByParent);
     DevsimProcess device;
     QVERIFY(device.start({"--baud", "9600"}));
     QProcess flash;
-    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
-                {"-b", "9600", "-p", device.portPath(), writeImage(patternImage(16 * 1024))});
+    const QString trap = ignoredByParent ? QStringLiteral("trap '' %1; ").arg(signalNumber) : QString();
+    flash.start(QStringLiteral("sh"),
+                {"-c", trap + "exec \"$0\" \"$@\"", DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                 "-b", "9600", "-p", device.portPath(), writeImage(patternImage(4 * 1024))});
     QVERIFY(flash.waitForStarted());
     QTRY_VERIFY_WITH_TIMEOUT(flash.peek(1 << 20).contains("firmware packet sending - "), 10000);
     ::kill(pid_t(flash.processId()), signalNumber);
-    QVERIFY(flash.waitForFinished(10000));
+    QVERIFY(flash.waitForFinished(30000));
     QCOMPARE(flash.exitStatus(), QProcess::NormalExit);
+    if (ignoredByParent) {
+        QCOMPARE(flash.exitCode(), 0);
+        QCOMPARE(flash.readAllStandardError(), QByteArray());
+        return;
+    }
     QCOMPARE(flash.exitCode(), 1);
     const QString reason = QStringLiteral("stopped by signal %1").arg(signalNumber);
     QCOMPARE(QString::fromLocal8Bit(flash.readAllStandardError()).trimmed(),

@@ -27,8 +27,6 @@ public:
     void thaw();
 
     quint16 port() const { return listenPort; }
-    // For SIGSTOP and SIGCONT: a broker that stalls without closing its connections.
-    qint64 processId() const { return process.processId(); }
     QString address() const { return QStringLiteral("127.0.0.1:%1").arg(listenPort); }
     QString caFile() const { return dir.filePath(QStringLiteral("cert.pem")); }
     // A port nothing listens on: taken for a moment and given back.
