@@ -1,12 +1,9 @@
 #include "app/batchupdatepage.h"
 #include "ui_batchupdatepage.h"
 
-#include "links/gatewayrouter.h"
-#include "links/gatewaysubscriber.h"
-#include "links/gatewayupdatelink.h"
-#include "mqtt/mqttclient.h"
+#include "links/brokersession.h"
+#include "links/gatewayfleet.h"
 #include "protocol/gatewaymessages.h"
-#include "update/fleetrunner.h"
 #include "update/forwardingreporter.h"
 
 #include <QProgressBar>
@@ -49,8 +46,8 @@ QString stateText(FleetResult result)
 
 } // namespace
 
-BatchUpdatePage::BatchUpdatePage(GatewayRouter &router, Context context, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::BatchUpdatePage>()), router(router),
+BatchUpdatePage::BatchUpdatePage(BrokerSession &session, Context context, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::BatchUpdatePage>()), session(session),
       context(std::move(context))
 {
     ui->setupUi(this);
@@ -67,12 +64,17 @@ BatchUpdatePage::BatchUpdatePage(GatewayRouter &router, Context context, QWidget
 // Sessions and links go before the rows they report to.
 BatchUpdatePage::~BatchUpdatePage()
 {
-    runner.reset();
+    fleet.reset();
 }
 
 bool BatchUpdatePage::isRunning() const
 {
-    return subscriber || (runner && runner->isRunning());
+    return fleet && fleet->isRunning();
+}
+
+const FleetRunner &BatchUpdatePage::runner() const
+{
+    return fleet->runner();
 }
 
 bool BatchUpdatePage::addGateway(const QString &gatewayId)
@@ -147,7 +149,7 @@ QString BatchUpdatePage::startProblem(const QStringList &gateways, QByteArray *i
         return problem;
     if (gateways.isEmpty())
         return QStringLiteral("no gateway ticked");
-    if (router.mqttClient().state() != MqttClient::Connected)
+    if (session.connection().state() != MqttConnection::Connected)
         return QStringLiteral("the MQTT broker is not connected");
     if (context.target() == TargetKind::Module)
         return QStringLiteral(
@@ -169,12 +171,7 @@ void BatchUpdatePage::start()
     runGateways = gateways;
     runTarget = context.target();
     prepareRows(gateways);
-    setRunning(true);
-    setStatus(QStringLiteral("订阅 %1 个网关…").arg(gateways.size()), false);
-    subscriber = std::make_unique<GatewaySubscriber>(router.mqttClient());
-    connect(subscriber.get(), &GatewaySubscriber::done, this, &BatchUpdatePage::startFleet,
-            Qt::QueuedConnection);
-    subscriber->subscribe(gateways);
+    startFleet();
 }
 
 void BatchUpdatePage::prepareRows(const QStringList &gateways)
@@ -190,10 +187,10 @@ void BatchUpdatePage::prepareRows(const QStringList &gateways)
     }
 }
 
+// The fleet subscribes the gateways and starts them once the broker has granted them.
 void BatchUpdatePage::startFleet()
 {
-    const QHash<QString, QString> refused = subscriber->refusals();
-    subscriber.release()->deleteLater();
+    fleet.reset();
     reporters.clear();
     for (int i = 0; i < runGateways.size(); ++i)
         reporters.push_back(std::make_unique<ForwardingReporter>(
@@ -202,50 +199,32 @@ void BatchUpdatePage::startFleet()
             [this, i](qint64 done, qint64 total) { showProgress(i, done, total); }));
     FleetPolicy policy;
     policy.parallel = ui->spinBox_batch_parallel->value();
-    runner = std::make_unique<FleetRunner>(
-        runGateways, policy,
-        [this, refused](int index, UpdateFailure *problem) -> std::unique_ptr<UpdateLink> {
-            const QString gatewayId = runGateways.at(index);
-            if (refused.contains(gatewayId)) {
-                *problem = {UpdateFailure::Kind::BrokerUnavailable, refused.value(gatewayId)};
-                return nullptr;
-            }
-            auto link = std::make_unique<GatewayUpdateLink>(router, gatewayId, runTarget);
-            link->setConsole(
-                [this, index](const QString &text) { reporters.at(size_t(index))->consoleLine(text); });
-            return link;
-        },
+    fleet = std::make_unique<GatewayFleet>(
+        session, runGateways, runTarget, policy,
         [this](int index) -> UpdateReporter & { return *reporters.at(size_t(index)); });
-    connect(runner.get(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
-    connect(runner.get(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
-    connect(runner.get(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
+    connect(&fleet->runner(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
+    connect(&fleet->runner(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
+    connect(&fleet->runner(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
+    setRunning(true);
     setStatus(QStringLiteral("正在更新 %1 个网关").arg(runGateways.size()), false);
-    runner->start(runImage);
+    fleet->start(runImage);
 }
 
 void BatchUpdatePage::stop()
 {
-    if (subscriber) {
-        subscriber.reset();
-        for (int row : qAsConst(rows))
-            setCell(row, StateColumn, stateText(FleetResult::Skipped));
-        setRunning(false);
-        setStatus(QStringLiteral("已停止"), true);
-        return;
-    }
-    if (runner && runner->isRunning())
-        runner->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("stopped by the user")});
+    if (isRunning())
+        fleet->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("stopped by the user")});
 }
 
 void BatchUpdatePage::showTarget(int index)
 {
     const int row = rows.at(index);
-    const FleetResult result = runner->result(index);
+    const FleetResult result = runner().result(index);
     setCell(row, StateColumn, stateText(result));
     if (result == FleetResult::Running)
         return;
-    setCell(row, TimeColumn, timeText(runner->elapsedMs(index)));
-    setCell(row, ResultColumn, result == FleetResult::Success ? stateText(result) : runner->reason(index));
+    setCell(row, TimeColumn, timeText(runner().elapsedMs(index)));
+    setCell(row, ResultColumn, result == FleetResult::Success ? stateText(result) : runner().reason(index));
     if (result == FleetResult::Success)
         progressBar(row)->setValue(kBarSteps);
 }
@@ -260,19 +239,19 @@ void BatchUpdatePage::showProgress(int index, qint64 done, qint64 total)
     if (bar->value() == step)
         return;
     bar->setValue(step);
-    setCell(row, TimeColumn, timeText(runner->elapsedMs(index)));
+    setCell(row, TimeColumn, timeText(runner().elapsedMs(index)));
 }
 
 void BatchUpdatePage::finishFleet()
 {
-    const int succeeded = runner->count(FleetResult::Success);
-    const int failed = runner->count(FleetResult::Failed);
-    const int skipped = runner->count(FleetResult::Skipped);
+    const int succeeded = runner().count(FleetResult::Success);
+    const int failed = runner().count(FleetResult::Failed);
+    const int skipped = runner().count(FleetResult::Skipped);
     setStatus(QStringLiteral("完成：%1 成功，%2 失败，%3 跳过，用时 %4")
                   .arg(succeeded)
                   .arg(failed)
                   .arg(skipped)
-                  .arg(timeText(runner->totalMs())),
+                  .arg(timeText(runner().totalMs())),
               failed + skipped > 0);
     context.console(QStringLiteral("batch update over: %1 succeeded, %2 failed, %3 skipped")
                         .arg(succeeded)

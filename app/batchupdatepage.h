@@ -1,6 +1,7 @@
 #pragma once
 
 #include "protocol/targetkind.h"
+#include "update/fleetrunner.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -10,10 +11,9 @@
 #include <memory>
 #include <vector>
 
+class BrokerSession;
 class ForwardingReporter;
-class FleetRunner;
-class GatewayRouter;
-class GatewaySubscriber;
+class GatewayFleet;
 class QProgressBar;
 
 namespace Ui {
@@ -40,7 +40,7 @@ public:
         std::function<bool(QString *problem)> mayStart;
     };
 
-    BatchUpdatePage(GatewayRouter &router, Context context, QWidget *parent = nullptr);
+    BatchUpdatePage(BrokerSession &session, Context context, QWidget *parent = nullptr);
     ~BatchUpdatePage() override;
 
     Ui::BatchUpdatePage *form() const { return ui.get(); }
@@ -65,6 +65,7 @@ private:
     QString startProblem(const QStringList &gateways, QByteArray *image) const;
     void prepareRows(const QStringList &gateways);
     void startFleet();
+    const FleetRunner &runner() const;
     void showTarget(int index);
     void showProgress(int index, qint64 done, qint64 total);
     void finishFleet();
@@ -74,10 +75,9 @@ private:
     QProgressBar *progressBar(int row) const;
 
     std::unique_ptr<Ui::BatchUpdatePage> ui;
-    GatewayRouter &router;
+    BrokerSession &session;
     Context context;
-    std::unique_ptr<GatewaySubscriber> subscriber;
-    std::unique_ptr<FleetRunner> runner;
+    std::unique_ptr<GatewayFleet> fleet;
     std::vector<std::unique_ptr<ForwardingReporter>> reporters;
     QStringList runGateways;
     QVector<int> rows;

@@ -17,7 +17,6 @@ class AccountLogin;
 class BatchUpdatePage;
 class BrokerIndicator;
 class CloudService;
-class GatewayRouter;
 class LogDisplay;
 class MyMqttConfig;
 class NativeFile;
@@ -177,11 +176,10 @@ private:
     std::unique_ptr<LogDisplay> logDisplay;
     std::unique_ptr<AccountLogin> accountLogin;
     std::unique_ptr<MyMqttConfig> mqttConfig;
-    std::unique_ptr<GatewayRouter> gatewayRouter;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
     std::unique_ptr<UpdateSession> updateSession;
-    // Shown in a tab, but its running sessions use the router: it goes first.
+    // Shown in a tab, but its running sessions use the broker session: it goes first.
     std::unique_ptr<BatchUpdatePage> batchUpdatePage;
     QByteArray netserverFirmware;
     QByteArray ackBuffer;

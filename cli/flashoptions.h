@@ -58,6 +58,8 @@ struct FlashOptions
     // Rollouts: skip what already has this image, run again what a run did not get through.
     bool skipDone = false;
     QString retryFailed;
+    // How long the targets not yet started wait for a broker that is down (--broker-wait).
+    int brokerWaitSeconds = 60;
     // Set when the command line is unusable; the text names the cause in one line.
     QString error;
     // Help or version text to print before exiting with 0.
