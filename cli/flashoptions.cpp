@@ -93,9 +93,9 @@ const QList<OptionEntry> &optionTable()
         {{"json"}, "Write one JSON object a line to stdout instead of console lines.", ""},
         {{"no-history"}, "Write no update record for this run.", ""},
         {{"history-url"},
-         "Keep the update records on this PostgreSQL server (default: PLOVIKKIT_HISTORY_URL, else the "
-         "local store); the password comes from PGPASSWORD or ~/.pgpass.",
-         "postgresql://USER@HOST:PORT/DB"},
+         "Keep the update records on this PostgreSQL server, postgresql://USER@HOST:PORT/DB (default: "
+         "PLOVIKKIT_HISTORY_URL, else the local store); the password comes from PGPASSWORD or ~/.pgpass.",
+         "URL"},
         {{"station-name"}, "The station the records name (default: the host name).", "NAME"},
         {{"history"},
          "Print the update records, newest first: a table, or with --json JSON lines, with --csv CSV. "
@@ -454,6 +454,11 @@ private:
         options.stationName = value("station-name");
         options.skipDone = isSet("skip-done");
         options.retryFailed = value("retry-failed");
+        for (const char *filter :
+             {"device", "image", "result", "since", "until", "run", "limit", "csv", "summary"}) {
+            if (isSet(filter))
+                return QStringLiteral("--%1 needs --history").arg(QLatin1String(filter));
+        }
         if (isSet("retry-failed") && options.retryFailed.isEmpty())
             return QStringLiteral("--retry-failed needs a run id");
         if (isSet("station-name") && options.stationName.trimmed().isEmpty())
