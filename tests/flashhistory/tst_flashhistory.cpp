@@ -126,6 +126,8 @@ void tst_FlashHistory::skipDoneSkipsWhatHasTheImage()
     QVERIFY(device.start((gateway ? viaBroker : QStringList()) + QStringList{"--output", received}));
     const QStringList target = gateway ? viaBroker : QStringList{"-p", device.portPath()};
     const QString image = writeImage('a');
+    // A virtual port carries the serial number a USB adapter would have.
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (device.portPath() + QStringLiteral("=SIM7")).toUtf8());
 
     const FlashRun first = flash(target + QStringList{"--json", "--station-name", "bench 7", image});
     QCOMPARE(first.exitCode, 0);
@@ -136,6 +138,7 @@ void tst_FlashHistory::skipDoneSkipsWhatHasTheImage()
     const QList<QJsonObject> latest = history({"--limit", "1"});
     QCOMPARE(latest.value(0).value("id").toString(), done.value("record").toString());
     QCOMPARE(latest.value(0).value("run").toString(), first.run());
+    QCOMPARE(latest.value(0).value("port_serial").toString(), gateway ? QString() : QStringLiteral("SIM7"));
     QVERIFY(QFile::remove(received));
 
     const FlashRun second = flash(target + QStringList{"--json", "--skip-done", image});
