@@ -15,7 +15,7 @@
 #include "links/gatewayrouter.h"
 #include "platform/platformpaths.h"
 #include "storage/configini.h"
-#include "storage/firmwareimage.h"
+#include "storage/imagesource.h"
 #include "storage/nativefile.h"
 #include "storage/settingskeys.h"
 #include "update/updateestimate.h"
@@ -44,6 +44,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     DebugTrace::setTraceOn(false);
     nativeFile = new NativeFile(this);
     ui->setupUi(this);
+    image = new ImageSource(this);
+    connect(image, &ImageSource::changed, this, &MainWindow::showImageFacts);
     formSize = size();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         fitToScreen(screen->availableGeometry());
@@ -112,8 +114,7 @@ void MainWindow::createUpdateEngine()
 // lengths the last device announced.
 void MainWindow::refreshUpdateEstimate()
 {
-    // The facts always describe the image to send, a cloud image included.
-    const qint64 size = ui->lineEdit__firmware_length->text().toLongLong();
+    const qint64 size = image->facts().size;
     if (size <= 0) {
         ui->lineEdit__firmware_update_time->clear();
         return;
@@ -165,17 +166,23 @@ QByteArray MainWindow::imageToSend(QString *problem)
     return imageFrom(ui->comboBox_update_link->currentText(), &netserverFirmware, problem);
 }
 
-// The image in memory when there is one, else the file at `path` (`readOk` says how reading it went).
+// The image in memory when there is one, else the file at `path` (`readOk` says how reading it
+// went). Either way the image source holds it afterwards, so the record describes what is sent.
 QByteArray MainWindow::imageFrom(const QString &path, const QByteArray *packet, QString *problem,
                                  bool *readOk)
 {
-    if (packet && !packet->isEmpty())
-        return *packet;
-    QByteArray image;
-    const bool read = FirmwareImage::read(path, &image, problem);
+    if (packet && !packet->isEmpty()) {
+        // Bytes the source has not seen (a caller's own) are sent, but are no catalogue record.
+        if (image->bytes().constData() != packet->constData())
+            image->setBytes(*packet);
+        return image->bytes();
+    }
+    if (image->origin() != ImageSource::Origin::File || image->path() != path)
+        image->setFile(path);
+    const bool read = image->load(problem);
     if (readOk)
         *readOk = read;
-    return image;
+    return image->bytes();
 }
 
 TargetKind MainWindow::chosenTarget() const
@@ -225,21 +232,22 @@ void MainWindow::restoreLastFirmware()
         return;
     ui->comboBox_update_link->setEditText(lastReadText);
     // Only the file system's facts: the remembered path may name a FIFO or a device by now.
-    const qint64 size = nativeFile->getFileSize(lastReadText);
-    lastReadOk = size >= 0;
-    MAIN_TRACE_AS(lcApp, "MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << size;
-    if (lastReadOk)
-        showFirmwareFacts(lastReadText, size);
-    else
+    lastReadOk = image->setFile(lastReadText);
+    MAIN_TRACE_AS(lcApp, "MainWindow")
+        << (lastReadOk ? "true" : "false") << "---------------" << image->facts().size;
+    if (!lastReadOk)
         startupNotes << QStringLiteral("remembered firmware %1 is not a readable file").arg(lastReadText);
 }
 
-void MainWindow::showFirmwareFacts(const QString &path, qint64 size)
+// The facts describe the image to send, a cloud image included; none when it has none.
+void MainWindow::showImageFacts()
 {
-    ui->lineEdit__firmware_length->setText(QString::number(size));
-    ui->lineEdit_firmware_name->setText(nativeFile->getFileName(path));
-    ui->lineEdit__firmware_make_time->setText(nativeFile->getFileCreatedTime(path));
-    ui->lineEdit__firmware_editer->setText(nativeFile->getFileOwner(path));
+    const ImageSource::Facts &facts = image->facts();
+    const bool known = facts.size >= 0;
+    ui->lineEdit__firmware_length->setText(known ? QString::number(facts.size) : QString());
+    ui->lineEdit_firmware_name->setText(facts.name);
+    ui->lineEdit__firmware_make_time->setText(facts.createdTime);
+    ui->lineEdit__firmware_editer->setText(facts.owner);
     if (updateLink)
         refreshUpdateEstimate();
 }

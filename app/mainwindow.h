@@ -18,6 +18,7 @@ class BatchUpdatePage;
 class BrokerIndicator;
 class CloudService;
 class GatewayRouter;
+class ImageSource;
 class LogDisplay;
 class MyMqttConfig;
 class NativeFile;
@@ -54,6 +55,8 @@ public:
     NativeFile *settingsStore() const { return nativeFile; }
     QTimer *mainTimerObject() const { return mainTimer; }
     QByteArray &downloadedFirmware() { return netserverFirmware; }
+    // The image the next update sends; the form's facts and the estimate follow it.
+    ImageSource *imageSource() const { return image; }
     UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
     AccountLogin *account() const { return accountLogin.get(); }
@@ -120,7 +123,7 @@ protected:
 private:
     void restoreTitle();
     void restoreLastFirmware();
-    void showFirmwareFacts(const QString &path, qint64 size);
+    void showImageFacts();
     bool showLocalFileFacts(const QString &path);
     void takeTypedPath(const QString &path);
     void connectUpdatePage();
@@ -184,6 +187,7 @@ private:
     // Shown in a tab, but its running sessions use the router: it goes first.
     std::unique_ptr<BatchUpdatePage> batchUpdatePage;
     QByteArray netserverFirmware;
+    ImageSource *image = nullptr;
     QByteArray ackBuffer;
     // Said in the console once it exists.
     QStringList startupNotes;

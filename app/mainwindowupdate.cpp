@@ -11,7 +11,7 @@
 #include "core/debugtrace.h"
 #include "core/eventwait.h"
 #include "protocol/bootframe.h"
-#include "storage/firmwareimage.h"
+#include "storage/imagesource.h"
 #include "storage/nativefile.h"
 #include "storage/settingskeys.h"
 #include "update/updatesession.h"
@@ -213,9 +213,7 @@ void MainWindow::startUpdate()
     const QString path = ui->comboBox_update_link->currentText();
     MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click") << "sendPackage all currendPath =" << path;
     ui->progressBar_upadate_progress->reset();
-    // The file may have changed since it was chosen; the facts describe what goes out now.
-    if (netserverFirmware.isEmpty())
-        showLocalFileFacts(path);
+    // The file is read afresh as it goes out (imageFrom): the facts describe what is sent.
     sendFirmwarePacket(path, &netserverFirmware);
 }
 
@@ -285,17 +283,9 @@ void MainWindow::takeTypedPath(const QString &path)
     showLocalFileFacts(path);
 }
 
-// The facts of the file at `path`; none when it names no readable file, never an earlier file's.
+// The file at `path` becomes the image to send; false when it names no readable file, and then
+// no earlier file's facts are shown.
 bool MainWindow::showLocalFileFacts(const QString &path)
 {
-    const qint64 size = nativeFile->getFileSize(path);
-    if (size >= 0) {
-        showFirmwareFacts(path, size);
-        return true;
-    }
-    for (QLineEdit *fact : {ui->lineEdit__firmware_length, ui->lineEdit_firmware_name,
-                            ui->lineEdit__firmware_make_time, ui->lineEdit__firmware_editer})
-        fact->clear();
-    refreshUpdateEstimate();
-    return false;
+    return image->setFile(path);
 }
