@@ -11,14 +11,14 @@
 // its id is made where it starts, so sending it to a shared store twice never counts it twice.
 struct UpdateRecord
 {
-    QString id;  // a UUID without braces
-    QString run; // one UUID per flasher command, batch or window update
+    QString id;        // a UUID without braces
+    QString run;       // one UUID per flasher command, batch or window update
     QDateTime started; // UTC
     QDateTime ended;   // UTC; invalid while the update runs
     QString station;
     QString operatorName;
     QString toolVersion;
-    QString link; // "serial" | "gateway"
+    QString link;   // "serial" | "gateway"
     QString target; // as given: a port name, "serial:SN", a gateway id
     QString portSerial;
     QString portUsbId; // "vvvv:pppp"
