@@ -13,7 +13,8 @@ QStringList extraPortPaths()
 {
     const QString value = qEnvironmentVariable("PLOVIKKIT_EXTRA_PORTS");
     QStringList paths;
-    for (const QString &path : value.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    for (const QString &entry : value.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QString path = entry.section(QLatin1Char('='), 0, 0);
         if (paths.contains(path))
             continue;
         if (!QFileInfo::exists(path))
@@ -25,6 +26,16 @@ QStringList extraPortPaths()
             paths.append(path);
     }
     return paths;
+}
+
+QString extraPortSerial(const QString &path)
+{
+    const QString value = qEnvironmentVariable("PLOVIKKIT_EXTRA_PORTS");
+    for (const QString &entry : value.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        if (entry.section(QLatin1Char('='), 0, 0) == path)
+            return entry.section(QLatin1Char('='), 1);
+    }
+    return QString();
 }
 
 QList<SerialPortEntry> availablePorts()

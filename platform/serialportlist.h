@@ -4,7 +4,8 @@
 #include <QString>
 
 // The serial ports offered to the user: the system's list, followed by the device paths
-// named in PLOVIKKIT_EXTRA_PORTS (":"-separated: a simulator's pty, a socat symlink).
+// named in PLOVIKKIT_EXTRA_PORTS (":"-separated: a simulator's pty, a socat symlink; PATH=SN
+// gives a path the serial number a USB adapter would have).
 // An extra port is listed, and so counts as present, while its path exists; so does any
 // port named by an absolute device path.
 struct SerialPortEntry
@@ -25,5 +26,7 @@ bool isPresent(const QString &portName);
 // it is); empty elsewhere.
 QString devicePath(const QString &portName);
 QStringList extraPortPaths();
+// The serial number PLOVIKKIT_EXTRA_PORTS gives `path` (PATH=SN); empty when it gives none.
+QString extraPortSerial(const QString &path);
 
 } // namespace SerialPortList

@@ -3,6 +3,8 @@
 #include "update/updatelink.h"
 #include "update/updatesession.h"
 
+#include <QTimer>
+
 FleetRunner::FleetRunner(const QStringList &names, FleetPolicy policy, LinkFactory makeLink,
                          ReporterFactory reporterOf, QObject *parent)
     : QObject(parent), policy(policy), makeLink(std::move(makeLink)), reporterOf(std::move(reporterOf))
@@ -46,6 +48,7 @@ void FleetRunner::abortAll(const UpdateFailure &why)
         if (target.result == FleetResult::Running && target.session)
             target.session->requestAbort(why);
     }
+    dropPendingRetries();
     launchMore();
     finishIfDone();
 }
@@ -126,15 +129,34 @@ void FleetRunner::launch(int index)
     target.clock.start();
     ++running;
     emit targetStarted(index);
+    const QString declined = startGate ? startGate(index) : QString();
+    if (!declined.isEmpty()) {
+        --running;
+        settle(index, FleetResult::Skipped, UpdateFailure(UpdateFailure::Kind::AlreadyDone, declined));
+        return;
+    }
+    launchTry(index);
+}
+
+void FleetRunner::launchTry(int index)
+{
+    Target &target = targets[size_t(index)];
+    ++target.tries;
+    target.tryOpen = true;
+    emit tryStarted(index, target.tries);
     UpdateFailure problem;
     target.link = makeLink(index, &problem);
     if (!target.link) {
-        --running;
-        settle(index, FleetResult::Failed, problem);
+        tryEnded(index, FleetResult::Failed, problem);
         return;
     }
     target.session = std::make_unique<UpdateSession>(*target.link, reporterOf(index));
     target.session->setConnectAttempts(policy.connectAttempts);
+    if (deviceGate)
+        target.session->setDeviceGate(
+            [this, index](const QString &address) { return deviceGate(index, address); });
+    connect(target.session.get(), &UpdateSession::deviceAnnounced, this,
+            [this, index](const QString &address) { emit deviceAnnounced(index, address); });
     connect(target.session.get(), &UpdateSession::finished, this,
             [this, index] { onSessionFinished(index); });
     target.session->start(image);
@@ -143,16 +165,76 @@ void FleetRunner::launch(int index)
 void FleetRunner::onSessionFinished(int index)
 {
     Target &target = targets[size_t(index)];
-    --running;
     const UpdateOutcome outcome = target.session->outcome();
-    settle(index, outcome == UpdateOutcome::Success ? FleetResult::Success : FleetResult::Failed,
-           target.session->failure());
-    // The port (and its lock) or the gateway's routing is given back as soon as the target ends,
+    const FleetResult result = outcome == UpdateOutcome::Success   ? FleetResult::Success
+                               : outcome == UpdateOutcome::Skipped ? FleetResult::Skipped
+                                                                   : FleetResult::Failed;
+    // The port (and its lock) or the gateway's routing is given back as soon as the try ends,
     // once the session's own call has returned.
     QMetaObject::invokeMethod(
         this, [this, index] { release(index); }, Qt::QueuedConnection);
+    tryEnded(index, result, target.session->failure());
+}
+
+void FleetRunner::tryEnded(int index, FleetResult result, const UpdateFailure &failure)
+{
+    if (result == FleetResult::Failed && retryLater(index, failure))
+        return;
+    --running;
+    settle(index, result, failure);
     launchMore();
     finishIfDone();
+}
+
+// Another try after 2 s, 4 s, 8 s ... when the link failed and tries are left.
+bool FleetRunner::retryLater(int index, const UpdateFailure &failure)
+{
+    Target &target = targets[size_t(index)];
+    if (!failure.isRetryable() || target.tries > policy.retries || abortCause.isFailure())
+        return false;
+    target.failure = failure;
+    target.retryPending = true;
+    endTry(index, true);
+    const int delayMs = FleetPolicy::kFirstRetryDelayMs << qMin(target.tries - 1, FleetPolicy::kMaxRetries);
+    QTimer::singleShot(delayMs, this, [this, index] { retryNow(index); });
+    return true;
+}
+
+void FleetRunner::retryNow(int index)
+{
+    Target &target = targets[size_t(index)];
+    if (!target.retryPending)
+        return;
+    target.retryPending = false;
+    launchTry(index);
+}
+
+// A stopped run tries nothing again: a target waiting for its next try ends with its last failure.
+void FleetRunner::dropPendingRetries()
+{
+    for (int i = 0; i < size(); ++i) {
+        Target &target = targets[size_t(i)];
+        if (!target.retryPending)
+            continue;
+        target.retryPending = false;
+        --running;
+        settle(i, FleetResult::Failed, target.failure);
+    }
+}
+
+void FleetRunner::endTry(int index, bool retrying)
+{
+    Target &target = targets[size_t(index)];
+    if (!target.tryOpen)
+        return;
+    target.tryOpen = false;
+    emit tryFinished(index, retrying);
+}
+
+UpdateStats FleetRunner::stats(int index) const
+{
+    const Target &target = targets.at(size_t(index));
+    return target.session ? target.session->stats() : UpdateStats();
 }
 
 void FleetRunner::settle(int index, FleetResult result, const UpdateFailure &failure)
@@ -161,6 +243,7 @@ void FleetRunner::settle(int index, FleetResult result, const UpdateFailure &fai
     target.result = result;
     target.failure = result == FleetResult::Success ? UpdateFailure() : failure;
     target.ms = target.clock.isValid() ? target.clock.elapsed() : 0;
+    endTry(index, false);
     emit targetFinished(index);
 }
 

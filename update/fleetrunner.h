@@ -36,6 +36,12 @@ struct FleetPolicy
     int maxFailures = 0;
     // Each session asks its device into the bootloader this many times before it gives up.
     int connectAttempts = UpdateSession::kConnectAttempts;
+    // A target that failed for a reason of the link (UpdateFailure::isRetryable) is tried again
+    // up to this many times, 0 to kMaxRetries, after 2 s, 4 s, 8 s ... A target keeps its place
+    // among the `parallel` ones while it waits.
+    int retries = 0;
+    static constexpr int kMaxRetries = 10;
+    static constexpr int kFirstRetryDelayMs = 2000;
 };
 
 // Updates many devices with one image, each through its own link and session, all on the
@@ -50,10 +56,18 @@ public:
     using LinkFactory = std::function<std::unique_ptr<UpdateLink>(int index, UpdateFailure *problem)>;
     // Where the session of one target reports; it outlives the runner.
     using ReporterFactory = std::function<UpdateReporter &(int index)>;
+    // Asked before a target's first try: a non-empty answer skips it (kind AlreadyDone) with
+    // that reason, before its link is made.
+    using StartGate = std::function<QString(int index)>;
+    // Each session's UpdateSession::DeviceGate, told which target asks.
+    using DeviceGate = std::function<QString(int index, const QString &address)>;
 
     FleetRunner(const QStringList &targets, FleetPolicy policy, LinkFactory makeLink,
                 ReporterFactory reporterOf, QObject *parent = nullptr);
     ~FleetRunner() override;
+
+    void setStartGate(StartGate gate) { startGate = std::move(gate); }
+    void setDeviceGate(DeviceGate gate) { deviceGate = std::move(gate); }
 
     void start(const QByteArray &image);
     // Ends every running session at once with the text of `why` before its report; the targets
@@ -68,12 +82,24 @@ public:
     const UpdateFailure &failure(int index) const { return targets.at(size_t(index)).failure; }
     QString reason(int index) const { return failure(index).text; }
     qint64 elapsedMs(int index) const;
+    // Tries started for a target so far: 0 for one skipped before it started.
+    int tries(int index) const { return targets.at(size_t(index)).tries; }
+    // What the session of the target's current or last try learnt and counted; empty before a
+    // session ran and once the runner has let go of it (after the try's signals).
+    UpdateStats stats(int index) const;
     int count(FleetResult result) const;
     qint64 totalMs() const { return clock.isValid() ? clock.elapsed() : 0; }
 
 signals:
+    // Once per target: its first try starts, and it has ended for good.
     void targetStarted(int index);
     void targetFinished(int index);
+    // Once per try (each is a record of its own), before targetFinished of the last one: when
+    // `retrying`, the try failed (failure(index) says why) and another follows.
+    void tryStarted(int index, int attempt);
+    void tryFinished(int index, bool retrying);
+    // SPLIT LEN named the target's device.
+    void deviceAnnounced(int index, const QString &address);
     void finished();
 
 private:
@@ -84,6 +110,9 @@ private:
         UpdateFailure failure;
         QElapsedTimer clock;
         qint64 ms = 0;
+        int tries = 0;
+        bool tryOpen = false;
+        bool retryPending = false;
         std::unique_ptr<UpdateLink> link;
         std::unique_ptr<UpdateSession> session;
     };
@@ -93,7 +122,13 @@ private:
     bool canariesDone() const;
     UpdateFailure skipCause() const;
     void launch(int index);
+    void launchTry(int index);
     void onSessionFinished(int index);
+    void tryEnded(int index, FleetResult result, const UpdateFailure &failure);
+    bool retryLater(int index, const UpdateFailure &failure);
+    void retryNow(int index);
+    void endTry(int index, bool retrying);
+    void dropPendingRetries();
     void settle(int index, FleetResult result, const UpdateFailure &failure);
     void finishIfDone();
     void release(int index);
@@ -102,6 +137,8 @@ private:
     FleetPolicy policy;
     LinkFactory makeLink;
     ReporterFactory reporterOf;
+    StartGate startGate;
+    DeviceGate deviceGate;
     QByteArray image;
     UpdateFailure abortCause;
     QElapsedTimer clock;

@@ -23,6 +23,8 @@ QString UpdateFailure::kindName(Kind kind)
         return QStringLiteral("stopped-by-signal");
     case Kind::HeldBack:
         return QStringLiteral("held-back");
+    case Kind::AlreadyDone:
+        return QStringLiteral("already-done");
     }
     return QString();
 }

@@ -20,6 +20,7 @@ struct UpdateFailure
         StoppedByUser,     // "停止", a closed window
         StoppedBySignal,   // SIGINT, SIGTERM, SIGHUP
         HeldBack,          // never started: a canary did not succeed or too many targets failed
+        AlreadyDone,       // skipped: the device or gateway already has this image; nothing was sent
     };
 
     Kind kind = Kind::None;
@@ -31,10 +32,18 @@ struct UpdateFailure
     bool isFailure() const { return kind != Kind::None; }
     // The way to the device failed, not the device: the port, the broker.
     bool isLinkFailure() const { return kind == Kind::LinkLost || kind == Kind::BrokerUnavailable; }
+    // Worth another try later: the device was never reached or the way to it broke, so the
+    // same image may well go through; a refusal or an unusable image would only repeat.
+    bool isRetryable() const
+    {
+        return kind == Kind::NoAnswer || kind == Kind::LinkLost || kind == Kind::BrokerUnavailable ||
+               kind == Kind::AnswersStopped;
+    }
     bool isStop() const { return kind == Kind::StoppedByUser || kind == Kind::StoppedBySignal; }
 
     // The kind as scripts read it: "no-answer", "refused", "answers-stopped", "link-lost",
-    // "broker-unavailable", "image-unusable", "stopped-by-user", "stopped-by-signal", "held-back";
+    // "broker-unavailable", "image-unusable", "stopped-by-user", "stopped-by-signal", "held-back",
+    // "already-done";
     // empty for None.
     static QString kindName(Kind kind);
 };

@@ -81,6 +81,12 @@ bool UpdateSession::start(const QByteArray &image, const QString &problem)
     connectAttempt = 0;
     resynchronisations = 0;
     timeoutsSeen = 0;
+    device = BootFrame::SplitLenRequest();
+    deviceAddress.clear();
+    splitIndex = 0;
+    packetIndex = 0;
+    packetRepeatsInAll = 0;
+    furthestPacketSent = -1;
 
     if (!problem.isEmpty()) {
         enter(fail(UpdateFailure::Kind::ImageUnusable, problem));
@@ -118,6 +124,22 @@ UpdateOutcome UpdateSession::run(const QByteArray &image, const QString &problem
         loop.exec();
     }
     return result;
+}
+
+UpdateStats UpdateSession::stats() const
+{
+    UpdateStats stats;
+    stats.device = deviceAddress;
+    if (!deviceAddress.isEmpty()) {
+        stats.splitLen = device.splitLen;
+        stats.packetLen = device.uartLen;
+    }
+    // Where the device stands in the image, not how much was acknowledged: a rewound split counts once.
+    stats.bytesAcked = quint64(splitIndex) * device.splitLen + quint64(packetIndex) * device.uartLen;
+    stats.repeats = packetRepeatsInAll;
+    stats.timeouts = timeoutsSeen;
+    stats.connectAttempts = connectAttempt;
+    return stats;
 }
 
 void UpdateSession::setConnectAttempts(int attempts)
@@ -415,7 +437,13 @@ UpdateSession::State UpdateSession::takeParameters()
     SESSION_TRACE() << "get uart firm_len" << firmLen;
     reporter.deviceAddress(address);
     consoleReturnCode(splitLenReply);
-
+    // A device that restarts its request mid-transfer names itself again: it was announced already.
+    if (deviceAddress.isEmpty()) {
+        deviceAddress = address;
+        emit deviceAnnounced(address);
+        if (gateDeclines(address))
+            return State::Report;
+    }
     if (!parametersUsable())
         return State::Report;
     padImage();
@@ -450,6 +478,18 @@ bool UpdateSession::parametersUsable()
                 .arg(device.splitLen)
                 .arg(device.uartLen)
                 .arg(tail));
+    return true;
+}
+
+bool UpdateSession::gateDeclines(const QString &address)
+{
+    if (!deviceGate)
+        return false;
+    const QString reason = deviceGate(address);
+    if (reason.isEmpty())
+        return false;
+    result = UpdateOutcome::Skipped;
+    ending = {UpdateFailure::Kind::AlreadyDone, reason};
     return true;
 }
 
@@ -520,6 +560,10 @@ QByteArray UpdateSession::currentPacketData() const
 void UpdateSession::sendPacket()
 {
     reporter.consoleLine(QStringLiteral("firmware packet sending - ") + QString::number(bytesRemaining));
+    const qint64 position = qint64(splitIndex) * packetsPerSplit + packetIndex;
+    if (position <= furthestPacketSent)
+        ++packetRepeatsInAll;
+    furthestPacketSent = qMax(furthestPacketSent, position);
     sendFrame(buildPacketFrame(currentPacketData()));
     awaitReply(kPacketWaitMs);
 }

@@ -2,12 +2,14 @@
 
 #include "protocol/bootframe.h"
 #include "update/updatefailure.h"
+#include "update/updatestats.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMetaType>
 #include <QObject>
 #include <QString>
+#include <functional>
 
 class UpdateLink;
 class UpdateReporter;
@@ -20,6 +22,7 @@ enum class UpdateOutcome
     Failed,     // ran and ended in any other way (with the timing report)
     EmptyImage, // nothing to send: no report
     Busy,       // another update was still running
+    Skipped,    // the device gate declined the device after SPLIT LEN; nothing of the image was sent
 };
 Q_DECLARE_METATYPE(UpdateOutcome)
 
@@ -67,6 +70,15 @@ public:
     void setConnectAttempts(int attempts);
     int connectAttempts() const { return connectAttemptLimit; }
 
+    // Asked once the device has named itself with SPLIT LEN, before FIRMWARE LEN: an empty answer
+    // lets the update go on, any other ends the session as Skipped with that text as its reason
+    // (kind AlreadyDone). The device then stays in its bootloader. Unset: every device is updated.
+    using DeviceGate = std::function<QString(const QString &address)>;
+    void setDeviceGate(DeviceGate gate) { deviceGate = std::move(gate); }
+
+    // What this session learnt and counted so far (or in its last run).
+    UpdateStats stats() const;
+
     // True while this session runs; a second start of it is refused.
     bool isRunning() const { return running; }
     // Ends the running session at once, its current wait included, with the text of `why` as
@@ -91,6 +103,8 @@ public:
     static QString refusal(const QString &frame, const QString &expected, const QByteArray &reply);
 
 signals:
+    // SPLIT LEN named the device: its address as 8 upper-case hexadecimal digits.
+    void deviceAnnounced(const QString &address);
     void finished(UpdateOutcome outcome);
 
 private:
@@ -141,6 +155,7 @@ private:
     State takeParameters();
     bool takeSplitLenRequest(const QByteArray &reply);
     bool parametersUsable();
+    bool gateDeclines(const QString &address);
     void padImage();
     void startTransfer();
     void restartSplit();
@@ -161,6 +176,7 @@ private:
     UpdateReporter &reporter;
     bool running = false;
     int connectAttemptLimit = kConnectAttempts;
+    DeviceGate deviceGate;
     UpdateFailure abortCause;
     UpdateFailure ending;
     UpdateOutcome result = UpdateOutcome::Failed;
@@ -187,4 +203,9 @@ private:
     int splitRewinds = 0;
     quint64 bytesAcknowledged = 0;
     quint64 bytesRemaining = 0;
+    // For the record: the device's address once announced, packets written again, and the
+    // furthest packet written so far (a packet at or before it is a repeat).
+    QString deviceAddress;
+    int packetRepeatsInAll = 0;
+    qint64 furthestPacketSent = -1;
 };

@@ -338,6 +338,11 @@ private slots:
     void fleetPolicies_data();
     void fleetPolicies();
     void fleetAbortEndsRunningAndSkipsTheRest();
+    void deviceGateDecidesBeforeTheImage_data();
+    void deviceGateDecidesBeforeTheImage();
+    void statsCountWhatHappened();
+    void fleetRetriesLinkFailuresOnly_data();
+    void fleetRetriesLinkFailuresOnly();
 };
 
 void tst_Update::crc8CheckValues_data()
@@ -1092,6 +1097,91 @@ void tst_Update::fleetAbortEndsRunningAndSkipsTheRest()
                 runner->failure(i).kind == UpdateFailure::Kind::StoppedBySignal);
     QCOMPARE(run.reporters.at(0)->lines.at(run.reporters.at(0)->lines.size() - 2),
              QStringLiteral("stopped by signal 2"));
+}
+
+void tst_Update::deviceGateDecidesBeforeTheImage_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<int>("outcome");
+    QTest::newRow("let through") << QString() << int(UpdateOutcome::Success);
+    QTest::newRow("declined") << QStringLiteral("already has it, waits in its bootloader")
+                              << int(UpdateOutcome::Skipped);
+}
+
+void tst_Update::deviceGateDecidesBeforeTheImage()
+{
+    QFETCH(QString, answer);
+    FakeBootloader device;
+    RecordingReporter reporter;
+    UpdateSession session(device, reporter);
+    QStringList asked;
+    QSignalSpy announced(&session, &UpdateSession::deviceAnnounced);
+    session.setDeviceGate([&](const QString &address) {
+        asked << address;
+        return answer;
+    });
+    QTEST(int(session.run(image(512))), "outcome");
+    QCOMPARE(asked, QStringList{"00A1B2C3"});
+    QCOMPARE(announced.count(), 1);
+    QCOMPARE(session.stats().device, QStringLiteral("00A1B2C3"));
+    if (answer.isEmpty())
+        return;
+    QVERIFY(device.frames.isEmpty());
+    QCOMPARE(session.failure().kind, UpdateFailure::Kind::AlreadyDone);
+    QVERIFY(reporter.lines.contains(answer));
+}
+
+void tst_Update::statsCountWhatHappened()
+{
+    FakeBootloader device;
+    RecordingReporter reporter;
+    // Frame 2 (packet 1 of split 0) is silent once, then split 0 is rewound after packet 1.
+    device.scripted.insert(2, QByteArray());
+    device.scripted.insert(3, reply(BootCmd::ReturnFail, BootReturn::RewindSplit));
+    device.bootScripted.insert(0, QByteArray());
+    UpdateSession session(device, reporter);
+    QCOMPARE(session.run(image(512)), UpdateOutcome::Success);
+    const UpdateStats stats = session.stats();
+    QCOMPARE(stats.connectAttempts, 2);
+    QCOMPARE(stats.timeouts, 1);
+    // Packet 1 again after its time-out, then packets 0 and 1 of the rewound split.
+    QCOMPARE(stats.repeats, 3);
+    QCOMPARE(stats.bytesAcked, quint64(512));
+    QCOMPARE(stats.splitLen, 256);
+    QCOMPARE(stats.packetLen, 128);
+}
+
+void tst_Update::fleetRetriesLinkFailuresOnly_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("tries");
+    QTest::newRow("port missing, retried") << "absent" << 2 << 3;
+    QTest::newRow("no retries asked") << "absent" << 0 << 1;
+    QTest::newRow("refused, never retried") << "refusing" << 2 << 1;
+}
+
+void tst_Update::fleetRetriesLinkFailuresOnly()
+{
+    QFETCH(QString, target);
+    QFETCH(int, retries);
+    FleetRun run({target}, {"refusing"});
+    FleetPolicy policy;
+    policy.retries = retries;
+    std::unique_ptr<FleetRunner> runner = run.make(policy);
+    QSignalSpy finished(runner.get(), &FleetRunner::finished);
+    QSignalSpy tryStarted(runner.get(), &FleetRunner::tryStarted);
+    QSignalSpy tryFinished(runner.get(), &FleetRunner::tryFinished);
+    QSignalSpy targetFinished(runner.get(), &FleetRunner::targetFinished);
+    runner->start(image(512));
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 30000);
+    QTEST(runner->tries(0), "tries");
+    QCOMPARE(tryStarted.count(), runner->tries(0));
+    QCOMPARE(tryFinished.count(), runner->tries(0));
+    for (int i = 0; i < tryFinished.count(); ++i)
+        QCOMPARE(tryFinished.at(i).at(1).toBool(), i + 1 < tryFinished.count());
+    QCOMPARE(targetFinished.count(), 1);
+    QCOMPARE(runner->result(0), FleetResult::Failed);
 }
 
 QTEST_GUILESS_MAIN(tst_Update)
