@@ -6,8 +6,11 @@
 #include "app/brokerindicator.h"
 #include "app/console/appstartmessage.h"
 #include "app/console/logdisplay.h"
+#include "app/historypage.h"
+#include "app/historysettingsdialog.h"
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
+#include "app/windowhistory.h"
 #include "app/windowupdatelink.h"
 #include "app/windowupdatereporter.h"
 #include "core/debugtrace.h"
@@ -66,10 +69,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connectUpdatePage();
     createLogConsole();
     createMqttWindow();
+    createHistory();
     buildMenuBar();
 
     createUpdateEngine();
     createBatchPage();
+    createHistoryPage();
     reportPortTrouble();
 }
 
@@ -104,6 +109,8 @@ void MainWindow::createUpdateEngine()
     // The round trip through a gateway is only known once one was seen.
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
+    connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::completeWindowRecord);
+    connect(updateSession.get(), &UpdateSession::deviceAnnounced, this, &MainWindow::sayLastUpdate);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
     connect(&serialPort->channel(), &SerialChannel::baudRateChanged, this,
             &MainWindow::refreshUpdateEstimate);
@@ -158,6 +165,17 @@ void MainWindow::createBatchPage()
     connect(batchUpdatePage.get(), &BatchUpdatePage::runningChanged, mqttConfig.get(),
             &MyMqttConfig::setReconnectHeld);
     ui->tabWidget->addTab(batchUpdatePage.get(), QStringLiteral("批量更新"));
+}
+
+void MainWindow::createHistory()
+{
+    history = std::make_unique<WindowHistory>([this](const QString &text) { logDisplay->set(text); });
+}
+
+void MainWindow::createHistoryPage()
+{
+    historyView = std::make_unique<HistoryPage>(*history);
+    ui->tabWidget->addTab(historyView.get(), QStringLiteral("历史记录"));
 }
 
 // What "开始更新" sends: the image downloaded from the catalogue, else the file in the path box.
@@ -326,6 +344,12 @@ void MainWindow::buildMenuBar()
     connect(mqttParams, &QAction::triggered, this, [this] {
         TRACE(lcApp) << "action_mqttParams";
         mqttConfig->settingsWindow->show();
+    });
+    QAction *historySettings = paramMenu->addAction(QStringLiteral("历史记录"));
+    historySettings->setObjectName(QStringLiteral("action_historySettings"));
+    connect(historySettings, &QAction::triggered, this, [this] {
+        HistorySettingsDialog dialog(*history, this);
+        dialog.exec();
     });
     QAction *debugTrace = paramMenu->addAction(QStringLiteral("调试跟踪"));
     debugTrace->setObjectName(QStringLiteral("action_debugTrace"));

@@ -2,6 +2,7 @@
 
 #include "cloud/firmwarecatalogue.h"
 #include "core/appversion.h"
+#include "history/updaterecord.h"
 #include "protocol/targetkind.h"
 
 #include <QByteArray>
@@ -12,12 +13,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AccountLogin;
 class BatchUpdatePage;
 class BrokerIndicator;
 class CloudService;
 class GatewayRouter;
+class HistoryPage;
 class ImageSource;
 class LogDisplay;
 class MyMqttConfig;
@@ -28,6 +31,7 @@ class QTimer;
 class mySerialPort;
 class UpdateLink;
 class UpdateSession;
+class WindowHistory;
 class WindowUpdateLink;
 class WindowUpdateReporter;
 
@@ -63,6 +67,8 @@ public:
     MyMqttConfig *mqttWindow() const { return mqttConfig.get(); }
     WindowUpdateLink *windowLink() const { return updateLink.get(); }
     BatchUpdatePage *batchPage() const { return batchUpdatePage.get(); }
+    WindowHistory *updateHistory() const { return history.get(); }
+    HistoryPage *historyPage() const { return historyView.get(); }
 
     // Opens no larger than the screen's free area, with room for a title bar.
     void fitToScreen(const QRect &freeArea);
@@ -149,6 +155,11 @@ private:
     void reportPortTrouble();
     void createUpdateEngine();
     void createBatchPage();
+    void createHistory();
+    void createHistoryPage();
+    void beginWindowRecord();
+    void completeWindowRecord(UpdateOutcome outcome);
+    void sayLastUpdate(const QString &device);
     void closeOtherWindows();
     QByteArray imageToSend(QString *problem);
     QByteArray imageFrom(const QString &path, const QByteArray *packet, QString *problem,
@@ -184,8 +195,14 @@ private:
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
     std::unique_ptr<UpdateSession> updateSession;
+    // Its console is the log's; the pages below read and write through it.
+    std::unique_ptr<WindowHistory> history;
     // Shown in a tab, but its running sessions use the router: it goes first.
     std::unique_ptr<BatchUpdatePage> batchUpdatePage;
+    // Shown in a tab; its model reads on the history's connection.
+    std::unique_ptr<HistoryPage> historyView;
+    // The record of the window's update under way.
+    std::optional<UpdateRecord> windowRecord;
     QByteArray netserverFirmware;
     ImageSource *image = nullptr;
     QByteArray ackBuffer;

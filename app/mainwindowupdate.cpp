@@ -4,12 +4,16 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accountlogin.h"
 #include "app/batchupdatepage.h"
 #include "app/console/logdisplay.h"
 #include "app/mymqttconfig.h"
+#include "app/myserialport.h"
+#include "app/windowhistory.h"
 #include "app/windowupdatelink.h"
 #include "core/debugtrace.h"
 #include "core/eventwait.h"
+#include "platform/portidentity.h"
 #include "protocol/bootframe.h"
 #include "storage/imagesource.h"
 #include "storage/nativefile.h"
@@ -21,6 +25,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTime>
+#include <QUuid>
 #include <limits>
 
 namespace {
@@ -64,10 +69,59 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
     const QByteArray image = imageFrom(path, packet, &problem, fromFile ? &lastReadOk : nullptr);
     if (!problem.isEmpty())
         logDisplay->set(problem);
+    beginWindowRecord();
     // A broker link that drops ends the update; it must not come back in the middle of it.
     mqttConfig->setReconnectHeld(true);
     updateSession->run(image);
     mqttConfig->setReconnectHeld(false);
+}
+
+// Each window update is a run of its own, with one record: the link and target the update
+// takes, the image the source holds now.
+void MainWindow::beginWindowRecord()
+{
+    const bool throughGateway = ui->checkBox_sendUseNet->isChecked();
+    UpdateRecord record =
+        history->newRecord(QUuid::createUuid().toString(QUuid::WithoutBraces), accountLogin->loggedInAccount);
+    record.link = throughGateway ? QStringLiteral("gateway") : QStringLiteral("serial");
+    record.targetKind = TargetKindText::name(chosenTarget());
+    if (throughGateway) {
+        record.gateway = mqttConfig->currentGatewayId();
+        record.target = record.gateway;
+    } else {
+        record.target = serialPort->channel().portName();
+        const PortIdentity port = PortIdentity::of(record.target);
+        record.portSerial = port.serialNumber;
+        record.portUsbId = port.usbId;
+        record.portById = port.byIdPath;
+    }
+    record.imageSha256 = image->sha256();
+    if (image->facts().size >= 0)
+        record.imageSize = image->facts().size;
+    record.imageName = image->facts().name;
+    record.imageSource = image->sourceText();
+    history->begin(record);
+    windowRecord = record;
+}
+
+void MainWindow::completeWindowRecord(UpdateOutcome outcome)
+{
+    if (!windowRecord)
+        return;
+    UpdateRecord record = *windowRecord;
+    windowRecord.reset();
+    WindowHistory::endRecord(&record, outcome == UpdateOutcome::Success, updateSession->failure(),
+                             updateSession->stats(), record.started.msecsTo(QDateTime::currentDateTimeUtc()));
+    history->complete(record);
+}
+
+// Read on the window's own connection: a local store answers at once, and a server is bounded by
+// its statement time-out.
+void MainWindow::sayLastUpdate(const QString &device)
+{
+    const QString line = history->lastUpdateLine(device);
+    if (!line.isEmpty())
+        logDisplay->set(line);
 }
 
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
