@@ -1,6 +1,7 @@
 #include "app/batchupdatepage.h"
 #include "ui_batchupdatepage.h"
 
+#include "app/windowhistory.h"
 #include "links/gatewayrouter.h"
 #include "links/gatewaysubscriber.h"
 #include "links/gatewayupdatelink.h"
@@ -9,7 +10,9 @@
 #include "update/fleetrunner.h"
 #include "update/forwardingreporter.h"
 
+#include <QCryptographicHash>
 #include <QProgressBar>
+#include <QUuid>
 
 namespace {
 
@@ -145,7 +148,7 @@ QString BatchUpdatePage::startProblem(const QStringList &gateways, QByteArray *i
     QString problem;
     if (context.mayStart && !context.mayStart(&problem))
         return problem;
-    if (gateways.isEmpty())
+    if (gateways.isEmpty() && !retryingRun())
         return QStringLiteral("no gateway ticked");
     if (router.mqttClient().state() != MqttClient::Connected)
         return QStringLiteral("the MQTT broker is not connected");
@@ -160,14 +163,22 @@ void BatchUpdatePage::start()
 {
     if (isRunning())
         return;
-    const QStringList gateways = tickedGateways();
-    const QString problem = startProblem(gateways, &runImage);
+    QStringList gateways = tickedGateways();
+    QString problem = startProblem(gateways, &runImage);
+    if (problem.isEmpty()) {
+        runSha256 =
+            QString::fromLatin1(QCryptographicHash::hash(runImage, QCryptographicHash::Sha256).toHex());
+        if (retryingRun())
+            problem = takeRunToRetry(&gateways);
+    }
     if (!problem.isEmpty()) {
         setStatus(problem, true);
         return;
     }
     runGateways = gateways;
     runTarget = context.target();
+    run = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    context.console(QStringLiteral("batch update run %1: %2 gateways").arg(run).arg(gateways.size()));
     prepareRows(gateways);
     setRunning(true);
     setStatus(QStringLiteral("订阅 %1 个网关…").arg(gateways.size()), false);
@@ -175,6 +186,92 @@ void BatchUpdatePage::start()
     connect(subscriber.get(), &GatewaySubscriber::done, this, &BatchUpdatePage::startFleet,
             Qt::QueuedConnection);
     subscriber->subscribe(gateways);
+}
+
+bool BatchUpdatePage::retryingRun() const
+{
+    return !ui->lineEdit_batch_retryRun->text().trimmed().isEmpty();
+}
+
+// The gateways the run left without a success become the batch's, listed and ticked; a run made
+// with another image is refused, since retrying it would mix two images in one rollout.
+QString BatchUpdatePage::takeRunToRetry(QStringList *gateways)
+{
+    const QString retried = ui->lineEdit_batch_retryRun->text().trimmed();
+    if (!context.history)
+        return QStringLiteral("no update history to retry run %1 from").arg(retried);
+    QString problem;
+    const QStringList unfinished = context.history->unfinishedTargets(retried, runSha256, &problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (unfinished.isEmpty())
+        return QStringLiteral("every gateway of run %1 succeeded").arg(retried);
+    for (const QString &gatewayId : unfinished)
+        addGateway(gatewayId);
+    *gateways = unfinished;
+    return QString();
+}
+
+void BatchUpdatePage::recordTries()
+{
+    if (!context.history)
+        return;
+    tryRecords = QVector<std::optional<UpdateRecord>>(runGateways.size());
+    if (ui->checkBox_batch_skipDone->isChecked())
+        runner->setStartGate([this](int index) {
+            return context.history->doneReason(runGateways.at(index), runSha256,
+                                               TargetKindText::name(runTarget));
+        });
+    connect(runner.get(), &FleetRunner::tryStarted, this, &BatchUpdatePage::beginTryRecord);
+    connect(runner.get(), &FleetRunner::tryFinished, this, &BatchUpdatePage::completeTryRecord);
+    connect(runner.get(), &FleetRunner::targetFinished, this, &BatchUpdatePage::recordUntried);
+    connect(runner.get(), &FleetRunner::deviceAnnounced, this, &BatchUpdatePage::sayLastUpdate);
+}
+
+UpdateRecord BatchUpdatePage::targetRecord(int index) const
+{
+    UpdateRecord record = context.newRecord(run);
+    record.link = QStringLiteral("gateway");
+    record.target = runGateways.at(index);
+    record.gateway = record.target;
+    record.targetKind = TargetKindText::name(runTarget);
+    return record;
+}
+
+void BatchUpdatePage::beginTryRecord(int index)
+{
+    const UpdateRecord record = targetRecord(index);
+    context.history->begin(record);
+    tryRecords[index] = record;
+}
+
+void BatchUpdatePage::completeTryRecord(int index, bool retrying)
+{
+    if (!tryRecords.at(index))
+        return;
+    UpdateRecord record = *tryRecords.at(index);
+    tryRecords[index].reset();
+    const UpdateFailure &failure = runner->failure(index);
+    WindowHistory::endRecord(&record, !retrying && !failure.isFailure(), failure, runner->stats(index),
+                             record.started.msecsTo(QDateTime::currentDateTimeUtc()));
+    context.history->complete(record);
+}
+
+// A gateway that never started (already done, held back, stopped first) has a record too.
+void BatchUpdatePage::recordUntried(int index)
+{
+    if (runner->tries(index) > 0)
+        return;
+    UpdateRecord record = targetRecord(index);
+    WindowHistory::endRecord(&record, false, runner->failure(index), UpdateStats(), 0);
+    context.history->complete(record);
+}
+
+void BatchUpdatePage::sayLastUpdate(int index, const QString &device)
+{
+    const QString line = context.history->lastUpdateLine(device);
+    if (!line.isEmpty())
+        context.console(QLatin1Char('[') + runGateways.at(index) + QStringLiteral("] ") + line);
 }
 
 void BatchUpdatePage::prepareRows(const QStringList &gateways)
@@ -202,6 +299,7 @@ void BatchUpdatePage::startFleet()
             [this, i](qint64 done, qint64 total) { showProgress(i, done, total); }));
     FleetPolicy policy;
     policy.parallel = ui->spinBox_batch_parallel->value();
+    policy.retries = ui->spinBox_batch_retries->value();
     runner = std::make_unique<FleetRunner>(
         runGateways, policy,
         [this, refused](int index, UpdateFailure *problem) -> std::unique_ptr<UpdateLink> {
@@ -219,6 +317,7 @@ void BatchUpdatePage::startFleet()
     connect(runner.get(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
     connect(runner.get(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
     connect(runner.get(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
+    recordTries();
     setStatus(QStringLiteral("正在更新 %1 个网关").arg(runGateways.size()), false);
     runner->start(runImage);
 }
@@ -288,6 +387,9 @@ void BatchUpdatePage::setRunning(bool running)
     ui->pushButton_batch_stop->setEnabled(running);
     ui->pushButton_batch_remove->setEnabled(!running);
     ui->spinBox_batch_parallel->setEnabled(!running);
+    ui->spinBox_batch_retries->setEnabled(!running);
+    ui->checkBox_batch_skipDone->setEnabled(!running);
+    ui->lineEdit_batch_retryRun->setEnabled(!running);
     emit runningChanged(running);
 }
 

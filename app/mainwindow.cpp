@@ -160,6 +160,8 @@ void MainWindow::createBatchPage()
             *problem = QStringLiteral("an update is running");
         return problem->isEmpty();
     };
+    context.history = history.get();
+    context.newRecord = [this](const QString &run) { return imageRecord(run); };
     batchUpdatePage = std::make_unique<BatchUpdatePage>(*gatewayRouter, context);
     // A broker link that comes back in the middle would not carry the batch's subscriptions.
     connect(batchUpdatePage.get(), &BatchUpdatePage::runningChanged, mqttConfig.get(),

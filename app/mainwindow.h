@@ -157,6 +157,7 @@ private:
     void createBatchPage();
     void createHistory();
     void createHistoryPage();
+    UpdateRecord imageRecord(const QString &run) const;
     void beginWindowRecord();
     void completeWindowRecord(UpdateOutcome outcome);
     void sayLastUpdate(const QString &device);

@@ -81,8 +81,7 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
 void MainWindow::beginWindowRecord()
 {
     const bool throughGateway = ui->checkBox_sendUseNet->isChecked();
-    UpdateRecord record =
-        history->newRecord(QUuid::createUuid().toString(QUuid::WithoutBraces), accountLogin->loggedInAccount);
+    UpdateRecord record = imageRecord(QUuid::createUuid().toString(QUuid::WithoutBraces));
     record.link = throughGateway ? QStringLiteral("gateway") : QStringLiteral("serial");
     record.targetKind = TargetKindText::name(chosenTarget());
     if (throughGateway) {
@@ -95,13 +94,20 @@ void MainWindow::beginWindowRecord()
         record.portUsbId = port.usbId;
         record.portById = port.byIdPath;
     }
+    history->begin(record);
+    windowRecord = record;
+}
+
+// A record of `run` made now, with the image the source holds.
+UpdateRecord MainWindow::imageRecord(const QString &run) const
+{
+    UpdateRecord record = history->newRecord(run, accountLogin->loggedInAccount);
     record.imageSha256 = image->sha256();
     if (image->facts().size >= 0)
         record.imageSize = image->facts().size;
     record.imageName = image->facts().name;
     record.imageSource = image->sourceText();
-    history->begin(record);
-    windowRecord = record;
+    return record;
 }
 
 void MainWindow::completeWindowRecord(UpdateOutcome outcome)

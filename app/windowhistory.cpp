@@ -8,6 +8,7 @@
 #include "update/updatefailure.h"
 #include "update/updatestats.h"
 
+#include <QHash>
 #include <QSettings>
 
 namespace {
@@ -137,6 +138,52 @@ QString WindowHistory::lastUpdateLine(const QString &device)
         .arg(device, UpdateRecord::timeText(last->ended.isValid() ? last->ended : last->started),
              last->station, last->imageName.isEmpty() ? last->imageSource : last->imageName,
              last->imageSha256.left(16), ending);
+}
+
+QString WindowHistory::doneReason(const QString &gateway, const QString &imageSha256,
+                                  const QString &targetKind)
+{
+    HistoryStore *store = reader();
+    if (!store)
+        return QString();
+    const std::optional<UpdateRecord> last = store->latestFor(gateway, true, imageSha256, targetKind);
+    if (!last || last->result != QLatin1String("success"))
+        return QString();
+    return QStringLiteral("already has this image: updated %1 at %2")
+        .arg(UpdateRecord::timeText(last->ended), last->station);
+}
+
+QStringList WindowHistory::unfinishedTargets(const QString &run, const QString &imageSha256, QString *problem)
+{
+    HistoryStore *store = reader();
+    if (!store) {
+        *problem = QStringLiteral("the update history cannot be read");
+        return {};
+    }
+    const QList<UpdateRecord> records = store->runRecords(run);
+    if (records.isEmpty()) {
+        *problem = QStringLiteral("run %1 is not on record").arg(run);
+        return {};
+    }
+    if (records.first().imageSha256 != imageSha256) {
+        *problem =
+            QStringLiteral("run %1 sent another image (sha256 %2)").arg(run, records.first().imageSha256);
+        return {};
+    }
+    // Oldest first: the last record of a target is its latest try.
+    QStringList order;
+    QHash<QString, QString> latestResult;
+    for (const UpdateRecord &record : records) {
+        if (!latestResult.contains(record.target))
+            order << record.target;
+        latestResult.insert(record.target, record.result);
+    }
+    QStringList unfinished;
+    for (const QString &target : qAsConst(order)) {
+        if (latestResult.value(target) != QLatin1String("success"))
+            unfinished << target;
+    }
+    return unfinished;
 }
 
 // Made at the first record: a window that never updates leaves no store behind.

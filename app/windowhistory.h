@@ -47,6 +47,12 @@ public:
     HistoryStore *reader();
     // "device D was last updated ..." when the device is on record, else empty.
     QString lastUpdateLine(const QString &device);
+    // Why a gateway needs no update: its latest record with this image and kind is a success
+    // (the reason names when and where); empty when it needs one or the store cannot say.
+    QString doneReason(const QString &gateway, const QString &imageSha256, const QString &targetKind);
+    // The targets of `run` whose latest record is no success, in the run's order; empty with
+    // the reason when the run is unknown or was made with another image than `imageSha256`.
+    QStringList unfinishedTargets(const QString &run, const QString &imageSha256, QString *problem);
 
 signals:
     // Records reached the store: what shows them reads again.
