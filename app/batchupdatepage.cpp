@@ -2,12 +2,9 @@
 #include "ui_batchupdatepage.h"
 
 #include "app/windowhistory.h"
-#include "links/gatewayrouter.h"
-#include "links/gatewaysubscriber.h"
-#include "links/gatewayupdatelink.h"
-#include "mqtt/mqttclient.h"
+#include "links/brokersession.h"
+#include "links/gatewayfleet.h"
 #include "protocol/gatewaymessages.h"
-#include "update/fleetrunner.h"
 #include "update/forwardingreporter.h"
 
 #include <QCryptographicHash>
@@ -52,8 +49,8 @@ QString stateText(FleetResult result)
 
 } // namespace
 
-BatchUpdatePage::BatchUpdatePage(GatewayRouter &router, Context context, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::BatchUpdatePage>()), router(router),
+BatchUpdatePage::BatchUpdatePage(BrokerSession &session, Context context, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::BatchUpdatePage>()), session(session),
       context(std::move(context))
 {
     ui->setupUi(this);
@@ -70,12 +67,17 @@ BatchUpdatePage::BatchUpdatePage(GatewayRouter &router, Context context, QWidget
 // Sessions and links go before the rows they report to.
 BatchUpdatePage::~BatchUpdatePage()
 {
-    runner.reset();
+    fleet.reset();
 }
 
 bool BatchUpdatePage::isRunning() const
 {
-    return subscriber || (runner && runner->isRunning());
+    return fleet && fleet->isRunning();
+}
+
+const FleetRunner &BatchUpdatePage::runner() const
+{
+    return fleet->runner();
 }
 
 bool BatchUpdatePage::addGateway(const QString &gatewayId)
@@ -150,7 +152,7 @@ QString BatchUpdatePage::startProblem(const QStringList &gateways, QByteArray *i
         return problem;
     if (gateways.isEmpty() && !retryingRun())
         return QStringLiteral("no gateway ticked");
-    if (router.mqttClient().state() != MqttClient::Connected)
+    if (session.connection().state() != MqttConnection::Connected)
         return QStringLiteral("the MQTT broker is not connected");
     if (context.target() == TargetKind::Module)
         return QStringLiteral(
@@ -180,12 +182,7 @@ void BatchUpdatePage::start()
     run = QUuid::createUuid().toString(QUuid::WithoutBraces);
     context.console(QStringLiteral("batch update run %1: %2 gateways").arg(run).arg(gateways.size()));
     prepareRows(gateways);
-    setRunning(true);
-    setStatus(QStringLiteral("订阅 %1 个网关…").arg(gateways.size()), false);
-    subscriber = std::make_unique<GatewaySubscriber>(router.mqttClient());
-    connect(subscriber.get(), &GatewaySubscriber::done, this, &BatchUpdatePage::startFleet,
-            Qt::QueuedConnection);
-    subscriber->subscribe(gateways);
+    startFleet();
 }
 
 bool BatchUpdatePage::retryingRun() const
@@ -218,14 +215,14 @@ void BatchUpdatePage::recordTries()
         return;
     tryRecords = QVector<std::optional<UpdateRecord>>(runGateways.size());
     if (ui->checkBox_batch_skipDone->isChecked())
-        runner->setStartGate([this](int index) {
+        fleet->runner().setStartGate([this](int index) {
             return context.history->doneReason(runGateways.at(index), runSha256,
                                                TargetKindText::name(runTarget));
         });
-    connect(runner.get(), &FleetRunner::tryStarted, this, &BatchUpdatePage::beginTryRecord);
-    connect(runner.get(), &FleetRunner::tryFinished, this, &BatchUpdatePage::completeTryRecord);
-    connect(runner.get(), &FleetRunner::targetFinished, this, &BatchUpdatePage::recordUntried);
-    connect(runner.get(), &FleetRunner::deviceAnnounced, this, &BatchUpdatePage::sayLastUpdate);
+    connect(&fleet->runner(), &FleetRunner::tryStarted, this, &BatchUpdatePage::beginTryRecord);
+    connect(&fleet->runner(), &FleetRunner::tryFinished, this, &BatchUpdatePage::completeTryRecord);
+    connect(&fleet->runner(), &FleetRunner::targetFinished, this, &BatchUpdatePage::recordUntried);
+    connect(&fleet->runner(), &FleetRunner::deviceAnnounced, this, &BatchUpdatePage::sayLastUpdate);
 }
 
 UpdateRecord BatchUpdatePage::targetRecord(int index) const
@@ -251,8 +248,9 @@ void BatchUpdatePage::completeTryRecord(int index, bool retrying)
         return;
     UpdateRecord record = *tryRecords.at(index);
     tryRecords[index].reset();
-    const UpdateFailure &failure = runner->failure(index);
-    WindowHistory::endRecord(&record, !retrying && !failure.isFailure(), failure, runner->stats(index),
+    const UpdateFailure &failure = fleet->runner().failure(index);
+    WindowHistory::endRecord(&record, !retrying && !failure.isFailure(), failure,
+                             fleet->runner().stats(index),
                              record.started.msecsTo(QDateTime::currentDateTimeUtc()));
     context.history->complete(record);
 }
@@ -260,10 +258,10 @@ void BatchUpdatePage::completeTryRecord(int index, bool retrying)
 // A gateway that never started (already done, held back, stopped first) has a record too.
 void BatchUpdatePage::recordUntried(int index)
 {
-    if (runner->tries(index) > 0)
+    if (fleet->runner().tries(index) > 0)
         return;
     UpdateRecord record = targetRecord(index);
-    WindowHistory::endRecord(&record, false, runner->failure(index), UpdateStats(), 0);
+    WindowHistory::endRecord(&record, false, fleet->runner().failure(index), UpdateStats(), 0);
     context.history->complete(record);
 }
 
@@ -287,10 +285,10 @@ void BatchUpdatePage::prepareRows(const QStringList &gateways)
     }
 }
 
+// The fleet subscribes the gateways and starts them once the broker has granted them.
 void BatchUpdatePage::startFleet()
 {
-    const QHash<QString, QString> refused = subscriber->refusals();
-    subscriber.release()->deleteLater();
+    fleet.reset();
     reporters.clear();
     for (int i = 0; i < runGateways.size(); ++i)
         reporters.push_back(std::make_unique<ForwardingReporter>(
@@ -300,51 +298,33 @@ void BatchUpdatePage::startFleet()
     FleetPolicy policy;
     policy.parallel = ui->spinBox_batch_parallel->value();
     policy.retries = ui->spinBox_batch_retries->value();
-    runner = std::make_unique<FleetRunner>(
-        runGateways, policy,
-        [this, refused](int index, UpdateFailure *problem) -> std::unique_ptr<UpdateLink> {
-            const QString gatewayId = runGateways.at(index);
-            if (refused.contains(gatewayId)) {
-                *problem = {UpdateFailure::Kind::BrokerUnavailable, refused.value(gatewayId)};
-                return nullptr;
-            }
-            auto link = std::make_unique<GatewayUpdateLink>(router, gatewayId, runTarget);
-            link->setConsole(
-                [this, index](const QString &text) { reporters.at(size_t(index))->consoleLine(text); });
-            return link;
-        },
+    fleet = std::make_unique<GatewayFleet>(
+        session, runGateways, runTarget, policy,
         [this](int index) -> UpdateReporter & { return *reporters.at(size_t(index)); });
-    connect(runner.get(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
-    connect(runner.get(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
-    connect(runner.get(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
+    connect(&fleet->runner(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
+    connect(&fleet->runner(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
+    connect(&fleet->runner(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
     recordTries();
+    setRunning(true);
     setStatus(QStringLiteral("正在更新 %1 个网关").arg(runGateways.size()), false);
-    runner->start(runImage);
+    fleet->start(runImage);
 }
 
 void BatchUpdatePage::stop()
 {
-    if (subscriber) {
-        subscriber.reset();
-        for (int row : qAsConst(rows))
-            setCell(row, StateColumn, stateText(FleetResult::Skipped));
-        setRunning(false);
-        setStatus(QStringLiteral("已停止"), true);
-        return;
-    }
-    if (runner && runner->isRunning())
-        runner->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("stopped by the user")});
+    if (isRunning())
+        fleet->abortAll({UpdateFailure::Kind::StoppedByUser, QStringLiteral("stopped by the user")});
 }
 
 void BatchUpdatePage::showTarget(int index)
 {
     const int row = rows.at(index);
-    const FleetResult result = runner->result(index);
+    const FleetResult result = runner().result(index);
     setCell(row, StateColumn, stateText(result));
     if (result == FleetResult::Running)
         return;
-    setCell(row, TimeColumn, timeText(runner->elapsedMs(index)));
-    setCell(row, ResultColumn, result == FleetResult::Success ? stateText(result) : runner->reason(index));
+    setCell(row, TimeColumn, timeText(runner().elapsedMs(index)));
+    setCell(row, ResultColumn, result == FleetResult::Success ? stateText(result) : runner().reason(index));
     if (result == FleetResult::Success)
         progressBar(row)->setValue(kBarSteps);
 }
@@ -359,19 +339,19 @@ void BatchUpdatePage::showProgress(int index, qint64 done, qint64 total)
     if (bar->value() == step)
         return;
     bar->setValue(step);
-    setCell(row, TimeColumn, timeText(runner->elapsedMs(index)));
+    setCell(row, TimeColumn, timeText(runner().elapsedMs(index)));
 }
 
 void BatchUpdatePage::finishFleet()
 {
-    const int succeeded = runner->count(FleetResult::Success);
-    const int failed = runner->count(FleetResult::Failed);
-    const int skipped = runner->count(FleetResult::Skipped);
+    const int succeeded = runner().count(FleetResult::Success);
+    const int failed = runner().count(FleetResult::Failed);
+    const int skipped = runner().count(FleetResult::Skipped);
     setStatus(QStringLiteral("完成：%1 成功，%2 失败，%3 跳过，用时 %4")
                   .arg(succeeded)
                   .arg(failed)
                   .arg(skipped)
-                  .arg(timeText(runner->totalMs())),
+                  .arg(timeText(runner().totalMs())),
               failed + skipped > 0);
     context.console(QStringLiteral("batch update over: %1 succeeded, %2 failed, %3 skipped")
                         .arg(succeeded)

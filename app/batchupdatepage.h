@@ -2,6 +2,7 @@
 
 #include "history/updaterecord.h"
 #include "protocol/targetkind.h"
+#include "update/fleetrunner.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -12,10 +13,9 @@
 #include <optional>
 #include <vector>
 
+class BrokerSession;
 class ForwardingReporter;
-class FleetRunner;
-class GatewayRouter;
-class GatewaySubscriber;
+class GatewayFleet;
 class QProgressBar;
 class WindowHistory;
 
@@ -49,7 +49,7 @@ public:
         std::function<UpdateRecord(const QString &run)> newRecord;
     };
 
-    BatchUpdatePage(GatewayRouter &router, Context context, QWidget *parent = nullptr);
+    BatchUpdatePage(BrokerSession &session, Context context, QWidget *parent = nullptr);
     ~BatchUpdatePage() override;
 
     Ui::BatchUpdatePage *form() const { return ui.get(); }
@@ -84,6 +84,7 @@ private:
     void sayLastUpdate(int index, const QString &device);
     void prepareRows(const QStringList &gateways);
     void startFleet();
+    const FleetRunner &runner() const;
     void showTarget(int index);
     void showProgress(int index, qint64 done, qint64 total);
     void finishFleet();
@@ -93,10 +94,9 @@ private:
     QProgressBar *progressBar(int row) const;
 
     std::unique_ptr<Ui::BatchUpdatePage> ui;
-    GatewayRouter &router;
+    BrokerSession &session;
     Context context;
-    std::unique_ptr<GatewaySubscriber> subscriber;
-    std::unique_ptr<FleetRunner> runner;
+    std::unique_ptr<GatewayFleet> fleet;
     std::vector<std::unique_ptr<ForwardingReporter>> reporters;
     QStringList runGateways;
     QVector<int> rows;

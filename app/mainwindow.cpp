@@ -15,7 +15,7 @@
 #include "app/windowupdatereporter.h"
 #include "core/debugtrace.h"
 #include "core/eventwait.h"
-#include "links/gatewayrouter.h"
+#include "links/brokersession.h"
 #include "platform/platformpaths.h"
 #include "storage/configini.h"
 #include "storage/imagesource.h"
@@ -82,7 +82,6 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::createUpdateEngine()
 {
-    gatewayRouter = std::make_unique<GatewayRouter>(*mqttConfig->m_client);
     WindowUpdateLink::Choice choice;
     choice.throughGateway = [this] { return ui->checkBox_sendUseNet->isChecked(); };
     choice.target = [this] { return chosenTarget(); };
@@ -97,7 +96,8 @@ void MainWindow::createUpdateEngine()
         return QStringLiteral("gateway %1 is not subscribed: press \"订阅\" in the MQTT settings first")
             .arg(gatewayId);
     };
-    updateLink = std::make_unique<WindowUpdateLink>(serialPort->channel(), *gatewayRouter, choice);
+    updateLink =
+        std::make_unique<WindowUpdateLink>(serialPort->channel(), mqttConfig->brokerSession(), choice);
     updateLink->gatewayLink().setConsole([this](const QString &text) { logDisplay->set(text); });
     updateReporter = std::make_unique<WindowUpdateReporter>(ui.get(), logDisplay.get());
     updateReporter->setParametersListener([this](quint16 splitLen, quint16 packetLen) {
@@ -162,10 +162,8 @@ void MainWindow::createBatchPage()
     };
     context.history = history.get();
     context.newRecord = [this](const QString &run) { return imageRecord(run); };
-    batchUpdatePage = std::make_unique<BatchUpdatePage>(*gatewayRouter, context);
-    // A broker link that comes back in the middle would not carry the batch's subscriptions.
-    connect(batchUpdatePage.get(), &BatchUpdatePage::runningChanged, mqttConfig.get(),
-            &MyMqttConfig::setReconnectHeld);
+    // A batch waits for a broker that went away; the session subscribes its gateways again.
+    batchUpdatePage = std::make_unique<BatchUpdatePage>(mqttConfig->brokerSession(), context);
     ui->tabWidget->addTab(batchUpdatePage.get(), QStringLiteral("批量更新"));
 }
 

@@ -19,7 +19,6 @@ class AccountLogin;
 class BatchUpdatePage;
 class BrokerIndicator;
 class CloudService;
-class GatewayRouter;
 class HistoryPage;
 class ImageSource;
 class LogDisplay;
@@ -192,13 +191,12 @@ private:
     std::unique_ptr<LogDisplay> logDisplay;
     std::unique_ptr<AccountLogin> accountLogin;
     std::unique_ptr<MyMqttConfig> mqttConfig;
-    std::unique_ptr<GatewayRouter> gatewayRouter;
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
     std::unique_ptr<UpdateSession> updateSession;
     // Its console is the log's; the pages below read and write through it.
     std::unique_ptr<WindowHistory> history;
-    // Shown in a tab, but its running sessions use the router: it goes first.
+    // Shown in a tab, but its running sessions use the broker session: it goes first.
     std::unique_ptr<BatchUpdatePage> batchUpdatePage;
     // Shown in a tab; its model reads on the history's connection.
     std::unique_ptr<HistoryPage> historyView;

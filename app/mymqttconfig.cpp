@@ -2,8 +2,8 @@
 
 #include "cloud/passworddigest.h"
 
-#include "app/reconnectbackoff.h"
 #include "core/debugtrace.h"
+#include "links/brokersession.h"
 #include "protocol/gatewaymessages.h"
 #include "storage/configini.h"
 #include "storage/settingskeys.h"
@@ -39,38 +39,6 @@ QStringList itemTexts(const QComboBox *box)
     for (int i = 0; i < box->count(); ++i)
         texts << box->itemText(i);
     return texts;
-}
-
-// Why the link went down, in the word the console and the indicator lead with.
-QString dropWord(MqttClient::ClientError error)
-{
-    switch (error) {
-    case MqttClient::NotAuthorizedError:
-        return QStringLiteral("not authorised");
-    case MqttClient::ConnectionRefusedError:
-    case MqttClient::BrokerRefusedError:
-        return QStringLiteral("refused");
-    case MqttClient::ConnectionLostError:
-        return QStringLiteral("lost");
-    case MqttClient::BrokerSilentError:
-        return QStringLiteral("silent");
-    case MqttClient::HostNotFoundError:
-        return QStringLiteral("broker not found");
-    case MqttClient::TlsError:
-        return QStringLiteral("TLS failed");
-    case MqttClient::SetupError:
-        return QStringLiteral("not started");
-    case MqttClient::UnreachableError:
-    case MqttClient::NoError:
-        break;
-    }
-    return QStringLiteral("unreachable");
-}
-
-// Credentials and settings do not mend themselves: the user has to change the profile.
-bool retryCanHelp(MqttClient::ClientError error)
-{
-    return error != MqttClient::NotAuthorizedError && error != MqttClient::SetupError;
 }
 
 QComboBox *uniqueEditableBox(const QString &name)
@@ -117,17 +85,12 @@ QString MyMqttConfig::currentGatewayId() const
 
 bool MyMqttConfig::isGatewaySubscribed(const QString &gatewayId) const
 {
-    // Every connection asks for the wanted gateways anew; an answer still awaited is no grant, and a
-    // refusal takes the gateway off the wanted ones.
-    return m_client->state() == MqttClient::Connected && subState(gatewayId) &&
-           !awaitedSubacks.values().contains(gatewayId);
+    return subState(gatewayId) && session->isGatewaySubscribed(gatewayId);
 }
 
 void MyMqttConfig::setReconnectHeld(bool held)
 {
-    reconnect->setHeld(held);
-    if (m_client->state() == MqttClient::Disconnected)
-        emit brokerStateChanged(MqttClient::Disconnected, linkDownDetail());
+    session->setReconnectHeld(held);
 }
 
 QString MyMqttConfig::generateClientId()
@@ -319,12 +282,14 @@ void MyMqttConfig::createGatewayButtons(QVBoxLayout *column)
 void MyMqttConfig::createClient()
 {
     m_client = new MqttClient(this);
-    reconnect = new ReconnectBackoff(this);
-    connect(reconnect, &ReconnectBackoff::due, this, &MyMqttConfig::retryConnection);
-    connect(m_client, &MqttClient::connected, this, &MyMqttConfig::onConnected);
-    connect(m_client, &MqttClient::subscribed, this, &MyMqttConfig::onSubscribed);
-    connect(m_client, &MqttClient::disconnected, this, &MyMqttConfig::onDisconnected);
-    connect(m_client, &MqttClient::messageReceived, this, &MyMqttConfig::onMessageReceived);
+    session = new BrokerSession(*m_client, this);
+    connect(session, &BrokerSession::stateChanged, this, &MyMqttConfig::onStateChanged);
+    connect(session, &BrokerSession::gatewayRefused, this, &MyMqttConfig::onGatewayRefused);
+    connect(session, &BrokerSession::messageArrived, this, &MyMqttConfig::onMessageReceived);
+    connect(session, &BrokerSession::notice, this, [this](const QString &line) {
+        if (console)
+            console(line);
+    });
     connect(m_client, &MqttClient::pingResponseReceived, this, &MyMqttConfig::onPingResponse);
     connectWithFields();
 }
@@ -393,29 +358,16 @@ void MyMqttConfig::connectClicked()
     saveProfile(comboBox_mqtt_profileName->currentText());
     // While connected the button disconnects.
     if (isConnected) {
-        m_client->disconnectFromHost();
+        session->disconnectFromHost();
         return;
     }
     connectWithFields();
 }
 
-// Connecting ends a connection still running, and any attempt that was waiting.
 void MyMqttConfig::connectWithFields()
 {
-    reconnect->reset();
     applyConnectionSettings();
-    m_client->connectToHost();
-    emit brokerStateChanged(m_client->state(), QString());
-}
-
-// With the settings of the connection that went down: the fields may be half typed.
-void MyMqttConfig::retryConnection()
-{
-    if (m_client->state() != MqttClient::Disconnected)
-        return;
-    TRACE(lcMqtt) << "reconnect";
-    m_client->connectToHost();
-    emit brokerStateChanged(m_client->state(), QString());
+    session->connectToHost();
 }
 
 void MyMqttConfig::applyConnectionSettings()
@@ -440,66 +392,33 @@ void MyMqttConfig::reconnectIfConnected()
         connectWithFields();
 }
 
-void MyMqttConfig::onConnected()
+void MyMqttConfig::onStateChanged(MqttClient::ClientState state, const QString &detail)
 {
-    TRACE(lcMqtt) << "m_client->connected=" << int(m_client->state());
-    isConnected = true;
-    pushButton_mqtt_connect->setText(QStringLiteral("Disconnect"));
-    reconnect->linkUp();
-    if (!lastDownReport.isEmpty() && console)
-        console(QStringLiteral("MQTT link up again"));
-    lastDownReport.clear();
-    emit brokerStateChanged(MqttClient::Connected, QString());
+    TRACE(lcMqtt) << "broker link" << int(state) << detail;
+    isConnected = state == MqttClient::Connected;
+    pushButton_mqtt_connect->setText(isConnected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+    emit brokerStateChanged(state, detail);
+    if (isConnected)
+        subscribeChosenGateway();
+}
+
+// The gateway chosen in the list is subscribed with every connection; no gateway chosen yet is
+// nothing to complain about every time.
+void MyMqttConfig::subscribeChosenGateway()
+{
     const QString gateway = currentGatewayId();
     TRACE(lcMqtt) << "subState=" << (subState(gateway) ? "true" : "false");
-    // No gateway chosen yet is nothing to complain about at every connection.
     if (!gateway.isEmpty() && gatewayUsable(gateway))
         setSubState(gateway, true);
-    // The broker may hold none of them now (a restart, a clean session): all are asked anew.
-    for (const QString &id : wantedGateways())
-        subscribeGateway(id);
 }
 
-void MyMqttConfig::onDisconnected()
+void MyMqttConfig::onGatewayRefused(const QString &gatewayId, const QString &reason)
 {
-    TRACE(lcMqtt) << "m_client->disconnected=" << int(m_client->state()) << m_client->errorString();
-    isConnected = false;
-    pushButton_mqtt_connect->setText(QStringLiteral("Connect"));
-    awaitedSubacks.clear();
-    const MqttClient::ClientError why = m_client->error();
-    if (why != MqttClient::NoError && retryCanHelp(why))
-        reconnect->linkDown();
-    else
-        reconnect->reset();
-    reportLinkDown();
-    emit brokerStateChanged(MqttClient::Disconnected, linkDownDetail());
-}
-
-// Said once per reason: attempts that keep failing alike stay quiet.
-void MyMqttConfig::reportLinkDown()
-{
-    if (m_client->error() == MqttClient::NoError) {
-        lastDownReport.clear();
+    if (!subState(gatewayId))
         return;
-    }
-    const QString report =
-        QStringLiteral("MQTT link %1: %2").arg(dropWord(m_client->error()), m_client->errorString());
-    if (report == lastDownReport)
-        return;
-    lastDownReport = report;
     if (console)
-        console(linkDownDetail());
-}
-
-QString MyMqttConfig::linkDownDetail() const
-{
-    if (lastDownReport.isEmpty())
-        return QString();
-    if (!retryCanHelp(m_client->error()))
-        return lastDownReport + QStringLiteral("; correct the profile and press Connect");
-    if (reconnect->isHeld())
-        return lastDownReport + QStringLiteral("; connecting again after the update");
-    return lastDownReport + QStringLiteral("; next attempt in %1 s").arg(reconnect->delayMs() / 1000);
+        console(QStringLiteral("%1: gateway %2 not subscribed").arg(reason, gatewayId));
+    setSubState(gatewayId, false);
 }
 
 void MyMqttConfig::onMessageReceived(const QByteArray &message, const QString &topic)
@@ -533,51 +452,11 @@ void MyMqttConfig::subscribeClicked()
     TRACE(lcMqtt) << "subState=" << (subscribed ? "true" : "false");
     if (!gatewayUsable(gateway))
         return;
-    if (subscribed)
-        unsubscribeGateway(gateway);
-    else
-        subscribeGateway(gateway);
-}
-
-// The six topics go together: when the client does not take one, none stays.
-void MyMqttConfig::subscribeGateway(const QString &gatewayId)
-{
-    for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
-        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
-        TRACE(lcMqtt) << "subTopic=" << topic;
-        if (!m_client->subscribe(topic, 0)) {
-            unsubscribeGateway(gatewayId);
-            return;
-        }
-        awaitedSubacks.insert(topic, gatewayId);
-    }
-    setSubState(gatewayId, true);
-}
-
-void MyMqttConfig::unsubscribeGateway(const QString &gatewayId)
-{
-    for (const QString &topicTemplate : qAsConst(subscribeTopics)) {
-        const QString topic = GatewayMessages::gatewayTopic(topicTemplate, gatewayId);
-        TRACE(lcMqtt) << "subTopic=" << topic;
-        awaitedSubacks.remove(topic);
-        m_client->unsubscribe(topic);
-    }
-    setSubState(gatewayId, false);
-}
-
-// A refused topic leaves the gateway deaf to part of its answers: it counts as not
-// subscribed at all, and the topics that were granted go too.
-void MyMqttConfig::onSubscribed(const QString &topic, bool granted)
-{
-    if (!awaitedSubacks.contains(topic))
+    // Without a connection the button subscribes nothing; the next connection takes the chosen
+    // gateway by itself.
+    if (!subscribed && !isConnected)
         return;
-    const QString gatewayId = awaitedSubacks.take(topic);
-    if (granted)
-        return;
-    if (console)
-        console(QStringLiteral("the broker refused the subscription to %1: gateway %2 not subscribed")
-                    .arg(topic, gatewayId));
-    unsubscribeGateway(gatewayId);
+    setSubState(gateway, !subscribed);
 }
 
 void MyMqttConfig::rememberGateway(const QString &gatewayId)
@@ -629,6 +508,11 @@ void MyMqttConfig::setSubState(const QString &gatewayId, bool subscribed)
     }
     if (!found && subscribed && !gatewayId.isEmpty())
         subscriptionTable.append(GatewaySubscription{gatewayId, true});
+    // The session keeps what the window wants subscribed on every connection.
+    if (subscribed)
+        session->wantGateway(gatewayId, this);
+    else
+        session->releaseGateway(gatewayId, this);
     showSubscribeButton();
 }
 
@@ -681,7 +565,7 @@ void MyMqttConfig::clearEverything()
     mqttSettings->clear();
     syncSettings();
     for (const QString &id : wantedGateways())
-        unsubscribeGateway(id);
+        setSubState(id, false);
     subscriptionTable.clear();
     comboBox_mqtt_gatewayId->clear();
 }

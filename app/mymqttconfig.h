@@ -15,7 +15,7 @@ class QComboBox;
 class QLineEdit;
 class QSettings;
 class QVBoxLayout;
-class ReconnectBackoff;
+class BrokerSession;
 
 // The MQTT settings window and its broker profiles, the one MQTT client of the tool, the
 // gateway subscriptions and the buffer of received messages. It derives from QPushButton
@@ -62,6 +62,8 @@ public:
     // While held (an update runs), a link that went down is not connected again by itself;
     // released, it is.
     void setReconnectHeld(bool held);
+    // The broker session over m_client that the window's and the batch's gateway links share.
+    BrokerSession &brokerSession() const { return *session; }
     // Where lines for the user go (the log console).
     void setConsole(std::function<void(const QString &)> console) { this->console = std::move(console); }
     // Five values of the C library's generator and the time in ms, in lower-case hexadecimal.
@@ -97,20 +99,15 @@ private:
     void applyConnectionSettings();
     void connectWithFields();
     void reconnectIfConnected();
-    void retryConnection();
-    void onConnected();
-    void onDisconnected();
-    void reportLinkDown();
-    QString linkDownDetail() const;
+    void onStateChanged(MqttClient::ClientState state, const QString &detail);
+    void subscribeChosenGateway();
+    void onGatewayRefused(const QString &gatewayId, const QString &reason);
     void onMessageReceived(const QByteArray &message, const QString &topic);
     void onPingResponse();
     void onGatewayChanged(const QString &gatewayId);
     void subscribeClicked();
     void rememberGateway(const QString &gatewayId);
     bool gatewayUsable(const QString &gatewayId);
-    void subscribeGateway(const QString &gatewayId);
-    void unsubscribeGateway(const QString &gatewayId);
-    void onSubscribed(const QString &topic, bool granted);
     bool subState(const QString &gatewayId) const;
     void setSubState(const QString &gatewayId, bool subscribed);
     QStringList wantedGateways() const;
@@ -120,9 +117,5 @@ private:
     void generateClicked();
 
     std::function<void(const QString &)> console;
-    ReconnectBackoff *reconnect = nullptr;
-    // Topics subscribed on the running connection whose answer has not come, and their gateway.
-    QHash<QString, QString> awaitedSubacks;
-    // The last drop said in the console, so that failing attempts do not repeat it.
-    QString lastDownReport;
+    BrokerSession *session = nullptr;
 };

@@ -2,10 +2,10 @@
 
 #include "protocol/gatewaymessages.h"
 
-WindowUpdateLink::WindowUpdateLink(SerialChannel &channel, GatewayRouter &router, Choice choice,
+WindowUpdateLink::WindowUpdateLink(SerialChannel &channel, BrokerSession &session, Choice choice,
                                    QObject *parent)
     : UpdateLink(parent), choice(std::move(choice)), serial(channel, TargetKind::Module),
-      gateway(router, QString(), TargetKind::Gateway)
+      gateway(session, QString(), TargetKind::Gateway)
 {
     forward(serial);
     forward(gateway);

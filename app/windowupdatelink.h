@@ -7,7 +7,7 @@
 
 #include <functional>
 
-class GatewayRouter;
+class BrokerSession;
 class SerialChannel;
 
 // The window's link: it owns a serial and a gateway link and, on every call, takes the one
@@ -29,7 +29,8 @@ public:
         std::function<QString()> gatewayProblem;
     };
 
-    WindowUpdateLink(SerialChannel &channel, GatewayRouter &router, Choice choice, QObject *parent = nullptr);
+    WindowUpdateLink(SerialChannel &channel, BrokerSession &session, Choice choice,
+                     QObject *parent = nullptr);
 
     GatewayUpdateLink &gatewayLink() { return gateway; }
     SerialUpdateLink &serialLink() { return serial; }

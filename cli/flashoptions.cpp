@@ -18,6 +18,9 @@
 
 namespace {
 
+// A day: longer would overflow no timer, but no operator means it.
+constexpr int kMaxBrokerWaitSeconds = 86400;
+
 // Every option of the flasher: names, help text, value name (empty: a switch).
 struct OptionEntry
 {
@@ -77,6 +80,10 @@ const QList<OptionEntry> &optionTable()
         {{"mqtt-client-id"}, "MQTT client id (default: one chosen by the library).", "ID"},
         {{"tls"}, "Connect with TLS, trusting the system's certificates.", ""},
         {{"ca-file"}, "Connect with TLS, trusting the CA certificates in FILE.", "FILE"},
+        {{"broker-wait"},
+         "While the broker is down, the targets not yet started wait for it up to S seconds (default 60), "
+         "then are skipped.",
+         "S"},
     };
     return table;
 }
@@ -226,6 +233,8 @@ private:
         if (!isSet("mqtt")) {
             if (isSet("gateway"))
                 return QStringLiteral("--gateway needs --mqtt HOST");
+            if (isSet("broker-wait"))
+                return QStringLiteral("--broker-wait needs --mqtt HOST");
             return QString();
         }
         if (!MqttClient::splitBrokerAddress(value("mqtt"), &options.mqttHost, &options.mqttPort))
@@ -235,6 +244,14 @@ private:
         options.mqttClientId = value("mqtt-client-id");
         options.caFile = value("ca-file");
         options.tls = isSet("tls") || !options.caFile.isEmpty();
+        if (isSet("broker-wait")) {
+            bool ok = false;
+            options.brokerWaitSeconds = value("broker-wait").toInt(&ok);
+            if (!ok || options.brokerWaitSeconds < 0 || options.brokerWaitSeconds > kMaxBrokerWaitSeconds)
+                return QStringLiteral("invalid --broker-wait \"%1\": use 0 to %2 seconds")
+                    .arg(value("broker-wait"))
+                    .arg(kMaxBrokerWaitSeconds);
+        }
         if (!isSet("target"))
             options.target = TargetKind::Gateway;
         if (isSet("port"))

@@ -44,6 +44,8 @@ struct FlashOptions
     QString mqttClientId;
     bool tls = false;
     QString caFile;
+    // How long the targets not yet started wait for a broker that is down (--broker-wait).
+    int brokerWaitSeconds = 60;
     // Set when the command line is unusable; the text names the cause in one line.
     QString error;
     // Help or version text to print before exiting with 0.

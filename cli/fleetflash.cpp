@@ -4,10 +4,8 @@
 #include "cli/fleetconsole.h"
 #include "cli/outputwriter.h"
 #include "cli/terminaltext.h"
-#include "core/eventwait.h"
-#include "links/gatewayrouter.h"
-#include "links/gatewaysubscriber.h"
-#include "links/gatewayupdatelink.h"
+#include "links/brokersession.h"
+#include "links/gatewayfleet.h"
 #include "links/serialupdatelink.h"
 #include "mqtt/mqttclient.h"
 #include "platform/deviceaccess.h"
@@ -24,8 +22,9 @@
 
 namespace {
 
-// A broker that has not answered by then is taken as unreachable.
-constexpr int kBrokerConnectMs = 10000;
+// A broker that stopped answering is noticed by the session long before; the keep-alive is
+// what tells a broker that this client is gone.
+constexpr int kKeepAliveSeconds = 5;
 // What a reader that stalls is still given after a signal asked to stop.
 constexpr int kDrainAfterSignalMs = 3000;
 // Descriptors one open serial target holds: the port, its lock file and the file system notices
@@ -33,12 +32,6 @@ constexpr int kDrainAfterSignalMs = 3000;
 constexpr int kFdsPerPort = 3;
 // Kept free for everything else (lock files, the trace, the system's libraries).
 constexpr int kReservedFds = 32;
-
-int fail(int status, const QString &message)
-{
-    fprintf(stderr, "plovikkit-flash: %s\n", message.toLocal8Bit().constData());
-    return status;
-}
 
 } // namespace
 
@@ -53,8 +46,9 @@ FleetFlash::FleetFlash(const FlashOptions &options)
 // Sessions and links go before the broker connection they use.
 FleetFlash::~FleetFlash()
 {
-    runner.reset();
-    router.reset();
+    gatewayFleet.reset();
+    serialRunner.reset();
+    session.reset();
     client.reset();
 }
 
@@ -66,38 +60,36 @@ int FleetFlash::run(const QByteArray &image)
     signalWatcher.setSecondSignalEndsProcess(true);
     QObject::connect(&signalWatcher, &SignalWatcher::signalled, [this](int number) { stopBySignal(number); });
 
-    if (options.usesBroker()) {
-        const int status = connectBroker();
-        if (status != ExitSuccess)
-            return status;
-    }
-    if (!signalReason.isEmpty())
-        return fail(ExitUpdateFailed, signalReason);
-
     writer = std::make_unique<OutputWriter>(fileno(stdout), fileno(stderr));
     if (!plainSingleTarget())
         console = std::make_unique<FleetConsole>(
             *writer, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
             !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
-    runner = std::make_unique<FleetRunner>(
-        options.targets, policyForThisMachine(),
-        [this](int index, UpdateFailure *problem) { return makeLink(index, problem); },
-        [this](int index) -> UpdateReporter & { return reporterOf(index); });
+    if (options.usesBroker())
+        startBroker();
+    makeRunner();
     if (console) {
-        QObject::connect(runner.get(), &FleetRunner::targetStarted,
-                         [this](int index) { console->started(index); });
-        QObject::connect(runner.get(), &FleetRunner::targetFinished, [this](int index) {
+        QObject::connect(runner, &FleetRunner::targetStarted, [this](int index) { console->started(index); });
+        QObject::connect(runner, &FleetRunner::targetFinished, [this](int index) {
             console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index));
         });
     }
     QEventLoop loop;
-    QObject::connect(runner.get(), &FleetRunner::finished, &loop, &QEventLoop::quit);
-    runner->start(image);
+    QObject::connect(runner, &FleetRunner::finished, &loop, &QEventLoop::quit);
+    if (gatewayFleet)
+        gatewayFleet->start(image);
+    else
+        runner->start(image);
     if (runner->isRunning())
         loop.exec();
 
     if (console)
         console->summary(*runner);
+    if (brokerNeverReached())
+        return finishOutput(report(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
+                                                 .arg(options.mqttHost)
+                                                 .arg(options.mqttPort)
+                                                 .arg(session->lastProblem())));
     if (singleTarget())
         return finishOutput(singleTargetStatus());
     return finishOutput(runner->count(FleetResult::Success) == runner->size() ? ExitSuccess
@@ -201,9 +193,20 @@ UpdateReporter &FleetFlash::reporterOf(int index)
     return *reporter;
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeLink(int index, UpdateFailure *problem)
+void FleetFlash::makeRunner()
 {
-    return options.usesBroker() ? makeGatewayLink(index, problem) : makeSerialLink(index, problem);
+    const auto reporter = [this](int index) -> UpdateReporter & { return reporterOf(index); };
+    if (session) {
+        gatewayFleet = std::make_unique<GatewayFleet>(*session, options.targets, options.target,
+                                                      options.policy, reporter);
+        gatewayFleet->setBrokerWaitMs(options.brokerWaitSeconds * 1000);
+        runner = &gatewayFleet->runner();
+        return;
+    }
+    serialRunner = std::make_unique<FleetRunner>(
+        options.targets, policyForThisMachine(),
+        [this](int index, UpdateFailure *problem) { return makeSerialLink(index, problem); }, reporter);
+    runner = serialRunner.get();
 }
 
 std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, UpdateFailure *problem)
@@ -224,19 +227,9 @@ std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, UpdateFailure 
     return link;
 }
 
-std::unique_ptr<UpdateLink> FleetFlash::makeGatewayLink(int index, UpdateFailure *problem)
-{
-    const QString gatewayId = options.targets.at(index);
-    if (unsubscribed.contains(gatewayId)) {
-        *problem = {UpdateFailure::Kind::BrokerUnavailable, unsubscribed.value(gatewayId)};
-        return nullptr;
-    }
-    auto link = std::make_unique<GatewayUpdateLink>(*router, gatewayId, options.target);
-    link->setConsole([this, index](const QString &text) { reporterOf(index).consoleLine(text); });
-    return link;
-}
-
-int FleetFlash::connectBroker()
+// The targets wait for the connection: a broker down at the start, or restarted in the middle,
+// holds them back instead of failing them.
+void FleetFlash::startBroker()
 {
     client = std::make_unique<MqttClient>();
     client->setHostname(options.mqttHost);
@@ -245,40 +238,25 @@ int FleetFlash::connectBroker()
     client->setUsername(options.mqttUser);
     client->setPassword(options.mqttPassword);
     client->setTls(options.tls, options.caFile);
-    client->connectToHost();
-    EventWait::waitUntil(
-        [this] { return client->state() != MqttClient::Connecting || !signalReason.isEmpty(); },
-        kBrokerConnectMs);
-    if (client->state() != MqttClient::Connected) {
-        const QString why = client->state() == MqttClient::Connecting
-                                ? QStringLiteral("no answer within %1 s").arg(kBrokerConnectMs / 1000)
-                                : client->errorString();
-        return fail(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
-                                  .arg(options.mqttHost)
-                                  .arg(options.mqttPort)
-                                  .arg(why));
-    }
-    router = std::make_unique<GatewayRouter>(*client);
-    const QString problem = subscribeGateways();
-    if (!problem.isEmpty())
-        return fail(
-            ExitPort,
-            QStringLiteral("MQTT broker %1:%2: %3").arg(options.mqttHost).arg(options.mqttPort).arg(problem));
-    return ExitSuccess;
+    client->setKeepAlive(kKeepAliveSeconds);
+    session = std::make_unique<BrokerSession>(*client);
+    QObject::connect(session.get(), &BrokerSession::notice,
+                     [this](const QString &line) { showBrokerNotice(line); });
+    session->connectToHost();
 }
 
-// A gateway whose topics are refused fails alone; with a single gateway, or a broker that goes
-// away, nothing runs.
-QString FleetFlash::subscribeGateways()
+// With one target its console carries the link's ups and downs; stderr keeps the one line of why
+// the update failed.
+void FleetFlash::showBrokerNotice(const QString &line)
 {
-    GatewaySubscriber subscriber(*client);
-    subscriber.subscribe(options.targets);
-    EventWait::waitUntil([&] { return subscriber.isDone() || !signalReason.isEmpty(); },
-                         GatewaySubscriber::kConfirmMs + 1000);
-    if (client->state() != MqttClient::Connected)
-        return client->errorString();
-    unsubscribed = subscriber.refusals();
-    if (singleTarget() && !unsubscribed.isEmpty())
-        return unsubscribed.begin().value();
-    return QString();
+    if (console)
+        console->note(line);
+    else
+        reporterOf(0).consoleLine(line);
+}
+
+// Nothing could run: the broker was never there (a stop by signal is no broker's fault).
+bool FleetFlash::brokerNeverReached() const
+{
+    return session && !session->hasConnected() && signalReason.isEmpty();
 }

@@ -8,10 +8,11 @@
 #include <QTimer>
 #include <memory>
 
+class BrokerSession;
 class FleetConsole;
 class OutputWriter;
 class FleetRunner;
-class GatewayRouter;
+class GatewayFleet;
 class MqttClient;
 class UpdateLink;
 class UpdateReporter;
@@ -38,11 +39,11 @@ public:
     int run(const QByteArray &image);
 
 private:
-    int connectBroker();
-    QString subscribeGateways();
-    std::unique_ptr<UpdateLink> makeLink(int index, UpdateFailure *problem);
+    void startBroker();
+    void makeRunner();
+    void showBrokerNotice(const QString &line);
+    bool brokerNeverReached() const;
     std::unique_ptr<UpdateLink> makeSerialLink(int index, UpdateFailure *problem);
-    std::unique_ptr<UpdateLink> makeGatewayLink(int index, UpdateFailure *problem);
     UpdateReporter &reporterOf(int index);
     FleetPolicy policyForThisMachine() const;
     void stopBySignal(int signalNumber);
@@ -60,11 +61,12 @@ private:
     bool draining = false;
     bool drainGivenUp = false;
     std::unique_ptr<MqttClient> client;
-    std::unique_ptr<GatewayRouter> router;
-    // Gateways whose answer topics the broker refused or did not confirm, with the reason.
-    QHash<QString, QString> unsubscribed;
+    std::unique_ptr<BrokerSession> session;
     std::unique_ptr<FleetConsole> console;
     std::vector<std::unique_ptr<UpdateReporter>> reporters;
-    std::unique_ptr<FleetRunner> runner;
+    // Serial targets run in a runner of their own, gateways in a fleet of the broker session.
+    std::unique_ptr<FleetRunner> serialRunner;
+    std::unique_ptr<GatewayFleet> gatewayFleet;
+    FleetRunner *runner = nullptr;
     QString signalReason;
 };

@@ -1,8 +1,7 @@
 #include "links/gatewayupdatelink.h"
 
 #include "core/debugtrace.h"
-#include "links/gatewayrouter.h"
-#include "mqtt/mqttclient.h"
+#include "links/brokersession.h"
 #include "protocol/bootframe.h"
 #include "protocol/gatewaymessages.h"
 #include "update/updatesession.h"
@@ -15,12 +14,14 @@ constexpr int kConsoleMessageBytes = 64;
 
 } // namespace
 
-GatewayUpdateLink::GatewayUpdateLink(GatewayRouter &router, const QString &gatewayId, TargetKind target,
+GatewayUpdateLink::GatewayUpdateLink(BrokerSession &session, const QString &gatewayId, TargetKind target,
                                      QObject *parent)
-    : QueuedReplyLink(parent), router(router), id(gatewayId), target(target)
+    : QueuedReplyLink(parent), session(session), id(gatewayId), target(target)
 {
-    router.attach(this, id);
-    connect(&client(), &MqttClient::disconnected, this, &GatewayUpdateLink::becameUnavailable);
+    session.attach(this, id);
+    connect(&client(), &MqttConnection::disconnected, this, &GatewayUpdateLink::becameUnavailable);
+    // A device that stays silent may stand for a broker that does.
+    connect(this, &UpdateLink::replyTimedOut, &session, &BrokerSession::checkAnswering);
     owedDeadline.setSingleShot(true);
     owedDeadline.setTimerType(Qt::PreciseTimer);
     connect(&owedDeadline, &QTimer::timeout, this, [this] {
@@ -31,21 +32,21 @@ GatewayUpdateLink::GatewayUpdateLink(GatewayRouter &router, const QString &gatew
 
 GatewayUpdateLink::~GatewayUpdateLink()
 {
-    router.detach(this, id);
+    session.detach(this, id);
 }
 
-MqttClient &GatewayUpdateLink::client() const
+MqttConnection &GatewayUpdateLink::client() const
 {
-    return router.mqttClient();
+    return session.connection();
 }
 
 void GatewayUpdateLink::setGatewayId(const QString &gatewayId)
 {
     if (gatewayId == id)
         return;
-    router.detach(this, id);
+    session.detach(this, id);
     id = gatewayId;
-    router.attach(this, id);
+    session.attach(this, id);
     forgetReceived();
     startExchange();
 }
@@ -247,10 +248,13 @@ QByteArray GatewayUpdateLink::takeReply()
 QByteArray GatewayUpdateLink::replyIn(const QByteArray &message)
 {
     const GatewayMessages::Packet packet = GatewayMessages::readPacket(message);
-    if (packet.isJson && console)
-        console(consoleText(message));
-    if (!packet.found)
+    if (!packet.found) {
+        if (packet.isJson && console)
+            session.showChatter(id, consoleText(message), console);
         return QByteArray();
+    }
+    if (console)
+        console(consoleText(message));
     WAIT_TRACE() << "get mqtt pacekt: " << packet.text;
     return packet.frame;
 }
@@ -283,7 +287,7 @@ QString GatewayUpdateLink::unavailableReason() const
 
 QString GatewayUpdateLink::brokerProblem() const
 {
-    if (client().state() == MqttClient::Connected)
+    if (client().state() == MqttConnection::Connected)
         return QString();
     const QString why = client().errorString();
     return why.isEmpty() ? QStringLiteral("the MQTT broker is not connected")

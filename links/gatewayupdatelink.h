@@ -11,14 +11,14 @@
 #include <QTimer>
 #include <functional>
 
-class GatewayRouter;
-class MqttClient;
+class BrokerSession;
+class MqttConnection;
 
 // The update session's way to a device behind a radio gateway: frames and the boot request
 // are published to the gateway's topics, and every message the gateway publishes is queued
 // and read on its own, so an answer is never lost to a message that arrived in the same
-// moment. Many links share one broker connection through a router; the client's
-// subscriptions belong to whoever owns it.
+// moment. Many links share one broker session, which hands each its gateway's messages and
+// keeps the subscriptions.
 //
 // An answer carries no packet number, so over a slow or stalled way each answer must stay with
 // its frame: a reply wait lasts as long as the round trips measured say (RoundTripEstimate),
@@ -34,7 +34,7 @@ public:
     // A bootloader frame is at most a few KiB as hexadecimal text; a larger message is no answer.
     static constexpr int kMaxAnswerMessageBytes = 64 * 1024;
 
-    GatewayUpdateLink(GatewayRouter &router, const QString &gatewayId, TargetKind target,
+    GatewayUpdateLink(BrokerSession &session, const QString &gatewayId, TargetKind target,
                       QObject *parent = nullptr);
     ~GatewayUpdateLink() override;
 
@@ -43,7 +43,8 @@ public:
     QString gatewayId() const { return id; }
     void setTarget(TargetKind kind) { target = kind; }
 
-    // Receives, shortened, the text of every message that is JSON while a reply wait takes it.
+    // Receives, shortened, the text of every message that is JSON while a reply wait takes it;
+    // of those that answer nothing, only as many as the session's bound lets through.
     void setConsole(std::function<void(const QString &)> console) { this->console = std::move(console); }
 
     void writeFrame(const QByteArray &frame) override;
@@ -62,7 +63,7 @@ public:
 
     // What arrived before a connect attempt answers nothing that follows.
     void forgetReceived();
-    // A message the gateway published (the router hands it over).
+    // A message the gateway published (the session hands it over).
     void take(const QByteArray &message);
     qint64 queuedBytes() const { return receivedBytes; }
 
@@ -83,7 +84,7 @@ protected:
 
 private:
     QByteArray replyIn(const QByteArray &message);
-    MqttClient &client() const;
+    MqttConnection &client() const;
     void sendNewFrame(const QByteArray &frame);
     void publishFrame(const QByteArray &frame);
     void startExchange();
@@ -95,7 +96,7 @@ private:
     void dropOwedWhileHeld();
     void releaseHeldFrame();
 
-    GatewayRouter &router;
+    BrokerSession &session;
     QString id;
     TargetKind target;
     std::function<void(const QString &)> console;

@@ -53,6 +53,24 @@ void FleetRunner::abortAll(const UpdateFailure &why)
     finishIfDone();
 }
 
+void FleetRunner::holdLaunches(bool held)
+{
+    launchesHeld = held;
+    if (held || !isRunning())
+        return;
+    launchMore();
+    finishIfDone();
+}
+
+void FleetRunner::skipWaiting(const UpdateFailure &why)
+{
+    if (!isRunning() || waitingSkip.isFailure())
+        return;
+    waitingSkip = why;
+    launchMore();
+    finishIfDone();
+}
+
 qint64 FleetRunner::elapsedMs(int index) const
 {
     const Target &target = targets.at(size_t(index));
@@ -77,7 +95,7 @@ void FleetRunner::launchMore()
             settle(nextIndex++, FleetResult::Skipped, skip);
             continue;
         }
-        if (!mayStartAnother())
+        if (launchesHeld || !mayStartAnother())
             break;
         launch(nextIndex++);
     }
@@ -107,6 +125,8 @@ UpdateFailure FleetRunner::skipCause() const
 {
     if (abortCause.isFailure())
         return abortCause;
+    if (waitingSkip.isFailure())
+        return waitingSkip;
     const auto heldBack = [](const QString &text) {
         return UpdateFailure(UpdateFailure::Kind::HeldBack, text);
     };

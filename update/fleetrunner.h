@@ -74,6 +74,12 @@ public:
     // not yet started are skipped, with the same reason and kind.
     void abortAll(const UpdateFailure &why);
 
+    // While held, no target starts (the way to them is down); released, they start as the
+    // policy allows. A runner may be started held.
+    void holdLaunches(bool held);
+    // The targets that have not started are skipped with `why`; those running go on.
+    void skipWaiting(const UpdateFailure &why);
+
     bool isRunning() const { return started && !done; }
     int size() const { return int(targets.size()); }
     QString name(int index) const { return targets.at(size_t(index)).name; }
@@ -141,6 +147,9 @@ private:
     DeviceGate deviceGate;
     QByteArray image;
     UpdateFailure abortCause;
+    // Why the targets not yet started are skipped now; its kind is BrokerUnavailable.
+    UpdateFailure waitingSkip;
+    bool launchesHeld = false;
     QElapsedTimer clock;
     int nextIndex = 0;
     int running = 0;

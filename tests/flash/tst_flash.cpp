@@ -9,9 +9,11 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
@@ -36,6 +38,33 @@ QByteArray patternImage(int size)
     for (int i = 0; i < size; ++i)
         image[i] = char((i * 7 + i / 251) & 0xFF);
     return image;
+}
+
+// The "done" event of each target, by target, and the summary, which must come last.
+QHash<QString, QJsonObject> doneEvents(const QStringList &lines, QJsonObject *summary)
+{
+    QHash<QString, QJsonObject> done;
+    for (const QString &line : lines) {
+        const QJsonObject event = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (event.value("event") == QLatin1String("done"))
+            done.insert(event.value("target").toString(), event);
+        if (event.value("event") == QLatin1String("summary") && line == lines.last())
+            *summary = event;
+    }
+    return done;
+}
+
+// Starts the flasher and returns once `text` is on its stdout.
+bool startFlashUntil(QProcess &flash, const QStringList &arguments, const QByteArray &text)
+{
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")), arguments);
+    if (!flash.waitForStarted())
+        return false;
+    while (!flash.peek(1 << 24).contains(text)) {
+        if (!flash.waitForReadyRead(20000))
+            return false;
+    }
+    return true;
 }
 
 // A pipe that holds one page, whose reader (the test) takes nothing until told to.
@@ -122,6 +151,10 @@ private slots:
     void signalMidFleetEndsEverySession();
     void signalMidUpdateEndsItWithTheReport_data();
     void signalMidUpdateEndsItWithTheReport();
+    void brokerAbsentOrSilentAtTheStart_data();
+    void brokerAbsentOrSilentAtTheStart();
+    void fleetWaitsForARestartedBroker();
+    void frozenBrokerIsNoticedAndHoldsNewTargets();
 
 private:
     QString writeImage(const QByteArray &content);
@@ -345,9 +378,6 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("list without password")
         << QStringList{"--list-firmware", "--account", "a"} << 2 << "--password";
     QTest::newRow("no cloud service") << QStringList{"-p", "x", "--cloud-id", "3"} << 4 << "no cloud service";
-    QTest::newRow("broker cannot be reached")
-        << QStringList{"--mqtt", "127.0.0.1:UNUSED", "--gateway", "G", "IMAGE"} << 3
-        << "cannot connect to the MQTT broker 127.0.0.1:";
     QTest::newRow("no gateway id") << QStringList{"--mqtt", "localhost", "IMAGE"} << 2 << "no gateway id";
     QTest::newRow("gateway id with a wildcard")
         << QStringList{"--mqtt", "localhost", "--gateway", "G+", "IMAGE"} << 2
@@ -983,6 +1013,113 @@ void tst_Flash::signalMidUpdateEndsItWithTheReport()
     QVERIFY(lines.at(lines.size() - 2).endsWith(reason));
     QSerialPort again(device.portPath());
     QVERIFY2(again.open(QIODevice::ReadWrite), qPrintable(again.errorString()));
+}
+
+void tst_Flash::brokerAbsentOrSilentAtTheStart_data()
+{
+    QTest::addColumn<bool>("silent"); // a listener that never answers, else nothing listens
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("reason"); // of every target's "done"
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("nothing listens: skipped after the broker wait")
+        << false << 3 << "not started: the MQTT broker was not reachable for 1 s"
+        << "cannot connect to the MQTT broker 127.0.0.1:";
+    QTest::newRow("SIGINT while the broker does not answer") << true << 1 << "stopped by signal 2"
+                                                             << "stopped by signal 2";
+}
+
+// Nothing ran, yet every target gets its "done" and the summary follows.
+void tst_Flash::brokerAbsentOrSilentAtTheStart()
+{
+    QFETCH(bool, silent);
+    QTcpServer listener;
+    const quint16 port = silent && listener.listen(QHostAddress::LocalHost) ? listener.serverPort()
+                                                                            : BrokerProcess::unusedPort();
+    QProcess flash;
+    flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(port), "--gateway", "G1", "--gateway", "G2",
+                 "--broker-wait", "1", "--json", writeImage("\x01\x02")});
+    if (silent) {
+        QVERIFY(listener.waitForNewConnection(10000));
+        ::kill(pid_t(flash.processId()), SIGINT);
+    }
+    QVERIFY(flash.waitForFinished(20000));
+    QTEST(flash.exitCode(), "exitCode");
+    QJsonObject summary;
+    const QHash<QString, QJsonObject> done = doneEvents(
+        QString::fromUtf8(flash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), &summary);
+    QCOMPARE(done.size(), 2);
+    for (const QJsonObject &event : done) {
+        QCOMPARE(event.value("result").toString(), QStringLiteral("skipped"));
+        QFETCH(QString, reason);
+        QVERIFY2(event.value("reason").toString().startsWith(reason),
+                 qPrintable(event.value("reason").toString()));
+    }
+    QCOMPARE(summary.value("skipped").toInt(), 2);
+    QFETCH(QString, error);
+    QVERIFY(QString::fromLocal8Bit(flash.readAllStandardError()).contains(error));
+}
+
+// The broker restarts while the first of three gateways is updated: that one fails, the two
+// that had not started wait for the broker and succeed.
+void tst_Flash::fleetWaitsForARestartedBroker()
+{
+    BrokerProcess ownBroker;
+    QVERIFY(ownBroker.start());
+    const QStringList gateways{"--gateway", "RA", "--gateway", "RB", "--gateway", "RC"};
+    const QStringList deviceArgs =
+        QStringList{"--mqtt", ownBroker.address(), "--reply-delay", "20"} + gateways;
+    DevsimProcess devices;
+    QVERIFY(devices.start(deviceArgs, 3));
+    QProcess flash;
+    QVERIFY(startFlashUntil(flash,
+                            QStringList{"--mqtt", ownBroker.address(), "--parallel", "1", "--json"} +
+                                gateways + QStringList{writeImage(patternImage(8 * 1024))},
+                            "firmware packet sending - "));
+    ownBroker.stop();
+    QVERIFY(ownBroker.restart());
+    // The simulated gateways end with their broker.
+    DevsimProcess devicesAgain;
+    QVERIFY(devicesAgain.start(deviceArgs, 3));
+    QVERIFY(flash.waitForFinished(60000));
+    QJsonObject summary;
+    const QHash<QString, QJsonObject> done = doneEvents(
+        QString::fromUtf8(flash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), &summary);
+    QCOMPARE(done.value("RA").value("result").toString(), QStringLiteral("failed"));
+    QCOMPARE(done.value("RB").value("result").toString(), QStringLiteral("success"));
+    QCOMPARE(done.value("RC").value("result").toString(), QStringLiteral("success"));
+    QCOMPARE(summary.value("succeeded").toInt(), 2);
+}
+
+// A hung broker: the flasher says so within seconds, and no further target starts before the
+// broker answers again.
+void tst_Flash::frozenBrokerIsNoticedAndHoldsNewTargets()
+{
+    BrokerProcess ownBroker;
+    QVERIFY(ownBroker.start());
+    const QStringList gateways{"--gateway", "FZ1", "--gateway", "FZ2"};
+    DevsimProcess devices;
+    QVERIFY(devices.start(QStringList{"--mqtt", ownBroker.address(), "--reply-delay", "20"} + gateways, 2));
+    QProcess flash;
+    QVERIFY(startFlashUntil(flash,
+                            QStringList{"--mqtt", ownBroker.address(), "--parallel", "1", "--json"} +
+                                gateways + QStringList{writeImage(patternImage(8 * 1024))},
+                            "firmware packet sending - "));
+    ownBroker.freeze();
+    QByteArray errors;
+    while (!errors.contains("no answer from the broker for")) {
+        QVERIFY(flash.state() == QProcess::Running);
+        flash.waitForReadyRead(1000);
+        errors += flash.readAllStandardError();
+    }
+    QVERIFY2(!flash.peek(1 << 24).contains("FZ2"), flash.peek(1 << 24).constData());
+    ownBroker.thaw();
+    QVERIFY(flash.waitForFinished(60000));
+    QJsonObject summary;
+    const QHash<QString, QJsonObject> done = doneEvents(
+        QString::fromUtf8(flash.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), &summary);
+    QCOMPARE(done.value("FZ2").value("result").toString(), QStringLiteral("success"));
 }
 
 QTEST_GUILESS_MAIN(tst_Flash)

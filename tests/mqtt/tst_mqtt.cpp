@@ -1,6 +1,6 @@
 // The MQTT client, the gateway messages and the gateway link against a real mosquitto.
 #include "core/eventwait.h"
-#include "links/gatewayrouter.h"
+#include "links/brokersession.h"
 #include "links/gatewayupdatelink.h"
 #include "mqtt/mqttclient.h"
 #include "protocol/bootframe.h"
@@ -132,8 +132,8 @@ void tst_Mqtt::publishedTopicsAndTexts()
     QVERIFY(listener.subscribe(QStringLiteral("thing/#")));
     QVERIFY(subscribed.wait());
 
-    GatewayRouter router(tool);
-    GatewayUpdateLink link(router, gatewayId, TargetKind::Gateway);
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, gatewayId, TargetKind::Gateway);
     QVERIFY(link.unavailableReason().isEmpty());
     if (bootRequest)
         link.sendBootEntry();
@@ -148,9 +148,9 @@ void tst_Mqtt::gatewayIdThatCannotMakeATopic()
 {
     MqttClient tool;
     QVERIFY(connectTo(tool, broker.port()));
-    GatewayRouter router(tool);
+    BrokerSession session(tool);
     for (const QString id : {"+", "G#1", ""}) {
-        GatewayUpdateLink link(router, id, TargetKind::Gateway);
+        GatewayUpdateLink link(session, id, TargetKind::Gateway);
         QVERIFY2(!link.unavailableReason().isEmpty(), qPrintable(id));
     }
 }
@@ -179,8 +179,8 @@ void tst_Mqtt::replyNotLostToAnUnrelatedMessage()
                         R"({"params":[{"packet":"0300FA001E"}]})");
     });
 
-    GatewayRouter router(tool);
-    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind::Gateway);
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind::Gateway);
     QStringList shown;
     link.setConsole([&shown](const QString &text) { shown << text; });
     QSignalSpy replies(&link, &UpdateLink::replyReceived);
@@ -204,8 +204,8 @@ void tst_Mqtt::oldMessagesAnswerNoConnectAttempt()
     QFETCH(int, target);
     MqttClient tool;
     QVERIFY(connectTo(tool, broker.port()));
-    GatewayRouter router(tool);
-    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind(target));
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind(target));
     link.take(R"({"params":[{"packet":"0C0001000180000000C3B2A100D4"}]})");
     QSignalSpy replies(&link, &UpdateLink::replyReceived);
     QSignalSpy timeouts(&link, &UpdateLink::replyTimedOut);
@@ -220,8 +220,8 @@ void tst_Mqtt::oldMessagesAnswerNoConnectAttempt()
 void tst_Mqtt::whatNobodyWaitsForIsBounded()
 {
     MqttClient tool;
-    GatewayRouter router(tool);
-    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind::Gateway);
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind::Gateway);
     const QByteArray large(60 * 1024, 'x');
     for (int i = 0; i < 100; ++i)
         link.take(large);
@@ -248,8 +248,8 @@ void tst_Mqtt::whatNobodyWaitsForKeepsTheNewest()
     QFETCH(int, messages);
     QFETCH(int, padding);
     MqttClient tool;
-    GatewayRouter router(tool);
-    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind::Gateway);
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind::Gateway);
     for (int i = 0; i < messages; ++i)
         link.take(numberedAnswer(i, padding));
     QSignalSpy replies(&link, &UpdateLink::replyReceived);
@@ -265,8 +265,8 @@ void tst_Mqtt::whatNobodyWaitsForKeepsTheNewest()
 void tst_Mqtt::lateAnswersStayWithTheirFrames()
 {
     MqttClient tool;
-    GatewayRouter router(tool);
-    GatewayUpdateLink link(router, QStringLiteral("G1"), TargetKind::Gateway);
+    BrokerSession session(tool);
+    GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind::Gateway);
     QSignalSpy replies(&link, &UpdateLink::replyReceived);
     QSignalSpy timeouts(&link, &UpdateLink::replyTimedOut);
     const QByteArray packet = BootFrame::makeBootFrame(BootCmd::FirmwarePacket, "1234");

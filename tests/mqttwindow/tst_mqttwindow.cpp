@@ -4,7 +4,7 @@
 #include "app/brokerindicator.h"
 #include "app/mainwindow.h"
 #include "app/mymqttconfig.h"
-#include "app/reconnectbackoff.h"
+#include "links/reconnectbackoff.h"
 #include "mqtt/mqttclient.h"
 #include "storage/configini.h"
 #include "tests/support/brokerprocess.h"

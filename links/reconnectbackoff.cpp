@@ -1,4 +1,4 @@
-#include "app/reconnectbackoff.h"
+#include "links/reconnectbackoff.h"
 
 #include <QtGlobal>
 
