@@ -178,9 +178,12 @@ QStringList WindowHistory::unfinishedTargets(const QString &run, const QString &
             order << record.target;
         latestResult.insert(record.target, record.result);
     }
+    // A gateway updated with this image since (by a retry of the run, or another run) is done too.
+    const QString kind = records.first().targetKind;
     QStringList unfinished;
     for (const QString &target : qAsConst(order)) {
-        if (latestResult.value(target) != QLatin1String("success"))
+        if (latestResult.value(target) != QLatin1String("success") &&
+            doneReason(target, imageSha256, kind).isEmpty())
             unfinished << target;
     }
     return unfinished;

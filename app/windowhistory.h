@@ -50,8 +50,9 @@ public:
     // Why a gateway needs no update: its latest record with this image and kind is a success
     // (the reason names when and where); empty when it needs one or the store cannot say.
     QString doneReason(const QString &gateway, const QString &imageSha256, const QString &targetKind);
-    // The targets of `run` whose latest record is no success, in the run's order; empty with
-    // the reason when the run is unknown or was made with another image than `imageSha256`.
+    // The targets of `run` whose latest record is no success and that have not had its image
+    // since, in the run's order; empty with the reason when the run is unknown or was made with
+    // another image than `imageSha256`.
     QStringList unfinishedTargets(const QString &run, const QString &imageSha256, QString *problem);
 
 signals:

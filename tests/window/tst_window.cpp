@@ -8,6 +8,7 @@
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
 #include "app/windowupdatelink.h"
+#include "history/historystore.h"
 #include "links/gatewayupdatelink.h"
 #include "mqtt/mqttclient.h"
 #include "storage/nativefile.h"
@@ -22,6 +23,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -95,6 +97,7 @@ private slots:
     void cancelledDialogChangesNothing();
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
+    void windowUpdatesLeaveTheirRecords();
     void startOnClosedPortEndsAtOnce();
     void closingTheWindowAbortsTheUpdate_data();
     void closingTheWindowAbortsTheUpdate();
@@ -282,6 +285,53 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     QCOMPARE(ui->progressBar_upadate_progress->maximum(), 1024);
     QCOMPARE(ui->progressBar_upadate_progress->value(), 1024);
     QCOMPARE(receivedImage(received), image + QByteArray(24, char(0xFF)));
+}
+
+// Each window is closed before the next opens: its records are written by then, and the second
+// one finds the device on record.
+void tst_Window::windowUpdatesLeaveTheirRecords()
+{
+    DevsimProcess device;
+    QVERIFY(device.start({"--split-len", "256", "--uart-len", "128", "--device-addr", "0BADF00D"}));
+    const QByteArray image = patternImage(700);
+    const QString path = writeImage(QStringLiteral("recorded.bin"), image);
+    for (int update = 0; update < 2; ++update) {
+        qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
+        MainWindow window;
+        qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+        openSimulatedPort(window, device.portPath());
+        answerFileDialog(path);
+        QTest::mouseClick(window.form()->pushButton_update_openFile, Qt::LeftButton);
+        QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+        const QStringList said =
+            consoleTexts(window).filter(QStringLiteral("device 0BADF00D was last updated"));
+        QCOMPARE(said.size(), update);
+        if (update == 1)
+            QVERIFY2(said.first().contains(QStringLiteral("recorded.bin")) &&
+                         said.first().endsWith("success"),
+                     qPrintable(said.first()));
+    }
+
+    HistoryStore store;
+    QString problem;
+    QVERIFY2(store.open(HistoryLocation::fromEnvironment(), &problem), qPrintable(problem));
+    const QList<UpdateRecord> records = store.find(HistoryQuery());
+    QCOMPARE(records.size(), 2);
+    const UpdateRecord &last = records.first();
+    QVERIFY(last.run != records.last().run); // one run per window update
+    QCOMPARE(last.result, QStringLiteral("success"));
+    QCOMPARE(last.device, QStringLiteral("0BADF00D"));
+    QCOMPARE(last.link, QStringLiteral("serial"));
+    QVERIFY(!last.target.isEmpty());
+    QCOMPARE(last.targetKind, QStringLiteral("module"));
+    QCOMPARE(last.imageSha256,
+             QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(last.imageSize, std::optional<qint64>(700));
+    QCOMPARE(last.imageName, QStringLiteral("recorded.bin"));
+    QCOMPARE(last.imageSource, path);
+    QCOMPARE(last.splitLen, std::optional<int>(256));
+    QVERIFY(last.ended.isValid() && last.seconds && last.bytesAcked.value_or(0) >= 700);
+    QVERIFY(!last.station.isEmpty() && !last.operatorName.isEmpty());
 }
 
 void tst_Window::startOnClosedPortEndsAtOnce()
