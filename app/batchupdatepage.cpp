@@ -249,8 +249,8 @@ void BatchUpdatePage::completeTryRecord(int index, bool retrying)
     UpdateRecord record = *tryRecords.at(index);
     tryRecords[index].reset();
     const UpdateFailure &failure = fleet->runner().failure(index);
-    WindowHistory::endRecord(&record, !retrying && !failure.isFailure(), failure,
-                             fleet->runner().stats(index),
+    const FleetResult result = retrying || failure.isFailure() ? FleetResult::Failed : FleetResult::Success;
+    WindowHistory::endRecord(&record, result, failure, fleet->runner().stats(index),
                              record.started.msecsTo(QDateTime::currentDateTimeUtc()));
     context.history->complete(record);
 }
@@ -261,7 +261,8 @@ void BatchUpdatePage::recordUntried(int index)
     if (fleet->runner().tries(index) > 0)
         return;
     UpdateRecord record = targetRecord(index);
-    WindowHistory::endRecord(&record, false, fleet->runner().failure(index), UpdateStats(), 0);
+    WindowHistory::endRecord(&record, fleet->runner().result(index), fleet->runner().failure(index),
+                             UpdateStats(), 0);
     context.history->complete(record);
 }
 

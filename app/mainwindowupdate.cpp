@@ -116,8 +116,11 @@ void MainWindow::completeWindowRecord(UpdateOutcome outcome)
         return;
     UpdateRecord record = *windowRecord;
     windowRecord.reset();
-    WindowHistory::endRecord(&record, outcome == UpdateOutcome::Success, updateSession->failure(),
-                             updateSession->stats(), record.started.msecsTo(QDateTime::currentDateTimeUtc()));
+    const FleetResult result = outcome == UpdateOutcome::Success   ? FleetResult::Success
+                               : outcome == UpdateOutcome::Skipped ? FleetResult::Skipped
+                                                                   : FleetResult::Failed;
+    WindowHistory::endRecord(&record, result, updateSession->failure(), updateSession->stats(),
+                             record.started.msecsTo(QDateTime::currentDateTimeUtc()));
     history->complete(record);
 }
 

@@ -16,13 +16,15 @@ namespace {
 // Closing the window waits this long at most for records still queued.
 constexpr int kFinishWaitMs = 3000;
 
-QString resultName(bool succeeded, const UpdateFailure &failure)
+QString resultName(FleetResult result, const UpdateFailure &failure)
 {
-    if (succeeded)
+    if (failure.isStop())
+        return QStringLiteral("stopped");
+    if (result == FleetResult::Success)
         return QStringLiteral("success");
-    if (failure.kind == UpdateFailure::Kind::AlreadyDone || failure.kind == UpdateFailure::Kind::HeldBack)
+    if (result == FleetResult::Skipped || failure.kind == UpdateFailure::Kind::AlreadyDone)
         return QStringLiteral("skipped");
-    return failure.isStop() ? QStringLiteral("stopped") : QStringLiteral("failed");
+    return QStringLiteral("failed");
 }
 
 } // namespace
@@ -66,12 +68,8 @@ HistoryLocation WindowHistory::location() const
 UpdateRecord WindowHistory::newRecord(const QString &run, const QString &cloudAccount) const
 {
     HistoryRecorder::setOperatorAccount(cloudAccount);
-    if (!station.isEmpty())
-        HistoryRecorder::setStation(station);
-    UpdateRecord record = HistoryRecorder::newRecord(run);
-    if (!station.isEmpty())
-        record.station = station;
-    return record;
+    HistoryRecorder::setStation(station);
+    return HistoryRecorder::newRecord(run);
 }
 
 void WindowHistory::begin(const UpdateRecord &record)
@@ -84,11 +82,12 @@ void WindowHistory::complete(const UpdateRecord &record)
     recorder().complete(record);
 }
 
-void WindowHistory::endRecord(UpdateRecord *record, bool succeeded, const UpdateFailure &failure,
+void WindowHistory::endRecord(UpdateRecord *record, FleetResult result, const UpdateFailure &failure,
                               const UpdateStats &stats, qint64 ms)
 {
+    const bool succeeded = result == FleetResult::Success;
     record->ended = QDateTime::currentDateTimeUtc();
-    record->result = resultName(succeeded, failure);
+    record->result = resultName(result, failure);
     record->kind = succeeded ? QString() : UpdateFailure::kindName(failure.kind);
     record->reason = succeeded ? QString() : failure.text;
     if (!stats.device.isEmpty())

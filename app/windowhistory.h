@@ -2,6 +2,7 @@
 
 #include "history/historylocation.h"
 #include "history/updaterecord.h"
+#include "update/fleetrunner.h"
 
 #include <QObject>
 #include <QString>
@@ -40,7 +41,8 @@ public:
     void begin(const UpdateRecord &record);
     void complete(const UpdateRecord &record);
     // What an ended target leaves in its record: result, failure, the session's counts, the time.
-    static void endRecord(UpdateRecord *record, bool succeeded, const UpdateFailure &failure,
+    // A stop is "stopped" whatever it hit; a target that never started is "skipped".
+    static void endRecord(UpdateRecord *record, FleetResult result, const UpdateFailure &failure,
                           const UpdateStats &stats, qint64 ms);
 
     // The GUI thread's connection for reading; null (said once) when the store cannot be opened.
