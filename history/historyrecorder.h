@@ -56,4 +56,5 @@ private:
     QThread *thread = nullptr;
     HistoryWriter *writer = nullptr;
     bool finished = false;
+    bool overflowSaid = false;
 };

@@ -6,6 +6,7 @@
 #include "history/updaterecord.h"
 
 #include <QList>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,8 @@ public:
     void close();
     bool isOpen() const;
     bool isShared() const { return shared; }
+    // A local file that is an outbox: what is written there waits for the server.
+    void setOutbox(bool on) { outbox = on; }
 
     // Upsert by id: writing a record twice leaves one row. A record that has ended is never
     // turned back into a running one.
@@ -68,19 +71,31 @@ public:
 
     QString connectionName() const { return name; }
     QString lastError() const { return error; }
+    // The last failure was another process holding the local file: worth trying again later.
+    bool wasBusy() const { return busy; }
 
 private:
     bool openDatabase(const HistoryLocation &location, QString *problem);
     bool prepareLocalFile(const QString &path, QString *problem);
     bool migrate();
+    bool migrateAlone(const QString &path);
+    bool createSchema();
+    bool useWal();
     bool upsert(const UpdateRecord &record);
     bool exec(QSqlQuery &query);
     bool exec(const QString &statement);
-    bool fail(const QString &what, const QString &why, QString *problem);
+    bool fail(const QString &why, QString *problem);
+    bool failed(const QSqlError &sqlError);
+    bool transaction();
+    bool commit();
+    void rollback();
+    QSqlQuery selectRecords(const HistoryQuery &query, const QString &columns, const QString &tail);
 
     QString name;
     QString error;
     QString where;
     bool shared = false;
     bool opened = false;
+    bool outbox = false;
+    bool busy = false;
 };

@@ -1,6 +1,11 @@
 #include "history/historysummary.h"
 
+#include <QHash>
+#include <QMap>
+#include <QSet>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace {
 
@@ -47,4 +52,76 @@ QString HistorySummary::toText() const
                                    QString::number(station.units), QString::number(station.unitsPassed),
                                    percent(station.yield)};
     return table(imageRows) + '\n' + table(stationRows);
+}
+
+namespace {
+
+struct ImageTally
+{
+    HistorySummary::Image image;
+    QSet<QString> devices;
+    QList<double> seconds;
+};
+
+struct StationTally
+{
+    QSet<QString> units;
+    QSet<QString> passed;
+};
+
+double median(QList<double> values)
+{
+    if (values.isEmpty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const int middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+HistorySummary::Image finished(ImageTally &tally)
+{
+    HistorySummary::Image image = tally.image;
+    image.devicesUpdated = tally.devices.size();
+    image.successRate = image.attempts ? double(image.successes) / image.attempts : 0;
+    image.medianSeconds = median(tally.seconds);
+    return image;
+}
+
+} // namespace
+
+HistorySummary HistorySummary::of(const QList<Outcome> &outcomes)
+{
+    QHash<QString, ImageTally> images;
+    QMap<QString, StationTally> stations;
+    for (const Outcome &outcome : outcomes) {
+        if (outcome.result == QLatin1String("running"))
+            continue;
+        const bool success = outcome.result == QLatin1String("success");
+        ImageTally &image = images[outcome.imageSha256];
+        image.image.sha256 = outcome.imageSha256;
+        if (!outcome.imageName.isEmpty())
+            image.image.name = outcome.imageName;
+        ++image.image.attempts;
+        StationTally &station = stations[outcome.station];
+        station.units.insert(outcome.unit);
+        if (success) {
+            ++image.image.successes;
+            image.devices.insert(outcome.unit);
+            image.seconds << outcome.seconds;
+            station.passed.insert(outcome.unit);
+        }
+    }
+    HistorySummary summary;
+    for (ImageTally &tally : images)
+        summary.images << finished(tally);
+    std::sort(summary.images.begin(), summary.images.end(), [](const Image &a, const Image &b) {
+        return a.devicesUpdated != b.devicesUpdated ? a.devicesUpdated > b.devicesUpdated
+                                                    : a.sha256 < b.sha256;
+    });
+    for (auto it = stations.begin(); it != stations.end(); ++it) {
+        Station station{it.key(), int(it->units.size()), int(it->passed.size()), 0};
+        station.yield = station.units ? double(station.unitsPassed) / station.units : 0;
+        summary.stations << station;
+    }
+    return summary;
 }

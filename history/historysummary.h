@@ -29,4 +29,17 @@ struct HistorySummary
 
     // Two aligned tables, for a terminal.
     QString toText() const;
+
+    // What the summary needs of one record.
+    struct Outcome
+    {
+        QString imageSha256;
+        QString imageName;
+        QString station;
+        QString unit; // the device, else the gateway, else the target
+        QString result;
+        double seconds = 0;
+    };
+    // Records still running are not counted.
+    static HistorySummary of(const QList<Outcome> &outcomes);
 };

@@ -43,10 +43,13 @@ private:
     QList<UpdateRecord> takeQueue();
     bool openLocal();
     bool openServer();
-    void storeLocally(const QList<UpdateRecord> &records);
+    void storeHeld();
     void sendOutbox();
-    void sendFromMemory();
+    bool sendFromMemory();
+    bool sendFromLocal();
+    void serverLost();
     void retryLater();
+    void sayLost();
     void say(const QString &topic, const QString &text);
 
     HistoryLocation location;
@@ -56,7 +59,10 @@ private:
     std::unique_ptr<HistoryStore> local;
     std::unique_ptr<HistoryStore> server;
     bool localUnusable = false;
+    bool finishing = false;
+    QList<UpdateRecord> held;         // what the local file could not take yet
     QList<UpdateRecord> memoryOutbox; // for the server when the local file cannot hold them
+    int lost = 0;
     QTimer *retry = nullptr;
     int retryMs = 1000;
     QSet<QString> said;
