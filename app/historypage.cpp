@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QSqlQuery>
 #include <QSqlQueryModel>
 #include <QSqlRecord>
 
@@ -26,6 +27,16 @@ UpdateRecord recordOf(const QSqlRecord &row)
     for (int column = 0; column < row.count(); ++column)
         object.insert(row.fieldName(column), QJsonValue::fromVariant(row.value(column)));
     return UpdateRecord::fromJson(object);
+}
+
+// A model reads its rows back and forth; the store's queries go forward only. The statement is
+// prepared with its values bound: run again, it gives the same rows, now cached for the model.
+QSqlQuery scrollable(QSqlQuery query)
+{
+    query.finish();
+    query.setForwardOnly(false);
+    query.exec();
+    return query;
 }
 
 } // namespace
@@ -129,7 +140,7 @@ void HistoryPage::readRows()
         setStatus(QStringLiteral("无法读取历史记录，详情见“日志”页"), true);
         return;
     }
-    rows->setQuery(store->findQuery(filters()));
+    rows->setQuery(scrollable(store->findQuery(filters())));
     setStatus(
         QStringLiteral("%1 条记录%2（%3）")
             .arg(rows->rowCount())
