@@ -10,11 +10,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTextCodec>
+#include <climits>
 
 namespace {
 
@@ -39,7 +42,10 @@ const QList<OptionEntry> &optionTable()
         {{"b", "baud"},
          QStringLiteral("Baud rate, default 115200, at least %1.").arg(SerialChannel::kMinimumBaudRate),
          "RATE"},
-        {{"t", "target"}, "module | demo | gateway (default: module; gateway with --mqtt).", "KIND"},
+        {{"t", "target"},
+         "module | demo | gateway (default: module; gateway with --mqtt). With --history: the port or "
+         "gateway id whose records to show.",
+         "KIND"},
         {{"list-ports"}, "Print one line per port, \"<name> <description>\", and exit.", ""},
         {{"trace"}, "Write the debug trace to stderr.", ""},
         {{"list-firmware"},
@@ -71,7 +77,44 @@ const QList<OptionEntry> &optionTable()
                         "giving it up: an offline gateway holds its place that long.")
              .arg(UpdateSession::kConnectAttempts),
          "N"},
+        {{"retries"},
+         QStringLiteral("Try a target again up to N times, 0 to %1, after 2 s, 4 s, 8 s ..., when the way to "
+                        "it failed (no answer, port or broker lost, time-outs); never after a refusal.")
+             .arg(FleetPolicy::kMaxRetries),
+         "N"},
+        {{"skip-done"},
+         "Skip a target whose latest record with this image and target kind is a success: a gateway "
+         "before anything is sent, a serial device once it has named itself (it waits in its bootloader).",
+         ""},
+        {{"retry-failed"},
+         "Update again exactly the targets of run RUN whose latest record is not a success; IMAGE must be "
+         "RUN's image.",
+         "RUN"},
         {{"json"}, "Write one JSON object a line to stdout instead of console lines.", ""},
+        {{"no-history"}, "Write no update record for this run.", ""},
+        {{"history-url"},
+         "Keep the update records on this PostgreSQL server, postgresql://USER@HOST:PORT/DB (default: "
+         "PLOVIKKIT_HISTORY_URL, else the local store); the password comes from PGPASSWORD or ~/.pgpass.",
+         "URL"},
+        {{"station-name"}, "The station the records name (default: the host name).", "NAME"},
+        {{"history"},
+         "Print the update records, newest first: a table, or with --json JSON lines, with --csv CSV. "
+         "Filters: -t/--target, --device, --image, --result, --since, --until, --run, --limit.",
+         ""},
+        {{"device"}, "With --history: the device address (8 hexadecimal digits).", "ADDR"},
+        {{"image"}, "With --history: records of this image, a file or its SHA-256.", "FILE|SHA256"},
+        {{"result"}, "With --history: success, failed, skipped, stopped, interrupted or running.", "R"},
+        {{"since"},
+         "With --history: records started at or after DATE (2026-12-09, or a time in UTC).",
+         "DATE"},
+        {{"until"}, "With --history: records started on or before DATE (a day counts whole).", "DATE"},
+        {{"run"}, "With --history: the records of one run.", "ID"},
+        {{"limit"}, "With --history: at most N records.", "N"},
+        {{"csv"}, "With --history: CSV with a header row.", ""},
+        {{"summary"},
+         "With --history: per image the devices, success rate and median time; per station "
+         "the units and yield.",
+         ""},
         {{"mqtt-user"}, "User name at the broker.", "NAME"},
         {{"mqtt-password"},
          "Password at the broker (or the environment variable PLOVIKKIT_MQTT_PASSWORD, which other users "
@@ -205,6 +248,35 @@ public:
             problem = readFleetPolicy();
         if (problem.isEmpty())
             problem = readImage();
+        if (problem.isEmpty())
+            problem = readRecording();
+        return problem;
+    }
+
+    QString readHistory()
+    {
+        options.json = isSet("json");
+        options.csv = isSet("csv");
+        options.summary = isSet("summary");
+        options.historyUrl = value("history-url");
+        HistoryQuery &query = options.historyQuery;
+        query.target = value("target");
+        query.run = value("run");
+        if (options.json && options.csv)
+            return QStringLiteral("give either --json or --csv, not both");
+        QString problem = readCount("limit", 1, &query.limit, INT_MAX);
+        if (problem.isEmpty())
+            problem = readDevice(&query.device);
+        if (problem.isEmpty())
+            problem = readImageFilter(&query.imageSha256);
+        if (problem.isEmpty())
+            problem = readResult(&query.result);
+        if (problem.isEmpty())
+            problem = readDay("since", false, &query.since);
+        if (problem.isEmpty())
+            problem = readDay("until", true, &query.until);
+        if (problem.isEmpty() && !parser.positionalArguments().isEmpty())
+            problem = QStringLiteral("--history takes no IMAGE: use --image to choose records by image");
         return problem;
     }
 
@@ -270,6 +342,10 @@ private:
             if (!problem.isEmpty())
                 return problem;
         }
+        // The run's record names the targets to try again.
+        if (isSet("retry-failed"))
+            return names.isEmpty() ? QString()
+                                   : QStringLiteral("give either targets or --retry-failed RUN, not both");
         if (names.isEmpty())
             return options.usesBroker()
                        ? QStringLiteral("no gateway id given: use --gateway ID with --mqtt")
@@ -366,7 +442,96 @@ private:
             problem = readCount("max-failures", 1, &options.policy.maxFailures);
         if (problem.isEmpty())
             problem = readConnectAttempts();
+        if (problem.isEmpty())
+            problem = readCount("retries", 0, &options.policy.retries, FleetPolicy::kMaxRetries);
         return problem;
+    }
+
+    QString readRecording()
+    {
+        options.noHistory = isSet("no-history");
+        options.historyUrl = value("history-url");
+        options.stationName = value("station-name");
+        options.skipDone = isSet("skip-done");
+        options.retryFailed = value("retry-failed");
+        for (const char *filter :
+             {"device", "image", "result", "since", "until", "run", "limit", "csv", "summary"}) {
+            if (isSet(filter))
+                return QStringLiteral("--%1 needs --history").arg(QLatin1String(filter));
+        }
+        if (isSet("retry-failed") && options.retryFailed.isEmpty())
+            return QStringLiteral("--retry-failed needs a run id");
+        if (isSet("station-name") && options.stationName.trimmed().isEmpty())
+            return QStringLiteral("--station-name needs a name");
+        return QString();
+    }
+
+    // 1 to 8 hexadecimal digits, kept as the record writes them: 8 upper-case ones.
+    QString readDevice(QString *device) const
+    {
+        if (!isSet("device"))
+            return QString();
+        bool ok = false;
+        const QString text = value("device");
+        const uint address = text.toUInt(&ok, 16);
+        if (!ok || text.size() > 8)
+            return QStringLiteral("invalid --device \"%1\": give the address as 8 hexadecimal digits")
+                .arg(text);
+        *device = QStringLiteral("%1").arg(address, 8, 16, QLatin1Char('0')).toUpper();
+        return QString();
+    }
+
+    QString readImageFilter(QString *sha256) const
+    {
+        if (!isSet("image"))
+            return QString();
+        const QString text = value("image");
+        static const QRegularExpression hex64(QStringLiteral("^[0-9a-fA-F]{64}$"));
+        if (hex64.match(text).hasMatch() && !QFileInfo::exists(text)) {
+            *sha256 = text.toLower();
+            return QString();
+        }
+        QFile file(text);
+        if (!QFileInfo(text).isFile() || !file.open(QIODevice::ReadOnly))
+            return QStringLiteral("--image \"%1\" is neither a readable file nor a SHA-256").arg(text);
+        QCryptographicHash hash(QCryptographicHash::Sha256);
+        hash.addData(&file);
+        *sha256 = QString::fromLatin1(hash.result().toHex());
+        return QString();
+    }
+
+    QString readResult(QString *result) const
+    {
+        static const QStringList results{"success", "failed", "skipped", "stopped", "interrupted", "running"};
+        *result = value("result");
+        if (isSet("result") && !results.contains(*result))
+            return QStringLiteral("invalid --result \"%1\": use %2")
+                .arg(*result, results.join(QStringLiteral(", ")));
+        return QString();
+    }
+
+    // A day (2026-12-09) stands for all of it; a time without a zone is UTC.
+    QString readDay(const char *name, bool endOfDay, QDateTime *out) const
+    {
+        if (!isSet(name))
+            return QString();
+        const QString text = value(name);
+        const QDate day = QDate::fromString(text, Qt::ISODate);
+        if (day.isValid() && text.size() == 10) {
+            *out = QDateTime(endOfDay ? day.addDays(1) : day, QTime(0, 0), Qt::UTC);
+            if (endOfDay)
+                *out = out->addMSecs(-1);
+            return QString();
+        }
+        QDateTime time = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!time.isValid())
+            return QStringLiteral(
+                       "invalid --%1 \"%2\": give a day (2026-12-09) or a time (2026-12-09T13:16:27Z)")
+                .arg(QLatin1String(name), text);
+        if (time.timeSpec() == Qt::LocalTime)
+            time.setTimeSpec(Qt::UTC);
+        *out = time.toUTC();
+        return QString();
     }
 
     QString readConnectAttempts() const
@@ -451,6 +616,11 @@ FlashOptions FlashOptions::parse(const QStringList &arguments)
         if (options.account.isEmpty() ||
             (!parser.isSet(QStringLiteral("password")) && !qEnvironmentVariableIsSet("PLOVIKKIT_PASSWORD")))
             options.error = QStringLiteral("--list-firmware needs --account NAME and --password PW");
+        return options;
+    }
+    if (parser.isSet(QStringLiteral("history"))) {
+        options.action = Action::History;
+        options.error = Reader(parser, options).readHistory();
         return options;
     }
     options.error = Reader(parser, options).readFlash();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/historyquery.h"
 #include "protocol/targetkind.h"
 #include "update/fleetrunner.h"
 
@@ -14,6 +15,7 @@ struct FlashOptions
         Flash,
         ListPorts,
         ListFirmware,
+        History,
         Exit
     };
 
@@ -44,6 +46,18 @@ struct FlashOptions
     QString mqttClientId;
     bool tls = false;
     QString caFile;
+    // The update record: each target's record is written unless --no-history, into the store
+    // --history-url (or PLOVIKKIT_HISTORY_URL) names, else the local one.
+    bool noHistory = false;
+    QString historyUrl;
+    QString stationName;
+    // --history: which records to print, and how (a table, --json, --csv, or --summary).
+    HistoryQuery historyQuery;
+    bool csv = false;
+    bool summary = false;
+    // Rollouts: skip what already has this image, run again what a run did not get through.
+    bool skipDone = false;
+    QString retryFailed;
     // How long the targets not yet started wait for a broker that is down (--broker-wait).
     int brokerWaitSeconds = 60;
     // Set when the command line is unusable; the text names the cause in one line.

@@ -112,16 +112,18 @@ void FleetConsole::progress(int index, qint64 done, qint64 total)
     scheduleBoard();
 }
 
-void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms)
+void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms,
+                            const QJsonObject &facts)
 {
     boards[index].running = false;
-    if (format == Format::Json)
-        writeJson({{"target", names.at(index)},
-                   {"event", "done"},
-                   {"result", resultName(result)},
-                   {"kind", UpdateFailure::kindName(failure.kind)},
-                   {"reason", failure.text},
-                   {"seconds", seconds(ms)}});
+    if (format == Format::Json) {
+        QJsonObject event{{"target", names.at(index)},    {"event", "done"},
+                          {"result", resultName(result)}, {"kind", UpdateFailure::kindName(failure.kind)},
+                          {"reason", failure.text},       {"seconds", seconds(ms)}};
+        for (auto fact = facts.begin(); fact != facts.end(); ++fact)
+            event.insert(fact.key(), fact.value());
+        writeJson(event);
+    }
     scheduleBoard();
 }
 
@@ -130,7 +132,7 @@ void FleetConsole::note(const QString &text)
     writer.write(OutputWriter::Stream::Err, textLine(QStringLiteral("plovikkit-flash: ") + text));
 }
 
-void FleetConsole::summary(const FleetRunner &runner)
+void FleetConsole::summary(const FleetRunner &runner, const QString &run)
 {
     showBoard = false;
     holdLines = false;
@@ -145,9 +147,14 @@ void FleetConsole::summary(const FleetRunner &runner)
                    {"failed", runner.count(FleetResult::Failed)},
                    {"skipped", runner.count(FleetResult::Skipped)},
                    {"dropped", writer.droppedLines() + droppedHeld},
-                   {"seconds", seconds(runner.totalMs())}});
-    if (runner.size() > 1)
-        writer.write(OutputWriter::Stream::Err, summaryTable(runner).toUtf8());
+                   {"seconds", seconds(runner.totalMs())},
+                   {"run", run.isEmpty() ? QJsonValue() : QJsonValue(run)}});
+    if (runner.size() > 1) {
+        QString table = summaryTable(runner);
+        if (!run.isEmpty())
+            table += QStringLiteral("run: %1\n").arg(run);
+        writer.write(OutputWriter::Stream::Err, table.toUtf8());
+    }
     const qint64 dropped = writer.droppedLines() + droppedHeld;
     if (dropped > 0)
         note(QStringLiteral("%1 console lines dropped: standard output did not take them fast enough")

@@ -4,6 +4,7 @@
 
 #include <QByteArrayList>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <QTimer>
@@ -33,9 +34,12 @@ public:
     void started(int index);
     void line(int index, const QString &text);
     void progress(int index, qint64 done, qint64 total);
-    void finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms);
-    // The JSON summary event and, for more than one target, the table on stderr.
-    void summary(const FleetRunner &runner);
+    // `facts` go into the JSON done event as well (the device, the image, the record).
+    void finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms,
+                  const QJsonObject &facts = {});
+    // The JSON summary event and, for more than one target, the table on stderr; both name the
+    // run of the update record when there is one.
+    void summary(const FleetRunner &runner, const QString &run = {});
     // A line of the flasher's own on stderr ("stopped by signal 15").
     void note(const QString &text);
 

@@ -1,6 +1,7 @@
 #include "cli/fleetflash.h"
 
 #include "cli/clireporter.h"
+#include "cli/flashhistory.h"
 #include "cli/fleetconsole.h"
 #include "cli/outputwriter.h"
 #include "cli/terminaltext.h"
@@ -18,6 +19,7 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QJsonObject>
 #include <cstdio>
 
 namespace {
@@ -35,24 +37,26 @@ constexpr int kReservedFds = 32;
 
 } // namespace
 
-FleetFlash::FleetFlash(const FlashOptions &options)
-    : options(options), reporters(size_t(options.targets.size()))
+FleetFlash::FleetFlash(const FlashOptions &options, const UpdateRecord &image)
+    : options(options), image(image), reporters(size_t(options.targets.size()))
 {
     drainDeadline.setSingleShot(true);
     drainDeadline.setInterval(kDrainAfterSignalMs);
     QObject::connect(&drainDeadline, &QTimer::timeout, [this] { drainGivenUp = true; });
 }
 
-// Sessions and links go before the broker connection they use.
+// Sessions and links go before the broker connection they use, and the runner before the
+// record that follows it.
 FleetFlash::~FleetFlash()
 {
     gatewayFleet.reset();
     serialRunner.reset();
+    history.reset();
     session.reset();
     client.reset();
 }
 
-int FleetFlash::run(const QByteArray &image)
+int FleetFlash::run(const QByteArray &bytes)
 {
     SignalWatcher signalWatcher;
     if (!signalWatcher.install())
@@ -65,26 +69,33 @@ int FleetFlash::run(const QByteArray &image)
         console = std::make_unique<FleetConsole>(
             *writer, options.json ? FleetConsole::Format::Json : FleetConsole::Format::Prefixed,
             !singleTarget() && DeviceAccess::stderrIsTerminal(), options.targets);
+    history = std::make_unique<FlashHistory>(options, image);
+    if (!history->open([this](const QString &text) { note(text); })) {
+        drainOutput();
+        return ExitUsage;
+    }
     if (options.usesBroker())
         startBroker();
     makeRunner();
+    // Before the console's own: a target's done event names the record its end completed.
+    history->attach(*runner, [this](int index, const QString &text) { reporterOf(index).consoleLine(text); });
     if (console) {
         QObject::connect(runner, &FleetRunner::targetStarted, [this](int index) { console->started(index); });
-        QObject::connect(runner, &FleetRunner::targetFinished, [this](int index) {
-            console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index));
-        });
+        QObject::connect(runner, &FleetRunner::targetFinished,
+                         [this](int index) { reportTargetFinished(index); });
     }
     QEventLoop loop;
     QObject::connect(runner, &FleetRunner::finished, &loop, &QEventLoop::quit);
     if (gatewayFleet)
-        gatewayFleet->start(image);
+        gatewayFleet->start(bytes);
     else
-        runner->start(image);
+        runner->start(bytes);
     if (runner->isRunning())
         loop.exec();
 
+    history->finish();
     if (console)
-        console->summary(*runner);
+        console->summary(*runner, history->runId());
     if (brokerNeverReached())
         return finishOutput(report(ExitPort, QStringLiteral("cannot connect to the MQTT broker %1:%2: %3")
                                                  .arg(options.mqttHost)
@@ -92,8 +103,26 @@ int FleetFlash::run(const QByteArray &image)
                                                  .arg(session->lastProblem())));
     if (singleTarget())
         return finishOutput(singleTargetStatus());
-    return finishOutput(runner->count(FleetResult::Success) == runner->size() ? ExitSuccess
-                                                                              : ExitUpdateFailed);
+    return finishOutput(everyTargetHasTheImage() ? ExitSuccess : ExitUpdateFailed);
+}
+
+void FleetFlash::reportTargetFinished(int index)
+{
+    const QString device = history->deviceOf(index);
+    const QString record = history->recordId(index);
+    const QJsonObject facts{{"device", device.isEmpty() ? QJsonValue() : QJsonValue(device)},
+                            {"sha256", image.imageSha256},
+                            {"record", record.isEmpty() ? QJsonValue() : QJsonValue(record)}};
+    console->finished(index, runner->result(index), runner->failure(index), runner->elapsedMs(index), facts);
+}
+
+// A line of the flasher's own on stderr, in order with what the console wrote.
+void FleetFlash::note(const QString &text)
+{
+    if (console)
+        console->note(text);
+    else
+        report(ExitSuccess, text);
 }
 
 // A stdout that took nothing (a full disk, a reader gone) makes the run fail, though the
@@ -163,9 +192,27 @@ int FleetFlash::singleTargetStatus() const
         reporter->finishProgress();
     if (runner->result(0) == FleetResult::Success)
         return ExitSuccess;
+    if (hasTheImageAlready(0))
+        return report(ExitSuccess, runner->failure(0).text);
     // Only the way to the device failing is a port's status; a device that failed is an update's.
     const UpdateFailure &failure = runner->failure(0);
     return report(failure.isLinkFailure() ? ExitPort : ExitUpdateFailed, failure.text);
+}
+
+// A target that --skip-done skipped has the image as much as one updated now.
+bool FleetFlash::hasTheImageAlready(int index) const
+{
+    return runner->result(index) == FleetResult::Skipped &&
+           runner->failure(index).kind == UpdateFailure::Kind::AlreadyDone;
+}
+
+bool FleetFlash::everyTargetHasTheImage() const
+{
+    for (int i = 0; i < runner->size(); ++i) {
+        if (runner->result(i) != FleetResult::Success && !hasTheImageAlready(i))
+            return false;
+    }
+    return true;
 }
 
 int FleetFlash::report(int status, const QString &message) const

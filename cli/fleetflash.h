@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/flashoptions.h"
+#include "history/updaterecord.h"
 
 #include <QByteArray>
 #include <QSet>
@@ -9,6 +10,7 @@
 #include <memory>
 
 class BrokerSession;
+class FlashHistory;
 class FleetConsole;
 class OutputWriter;
 class FleetRunner;
@@ -32,11 +34,12 @@ public:
         ExitCloud = 4
     };
 
-    explicit FleetFlash(const FlashOptions &options);
+    // `image` holds the facts of the image the update records repeat (SHA-256, size, name, source).
+    FleetFlash(const FlashOptions &options, const UpdateRecord &image);
     ~FleetFlash();
 
     // Runs every target to its end and returns the exit status.
-    int run(const QByteArray &image);
+    int run(const QByteArray &bytes);
 
 private:
     void startBroker();
@@ -47,7 +50,11 @@ private:
     UpdateReporter &reporterOf(int index);
     FleetPolicy policyForThisMachine() const;
     void stopBySignal(int signalNumber);
+    void reportTargetFinished(int index);
+    void note(const QString &text);
     int singleTargetStatus() const;
+    bool hasTheImageAlready(int index) const;
+    bool everyTargetHasTheImage() const;
     int report(int status, const QString &message) const;
     int finishOutput(int status);
     void drainOutput();
@@ -55,6 +62,8 @@ private:
     bool plainSingleTarget() const { return singleTarget() && !options.json; }
 
     const FlashOptions &options;
+    UpdateRecord image;
+    std::unique_ptr<FlashHistory> history;
     std::unique_ptr<OutputWriter> writer;
     // Once a signal asked to stop, what a stalled reader does not take is given up after this.
     QTimer drainDeadline;

@@ -1,18 +1,24 @@
 // plovikkit-flash: the window's update engine without the window, for one device or many.
 //
-// Exit status: 0 when every device confirmed its update; 1 when an update ran and ended
-// otherwise, or a target failed or was skipped; 2 for a usage error or an image that is missing,
-// unreadable or empty; 3 when the way to a single target failed (its serial port cannot be
+// Exit status: 0 when every device confirmed its update (or, with --skip-done, had the image
+// already); 1 when an update ran and ended
+// otherwise, or a target failed or was skipped, or --history cannot read the record; 2 for a
+// usage error, an image that is missing, unreadable or empty, or a --retry-failed or --skip-done
+// that the record cannot answer; 3 when the way to a single target failed (its serial port cannot be
 // opened or is lost, the MQTT broker cannot be reached or goes away); 4 when the cloud service
 // fails or refuses.
 #include "cli/cloudcommands.h"
+#include "cli/flashhistory.h"
 #include "cli/flashoptions.h"
 #include "cli/fleetflash.h"
+#include "cli/historycommand.h"
 #include "core/appversion.h"
+#include "history/historylocation.h"
 #include "platform/serialportlist.h"
 #include "storage/firmwareimage.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -78,6 +84,23 @@ QByteArray readImage(const QString &path, QString *problem)
     return bytes;
 }
 
+// What every record of the run says of its image.
+UpdateRecord imageFacts(const FlashOptions &options, const QByteArray &image)
+{
+    UpdateRecord facts;
+    facts.imageSha256 =
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    facts.imageSize = image.size();
+    if (options.cloudId.isEmpty()) {
+        facts.imageName = QFileInfo(options.imagePath).fileName();
+        facts.imageSource = QFileInfo(options.imagePath).absoluteFilePath();
+    } else {
+        facts.imageName = options.cloudId;
+        facts.imageSource = QStringLiteral("cloud:") + options.cloudId;
+    }
+    return facts;
+}
+
 int flash(const FlashOptions &options)
 {
     // A cloud record is downloaded (once for every target) and checked before any device is
@@ -94,7 +117,21 @@ int flash(const FlashOptions &options)
                                    ? QStringLiteral("image \"%1\" cannot be read").arg(options.imagePath)
                                    : problem);
     }
-    FleetFlash job(options);
+    const UpdateRecord facts = imageFacts(options, image);
+    FlashOptions resolved = options;
+    if (!options.retryFailed.isEmpty()) {
+        resolved.targets =
+            FlashHistory::failedTargets(HistoryLocation::fromEnvironment(options.historyUrl),
+                                        options.retryFailed, facts, options.usesBroker(), &problem);
+        if (!problem.isEmpty())
+            return fail(ExitUsage, problem);
+        if (resolved.targets.isEmpty()) {
+            fprintf(stderr, "plovikkit-flash: every target of run %s succeeded: nothing to do\n",
+                    qPrintable(options.retryFailed));
+            return ExitSuccess;
+        }
+    }
+    FleetFlash job(resolved, facts);
     return job.run(image);
 }
 
@@ -127,6 +164,8 @@ int main(int argc, char *argv[])
         return listPorts();
     case FlashOptions::Action::ListFirmware:
         return listFirmware(options);
+    case FlashOptions::Action::History:
+        return HistoryCommand::run(options, stdout);
     case FlashOptions::Action::Flash:
         break;
     }

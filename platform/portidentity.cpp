@@ -29,14 +29,15 @@ bool isPort(const QSerialPortInfo &info, const QString &portName)
 #endif
 }
 
-void takeSystemFacts(const QString &portName, PortIdentity *identity)
+void takeSystemFacts(const QString &portName, const QList<QSerialPortInfo> &system, PortIdentity *identity)
 {
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+    for (const QSerialPortInfo &info : system) {
         if (!isPort(info, portName))
             continue;
         identity->serialNumber = info.serialNumber();
         if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            identity->usbId = hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
+            identity->usbId =
+                hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
         return;
     }
 }
@@ -55,11 +56,27 @@ QString byIdPathOf(const QString &device)
 
 PortIdentity PortIdentity::of(const QString &portName)
 {
+    return of(QStringList{portName}).value(0);
+}
+
+QList<PortIdentity> PortIdentity::of(const QStringList &portNames)
+{
+    QList<PortIdentity> identities;
+    if (portNames.isEmpty())
+        return identities;
+    const QList<QSerialPortInfo> system = QSerialPortInfo::availablePorts();
+    for (const QString &portName : portNames)
+        identities.append(identityOf(portName, system));
+    return identities;
+}
+
+PortIdentity PortIdentity::identityOf(const QString &portName, const QList<QSerialPortInfo> &system)
+{
     PortIdentity identity;
     identity.serialNumber = SerialPortList::extraPortSerial(portName);
     if (!identity.serialNumber.isEmpty())
         return identity;
-    takeSystemFacts(portName, &identity);
+    takeSystemFacts(portName, system, &identity);
 #ifdef Q_OS_UNIX
     identity.byIdPath = byIdPathOf(canonicalDevice(portName));
 #endif

@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
+
+class QSerialPortInfo;
 
 // Who a serial port is beyond its name, which the system may hand to another adapter after a
 // replug: the USB adapter's serial number, its vendor:product id and its /dev/serial/by-id path,
@@ -13,4 +17,9 @@ struct PortIdentity
     QString byIdPath;
 
     static PortIdentity of(const QString &portName);
+    // Of several ports, asking the system for its list once.
+    static QList<PortIdentity> of(const QStringList &portNames);
+
+private:
+    static PortIdentity identityOf(const QString &portName, const QList<QSerialPortInfo> &system);
 };

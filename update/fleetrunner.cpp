@@ -58,6 +58,10 @@ void FleetRunner::holdLaunches(bool held)
     launchesHeld = held;
     if (held || !isRunning())
         return;
+    for (int i = 0; i < size(); ++i) {
+        if (targets[size_t(i)].retryDue)
+            retryNow(i);
+    }
     launchMore();
     finishIfDone();
 }
@@ -67,6 +71,8 @@ void FleetRunner::skipWaiting(const UpdateFailure &why)
     if (!isRunning() || waitingSkip.isFailure())
         return;
     waitingSkip = why;
+    // A target waiting for its next try waits for the same way: it ends with its last failure.
+    dropPendingRetries();
     launchMore();
     finishIfDone();
 }
@@ -225,6 +231,10 @@ void FleetRunner::retryNow(int index)
     Target &target = targets[size_t(index)];
     if (!target.retryPending)
         return;
+    // While the way to every target is down, the try waits for it to come back.
+    target.retryDue = launchesHeld;
+    if (launchesHeld)
+        return;
     target.retryPending = false;
     launchTry(index);
 }
@@ -237,6 +247,7 @@ void FleetRunner::dropPendingRetries()
         if (!target.retryPending)
             continue;
         target.retryPending = false;
+        target.retryDue = false;
         --running;
         settle(i, FleetResult::Failed, target.failure);
     }

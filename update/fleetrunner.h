@@ -38,7 +38,7 @@ struct FleetPolicy
     int connectAttempts = UpdateSession::kConnectAttempts;
     // A target that failed for a reason of the link (UpdateFailure::isRetryable) is tried again
     // up to this many times, 0 to kMaxRetries, after 2 s, 4 s, 8 s ... A target keeps its place
-    // among the `parallel` ones while it waits.
+    // among the `parallel` ones while it waits, and waits longer while launches are held.
     int retries = 0;
     static constexpr int kMaxRetries = 10;
     static constexpr int kFirstRetryDelayMs = 2000;
@@ -119,6 +119,7 @@ private:
         int tries = 0;
         bool tryOpen = false;
         bool retryPending = false;
+        bool retryDue = false; // its time has come while launches are held
         std::unique_ptr<UpdateLink> link;
         std::unique_ptr<UpdateSession> session;
     };

@@ -169,6 +169,8 @@ private:
 void tst_Flash::initTestCase()
 {
     QVERIFY(dir.isValid());
+    // The flasher records every update: into this test's folder, never the user's.
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("data")).toUtf8());
     QVERIFY(QFile::exists(DevsimProcess::binary(QStringLiteral("plovikkit-flash"))));
     QVERIFY(broker.start());
 }
