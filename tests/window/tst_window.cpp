@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
+#include "app/windowhistory.h"
 #include "app/windowupdatelink.h"
 #include "history/historystore.h"
 #include "links/gatewayupdatelink.h"
@@ -485,6 +486,42 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QCOMPARE(texts.filter(QStringLiteral("[BB] firmware packet update success ")).size(), 0);
     QCOMPARE(receivedImage(dir.filePath(QStringLiteral("batch-BC.bin"))),
              image + QByteArray(168, char(0xFF)));
+
+    // The batch is one run on record: its retry would take the gateway that failed only, and never
+    // with another image; with "跳过已完成" the gateways that have the image are not sent it again.
+    WindowHistory *history = window.updateHistory();
+    const auto endedRecords = [history](const QString &run) {
+        QList<UpdateRecord> ended = history->reader()->runRecords(run);
+        ended.erase(
+            std::remove_if(ended.begin(), ended.end(),
+                           [](const UpdateRecord &r) { return r.result == QLatin1String("running"); }),
+            ended.end());
+        return ended;
+    };
+    const QString firstRun = page->runId();
+    QTRY_COMPARE(endedRecords(firstRun).size(), 3);
+    const QString sha =
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    QString problem;
+    QCOMPARE(history->unfinishedTargets(firstRun, sha, &problem), QStringList{"BB"});
+    page->form()->lineEdit_batch_retryRun->setText(firstRun);
+    const QString imagePath = ui->comboBox_update_link->currentText();
+    ui->comboBox_update_link->setEditText(writeImage(QStringLiteral("other.bin"), patternImage(601)));
+    QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    QVERIFY(!page->isRunning() && page->runId() == firstRun);
+    QVERIFY(page->form()->label_batch_status->text().contains(QStringLiteral("another image")));
+
+    page->form()->lineEdit_batch_retryRun->clear();
+    ui->comboBox_update_link->setEditText(imagePath);
+    table->item(1, 0)->setCheckState(Qt::Unchecked);
+    page->form()->checkBox_batch_skipDone->setChecked(true);
+    QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("跳过"));
+    QTRY_COMPARE(endedRecords(page->runId()).size(), 2);
+    for (const UpdateRecord &skipped : endedRecords(page->runId()))
+        QVERIFY2(skipped.result == QLatin1String("skipped") && skipped.kind == QLatin1String("already-done"),
+                 qPrintable(skipped.result + ' ' + skipped.reason));
 }
 
 // Its answers could never arrive: the update ends before its first connect attempt and says why.
