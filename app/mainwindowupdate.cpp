@@ -96,6 +96,8 @@ void MainWindow::beginWindowRecord()
     }
     history->begin(record);
     windowRecord = record;
+    // Opened now, if it must be, rather than when the device names itself in mid-update.
+    history->reader();
 }
 
 // A record of `run` made now, with the image the source holds.
