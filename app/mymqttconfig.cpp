@@ -54,7 +54,7 @@ QComboBox *uniqueEditableBox(const QString &name)
 
 // The order of the steps matters: loading values into fields fires the change handlers
 // that are already connected.
-MyMqttConfig::MyMqttConfig()
+MyMqttConfig::MyMqttConfig(MqttConnection *connection)
 {
     mqttSettings = ConfigIni::open(this);
     subscribeTopics = GatewayMessages::subscribeTopicTemplates();
@@ -70,7 +70,7 @@ MyMqttConfig::MyMqttConfig()
     // Runs after the profile switch, which was connected first.
     connect(comboBox_mqtt_profileName, &QComboBox::currentTextChanged, this,
             &MyMqttConfig::reconnectIfConnected);
-    createClient();
+    createClient(connection);
 }
 
 MyMqttConfig::~MyMqttConfig()
@@ -279,9 +279,10 @@ void MyMqttConfig::createGatewayButtons(QVBoxLayout *column)
     column->addStretch();
 }
 
-void MyMqttConfig::createClient()
+void MyMqttConfig::createClient(MqttConnection *connection)
 {
-    m_client = new MqttClient(this);
+    m_client = connection ? connection : new MqttClient;
+    m_client->setParent(this);
     session = new BrokerSession(*m_client, this);
     connect(session, &BrokerSession::stateChanged, this, &MyMqttConfig::onStateChanged);
     connect(session, &BrokerSession::gatewayRefused, this, &MyMqttConfig::onGatewayRefused);
@@ -290,7 +291,7 @@ void MyMqttConfig::createClient()
         if (console)
             console(line);
     });
-    connect(m_client, &MqttClient::pingResponseReceived, this, &MyMqttConfig::onPingResponse);
+    connect(m_client, &MqttConnection::pingResponseReceived, this, &MyMqttConfig::onPingResponse);
     connectWithFields();
 }
 

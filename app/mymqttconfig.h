@@ -28,7 +28,8 @@ public:
     // Messages nobody takes out cannot fill the memory: beyond this the older ones go.
     static constexpr int kRecvBufferLimit = 1024 * 1024;
 
-    MyMqttConfig();
+    // Talks to the broker through `connection` (taken over), or through a client of its own.
+    explicit MyMqttConfig(MqttConnection *connection = nullptr);
     ~MyMqttConfig() override;
 
     QWidget *settingsWindow = nullptr;
@@ -48,7 +49,7 @@ public:
     QCheckBox *checkBox_mqtt_enableSSLTLS = nullptr;
     QCheckBox *checkBox_mqtt_cleanSession = nullptr;
     QSettings *mqttSettings = nullptr;
-    MqttClient *m_client = nullptr;
+    MqttConnection *m_client = nullptr;
     QList<GatewaySubscription> subscriptionTable;
     QByteArray mqttRecvBuffer;
     bool isConnected = false;
@@ -86,7 +87,7 @@ private:
     QCheckBox *addCheckBox(QVBoxLayout *column, const QString &text, const QString &name, const QString &key);
     void createGatewayList(QVBoxLayout *column);
     void createGatewayButtons(QVBoxLayout *column);
-    void createClient();
+    void createClient(MqttConnection *connection);
     void addLabel(QVBoxLayout *column, const QString &text);
     void watchField(QLineEdit *field, const QString &key);
     void rewriteBrokerAddress(const QString &text);

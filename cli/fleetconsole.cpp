@@ -137,10 +137,9 @@ void FleetConsole::summary(const FleetRunner &runner, const QString &run)
     showBoard = false;
     holdLines = false;
     boardTimer.stop();
-    for (const QByteArray &line : qAsConst(heldLines))
-        writer.write(OutputWriter::Stream::Out, line);
+    // In one step: line by line, the writer would draw the board again between the lines.
+    writer.setBoard(QByteArray(), QByteArray(), heldLines);
     heldLines.clear();
-    writer.setBoard(QByteArray(), QByteArray());
     if (format == Format::Json)
         writeJson({{"event", "summary"},
                    {"succeeded", runner.count(FleetResult::Success)},

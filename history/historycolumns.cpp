@@ -44,8 +44,7 @@ const Column columns[] = {
 };
 
 // The indexes the queries need: newest first overall and within each filter.
-const char *const indexedColumns[] = {"device",       "gateway", "target", "run",
-                                      "image_sha256", "result",  "station"};
+const char *const indexedColumns[] = {"device", "gateway", "target", "run", "image_sha256", "result"};
 
 QVariant text(const QString &value)
 {

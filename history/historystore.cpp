@@ -5,12 +5,14 @@
 
 #include <QAtomicInt>
 #include <QCoreApplication>
+#include <QHash>
 #include <QLockFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSysInfo>
 #include <QVariant>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <unistd.h>
@@ -274,15 +276,14 @@ bool HistoryStore::upsert(const UpdateRecord &record)
     return exec(query);
 }
 
-QSqlQuery HistoryStore::selectRecords(const HistoryQuery &filter, const QString &columns, const QString &tail)
+QString HistoryStore::whereClause(const HistoryQuery &filter, const QString &extra, QVariantList *values)
 {
     QStringList conditions;
-    QVariantList values;
     auto equal = [&](const char *column, const QString &value) {
         if (value.isEmpty())
             return;
         conditions << QStringLiteral("\"%1\" = ?").arg(QLatin1String(column));
-        values << value;
+        *values << value;
     };
     equal("target", filter.target);
     equal("device", filter.device.toUpper());
@@ -291,22 +292,33 @@ QSqlQuery HistoryStore::selectRecords(const HistoryQuery &filter, const QString 
     equal("run", filter.run);
     if (filter.since.isValid()) {
         conditions << QStringLiteral("started >= ?");
-        values << UpdateRecord::timeText(filter.since);
+        *values << UpdateRecord::timeText(filter.since);
     }
     if (filter.until.isValid()) {
         conditions << QStringLiteral("started <= ?");
-        values << UpdateRecord::timeText(filter.until);
+        *values << UpdateRecord::timeText(filter.until);
     }
-    QString statement = QStringLiteral("SELECT %1 FROM records").arg(columns);
-    if (!conditions.isEmpty())
-        statement += " WHERE " + conditions.join(QStringLiteral(" AND "));
+    if (!extra.isEmpty())
+        conditions << extra;
+    return conditions.isEmpty() ? QString() : " WHERE " + conditions.join(QStringLiteral(" AND "));
+}
+
+QSqlQuery HistoryStore::select(const QString &statement, const QVariantList &values)
+{
     QSqlQuery query(QSqlDatabase::database(name, false));
     query.setForwardOnly(true);
-    query.prepare(statement + ' ' + tail);
+    query.prepare(statement);
     for (const QVariant &value : values)
         query.addBindValue(value);
     exec(query);
     return query;
+}
+
+QSqlQuery HistoryStore::selectRecords(const HistoryQuery &filter, const QString &columns, const QString &tail)
+{
+    QVariantList values;
+    const QString where = whereClause(filter, {}, &values);
+    return select(QStringLiteral("SELECT %1 FROM records%2 %3").arg(columns, where, tail), values);
 }
 
 QSqlQuery HistoryStore::findQuery(const HistoryQuery &filter)
@@ -367,26 +379,23 @@ QList<UpdateRecord> HistoryStore::runRecords(const QString &run)
     return records;
 }
 
+// One pass over the records, counted here: the database would scan them once per figure.
 HistorySummary HistoryStore::summary(const HistoryQuery &filter)
 {
     QList<HistorySummary::Outcome> outcomes;
     if (!opened)
         return {};
-    QSqlQuery query = selectRecords(
-        filter, QStringLiteral("image_sha256, image_name, station, device, gateway, target, result, seconds"),
-        QStringLiteral("ORDER BY started"));
-    while (query.next()) {
-        HistorySummary::Outcome outcome;
-        outcome.imageSha256 = query.value(0).toString();
-        outcome.imageName = query.value(1).toString();
-        outcome.station = query.value(2).toString();
-        const QString device = query.value(3).toString();
-        const QString gateway = query.value(4).toString();
-        outcome.unit = !device.isEmpty() ? device : !gateway.isEmpty() ? gateway : query.value(5).toString();
-        outcome.result = query.value(6).toString();
-        outcome.seconds = query.value(7).toDouble();
-        outcomes << outcome;
-    }
+    QVariantList values;
+    const QString where = whereClause(filter, QStringLiteral("result <> 'running'"), &values);
+    QSqlQuery query =
+        select(QStringLiteral("SELECT image_sha256, image_name, station, "
+                              "coalesce(device, gateway, target), result, seconds FROM records%1")
+                   .arg(where),
+               values);
+    while (query.next())
+        outcomes << HistorySummary::Outcome{query.value(0).toString(), query.value(1).toString(),
+                                            query.value(2).toString(), query.value(3).toString(),
+                                            query.value(4).toString(), query.value(5).toDouble()};
     return HistorySummary::of(outcomes);
 }
 

@@ -5,6 +5,7 @@
 #include "history/historysummary.h"
 #include "history/updaterecord.h"
 
+#include <QHash>
 #include <QList>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -89,6 +90,8 @@ private:
     bool transaction();
     bool commit();
     void rollback();
+    QString whereClause(const HistoryQuery &query, const QString &extra, QVariantList *values);
+    QSqlQuery select(const QString &statement, const QVariantList &values);
     QSqlQuery selectRecords(const HistoryQuery &query, const QString &columns, const QString &tail);
 
     QString name;

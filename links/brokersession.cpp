@@ -54,6 +54,8 @@ BrokerSession::BrokerSession(MqttConnection &connection, QObject *parent)
 {
     answerDeadline.setSingleShot(true);
     grantDeadline.setSingleShot(true);
+    silenceGiveUp.setSingleShot(true);
+    connect(&silenceGiveUp, &QTimer::timeout, this, &BrokerSession::onSilenceGiveUp);
     connect(&answerDeadline, &QTimer::timeout, this, &BrokerSession::onAnswerDeadline);
     connect(&grantDeadline, &QTimer::timeout, this, &BrokerSession::onGrantDeadline);
     connect(backoff, &ReconnectBackoff::due, this, &BrokerSession::retryConnection);
@@ -137,6 +139,8 @@ void BrokerSession::onDisconnected()
     awaitedGrants.clear();
     grantDeadline.stop();
     answerDeadline.stop();
+    silenceGiveUp.stop();
+    silenceSaid = false;
     asking = false;
     const MqttConnection::ClientError why = mqtt.error();
     if (why != MqttConnection::NoError)
@@ -191,6 +195,11 @@ void BrokerSession::heardFromBroker()
     lastHeard.start();
     if (mqtt.state() == MqttConnection::Connected)
         answerDeadline.stop();
+    silenceGiveUp.stop();
+    if (silenceSaid) {
+        silenceSaid = false;
+        emit notice(QStringLiteral("the MQTT broker answers again"));
+    }
     if (asking)
         setAsking(false);
 }
@@ -201,7 +210,20 @@ void BrokerSession::setAsking(bool nowAsking)
     emit answeringChanged(isAnswering());
 }
 
+// A connection attempt without an answer is given up at once; a connection that stopped answering
+// is said to be silent first, so the updates under way may ride out a stall.
 void BrokerSession::onAnswerDeadline()
+{
+    if (mqtt.state() != MqttConnection::Connected) {
+        mqtt.abandon(MqttConnection::BrokerSilentError, silenceText(lastHeard.elapsed()));
+        return;
+    }
+    silenceSaid = true;
+    emit notice(QStringLiteral("MQTT link silent: ") + silenceText(lastHeard.elapsed()));
+    silenceGiveUp.start(int(qMax<qint64>(0, kSilenceGiveUpMs - lastHeard.elapsed())));
+}
+
+void BrokerSession::onSilenceGiveUp()
 {
     mqtt.abandon(MqttConnection::BrokerSilentError, silenceText(lastHeard.elapsed()));
 }

@@ -24,11 +24,13 @@ class BrokerSession : public QObject
 {
     Q_OBJECT
 public:
-    // A broker that has not answered a question within this time is taken as gone.
+    // A broker that has not answered a question within this time is said to be silent, and no
+    // new work starts; the updates under way ride out a stall of a few seconds with their waits.
     static constexpr int kAnswerDeadlineMs = 3000;
-    // Only a broker quiet for this long is asked whether it still answers: a stall of a few
-    // seconds (a busy broker, a short network hiccup) is ridden out by the waits of the updates.
-    static constexpr int kQuietBeforeAskingMs = 3000;
+    // Only a broker quiet for this long is asked whether it still answers.
+    static constexpr int kQuietBeforeAskingMs = 1000;
+    // A broker silent for this long in all is taken as gone: the connection is made again.
+    static constexpr int kSilenceGiveUpMs = 15000;
     // A connection attempt that got no answer by then is given up (and tried again).
     static constexpr int kConnectDeadlineMs = 10000;
     // Subscriptions the broker has not answered by then count as refused.
@@ -72,7 +74,8 @@ public:
 
 public slots:
     // Asks a broker that has been quiet for a while whether it still answers; one that does not
-    // within kAnswerDeadlineMs is abandoned as silent, which makes the connection again.
+    // within kAnswerDeadlineMs is said to be silent, and abandoned (which makes the connection
+    // again) once it has been silent for kSilenceGiveUpMs.
     void checkAnswering();
 
 signals:
@@ -91,6 +94,7 @@ private:
     void onMessage(const QByteArray &message, const QString &topic);
     void heardFromBroker();
     void onAnswerDeadline();
+    void onSilenceGiveUp();
     void onGrantDeadline();
     void retryConnection();
     void startAttempt();
@@ -111,7 +115,9 @@ private:
     QElapsedTimer lastHeard;
     QTimer answerDeadline;
     QTimer grantDeadline;
+    QTimer silenceGiveUp;
     bool asking = false;
+    bool silenceSaid = false;
     bool everConnected = false;
     QString lastDownReport;
     QString lastDropText;

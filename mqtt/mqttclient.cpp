@@ -540,6 +540,8 @@ void MqttClient::teardown(ClientError kind, const QString &reason)
 
 MqttClient::ClientError MqttClient::errorOf(int result, int savedErrno) const
 {
+    if (result == MOSQ_ERR_KEEPALIVE)
+        return BrokerSilentError;
     if (clientState == Connected)
         return ConnectionLostError;
     if (result == MOSQ_ERR_TLS || result == MOSQ_ERR_TLS_HANDSHAKE)
@@ -553,6 +555,9 @@ MqttClient::ClientError MqttClient::errorOf(int result, int savedErrno) const
 
 QString MqttClient::describe(int result, int savedErrno) const
 {
+    // The library gives up on a broker that has not answered its ping for a keep-alive.
+    if (result == MOSQ_ERR_KEEPALIVE)
+        return tr("no answer from the broker for %1 s").arg(2 * config.keepAliveSeconds);
     QString text = result == MOSQ_ERR_ERRNO && savedErrno != 0
                        ? QString::fromLocal8Bit(std::strerror(savedErrno))
                        : QString::fromUtf8(mosquitto_strerror(result));

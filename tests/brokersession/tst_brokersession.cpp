@@ -41,7 +41,7 @@ private slots:
     void init();
 
     void chatterFloodIsBoundedAndOtherGatewaysAnswered();
-    void silentBrokerIsAbandonedAndNoTargetStarts();
+    void silentBrokerHoldsNewTargets();
     void fleetWaitsForABrokerThatIsDown_data();
     void fleetWaitsForABrokerThatIsDown();
     void refusedGatewayFailsAlone();
@@ -91,25 +91,26 @@ void tst_BrokerSession::chatterFloodIsBoundedAndOtherGatewaysAnswered()
     QCOMPARE(counted, kFlood);
 }
 
-// A hung broker is given up within seconds with the time it kept quiet, and a fleet started
-// meanwhile starts nothing until the broker answers again.
-void tst_BrokerSession::silentBrokerIsAbandonedAndNoTargetStarts()
+// A hung broker is said to be silent within seconds, a fleet started meanwhile starts nothing until
+// the broker answers again, and a stall that ends in time costs the connection nothing.
+void tst_BrokerSession::silentBrokerHoldsNewTargets()
 {
     session->connectToHost();
     QTRY_VERIFY(session->isAnswering());
     QTest::qWait(BrokerSession::kQuietBeforeAskingMs + 100);
     broker->setFrozen(true);
     QSignalSpy notices(session.get(), &BrokerSession::notice);
+    QSignalSpy disconnected(connection.get(), &MqttConnection::disconnected);
     Fleet fleet(*session, {"S1", "S2"}, 1);
     fleet.fleet->start(QByteArray(16, 'x'));
     QVERIFY(!session->isAnswering());
-    QTRY_COMPARE_WITH_TIMEOUT(connection->state(), MqttConnection::Disconnected, 10000);
-    QVERIFY2(connection->errorString().startsWith(QStringLiteral("no answer from the broker for ")),
-             qPrintable(connection->errorString()));
-    QVERIFY(!notices.isEmpty() && notices.first().first().toString().contains(QStringLiteral("silent")));
+    QTRY_VERIFY_WITH_TIMEOUT(!notices.isEmpty(), BrokerSession::kAnswerDeadlineMs + 2000);
+    QVERIFY2(notices.first().first().toString().contains(QStringLiteral("no answer from the broker for ")),
+             qPrintable(notices.first().first().toString()));
     QCOMPARE(fleet.started->count(), 0);
     broker->setFrozen(false);
     QTRY_COMPARE_WITH_TIMEOUT(fleet.started->count(), 1, 10000);
+    QCOMPARE(disconnected.count(), 0);
 }
 
 void tst_BrokerSession::fleetWaitsForABrokerThatIsDown_data()

@@ -301,6 +301,14 @@ void TestHistory::outboxReachesServerOnceAfterOutage()
     QCOMPARE(countOnServer(server.url(), "success"), 20);
     QCOMPARE(countOnServer(server.url(), "failed"), 1);
     QCOMPARE(countOnServer(server.url(), QString()), 21);
+
+    HistoryStore direct; // the window's own connection writes the server the same way
+    QString problem;
+    QVERIFY2(direct.open(location, &problem), qPrintable(problem));
+    const UpdateRecord record = ended("direct", "0000BEEF", "success");
+    QVERIFY2(direct.begin(record) && direct.complete(record), qPrintable(direct.lastError()));
+    QCOMPARE(direct.runRecords("direct").size(), 1);
+    QCOMPARE(direct.summary({}).images.first().devicesUpdated, 21); // the failed one is not
 }
 
 int main(int argc, char **argv)

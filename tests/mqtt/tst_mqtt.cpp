@@ -2,6 +2,8 @@
 #include "core/eventwait.h"
 #include "links/brokersession.h"
 #include "links/gatewayupdatelink.h"
+#include "mqtt/memorybroker.h"
+#include "mqtt/memorybrokerconnection.h"
 #include "mqtt/mqttclient.h"
 #include "protocol/bootframe.h"
 #include "protocol/gatewaymessages.h"
@@ -13,7 +15,7 @@
 
 namespace {
 
-bool connectTo(MqttClient &client, quint16 port)
+bool connectTo(MqttConnection &client, quint16 port = 0)
 {
     client.setPort(port);
     client.connectToHost();
@@ -56,6 +58,9 @@ private slots:
     void brokerOfMqtt311IsStillSpokenTo();
 
 private:
+    // The gateway link's own behaviour is tested through the in-memory broker; the client's
+    // against real ones.
+    MemoryBroker memory;
     BrokerProcess broker;
     BrokerProcess tlsBroker;
 };
@@ -123,16 +128,16 @@ void tst_Mqtt::publishedTopicsAndTexts()
 {
     QFETCH(QString, gatewayId);
     QFETCH(bool, bootRequest);
-    MqttClient tool;
-    MqttClient listener;
-    QVERIFY(connectTo(tool, broker.port()));
-    QVERIFY(connectTo(listener, broker.port()));
-    QSignalSpy subscribed(&listener, &MqttClient::subscribed);
-    QSignalSpy received(&listener, &MqttClient::messageReceived);
-    QVERIFY(listener.subscribe(QStringLiteral("thing/#")));
+    std::unique_ptr<MqttConnection> tool(memory.createConnection());
+    std::unique_ptr<MqttConnection> listener(memory.createConnection());
+    QVERIFY(connectTo(*tool));
+    QVERIFY(connectTo(*listener));
+    QSignalSpy subscribed(listener.get(), &MqttConnection::subscribed);
+    QSignalSpy received(listener.get(), &MqttConnection::messageReceived);
+    QVERIFY(listener->subscribe(QStringLiteral("thing/#")));
     QVERIFY(subscribed.wait());
 
-    BrokerSession session(tool);
+    BrokerSession session(*tool);
     GatewayUpdateLink link(session, gatewayId, TargetKind::Gateway);
     QVERIFY(link.unavailableReason().isEmpty());
     if (bootRequest)
@@ -146,9 +151,9 @@ void tst_Mqtt::publishedTopicsAndTexts()
 
 void tst_Mqtt::gatewayIdThatCannotMakeATopic()
 {
-    MqttClient tool;
-    QVERIFY(connectTo(tool, broker.port()));
-    BrokerSession session(tool);
+    std::unique_ptr<MqttConnection> tool(memory.createConnection());
+    QVERIFY(connectTo(*tool));
+    BrokerSession session(*tool);
     for (const QString id : {"+", "G#1", ""}) {
         GatewayUpdateLink link(session, id, TargetKind::Gateway);
         QVERIFY2(!link.unavailableReason().isEmpty(), qPrintable(id));
@@ -158,28 +163,29 @@ void tst_Mqtt::gatewayIdThatCannotMakeATopic()
 // A gateway sends a ping in the same moment as its answer: both are read, each on its own.
 void tst_Mqtt::replyNotLostToAnUnrelatedMessage()
 {
-    MqttClient tool;
-    MqttClient gateway;
-    QVERIFY(connectTo(tool, broker.port()));
-    QVERIFY(connectTo(gateway, broker.port()));
-    QSignalSpy subscribed(&tool, &MqttClient::subscribed);
+    std::unique_ptr<MqttConnection> tool(memory.createConnection());
+    std::unique_ptr<MqttConnection> gateway(memory.createConnection());
+    QVERIFY(connectTo(*tool));
+    QVERIFY(connectTo(*gateway));
+    QSignalSpy subscribed(tool.get(), &MqttConnection::subscribed);
     // Still subscribed to a gateway chosen earlier: its answers are no answer of G1.
     for (const QString &topic : GatewayMessages::subscriptionTopics(QStringLiteral("G1")) +
                                     GatewayMessages::subscriptionTopics(QStringLiteral("G2")))
-        QVERIFY(tool.subscribe(topic));
-    QSignalSpy gatewaySubscribed(&gateway, &MqttClient::subscribed);
-    QVERIFY(gateway.subscribe(QStringLiteral("thing/G1/gw/firmware/push")));
+        QVERIFY(tool->subscribe(topic));
+    QSignalSpy gatewaySubscribed(gateway.get(), &MqttConnection::subscribed);
+    QVERIFY(gateway->subscribe(QStringLiteral("thing/G1/gw/firmware/push")));
     QTRY_VERIFY(subscribed.count() == 12 && gatewaySubscribed.count() == 1);
-    connect(&gateway, &MqttClient::messageReceived, this, [&gateway] {
-        gateway.publish(QStringLiteral("thing/G2/sv/firmware/push"),
+    MqttConnection *device = gateway.get();
+    connect(device, &MqttConnection::messageReceived, this, [device] {
+        device->publish(QStringLiteral("thing/G2/sv/firmware/push"),
                         R"({"params":[{"packet":"0300060000"}]})");
-        gateway.publish(QStringLiteral("thing/G1/sv/ping"),
+        device->publish(QStringLiteral("thing/G1/sv/ping"),
                         R"({"method":"thing/sv/ping","params":[{"seq":1}]})");
-        gateway.publish(QStringLiteral("thing/G1/sv/firmware/push"),
+        device->publish(QStringLiteral("thing/G1/sv/firmware/push"),
                         R"({"params":[{"packet":"0300FA001E"}]})");
     });
 
-    BrokerSession session(tool);
+    BrokerSession session(*tool);
     GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind::Gateway);
     QStringList shown;
     link.setConsole([&shown](const QString &text) { shown << text; });
@@ -202,9 +208,9 @@ void tst_Mqtt::oldMessagesAnswerNoConnectAttempt_data()
 void tst_Mqtt::oldMessagesAnswerNoConnectAttempt()
 {
     QFETCH(int, target);
-    MqttClient tool;
-    QVERIFY(connectTo(tool, broker.port()));
-    BrokerSession session(tool);
+    std::unique_ptr<MqttConnection> tool(memory.createConnection());
+    QVERIFY(connectTo(*tool));
+    BrokerSession session(*tool);
     GatewayUpdateLink link(session, QStringLiteral("G1"), TargetKind(target));
     link.take(R"({"params":[{"packet":"0C0001000180000000C3B2A100D4"}]})");
     QSignalSpy replies(&link, &UpdateLink::replyReceived);

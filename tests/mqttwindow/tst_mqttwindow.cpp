@@ -1,10 +1,13 @@
-// The MQTT settings window against a real mosquitto: the first connection and its six
-// subscriptions, subscribing and unsubscribing as the broker grants, the link as the broker
-// comes and goes, profiles kept in config.ini and cleared, and the broker address field.
+// The MQTT settings window against the in-memory broker: the first connection and its six
+// subscriptions, subscribing and unsubscribing as the broker grants, refused credentials,
+// profiles kept in config.ini and cleared, and the broker address field; and the whole window
+// against a real mosquitto that restarts and stops.
 #include "app/brokerindicator.h"
 #include "app/mainwindow.h"
 #include "app/mymqttconfig.h"
 #include "links/reconnectbackoff.h"
+#include "mqtt/memorybroker.h"
+#include "mqtt/memorybrokerconnection.h"
 #include "mqtt/mqttclient.h"
 #include "storage/configini.h"
 #include "tests/support/brokerprocess.h"
@@ -29,7 +32,7 @@ QVariant storedValue(const QString &key)
 // in order, so every subscription the click asked for has been answered by then.
 void clickSubscribeAndSettle(MyMqttConfig &config)
 {
-    QSignalSpy subscribed(config.m_client, &MqttClient::subscribed);
+    QSignalSpy subscribed(config.m_client, &MqttConnection::subscribed);
     QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
     QVERIFY(config.m_client->subscribe(QStringLiteral("marker")));
     QTRY_VERIFY(!subscribed.isEmpty() && subscribed.last().at(0).toString() == QLatin1String("marker"));
@@ -42,8 +45,11 @@ class tst_MqttWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY(broker.start()); }
-    void init() { storeMqttProfile(BrokerProcess::unusedPort(), QString()); }
+    void init()
+    {
+        broker = std::make_unique<MemoryBroker>();
+        storeMqttProfile(BrokerProcess::unusedPort(), QString());
+    }
 
     void firstConnectionSubscribesTheGatewayThenSubscribeToggles();
     void subscribeWhileNotConnectedStillRemembersTheGateway();
@@ -57,14 +63,16 @@ private slots:
     void commasInTheBrokerAddressBecomePoints();
 
 private:
-    BrokerProcess broker;
+    MqttConnection *connection() { return broker->createConnection(); }
+
+    std::unique_ptr<MemoryBroker> broker;
 };
 
 void tst_MqttWindow::firstConnectionSubscribesTheGatewayThenSubscribeToggles()
 {
-    storeMqttProfile(broker.port(), QStringLiteral("ABC"));
-    MyMqttConfig config;
-    QSignalSpy subscribed(config.m_client, &MqttClient::subscribed);
+    storeMqttProfile(BrokerProcess::unusedPort(), QStringLiteral("ABC"));
+    MyMqttConfig config(connection());
+    QSignalSpy subscribed(config.m_client, &MqttConnection::subscribed);
     QTRY_COMPARE(subscribed.count(), 6);
     QStringList topics;
     for (const QList<QVariant> &arguments : subscribed)
@@ -77,7 +85,7 @@ void tst_MqttWindow::firstConnectionSubscribesTheGatewayThenSubscribeToggles()
 
     // The client's own messages pass the broker in order, so the marker comes after any
     // message the gateway's topics still let through.
-    MqttClient *client = config.m_client;
+    MqttConnection *client = config.m_client;
     QVERIFY(client->subscribe(QStringLiteral("marker")));
     client->publish(QStringLiteral("thing/ABC/sv/ack"), "a;");
     client->publish(QStringLiteral("marker"), "m;");
@@ -94,7 +102,8 @@ void tst_MqttWindow::firstConnectionSubscribesTheGatewayThenSubscribeToggles()
 
 void tst_MqttWindow::subscribeWhileNotConnectedStillRemembersTheGateway()
 {
-    MyMqttConfig config;
+    broker->setRunning(false);
+    MyMqttConfig config(connection());
     QTRY_COMPARE(config.m_client->state(), MqttClient::Disconnected);
     config.comboBox_mqtt_gatewayId->setEditText(QStringLiteral("GW7"));
     QTest::mouseClick(config.pushButton_mqtt_subscribe, Qt::LeftButton);
@@ -107,13 +116,10 @@ void tst_MqttWindow::subscribeWhileNotConnectedStillRemembersTheGateway()
 // that came with a profile's list, not with the window's own, unsubscribes.
 void tst_MqttWindow::subscriptionsFollowTheBroker()
 {
-    BrokerProcess strict;
-    strict.refuseSubscriptions(QStringLiteral("thing/DENIED/#"));
-    QVERIFY(strict.start());
-    storeMqttProfile(strict.port(), QString());
+    broker->refuseSubscriptions(QStringLiteral("thing/DENIED/#"));
     std::unique_ptr<QSettings>(ConfigIni::open(nullptr))
         ->setValue(SettingsKeys::profileKey("test", SettingsKeys::mqttGatewayId), QStringList{"P1"});
-    MyMqttConfig config;
+    MyMqttConfig config(connection());
     QTRY_VERIFY(config.isConnected);
     for (const QString id : {"DENIED", ""}) {
         config.comboBox_mqtt_gatewayId->setEditText(id);
@@ -164,11 +170,8 @@ void tst_MqttWindow::linkComesBackByItselfUnlessHeldOrDisconnected()
 
 void tst_MqttWindow::refusedCredentialsAreSaidAndNotRetried()
 {
-    BrokerProcess closed;
-    closed.refuseAnonymous();
-    QVERIFY(closed.start());
-    storeMqttProfile(closed.port(), QString());
-    MyMqttConfig config;
+    broker->setCredentials(QStringLiteral("someone"), QStringLiteral("secret"));
+    MyMqttConfig config(connection());
     QStringList console;
     config.setConsole([&console](const QString &line) { console << line; });
     QTRY_COMPARE(console.size(), 1);
@@ -180,7 +183,7 @@ void tst_MqttWindow::refusedCredentialsAreSaidAndNotRetried()
 // Messages nobody takes out: the buffer stays bounded, and what it keeps is the newest.
 void tst_MqttWindow::receiveBufferKeepsTheNewest()
 {
-    MyMqttConfig config;
+    MyMqttConfig config(connection());
     const int size = MyMqttConfig::kRecvBufferLimit / 3;
     for (const char fill : {'a', 'b', 'c', 'd', 'e'})
         emit config.m_client->messageReceived(QByteArray(size, fill), QStringLiteral("thing/G1/sv/ack"));

@@ -55,7 +55,7 @@ bool storeBrokerProfile(quint16 port)
 
 bool connectAndShowBatchPage(MainWindow &window)
 {
-    MqttClient *client = window.mqttWindow()->m_client;
+    MqttConnection *client = window.mqttWindow()->m_client;
     EventWait::waitUntil([client] { return client->state() == MqttClient::Connected; }, 10000);
     window.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->setCurrentWidget(window.batchPage());
     return client->state() == MqttClient::Connected;
