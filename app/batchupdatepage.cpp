@@ -2,6 +2,7 @@
 #include "ui_batchupdatepage.h"
 
 #include "app/windowhistory.h"
+#include "history/historyrecorder.h"
 #include "links/brokersession.h"
 #include "links/gatewayfleet.h"
 #include "protocol/gatewaymessages.h"
@@ -214,6 +215,7 @@ void BatchUpdatePage::recordTries()
     if (!context.history)
         return;
     tryRecords = QVector<std::optional<UpdateRecord>>(runGateways.size());
+    runRecord = context.newRecord(run);
     if (ui->checkBox_batch_skipDone->isChecked())
         fleet->runner().setStartGate([this](int index) {
             return context.history->doneReason(runGateways.at(index), runSha256,
@@ -225,9 +227,14 @@ void BatchUpdatePage::recordTries()
     connect(&fleet->runner(), &FleetRunner::deviceAnnounced, this, &BatchUpdatePage::sayLastUpdate);
 }
 
+// The run's image as it was at the start, whatever the window has chosen since; an id and a
+// start of its own.
 UpdateRecord BatchUpdatePage::targetRecord(int index) const
 {
-    UpdateRecord record = context.newRecord(run);
+    UpdateRecord record = runRecord;
+    const UpdateRecord fresh = HistoryRecorder::newRecord(run);
+    record.id = fresh.id;
+    record.started = fresh.started;
     record.link = QStringLiteral("gateway");
     record.target = runGateways.at(index);
     record.gateway = record.target;

@@ -104,5 +104,6 @@ private:
     TargetKind runTarget = TargetKind::Gateway;
     QString run;
     QString runSha256;
+    UpdateRecord runRecord;
     QVector<std::optional<UpdateRecord>> tryRecords;
 };
