@@ -1,12 +1,16 @@
 #include "app/batchupdatepage.h"
 #include "ui_batchupdatepage.h"
 
+#include "app/windowhistory.h"
+#include "history/historyrecorder.h"
 #include "links/brokersession.h"
 #include "links/gatewayfleet.h"
 #include "protocol/gatewaymessages.h"
 #include "update/forwardingreporter.h"
 
+#include <QCryptographicHash>
 #include <QProgressBar>
+#include <QUuid>
 
 namespace {
 
@@ -147,7 +151,7 @@ QString BatchUpdatePage::startProblem(const QStringList &gateways, QByteArray *i
     QString problem;
     if (context.mayStart && !context.mayStart(&problem))
         return problem;
-    if (gateways.isEmpty())
+    if (gateways.isEmpty() && !retryingRun())
         return QStringLiteral("no gateway ticked");
     if (session.connection().state() != MqttConnection::Connected)
         return QStringLiteral("the MQTT broker is not connected");
@@ -162,16 +166,118 @@ void BatchUpdatePage::start()
 {
     if (isRunning())
         return;
-    const QStringList gateways = tickedGateways();
-    const QString problem = startProblem(gateways, &runImage);
+    QStringList gateways = tickedGateways();
+    QString problem = startProblem(gateways, &runImage);
+    if (problem.isEmpty()) {
+        runSha256 =
+            QString::fromLatin1(QCryptographicHash::hash(runImage, QCryptographicHash::Sha256).toHex());
+        if (retryingRun())
+            problem = takeRunToRetry(&gateways);
+    }
     if (!problem.isEmpty()) {
         setStatus(problem, true);
         return;
     }
     runGateways = gateways;
     runTarget = context.target();
+    run = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    context.console(QStringLiteral("batch update run %1: %2 gateways").arg(run).arg(gateways.size()));
     prepareRows(gateways);
     startFleet();
+}
+
+bool BatchUpdatePage::retryingRun() const
+{
+    return !ui->lineEdit_batch_retryRun->text().trimmed().isEmpty();
+}
+
+// The gateways the run left without a success become the batch's, listed and ticked; a run made
+// with another image is refused, since retrying it would mix two images in one rollout.
+QString BatchUpdatePage::takeRunToRetry(QStringList *gateways)
+{
+    const QString retried = ui->lineEdit_batch_retryRun->text().trimmed();
+    if (!context.history)
+        return QStringLiteral("no update history to retry run %1 from").arg(retried);
+    QString problem;
+    const QStringList unfinished = context.history->unfinishedTargets(retried, runSha256, &problem);
+    if (!problem.isEmpty())
+        return problem;
+    if (unfinished.isEmpty())
+        return QStringLiteral("every gateway of run %1 succeeded").arg(retried);
+    for (const QString &gatewayId : unfinished)
+        addGateway(gatewayId);
+    *gateways = unfinished;
+    return QString();
+}
+
+void BatchUpdatePage::recordTries()
+{
+    if (!context.history)
+        return;
+    tryRecords = QVector<std::optional<UpdateRecord>>(runGateways.size());
+    runRecord = context.newRecord(run);
+    if (ui->checkBox_batch_skipDone->isChecked())
+        fleet->runner().setStartGate([this](int index) {
+            return context.history->doneReason(runGateways.at(index), runSha256,
+                                               TargetKindText::name(runTarget));
+        });
+    connect(&fleet->runner(), &FleetRunner::tryStarted, this, &BatchUpdatePage::beginTryRecord);
+    connect(&fleet->runner(), &FleetRunner::tryFinished, this, &BatchUpdatePage::completeTryRecord);
+    connect(&fleet->runner(), &FleetRunner::targetFinished, this, &BatchUpdatePage::recordUntried);
+    connect(&fleet->runner(), &FleetRunner::deviceAnnounced, this, &BatchUpdatePage::sayLastUpdate);
+}
+
+// The run's image as it was at the start, whatever the window has chosen since; an id and a
+// start of its own.
+UpdateRecord BatchUpdatePage::targetRecord(int index) const
+{
+    UpdateRecord record = runRecord;
+    const UpdateRecord fresh = HistoryRecorder::newRecord(run);
+    record.id = fresh.id;
+    record.started = fresh.started;
+    record.link = QStringLiteral("gateway");
+    record.target = runGateways.at(index);
+    record.gateway = record.target;
+    record.targetKind = TargetKindText::name(runTarget);
+    return record;
+}
+
+void BatchUpdatePage::beginTryRecord(int index)
+{
+    const UpdateRecord record = targetRecord(index);
+    context.history->begin(record);
+    tryRecords[index] = record;
+}
+
+void BatchUpdatePage::completeTryRecord(int index, bool retrying)
+{
+    if (!tryRecords.at(index))
+        return;
+    UpdateRecord record = *tryRecords.at(index);
+    tryRecords[index].reset();
+    const UpdateFailure &failure = fleet->runner().failure(index);
+    const FleetResult result = retrying || failure.isFailure() ? FleetResult::Failed : FleetResult::Success;
+    WindowHistory::endRecord(&record, result, failure, fleet->runner().stats(index),
+                             record.started.msecsTo(QDateTime::currentDateTimeUtc()));
+    context.history->complete(record);
+}
+
+// A gateway that never started (already done, held back, stopped first) has a record too.
+void BatchUpdatePage::recordUntried(int index)
+{
+    if (fleet->runner().tries(index) > 0)
+        return;
+    UpdateRecord record = targetRecord(index);
+    WindowHistory::endRecord(&record, fleet->runner().result(index), fleet->runner().failure(index),
+                             UpdateStats(), 0);
+    context.history->complete(record);
+}
+
+void BatchUpdatePage::sayLastUpdate(int index, const QString &device)
+{
+    const QString line = context.history->lastUpdateLine(device);
+    if (!line.isEmpty())
+        context.console(QLatin1Char('[') + runGateways.at(index) + QStringLiteral("] ") + line);
 }
 
 void BatchUpdatePage::prepareRows(const QStringList &gateways)
@@ -199,12 +305,14 @@ void BatchUpdatePage::startFleet()
             [this, i](qint64 done, qint64 total) { showProgress(i, done, total); }));
     FleetPolicy policy;
     policy.parallel = ui->spinBox_batch_parallel->value();
+    policy.retries = ui->spinBox_batch_retries->value();
     fleet = std::make_unique<GatewayFleet>(
         session, runGateways, runTarget, policy,
         [this](int index) -> UpdateReporter & { return *reporters.at(size_t(index)); });
     connect(&fleet->runner(), &FleetRunner::targetStarted, this, &BatchUpdatePage::showTarget);
     connect(&fleet->runner(), &FleetRunner::targetFinished, this, &BatchUpdatePage::showTarget);
     connect(&fleet->runner(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
+    recordTries();
     setRunning(true);
     setStatus(QStringLiteral("正在更新 %1 个网关").arg(runGateways.size()), false);
     fleet->start(runImage);
@@ -267,6 +375,9 @@ void BatchUpdatePage::setRunning(bool running)
     ui->pushButton_batch_stop->setEnabled(running);
     ui->pushButton_batch_remove->setEnabled(!running);
     ui->spinBox_batch_parallel->setEnabled(!running);
+    ui->spinBox_batch_retries->setEnabled(!running);
+    ui->checkBox_batch_skipDone->setEnabled(!running);
+    ui->lineEdit_batch_retryRun->setEnabled(!running);
     emit runningChanged(running);
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "history/updaterecord.h"
 #include "protocol/targetkind.h"
 #include "update/fleetrunner.h"
 
@@ -9,12 +10,14 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class BrokerSession;
 class ForwardingReporter;
 class GatewayFleet;
 class QProgressBar;
+class WindowHistory;
 
 namespace Ui {
 class BatchUpdatePage;
@@ -23,7 +26,9 @@ class BatchUpdatePage;
 // The window's page for many gateways at once: the user lists gateways (typed, or taken from
 // the MQTT window's list), ticks those to update, and one start sends the chosen image to all
 // of them through the window's broker connection. Each row shows its gateway's state, progress,
-// time and result; the console lines go to the log with the gateway id in front.
+// time and result; the console lines go to the log with the gateway id in front. A batch is one
+// run of the update record, with a record per try of each gateway; it may skip the gateways that
+// already have the image, take only the gateways a run left unfinished, and retry link failures.
 class BatchUpdatePage : public QWidget
 {
     Q_OBJECT
@@ -38,6 +43,10 @@ public:
         std::function<void(const QString &)> console;
         // False with the reason when no batch may start now (a single update runs).
         std::function<bool(QString *problem)> mayStart;
+        // Where the batch's records go and are read from; none: the batch is not recorded.
+        WindowHistory *history = nullptr;
+        // A record of the run for one target: station, operator and the image being sent.
+        std::function<UpdateRecord(const QString &run)> newRecord;
     };
 
     BatchUpdatePage(BrokerSession &session, Context context, QWidget *parent = nullptr);
@@ -47,6 +56,8 @@ public:
     bool isRunning() const;
     // Adds a ticked row; false when the id cannot make a topic or is listed already.
     bool addGateway(const QString &gatewayId);
+    // The record's id of the batch that ran last; empty before the first.
+    QString runId() const { return run; }
 
 public slots:
     void start();
@@ -63,6 +74,14 @@ private:
     QStringList tickedGateways() const;
     int rowOfGateway(const QString &gatewayId) const;
     QString startProblem(const QStringList &gateways, QByteArray *image) const;
+    bool retryingRun() const;
+    QString takeRunToRetry(QStringList *gateways);
+    void recordTries();
+    UpdateRecord targetRecord(int index) const;
+    void beginTryRecord(int index);
+    void completeTryRecord(int index, bool retrying);
+    void recordUntried(int index);
+    void sayLastUpdate(int index, const QString &device);
     void prepareRows(const QStringList &gateways);
     void startFleet();
     const FleetRunner &runner() const;
@@ -83,4 +102,8 @@ private:
     QVector<int> rows;
     QByteArray runImage;
     TargetKind runTarget = TargetKind::Gateway;
+    QString run;
+    QString runSha256;
+    UpdateRecord runRecord;
+    QVector<std::optional<UpdateRecord>> tryRecords;
 };

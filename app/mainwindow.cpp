@@ -6,8 +6,11 @@
 #include "app/brokerindicator.h"
 #include "app/console/appstartmessage.h"
 #include "app/console/logdisplay.h"
+#include "app/historypage.h"
+#include "app/historysettingsdialog.h"
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
+#include "app/windowhistory.h"
 #include "app/windowupdatelink.h"
 #include "app/windowupdatereporter.h"
 #include "core/debugtrace.h"
@@ -15,7 +18,7 @@
 #include "links/brokersession.h"
 #include "platform/platformpaths.h"
 #include "storage/configini.h"
-#include "storage/firmwareimage.h"
+#include "storage/imagesource.h"
 #include "storage/nativefile.h"
 #include "storage/settingskeys.h"
 #include "update/updateestimate.h"
@@ -44,6 +47,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     DebugTrace::setTraceOn(false);
     nativeFile = new NativeFile(this);
     ui->setupUi(this);
+    image = new ImageSource(this);
+    connect(image, &ImageSource::changed, this, &MainWindow::showImageFacts);
     formSize = size();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         fitToScreen(screen->availableGeometry());
@@ -64,10 +69,12 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     connectUpdatePage();
     createLogConsole();
     createMqttWindow();
+    createHistory();
     buildMenuBar();
 
     createUpdateEngine();
     createBatchPage();
+    createHistoryPage();
     reportPortTrouble();
 }
 
@@ -102,6 +109,8 @@ void MainWindow::createUpdateEngine()
     // The round trip through a gateway is only known once one was seen.
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::refreshUpdateEstimate);
     connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::showUpdateOutcome);
+    connect(updateSession.get(), &UpdateSession::finished, this, &MainWindow::completeWindowRecord);
+    connect(updateSession.get(), &UpdateSession::deviceAnnounced, this, &MainWindow::sayLastUpdate);
     connect(ui->checkBox_sendUseNet, &QCheckBox::toggled, this, &MainWindow::refreshUpdateEstimate);
     connect(&serialPort->channel(), &SerialChannel::baudRateChanged, this,
             &MainWindow::refreshUpdateEstimate);
@@ -112,8 +121,7 @@ void MainWindow::createUpdateEngine()
 // lengths the last device announced.
 void MainWindow::refreshUpdateEstimate()
 {
-    // The facts always describe the image to send, a cloud image included.
-    const qint64 size = ui->lineEdit__firmware_length->text().toLongLong();
+    const qint64 size = image->facts().size;
     if (size <= 0) {
         ui->lineEdit__firmware_update_time->clear();
         return;
@@ -152,9 +160,22 @@ void MainWindow::createBatchPage()
             *problem = QStringLiteral("an update is running");
         return problem->isEmpty();
     };
+    context.history = history.get();
+    context.newRecord = [this](const QString &run) { return imageRecord(run); };
     // A batch waits for a broker that went away; the session subscribes its gateways again.
     batchUpdatePage = std::make_unique<BatchUpdatePage>(mqttConfig->brokerSession(), context);
     ui->tabWidget->addTab(batchUpdatePage.get(), QStringLiteral("批量更新"));
+}
+
+void MainWindow::createHistory()
+{
+    history = std::make_unique<WindowHistory>([this](const QString &text) { logDisplay->set(text); });
+}
+
+void MainWindow::createHistoryPage()
+{
+    historyView = std::make_unique<HistoryPage>(*history);
+    ui->tabWidget->addTab(historyView.get(), QStringLiteral("历史记录"));
 }
 
 // What "开始更新" sends: the image downloaded from the catalogue, else the file in the path box.
@@ -163,17 +184,23 @@ QByteArray MainWindow::imageToSend(QString *problem)
     return imageFrom(ui->comboBox_update_link->currentText(), &netserverFirmware, problem);
 }
 
-// The image in memory when there is one, else the file at `path` (`readOk` says how reading it went).
+// The image in memory when there is one, else the file at `path` (`readOk` says how reading it
+// went). Either way the image source holds it afterwards, so the record describes what is sent.
 QByteArray MainWindow::imageFrom(const QString &path, const QByteArray *packet, QString *problem,
                                  bool *readOk)
 {
-    if (packet && !packet->isEmpty())
-        return *packet;
-    QByteArray image;
-    const bool read = FirmwareImage::read(path, &image, problem);
+    if (packet && !packet->isEmpty()) {
+        // Bytes the source has not seen (a caller's own) are sent, but are no catalogue record.
+        if (image->bytes().constData() != packet->constData())
+            image->setBytes(*packet);
+        return image->bytes();
+    }
+    if (image->origin() != ImageSource::Origin::File || image->path() != path)
+        image->setFile(path);
+    const bool read = image->load(problem);
     if (readOk)
         *readOk = read;
-    return image;
+    return image->bytes();
 }
 
 TargetKind MainWindow::chosenTarget() const
@@ -223,21 +250,22 @@ void MainWindow::restoreLastFirmware()
         return;
     ui->comboBox_update_link->setEditText(lastReadText);
     // Only the file system's facts: the remembered path may name a FIFO or a device by now.
-    const qint64 size = nativeFile->getFileSize(lastReadText);
-    lastReadOk = size >= 0;
-    MAIN_TRACE_AS(lcApp, "MainWindow") << (lastReadOk ? "true" : "false") << "---------------" << size;
-    if (lastReadOk)
-        showFirmwareFacts(lastReadText, size);
-    else
+    lastReadOk = image->setFile(lastReadText);
+    MAIN_TRACE_AS(lcApp, "MainWindow")
+        << (lastReadOk ? "true" : "false") << "---------------" << image->facts().size;
+    if (!lastReadOk)
         startupNotes << QStringLiteral("remembered firmware %1 is not a readable file").arg(lastReadText);
 }
 
-void MainWindow::showFirmwareFacts(const QString &path, qint64 size)
+// The facts describe the image to send, a cloud image included; none when it has none.
+void MainWindow::showImageFacts()
 {
-    ui->lineEdit__firmware_length->setText(QString::number(size));
-    ui->lineEdit_firmware_name->setText(nativeFile->getFileName(path));
-    ui->lineEdit__firmware_make_time->setText(nativeFile->getFileCreatedTime(path));
-    ui->lineEdit__firmware_editer->setText(nativeFile->getFileOwner(path));
+    const ImageSource::Facts &facts = image->facts();
+    const bool known = facts.size >= 0;
+    ui->lineEdit__firmware_length->setText(known ? QString::number(facts.size) : QString());
+    ui->lineEdit_firmware_name->setText(facts.name);
+    ui->lineEdit__firmware_make_time->setText(facts.createdTime);
+    ui->lineEdit__firmware_editer->setText(facts.owner);
     if (updateLink)
         refreshUpdateEstimate();
 }
@@ -316,6 +344,12 @@ void MainWindow::buildMenuBar()
     connect(mqttParams, &QAction::triggered, this, [this] {
         TRACE(lcApp) << "action_mqttParams";
         mqttConfig->settingsWindow->show();
+    });
+    QAction *historySettings = paramMenu->addAction(QStringLiteral("历史记录"));
+    historySettings->setObjectName(QStringLiteral("action_historySettings"));
+    connect(historySettings, &QAction::triggered, this, [this] {
+        HistorySettingsDialog dialog(*history, this);
+        dialog.exec();
     });
     QAction *debugTrace = paramMenu->addAction(QStringLiteral("调试跟踪"));
     debugTrace->setObjectName(QStringLiteral("action_debugTrace"));

@@ -2,6 +2,7 @@
 
 #include "cloud/firmwarecatalogue.h"
 #include "core/appversion.h"
+#include "history/updaterecord.h"
 #include "protocol/targetkind.h"
 
 #include <QByteArray>
@@ -12,11 +13,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AccountLogin;
 class BatchUpdatePage;
 class BrokerIndicator;
 class CloudService;
+class HistoryPage;
+class ImageSource;
 class LogDisplay;
 class MyMqttConfig;
 class NativeFile;
@@ -26,6 +30,7 @@ class QTimer;
 class mySerialPort;
 class UpdateLink;
 class UpdateSession;
+class WindowHistory;
 class WindowUpdateLink;
 class WindowUpdateReporter;
 
@@ -53,12 +58,16 @@ public:
     NativeFile *settingsStore() const { return nativeFile; }
     QTimer *mainTimerObject() const { return mainTimer; }
     QByteArray &downloadedFirmware() { return netserverFirmware; }
+    // The image the next update sends; the form's facts and the estimate follow it.
+    ImageSource *imageSource() const { return image; }
     UpdateSession *session() const { return updateSession.get(); }
     bool startMessageWasShown() const { return startMessageShown; }
     AccountLogin *account() const { return accountLogin.get(); }
     MyMqttConfig *mqttWindow() const { return mqttConfig.get(); }
     WindowUpdateLink *windowLink() const { return updateLink.get(); }
     BatchUpdatePage *batchPage() const { return batchUpdatePage.get(); }
+    WindowHistory *updateHistory() const { return history.get(); }
+    HistoryPage *historyPage() const { return historyView.get(); }
 
     // Opens no larger than the screen's free area, with room for a title bar.
     void fitToScreen(const QRect &freeArea);
@@ -119,7 +128,7 @@ protected:
 private:
     void restoreTitle();
     void restoreLastFirmware();
-    void showFirmwareFacts(const QString &path, qint64 size);
+    void showImageFacts();
     bool showLocalFileFacts(const QString &path);
     void takeTypedPath(const QString &path);
     void connectUpdatePage();
@@ -145,6 +154,12 @@ private:
     void reportPortTrouble();
     void createUpdateEngine();
     void createBatchPage();
+    void createHistory();
+    void createHistoryPage();
+    UpdateRecord imageRecord(const QString &run) const;
+    void beginWindowRecord();
+    void completeWindowRecord(UpdateOutcome outcome);
+    void sayLastUpdate(const QString &device);
     void closeOtherWindows();
     QByteArray imageToSend(QString *problem);
     QByteArray imageFrom(const QString &path, const QByteArray *packet, QString *problem,
@@ -179,9 +194,16 @@ private:
     std::unique_ptr<WindowUpdateLink> updateLink;
     std::unique_ptr<WindowUpdateReporter> updateReporter;
     std::unique_ptr<UpdateSession> updateSession;
+    // Its console is the log's; the pages below read and write through it.
+    std::unique_ptr<WindowHistory> history;
     // Shown in a tab, but its running sessions use the broker session: it goes first.
     std::unique_ptr<BatchUpdatePage> batchUpdatePage;
+    // Shown in a tab; its model reads on the history's connection.
+    std::unique_ptr<HistoryPage> historyView;
+    // The record of the window's update under way.
+    std::optional<UpdateRecord> windowRecord;
     QByteArray netserverFirmware;
+    ImageSource *image = nullptr;
     QByteArray ackBuffer;
     // Said in the console once it exists.
     QStringList startupNotes;

@@ -16,6 +16,7 @@
 #include "cloud/requestbudget.h"
 #include "cloud/selfupdate.h"
 #include "core/debugtrace.h"
+#include "storage/imagesource.h"
 #include "storage/nativefile.h"
 #include "storage/settingskeys.h"
 #include "update/updatesession.h"
@@ -245,15 +246,15 @@ void MainWindow::on_tableWidget_cellClicked(int row, int column)
 // not taken leaves them describing the previous one.
 void MainWindow::showCloudImage(const QString &id, const QJsonObject &record)
 {
-    ui->lineEdit__firmware_length->setText(QString::number(netserverFirmware.size()));
-    ui->lineEdit_firmware_name->setText(record.value(nameMember).toString());
-    ui->lineEdit__firmware_make_time->setText(record.value(QStringLiteral("createTime")).toString());
-    ui->lineEdit__firmware_editer->setText(record.value(QStringLiteral("owner")).toString());
+    ImageSource::Facts facts;
+    facts.name = record.value(nameMember).toString();
+    facts.createdTime = record.value(QStringLiteral("createTime")).toString();
+    facts.owner = record.value(QStringLiteral("owner")).toString();
+    image->setCloudRecord(id, netserverFirmware, facts);
     const QString source =
         QStringLiteral("云端固件：%1（序号 %2）").arg(record.value(nameMember).toString(), id);
     ui->comboBox_update_link->setEditText(source);
     ui->comboBox_update_link->setToolTip(source);
-    refreshUpdateEstimate();
 }
 
 // Reads no more than the record's usable length, or the image limit when it gives none.

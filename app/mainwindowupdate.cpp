@@ -4,14 +4,18 @@
 #include "app/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "app/accountlogin.h"
 #include "app/batchupdatepage.h"
 #include "app/console/logdisplay.h"
 #include "app/mymqttconfig.h"
+#include "app/myserialport.h"
+#include "app/windowhistory.h"
 #include "app/windowupdatelink.h"
 #include "core/debugtrace.h"
 #include "core/eventwait.h"
+#include "platform/portidentity.h"
 #include "protocol/bootframe.h"
-#include "storage/firmwareimage.h"
+#include "storage/imagesource.h"
 #include "storage/nativefile.h"
 #include "storage/settingskeys.h"
 #include "update/updatesession.h"
@@ -21,6 +25,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QTime>
+#include <QUuid>
 #include <limits>
 
 namespace {
@@ -64,10 +69,70 @@ void MainWindow::sendFirmwarePacket(QString path, QByteArray *packet)
     const QByteArray image = imageFrom(path, packet, &problem, fromFile ? &lastReadOk : nullptr);
     if (!problem.isEmpty())
         logDisplay->set(problem);
+    beginWindowRecord();
     // A broker link that drops ends the update; it must not come back in the middle of it.
     mqttConfig->setReconnectHeld(true);
     updateSession->run(image);
     mqttConfig->setReconnectHeld(false);
+}
+
+// Each window update is a run of its own, with one record: the link and target the update
+// takes, the image the source holds now.
+void MainWindow::beginWindowRecord()
+{
+    const bool throughGateway = ui->checkBox_sendUseNet->isChecked();
+    UpdateRecord record = imageRecord(QUuid::createUuid().toString(QUuid::WithoutBraces));
+    record.link = throughGateway ? QStringLiteral("gateway") : QStringLiteral("serial");
+    record.targetKind = TargetKindText::name(chosenTarget());
+    if (throughGateway) {
+        record.gateway = mqttConfig->currentGatewayId();
+        record.target = record.gateway;
+    } else {
+        record.target = serialPort->channel().portName();
+        const PortIdentity port = PortIdentity::of(record.target);
+        record.portSerial = port.serialNumber;
+        record.portUsbId = port.usbId;
+        record.portById = port.byIdPath;
+    }
+    history->begin(record);
+    windowRecord = record;
+    // Opened now, if it must be, rather than when the device names itself in mid-update.
+    history->reader();
+}
+
+// A record of `run` made now, with the image the source holds.
+UpdateRecord MainWindow::imageRecord(const QString &run) const
+{
+    UpdateRecord record = history->newRecord(run, accountLogin->loggedInAccount);
+    record.imageSha256 = image->sha256();
+    if (image->facts().size >= 0)
+        record.imageSize = image->facts().size;
+    record.imageName = image->facts().name;
+    record.imageSource = image->sourceText();
+    return record;
+}
+
+void MainWindow::completeWindowRecord(UpdateOutcome outcome)
+{
+    if (!windowRecord)
+        return;
+    UpdateRecord record = *windowRecord;
+    windowRecord.reset();
+    const FleetResult result = outcome == UpdateOutcome::Success   ? FleetResult::Success
+                               : outcome == UpdateOutcome::Skipped ? FleetResult::Skipped
+                                                                   : FleetResult::Failed;
+    WindowHistory::endRecord(&record, result, updateSession->failure(), updateSession->stats(),
+                             record.started.msecsTo(QDateTime::currentDateTimeUtc()));
+    history->complete(record);
+}
+
+// Read on the window's own connection: a local store answers at once, and a server is bounded by
+// its statement time-out.
+void MainWindow::sayLastUpdate(const QString &device)
+{
+    const QString line = history->lastUpdateLine(device);
+    if (!line.isEmpty())
+        logDisplay->set(line);
 }
 
 void MainWindow::firmwarePacketWrite(const char *data, qlonglong len)
@@ -213,9 +278,7 @@ void MainWindow::startUpdate()
     const QString path = ui->comboBox_update_link->currentText();
     MAIN_TRACE_AS(lcUpdate, "deviceSerialPort_click") << "sendPackage all currendPath =" << path;
     ui->progressBar_upadate_progress->reset();
-    // The file may have changed since it was chosen; the facts describe what goes out now.
-    if (netserverFirmware.isEmpty())
-        showLocalFileFacts(path);
+    // The file is read afresh as it goes out (imageFrom): the facts describe what is sent.
     sendFirmwarePacket(path, &netserverFirmware);
 }
 
@@ -285,17 +348,9 @@ void MainWindow::takeTypedPath(const QString &path)
     showLocalFileFacts(path);
 }
 
-// The facts of the file at `path`; none when it names no readable file, never an earlier file's.
+// The file at `path` becomes the image to send; false when it names no readable file, and then
+// no earlier file's facts are shown.
 bool MainWindow::showLocalFileFacts(const QString &path)
 {
-    const qint64 size = nativeFile->getFileSize(path);
-    if (size >= 0) {
-        showFirmwareFacts(path, size);
-        return true;
-    }
-    for (QLineEdit *fact : {ui->lineEdit__firmware_length, ui->lineEdit_firmware_name,
-                            ui->lineEdit__firmware_make_time, ui->lineEdit__firmware_editer})
-        fact->clear();
-    refreshUpdateEstimate();
-    return false;
+    return image->setFile(path);
 }

@@ -26,6 +26,11 @@ inline const QString passwordName = QStringLiteral("password_name");
 inline const QString loginFlag = QStringLiteral("login_flag");
 inline const QString savePasswordFlag = QStringLiteral("save_password_flag");
 
+// config.ini: the update record. The store's URL (postgresql://USER@HOST:PORT/DB; empty: the
+// environment's, else the local file) and the station's name (empty: the host name).
+inline const QString historyUrl = QStringLiteral("history_url");
+inline const QString historyStation = QStringLiteral("history_station");
+
 // config.ini: MQTT window, the fields as they are being edited.
 inline const QString mqttBrokerAddress = QStringLiteral("mqtt_brokerAddress");
 inline const QString mqttPort = QStringLiteral("mqtt_port");

@@ -1,5 +1,6 @@
 #include "platform/platformpaths.h"
 #include "storage/configini.h"
+#include "storage/imagesource.h"
 #include "storage/nativefile.h"
 #include "storage/settingskeys.h"
 
@@ -87,6 +88,7 @@ private slots:
     void getFileContent_data();
     void getFileContent();
     void fileFacts();
+    void imageSource_followsChange();
     void fileFacts_noRegularFile_data();
     void fileFacts_noRegularFile();
     void corruptStore_keptAside_data();
@@ -407,6 +409,41 @@ void tst_Storage::fileFacts()
                                                                      : info.lastModified();
     QCOMPARE(created, expected.toLocalTime().toString("yyyy-MM-dd'T'HH:mm:ss"));
     QVERIFY(qAbs(QDateTime::fromString(created, Qt::ISODate).secsTo(QDateTime::currentDateTime())) < 600);
+}
+
+// The record and the form read these facts: a rewritten file, a download or a vanished file must
+// never leave an earlier image's digest or size behind.
+void tst_Storage::imageSource_followsChange()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.bin");
+    writeRaw(path, "abc");
+    ImageSource image;
+    QSignalSpy changes(&image, &ImageSource::changed);
+    QVERIFY(image.setFile(path));
+    QCOMPARE(image.facts().name, QStringLiteral("app.bin"));
+    QVERIFY(image.sha256().isEmpty()); // nothing read yet
+    QString problem;
+    QVERIFY(image.load(&problem));
+    QCOMPARE(image.sha256(),
+             QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+
+    writeRaw(path, "abcd");
+    QVERIFY(image.load(&problem));
+    QCOMPARE(image.facts().size, 4);
+    QCOMPARE(image.sha256(),
+             QStringLiteral("88d4266fd4e6338d13b845fcf289579d209c897823b9217da3e161936f031589"));
+    QCOMPARE(image.sourceText(), path);
+
+    image.setCloudRecord(QStringLiteral("17"), "abc", {QStringLiteral("v2, \"beta\""), 99, {}, {}});
+    QCOMPARE(image.facts().size, 3); // the bytes' size, never the record's claim
+    QCOMPARE(image.sha256(),
+             QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    QCOMPARE(image.sourceText(), QStringLiteral("cloud:17 v2, \"beta\""));
+
+    QVERIFY(!image.setFile(dir.filePath("gone.bin")));
+    QVERIFY(image.facts().size < 0 && image.facts().name.isEmpty() && image.sha256().isEmpty());
+    QCOMPARE(changes.count(), 5);
 }
 
 void tst_Storage::fileFacts_noRegularFile_data()

@@ -7,7 +7,9 @@
 #include "app/mainwindow.h"
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
+#include "app/windowhistory.h"
 #include "app/windowupdatelink.h"
+#include "history/historystore.h"
 #include "links/gatewayupdatelink.h"
 #include "mqtt/mqttclient.h"
 #include "storage/nativefile.h"
@@ -22,6 +24,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -95,6 +98,7 @@ private slots:
     void cancelledDialogChangesNothing();
     void startWithoutImageSaysEmpty();
     void wholeUpdatesFromTheStartButton();
+    void windowUpdatesLeaveTheirRecords();
     void startOnClosedPortEndsAtOnce();
     void closingTheWindowAbortsTheUpdate_data();
     void closingTheWindowAbortsTheUpdate();
@@ -284,6 +288,54 @@ void tst_Window::wholeUpdatesFromTheStartButton()
     QCOMPARE(receivedImage(received), image + QByteArray(24, char(0xFF)));
 }
 
+// Each window is closed before the next opens: its records are written by then, and the second
+// one finds the device on record.
+void tst_Window::windowUpdatesLeaveTheirRecords()
+{
+    DevsimProcess device;
+    QVERIFY(device.start({"--split-len", "256", "--uart-len", "128", "--device-addr", "0BADF00D"}));
+    const QByteArray image = patternImage(700);
+    const QString path = writeImage(QStringLiteral("recorded.bin"), image);
+    for (int update = 0; update < 2; ++update) {
+        qputenv("PLOVIKKIT_EXTRA_PORTS", device.portPath().toLocal8Bit());
+        MainWindow window;
+        qunsetenv("PLOVIKKIT_EXTRA_PORTS");
+        openSimulatedPort(window, device.portPath());
+        answerFileDialog(path);
+        QTest::mouseClick(window.form()->pushButton_update_openFile, Qt::LeftButton);
+        QTest::mouseClick(window.form()->pushButton_update_start, Qt::LeftButton);
+        const QStringList said =
+            consoleTexts(window).filter(QStringLiteral("device 0BADF00D was last updated"));
+        QCOMPARE(said.size(), update);
+        if (update == 1)
+            QVERIFY2(said.first().contains(QStringLiteral("recorded.bin")) &&
+                         said.first().endsWith("success"),
+                     qPrintable(said.first()));
+    }
+
+    HistoryStore store;
+    QString problem;
+    QVERIFY2(store.open(HistoryLocation::fromEnvironment(), &problem), qPrintable(problem));
+    HistoryQuery ofThisImage; // the other tests' updates are on record too
+    ofThisImage.imageSha256 =
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    const QList<UpdateRecord> records = store.find(ofThisImage);
+    QCOMPARE(records.size(), 2);
+    const UpdateRecord &last = records.first();
+    QVERIFY(last.run != records.last().run); // one run per window update
+    QCOMPARE(last.result, QStringLiteral("success"));
+    QCOMPARE(last.device, QStringLiteral("0BADF00D"));
+    QCOMPARE(last.link, QStringLiteral("serial"));
+    QVERIFY(!last.target.isEmpty());
+    QCOMPARE(last.targetKind, QStringLiteral("module"));
+    QCOMPARE(last.imageSize, std::optional<qint64>(700));
+    QCOMPARE(last.imageName, QStringLiteral("recorded.bin"));
+    QCOMPARE(last.imageSource, path);
+    QCOMPARE(last.splitLen, std::optional<int>(256));
+    QVERIFY(last.ended.isValid() && last.seconds && last.bytesAcked.value_or(0) >= 700);
+    QVERIFY(!last.station.isEmpty() && !last.operatorName.isEmpty());
+}
+
 void tst_Window::startOnClosedPortEndsAtOnce()
 {
     MainWindow window;
@@ -434,6 +486,42 @@ void tst_Window::batchUpdateOfSeveralGateways()
     QCOMPARE(texts.filter(QStringLiteral("[BB] firmware packet update success ")).size(), 0);
     QCOMPARE(receivedImage(dir.filePath(QStringLiteral("batch-BC.bin"))),
              image + QByteArray(168, char(0xFF)));
+
+    // The batch is one run on record: its retry would take the gateway that failed only, and never
+    // with another image; with "跳过已完成" the gateways that have the image are not sent it again.
+    WindowHistory *history = window.updateHistory();
+    const auto endedRecords = [history](const QString &run) {
+        QList<UpdateRecord> ended = history->reader()->runRecords(run);
+        ended.erase(
+            std::remove_if(ended.begin(), ended.end(),
+                           [](const UpdateRecord &r) { return r.result == QLatin1String("running"); }),
+            ended.end());
+        return ended;
+    };
+    const QString firstRun = page->runId();
+    QTRY_COMPARE(endedRecords(firstRun).size(), 3);
+    const QString sha =
+        QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+    QString problem;
+    QCOMPARE(history->unfinishedTargets(firstRun, sha, &problem), QStringList{"BB"});
+    page->form()->lineEdit_batch_retryRun->setText(firstRun);
+    const QString imagePath = ui->comboBox_update_link->currentText();
+    ui->comboBox_update_link->setEditText(writeImage(QStringLiteral("other.bin"), patternImage(601)));
+    QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    QVERIFY(!page->isRunning() && page->runId() == firstRun);
+    QVERIFY(page->form()->label_batch_status->text().contains(QStringLiteral("another image")));
+
+    page->form()->lineEdit_batch_retryRun->clear();
+    ui->comboBox_update_link->setEditText(imagePath);
+    table->item(1, 0)->setCheckState(Qt::Unchecked);
+    page->form()->checkBox_batch_skipDone->setChecked(true);
+    QTest::mouseClick(page->form()->pushButton_batch_start, Qt::LeftButton);
+    QTRY_COMPARE(finished.count(), 2);
+    QCOMPARE(table->item(0, 1)->text(), QStringLiteral("跳过"));
+    QTRY_COMPARE(endedRecords(page->runId()).size(), 2);
+    for (const UpdateRecord &skipped : endedRecords(page->runId()))
+        QVERIFY2(skipped.result == QLatin1String("skipped") && skipped.kind == QLatin1String("already-done"),
+                 qPrintable(skipped.result + ' ' + skipped.reason));
 }
 
 // Its answers could never arrive: the update ends before its first connect attempt and says why.
