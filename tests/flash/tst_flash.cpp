@@ -191,6 +191,9 @@ FlashRun tst_Flash::runFlash(const QStringList &arguments, int timeoutMs, const 
     flash.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")), arguments);
     FlashRun run;
     if (!flash.waitForFinished(timeoutMs)) {
+        // Where it stood is the only clue to why it did not end.
+        qWarning("still running after %d ms:\n%s\n%s", timeoutMs, flash.readAllStandardError().right(3000).constData(),
+                 flash.readAllStandardOutput().right(8000).constData());
         flash.kill();
         flash.waitForFinished();
         return run;
@@ -523,7 +526,9 @@ void tst_Flash::brokerFrozenMidUpdate()
     QTest::qWait(frozenMs);
     ownBroker.thaw();
 
-    QVERIFY(flash.state() == QProcess::NotRunning || flash.waitForFinished(60000)); // may have given up
+    // It may have given up already; one that runs on says where it stands.
+    if (flash.state() != QProcess::NotRunning && !flash.waitForFinished(60000))
+        QFAIL(flash.readAllStandardError().right(2000) + flash.readAllStandardOutput().right(6000));
     const QString lines = QString::fromUtf8(flash.readAllStandardOutput());
     QVERIFY2(flash.exitCode() == 0, qPrintable(lines));
     QVERIFY2(lines.contains(QStringLiteral("firmware packet send timeout 0")), qPrintable(lines));
