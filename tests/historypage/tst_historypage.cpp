@@ -71,6 +71,8 @@ class tst_HistoryPage : public QObject
 
 private slots:
     void initTestCase();
+    // A filter's clear button fades in for 160 ms, and Qt frees the fading only when it has ended.
+    void cleanup() { QTest::qWait(250); }
     void filtersChooseRows_data();
     void filtersChooseRows();
     void exportWritesWhatIsShown();
