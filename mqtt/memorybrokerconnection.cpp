@@ -61,26 +61,25 @@ void MemoryBrokerConnection::end(ClientError kind, const QString &reason)
 bool MemoryBrokerConnection::subscribe(const QString &topicFilter, int qos)
 {
     Q_UNUSED(qos)
-    if (clientState != Connected || !broker || !MemoryBroker::isValidFilter(topicFilter))
-        return false;
-    const QPointer<MemoryBrokerConnection> self(this);
-    const int current = attempt;
-    broker->post([self, current, topicFilter] {
-        if (self && self->broker && self->attempt == current)
-            self->broker->subscribe(self, current, topicFilter);
-    });
-    return true;
+    return askAboutFilter(topicFilter, &MemoryBroker::subscribe);
 }
 
 bool MemoryBrokerConnection::unsubscribe(const QString &topicFilter)
+{
+    return askAboutFilter(topicFilter, &MemoryBroker::unsubscribe);
+}
+
+// What the broker does with a filter happens from its event loop turn, and only for the
+// connection that asked.
+bool MemoryBrokerConnection::askAboutFilter(const QString &topicFilter, FilterRequest request)
 {
     if (clientState != Connected || !broker || !MemoryBroker::isValidFilter(topicFilter))
         return false;
     const QPointer<MemoryBrokerConnection> self(this);
     const int current = attempt;
-    broker->post([self, current, topicFilter] {
+    broker->post([self, current, topicFilter, request] {
         if (self && self->broker && self->attempt == current)
-            self->broker->unsubscribe(self, current, topicFilter);
+            (self->broker->*request)(self, current, topicFilter);
     });
     return true;
 }

@@ -41,6 +41,8 @@ private:
     void answerSubscribe(int attempt, const QString &filter, bool granted);
     void answerUnsubscribe(int attempt, const QString &filter);
 
+    using FilterRequest = void (MemoryBroker::*)(MemoryBrokerConnection *, int, const QString &);
+    bool askAboutFilter(const QString &topicFilter, FilterRequest request);
     void queueSignal(std::function<void()> emitter);
     void emitQueued();
     void end(ClientError kind, const QString &reason);

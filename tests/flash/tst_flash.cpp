@@ -192,7 +192,8 @@ FlashRun tst_Flash::runFlash(const QStringList &arguments, int timeoutMs, const 
     FlashRun run;
     if (!flash.waitForFinished(timeoutMs)) {
         // Where it stood is the only clue to why it did not end.
-        qWarning("still running after %d ms:\n%s\n%s", timeoutMs, flash.readAllStandardError().right(3000).constData(),
+        qWarning("still running after %d ms:\n%s\n%s", timeoutMs,
+                 flash.readAllStandardError().right(3000).constData(),
                  flash.readAllStandardOutput().right(8000).constData());
         flash.kill();
         flash.waitForFinished();
