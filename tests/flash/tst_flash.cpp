@@ -131,6 +131,7 @@ private slots:
     void usageAndPortErrors_data();
     void usageAndPortErrors();
     void listPortsIncludesExtraPorts();
+    void serialNumberNamesTheAdapterItHasNow();
     void linkLostMidUpdateEndsTheSession_data();
     void linkLostMidUpdateEndsTheSession();
     void brokerFrozenMidUpdate_data();
@@ -192,7 +193,8 @@ FlashRun tst_Flash::runFlash(const QStringList &arguments, int timeoutMs, const 
     FlashRun run;
     if (!flash.waitForFinished(timeoutMs)) {
         // Where it stood is the only clue to why it did not end.
-        qWarning("still running after %d ms:\n%s\n%s", timeoutMs, flash.readAllStandardError().right(3000).constData(),
+        qWarning("still running after %d ms:\n%s\n%s", timeoutMs,
+                 flash.readAllStandardError().right(3000).constData(),
                  flash.readAllStandardOutput().right(8000).constData());
         flash.kill();
         flash.waitForFinished();
@@ -441,6 +443,50 @@ void tst_Flash::listPortsIncludesExtraPorts()
         QVERIFY(!names.contains(skipped));
         QVERIFY2(run.errors.contains(QStringLiteral("skipped ") + skipped), qPrintable(run.errors));
     }
+}
+
+// Ports named serial:SN through PLOVIKKIT_EXTRA_PORTS' PATH=SN, as a bench names its adapters.
+void tst_Flash::serialNumberNamesTheAdapterItHasNow()
+{
+    DevsimProcess a, b, c;
+    QHash<DevsimProcess *, int> startLog;
+    for (DevsimProcess *device : {&a, &b, &c}) {
+        QVERIFY(device->start({"--baud", "115200"}));
+        QTRY_VERIFY(!device->log().isEmpty());
+        startLog.insert(device, device->log().size());
+    }
+    const auto run = [&](const QStringList &extraPorts, const QStringList &arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PLOVIKKIT_EXTRA_PORTS"), extraPorts.join(QLatin1Char(':')));
+        return runFlash(arguments, 60000, env);
+    };
+    const QString image = writeImage(patternImage(1500));
+    const QStringList bench{a.portPath() + "=SN1", b.portPath() + "=SN2", c.portPath() + "=SN2"};
+    QVERIFY(run(bench, {"--list-ports"}).lines.contains(a.portPath() + " virtual port serial=SN1"));
+    QCOMPARE(run(bench, {"-p", "serial:SN1", "-p", a.portPath(), image}).exitCode, 2);
+
+    QJsonObject summary;
+    FlashRun first =
+        run(bench, {"--json", "-p", "serial:SN1", "-p", "serial:SN2", "-p", "serial:NONE", image});
+    QHash<QString, QJsonObject> done = doneEvents(first.lines, &summary);
+    QCOMPARE(done.value("serial:SN1").value("result").toString(), QStringLiteral("success"));
+    QCOMPARE(done.value("serial:SN2").value("kind").toString(), QStringLiteral("link-lost"));
+    QVERIFY(done.value("serial:SN2")
+                .value("reason")
+                .toString()
+                .endsWith("two adapters with serial number SN2: " + b.portPath() + ", " + c.portPath()));
+    QVERIFY(
+        done.value("serial:NONE").value("reason").toString().endsWith("no adapter with serial number NONE"));
+    QTRY_VERIFY(a.log().size() > startLog.value(&a));
+    const int framesOnA = a.log().size();
+    QCOMPARE(b.log().size(), startLog.value(&b));
+    QCOMPARE(c.log().size(), startLog.value(&c));
+
+    // Re-plugged: SN1 is now on the tty that was b's.
+    FlashRun replug = run({b.portPath() + "=SN1"}, {"--json", "-p", "serial:SN1", image});
+    QCOMPARE(doneEvents(replug.lines, &summary).value("serial:SN1").value("result").toString(), "success");
+    QTRY_VERIFY(b.log().size() > startLog.value(&b));
+    QCOMPARE(a.log().size(), framesOnA);
 }
 
 void tst_Flash::linkLostMidUpdateEndsTheSession_data()
