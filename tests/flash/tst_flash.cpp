@@ -445,7 +445,6 @@ void tst_Flash::listPortsIncludesExtraPorts()
     }
 }
 
-// Ports named serial:SN through PLOVIKKIT_EXTRA_PORTS' PATH=SN, as a bench names its adapters.
 void tst_Flash::serialNumberNamesTheAdapterItHasNow()
 {
     DevsimProcess a, b, c;
@@ -466,25 +465,23 @@ void tst_Flash::serialNumberNamesTheAdapterItHasNow()
     QCOMPARE(run(bench, {"-p", "serial:SN1", "-p", a.portPath(), image}).exitCode, 2);
 
     QJsonObject summary;
-    FlashRun first =
+    const auto done = [&](const FlashRun &flash, const char *target, const char *field) {
+        return doneEvents(flash.lines, &summary).value(target).value(field).toString();
+    };
+    const FlashRun first =
         run(bench, {"--json", "-p", "serial:SN1", "-p", "serial:SN2", "-p", "serial:NONE", image});
-    QHash<QString, QJsonObject> done = doneEvents(first.lines, &summary);
-    QCOMPARE(done.value("serial:SN1").value("result").toString(), QStringLiteral("success"));
-    QCOMPARE(done.value("serial:SN2").value("kind").toString(), QStringLiteral("link-lost"));
-    QVERIFY(done.value("serial:SN2")
-                .value("reason")
-                .toString()
+    QCOMPARE(done(first, "serial:SN1", "result"), QStringLiteral("success"));
+    QCOMPARE(done(first, "serial:SN2", "kind"), QStringLiteral("link-lost"));
+    QVERIFY(done(first, "serial:SN2", "reason")
                 .endsWith("two adapters with serial number SN2: " + b.portPath() + ", " + c.portPath()));
-    QVERIFY(
-        done.value("serial:NONE").value("reason").toString().endsWith("no adapter with serial number NONE"));
+    QVERIFY(done(first, "serial:NONE", "reason").endsWith("no adapter with serial number NONE"));
     QTRY_VERIFY(a.log().size() > startLog.value(&a));
     const int framesOnA = a.log().size();
-    QCOMPARE(b.log().size(), startLog.value(&b));
-    QCOMPARE(c.log().size(), startLog.value(&c));
+    QCOMPARE(b.log().size() + c.log().size(), startLog.value(&b) + startLog.value(&c));
 
     // Re-plugged: SN1 is now on the tty that was b's.
-    FlashRun replug = run({b.portPath() + "=SN1"}, {"--json", "-p", "serial:SN1", image});
-    QCOMPARE(doneEvents(replug.lines, &summary).value("serial:SN1").value("result").toString(), "success");
+    const FlashRun replug = run({b.portPath() + "=SN1"}, {"--json", "-p", "serial:SN1", image});
+    QCOMPARE(done(replug, "serial:SN1", "result"), QStringLiteral("success"));
     QTRY_VERIFY(b.log().size() > startLog.value(&b));
     QCOMPARE(a.log().size(), framesOnA);
 }
