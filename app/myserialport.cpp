@@ -234,7 +234,7 @@ void mySerialPort::applyPanelToPort()
 }
 
 // A port whose adapter has a serial number is offered by that number too, which stays right
-// when the adapter comes back under another tty name.
+// when the adapter comes back under another tty name: so does a choice stored by that item.
 void mySerialPort::fillPortList()
 {
     const QList<SerialPortEntry> ports = SerialPortList::availablePorts();
@@ -252,7 +252,7 @@ void mySerialPort::fillPortList()
         }
         portListBox->addItem(
             QStringLiteral("%1 %2 serial=%3").arg(entry.name, entry.description, serialNumber));
-        bySerialNumber.append(QStringLiteral("serial:%1 (%2)").arg(serialNumber, entry.name));
+        bySerialNumber.append(QStringLiteral("serial:%1 %2").arg(serialNumber, entry.description));
     }
     portListBox->addItems(bySerialNumber);
 }

@@ -380,7 +380,12 @@ private:
     {
         if (options.usesBroker())
             return GatewayMessages::gatewayIdProblem(name);
-        return name.isEmpty() ? QStringLiteral("no serial port given: an empty port name") : QString();
+        if (name.isEmpty())
+            return QStringLiteral("no serial port given: an empty port name");
+        // Whether an adapter holds it is asked when its update starts; a name without one is wrong now.
+        if (name == QLatin1String("serial:"))
+            return QStringLiteral("\"serial:\" names no serial number: serial:SN");
+        return QString();
     }
 
     // Two names of one device are one target: compared by the device the serial channel will
