@@ -88,8 +88,8 @@ void MainWindow::beginWindowRecord()
         record.gateway = mqttConfig->currentGatewayId();
         record.target = record.gateway;
     } else {
-        record.target = serialPort->channel().portName();
-        const PortIdentity port = PortIdentity::of(record.target);
+        record.target = serialPort->chosenPortName();
+        const PortIdentity port = PortIdentity::of(serialPort->channel().portName());
         record.portSerial = port.serialNumber;
         record.portUsbId = port.usbId;
         record.portById = port.byIdPath;

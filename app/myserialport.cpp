@@ -2,6 +2,7 @@
 
 #include "app/mycombobox.h"
 #include "core/eventwait.h"
+#include "platform/portidentity.h"
 #include "platform/serialportlist.h"
 #include "protocol/wiretiming.h"
 #include "storage/configini.h"
@@ -49,7 +50,7 @@ mySerialPort::mySerialPort(QWidget *parent) : QWidget(parent)
 
     // The presence scan watches this copy of the chosen name.
     connect(portListBox, &QComboBox::currentTextChanged, this,
-            [this](const QString &text) { serialChannel.setSelectedPortName(portNameOfItem(text)); });
+            [this](const QString &text) { serialChannel.setSelectedPortName(portPathOfItem(text)); });
     connect(&serialChannel, &SerialChannel::portOpenChanged, this, &mySerialPort::showOpenState);
     connect(&serialChannel, &SerialChannel::sendRefused, this,
             [this](const QByteArray &untaken) { emit callBack(SPOS_SERIALPORT_ERROR_WRITE, untaken); });
@@ -70,6 +71,23 @@ mySerialPort::~mySerialPort()
 QString mySerialPort::portNameOfItem(const QString &itemText)
 {
     return itemText.section(QLatin1Char(' '), 0, 0);
+}
+
+QString mySerialPort::portPathOfItem(const QString &itemText)
+{
+    const QString name = portNameOfItem(itemText);
+    QString path;
+    QString problem;
+    if (PortIdentity::resolve(name, &path, &problem))
+        return path;
+    TRACE(lcSerial).noquote() << problem;
+    return name;
+}
+
+QString mySerialPort::chosenPortName() const
+{
+    const QString chosen = portNameOfItem(portListBox->currentText());
+    return PortIdentity::namesSerialNumber(chosen) ? chosen : serialChannel.portName();
 }
 
 QHBoxLayout *mySerialPort::getUi()
@@ -212,13 +230,31 @@ void mySerialPort::buildIndicator()
 void mySerialPort::applyPanelToPort()
 {
     serialChannel.setBaudRate(baudBox->currentText().toInt(nullptr, 10));
-    serialChannel.setPortName(portNameOfItem(portListBox->currentText()));
+    serialChannel.setPortName(portPathOfItem(portListBox->currentText()));
 }
 
+// A port whose adapter has a serial number is offered by that number too, which stays right
+// when the adapter comes back under another tty name: so does a choice stored by that item.
 void mySerialPort::fillPortList()
 {
-    for (const SerialPortEntry &entry : SerialPortList::availablePorts())
-        portListBox->addItem(QStringLiteral("%1 %2").arg(entry.name, entry.description));
+    const QList<SerialPortEntry> ports = SerialPortList::availablePorts();
+    QStringList names;
+    for (const SerialPortEntry &entry : ports)
+        names.append(entry.name);
+    const QList<PortIdentity> identities = PortIdentity::of(names);
+    QStringList bySerialNumber;
+    for (int i = 0; i < ports.size(); ++i) {
+        const SerialPortEntry &entry = ports.at(i);
+        const QString serialNumber = identities.value(i).serialNumber;
+        if (serialNumber.isEmpty()) {
+            portListBox->addItem(QStringLiteral("%1 %2").arg(entry.name, entry.description));
+            continue;
+        }
+        portListBox->addItem(
+            QStringLiteral("%1 %2 serial=%3").arg(entry.name, entry.description, serialNumber));
+        bySerialNumber.append(QStringLiteral("serial:%1 %2").arg(serialNumber, entry.description));
+    }
+    portListBox->addItems(bySerialNumber);
 }
 
 void mySerialPort::reopenPort()
@@ -255,7 +291,7 @@ void mySerialPort::onPortSelected(int index)
         TRACE(lcSerial) << "comboBox_serialport currentIndexChange auto" << index;
         return;
     }
-    const QString name = portNameOfItem(portListBox->currentText());
+    const QString name = portPathOfItem(portListBox->currentText());
     // The box reports its new text only after this handler; a presence scan in between must
     // not judge the newly opened port by the old name.
     serialChannel.setSelectedPortName(name);
@@ -276,6 +312,12 @@ void mySerialPort::onOpenPressed()
 {
     TRACE(lcSerial) << "pushButton_openport clicked";
     serialChannel.setPortClosedByUser(false);
+    // A serial number is looked up again: its adapter may have been re-plugged since it was picked.
+    if (!serialChannel.isPortOpen()) {
+        const QString path = portPathOfItem(portListBox->currentText());
+        serialChannel.setSelectedPortName(path);
+        serialChannel.setPortName(path);
+    }
     if (!serialChannel.openPort()) {
         TRACE(lcSerial) << serialChannel.lastOpenError();
         return;

@@ -34,6 +34,11 @@ public:
 
     // The port name in a port list item: the text before the first blank.
     static QString portNameOfItem(const QString &itemText);
+    // The device an item's port is now: a serial:SN item names the adapter holding SN at this
+    // moment; one that none or several hold stays its own name and will not open.
+    static QString portPathOfItem(const QString &itemText);
+    // The port as the user chose it: a serial:SN choice stays so, whichever tty it opened.
+    QString chosenPortName() const;
 
 public slots:
     // The worker's operations, kept for callers that invoke them by name; the tool itself goes

@@ -101,7 +101,10 @@ UpdateRecord FlashHistory::newRecord(int index) const
         record.gateway = record.target;
     } else {
         record.link = QStringLiteral("serial");
-        const PortIdentity port = ports.value(index);
+        // An adapter named by its serial number may have moved to another tty since the start.
+        const PortIdentity port = PortIdentity::namesSerialNumber(record.target)
+                                      ? PortIdentity::of(record.target)
+                                      : ports.value(index);
         record.portSerial = port.serialNumber;
         record.portUsbId = port.usbId;
         record.portById = port.byIdPath;

@@ -3,6 +3,7 @@
 #include "cli/terminaltext.h"
 #include "mqtt/mqttclient.h"
 #include "platform/deviceaccess.h"
+#include "platform/portidentity.h"
 #include "platform/serialportlist.h"
 #include "protocol/gatewaymessages.h"
 #include "serial/serialchannel.h"
@@ -36,8 +37,9 @@ const QList<OptionEntry> &optionTable()
 {
     static const QList<OptionEntry> table{
         {{"p", "port"},
-         "Serial port: a name as the system lists it (ttyUSB0, COM3) or a device path. Give it several "
-         "times to update several devices at once.",
+         "Serial port: a name as the system lists it (ttyUSB0, COM3), a device path, or serial:SN, the "
+         "USB-serial adapter with that serial number, whatever name it has when its update starts. Give "
+         "it several times to update several devices at once.",
          "PORT"},
         {{"b", "baud"},
          QStringLiteral("Baud rate, default 115200, at least %1.").arg(SerialChannel::kMinimumBaudRate),
@@ -46,7 +48,10 @@ const QList<OptionEntry> &optionTable()
          "module | demo | gateway (default: module; gateway with --mqtt). With --history: the port or "
          "gateway id whose records to show.",
          "KIND"},
-        {{"list-ports"}, "Print one line per port, \"<name> <description>\", and exit.", ""},
+        {{"list-ports"},
+         "Print one line per port, \"<name> <description>\", followed by \"serial=SN\" and "
+         "\"usb=vvvv:pppp\" where known, and exit.",
+         ""},
         {{"trace"}, "Write the debug trace to stderr.", ""},
         {{"list-firmware"},
          "Log in with --account and --password and print the account's cloud catalogue, one "
@@ -375,13 +380,23 @@ private:
     {
         if (options.usesBroker())
             return GatewayMessages::gatewayIdProblem(name);
-        return name.isEmpty() ? QStringLiteral("no serial port given: an empty port name") : QString();
+        if (name.isEmpty())
+            return QStringLiteral("no serial port given: an empty port name");
+        // Whether an adapter holds it is asked when its update starts; a name without one is wrong now.
+        if (name == QLatin1String("serial:"))
+            return QStringLiteral("\"serial:\" names no serial number: serial:SN");
+        return QString();
     }
 
     // Two names of one device are one target: compared by the device the serial channel will
-    // open (a bare name is the system's, under /dev), after its links are followed.
+    // open (a bare name is the system's, under /dev), after its links are followed. A serial
+    // number is the adapter holding it now; one that none or several hold is only its own name.
     static QString deviceKey(const QString &name)
     {
+        QString resolved;
+        QString unresolved;
+        if (PortIdentity::namesSerialNumber(name))
+            return PortIdentity::resolve(name, &resolved, &unresolved) ? deviceKey(resolved) : name;
         const QString location = SerialPortList::devicePath(portPath(name));
         if (location.isEmpty())
             return name;

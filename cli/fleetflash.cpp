@@ -11,6 +11,7 @@
 #include "mqtt/mqttclient.h"
 #include "platform/deviceaccess.h"
 #include "platform/openfilelimit.h"
+#include "platform/portidentity.h"
 #include "platform/signalwatcher.h"
 #include "protocol/gatewaymessages.h"
 #include "serial/serialchannel.h"
@@ -258,14 +259,22 @@ void FleetFlash::makeRunner()
 
 std::unique_ptr<UpdateLink> FleetFlash::makeSerialLink(int index, UpdateFailure *problem)
 {
-    const QString port = options.targets.at(index);
+    const QString name = options.targets.at(index);
+    // Resolved now rather than at the start: an adapter re-plugged under a new tty is still found.
+    QString port;
+    QString resolveProblem;
+    if (!PortIdentity::resolve(name, &port, &resolveProblem)) {
+        *problem = {UpdateFailure::Kind::LinkLost,
+                    QStringLiteral("cannot open port \"%1\": %2").arg(name, resolveProblem)};
+        return nullptr;
+    }
     auto channel = std::make_unique<SerialChannel>();
     channel->setPortName(port);
     channel->setBaudRate(options.baudRate);
     channel->setSelectedPortName(port);
     if (!channel->openPort()) {
         *problem = {UpdateFailure::Kind::LinkLost,
-                    QStringLiteral("cannot open port \"%1\": %2").arg(port, channel->lastOpenError())};
+                    QStringLiteral("cannot open port \"%1\": %2").arg(name, channel->lastOpenError())};
         return nullptr;
     }
     auto link = std::make_unique<SerialUpdateLink>(*channel, options.target);

@@ -12,8 +12,10 @@
 #include "cli/flashoptions.h"
 #include "cli/fleetflash.h"
 #include "cli/historycommand.h"
+#include "cli/terminaltext.h"
 #include "core/appversion.h"
 #include "history/historylocation.h"
+#include "platform/portidentity.h"
 #include "platform/serialportlist.h"
 #include "storage/firmwareimage.h"
 
@@ -45,10 +47,26 @@ int fail(int status, const QString &message)
     return status;
 }
 
+// Scripts read "<name> <description>": what a port is beyond its name only follows.
+QString portLine(const SerialPortEntry &port, const PortIdentity &identity)
+{
+    QString line = port.name + QLatin1Char(' ') + port.description;
+    if (!identity.serialNumber.isEmpty())
+        line += QStringLiteral(" serial=") + TerminalText::escaped(identity.serialNumber);
+    if (!identity.usbId.isEmpty())
+        line += QStringLiteral(" usb=") + identity.usbId;
+    return line;
+}
+
 int listPorts()
 {
-    for (const SerialPortEntry &port : SerialPortList::availablePorts())
-        printf("%s %s\n", port.name.toLocal8Bit().constData(), port.description.toLocal8Bit().constData());
+    const QList<SerialPortEntry> ports = SerialPortList::availablePorts();
+    QStringList names;
+    for (const SerialPortEntry &port : ports)
+        names.append(port.name);
+    const QList<PortIdentity> identities = PortIdentity::of(names);
+    for (int i = 0; i < ports.size(); ++i)
+        printf("%s\n", portLine(ports.at(i), identities.value(i)).toLocal8Bit().constData());
     return ExitSuccess;
 }
 

@@ -20,6 +20,16 @@ struct PortIdentity
     // Of several ports, asking the system for its list once.
     static QList<PortIdentity> of(const QStringList &portNames);
 
+    // A port may be named "serial:SN": the USB-serial adapter with that serial number, whatever
+    // tty the system gave it at this plug-in.
+    static bool namesSerialNumber(const QString &portName);
+    // The port to open for `portName`: a "serial:SN" name becomes the device path of the one
+    // adapter with that serial number, any other name stays as it is. False, with `problem`
+    // saying so, when no adapter or more than one has it.
+    static bool resolve(const QString &portName, QString *path, QString *problem);
+
 private:
     static PortIdentity identityOf(const QString &portName, const QList<QSerialPortInfo> &system);
+    static bool resolveIn(const QString &portName, const QList<QSerialPortInfo> &system, QString *path,
+                          QString *problem);
 };

@@ -131,6 +131,7 @@ private slots:
     void usageAndPortErrors_data();
     void usageAndPortErrors();
     void listPortsIncludesExtraPorts();
+    void serialNumberNamesTheAdapterItHasNow();
     void linkLostMidUpdateEndsTheSession_data();
     void linkLostMidUpdateEndsTheSession();
     void brokerFrozenMidUpdate_data();
@@ -442,6 +443,47 @@ void tst_Flash::listPortsIncludesExtraPorts()
         QVERIFY(!names.contains(skipped));
         QVERIFY2(run.errors.contains(QStringLiteral("skipped ") + skipped), qPrintable(run.errors));
     }
+}
+
+void tst_Flash::serialNumberNamesTheAdapterItHasNow()
+{
+    DevsimProcess a, b, c;
+    QHash<DevsimProcess *, int> startLog;
+    for (DevsimProcess *device : {&a, &b, &c}) {
+        QVERIFY(device->start({"--baud", "115200"}));
+        QTRY_VERIFY(!device->log().isEmpty());
+        startLog.insert(device, device->log().size());
+    }
+    const auto run = [&](const QStringList &extraPorts, const QStringList &arguments) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PLOVIKKIT_EXTRA_PORTS"), extraPorts.join(QLatin1Char(':')));
+        return runFlash(arguments, 60000, env);
+    };
+    const QString image = writeImage(patternImage(1500));
+    const QStringList bench{a.portPath() + "=SN1", b.portPath() + "=SN2", c.portPath() + "=SN2"};
+    QVERIFY(run(bench, {"--list-ports"}).lines.contains(a.portPath() + " virtual port serial=SN1"));
+    QCOMPARE(run(bench, {"-p", "serial:SN1", "-p", a.portPath(), image}).exitCode, 2);
+
+    QJsonObject summary;
+    const auto done = [&](const FlashRun &flash, const char *target, const char *field) {
+        return doneEvents(flash.lines, &summary).value(target).value(field).toString();
+    };
+    const FlashRun first =
+        run(bench, {"--json", "-p", "serial:SN1", "-p", "serial:SN2", "-p", "serial:NONE", image});
+    QCOMPARE(done(first, "serial:SN1", "result"), QStringLiteral("success"));
+    QCOMPARE(done(first, "serial:SN2", "kind"), QStringLiteral("link-lost"));
+    QVERIFY(done(first, "serial:SN2", "reason")
+                .endsWith("two adapters with serial number SN2: " + b.portPath() + ", " + c.portPath()));
+    QVERIFY(done(first, "serial:NONE", "reason").endsWith("no adapter with serial number NONE"));
+    QTRY_VERIFY(a.log().size() > startLog.value(&a));
+    const int framesOnA = a.log().size();
+    QCOMPARE(b.log().size() + c.log().size(), startLog.value(&b) + startLog.value(&c));
+
+    // Re-plugged: SN1 is now on the tty that was b's.
+    const FlashRun replug = run({b.portPath() + "=SN1"}, {"--json", "-p", "serial:SN1", image});
+    QCOMPARE(done(replug, "serial:SN1", "result"), QStringLiteral("success"));
+    QTRY_VERIFY(b.log().size() > startLog.value(&b));
+    QCOMPARE(a.log().size(), framesOnA);
 }
 
 void tst_Flash::linkLostMidUpdateEndsTheSession_data()

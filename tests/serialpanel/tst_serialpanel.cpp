@@ -31,6 +31,7 @@ private slots:
     void storedPortNotListedKeepsFirst();
     void onlyLeftPressRefreshesList();
     void selectingPortOpensItAndLightFollows();
+    void serialNumberPickOpensTheAdapterItHasNow();
 
     void waitStartsWhenTheFrameHasLeftTheLine();
     void closedPortRequestsReportStatus7_data();
@@ -264,6 +265,25 @@ void tst_SerialPanel::selectingPortOpensItAndLightFollows()
 
 // The panel's blocking slots wait in a local loop on the channel, which never waits itself.
 // At 1200 baud a 136-byte frame needs 1.13 s on the line, longer than a packet's reply wait.
+void tst_SerialPanel::serialNumberPickOpensTheAdapterItHasNow()
+{
+    Pty first;
+    Pty second;
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (first.slavePath + "=SN7:" + second.slavePath).toLocal8Bit());
+    mySerialPort serial;
+    auto *ports = serial.findChild<MyComboBox *>(QStringLiteral("comboBox_serialport"));
+    QVERIFY(ports->findText(itemText(first.slavePath) + " serial=SN7") >= 0);
+    ports->setCurrentIndex(ports->findText(QStringLiteral("serial:SN7"), Qt::MatchStartsWith));
+    QCOMPARE(serial.channel().portLocation(), first.slavePath);
+
+    // Re-plugged under the other tty: open takes the adapter where it is now.
+    serial.findChild<QPushButton *>(QStringLiteral("pushButton_closeport"))->click();
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (first.slavePath + ":" + second.slavePath + "=SN7").toLocal8Bit());
+    serial.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
+    QVERIFY(serial.channel().isPortOpen());
+    QCOMPARE(serial.channel().selectedPortName(), second.slavePath);
+}
+
 void tst_SerialPanel::waitStartsWhenTheFrameHasLeftTheLine()
 {
     Pty pty;
