@@ -145,7 +145,9 @@ void BrokerSession::onDisconnected()
     const MqttConnection::ClientError why = mqtt.error();
     if (why != MqttConnection::NoError)
         lastDropText = mqtt.errorString();
-    if (why != MqttConnection::NoError && retryCanHelp(why))
+    if (why == MqttConnection::BrokerSilentError)
+        backoff->linkSilent();
+    else if (why != MqttConnection::NoError && retryCanHelp(why))
         backoff->linkDown();
     else
         backoff->reset();

@@ -25,6 +25,12 @@ void ReconnectBackoff::linkDown()
         timer.start(nextDelayMs);
 }
 
+void ReconnectBackoff::linkSilent()
+{
+    nextDelayMs = kFirstDelayMs;
+    linkDown();
+}
+
 void ReconnectBackoff::reset()
 {
     timer.stop();

@@ -22,6 +22,10 @@ public:
     // The link went down unasked or an attempt failed: the next attempt is scheduled,
     // unless attempts are held.
     void linkDown();
+    // An attempt or a link ended because the broker took the connection and then said nothing:
+    // the attempt itself already waited, and a hung broker may come back any moment, so the next
+    // attempt follows after the first delay and the waits do not grow.
+    void linkSilent();
     // A connection made or ended on request: nothing is due, and the next drop starts over.
     void reset();
     // Held, nothing is attempted; released, an attempt that fell due meanwhile is scheduled.

@@ -3,6 +3,7 @@
 #include "links/brokersession.h"
 #include "links/gatewayfleet.h"
 #include "links/gatewayupdatelink.h"
+#include "links/reconnectbackoff.h"
 #include "mqtt/memorybroker.h"
 #include "mqtt/memorybrokerconnection.h"
 #include "protocol/bootframe.h"
@@ -42,6 +43,7 @@ private slots:
 
     void chatterFloodIsBoundedAndOtherGatewaysAnswered();
     void silentBrokerHoldsNewTargets();
+    void hungBrokerIsTriedAgainWithoutGrowingWaits();
     void fleetWaitsForABrokerThatIsDown_data();
     void fleetWaitsForABrokerThatIsDown();
     void refusedGatewayFailsAlone();
@@ -111,6 +113,23 @@ void tst_BrokerSession::silentBrokerHoldsNewTargets()
     broker->setFrozen(false);
     QTRY_COMPARE_WITH_TIMEOUT(fleet.started->count(), 1, 10000);
     QCOMPARE(disconnected.count(), 0);
+}
+
+// Attempts that a hung broker takes in and never answers each wait out their own deadline; the
+// waits between them must not grow as for a broker that refuses, or a thawed broker would be
+// found only half a minute later.
+void tst_BrokerSession::hungBrokerIsTriedAgainWithoutGrowingWaits()
+{
+    broker->setFrozen(true);
+    QSignalSpy disconnected(connection.get(), &MqttConnection::disconnected);
+    session->connectToHost();
+    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 2 * BrokerSession::kConnectDeadlineMs + 6000);
+    QCOMPARE(connection->error(), MqttConnection::BrokerSilentError);
+    const auto *backoff = session->findChild<ReconnectBackoff *>();
+    QVERIFY(backoff->isPending());
+    QCOMPARE(backoff->delayMs(), ReconnectBackoff::kFirstDelayMs);
+    broker->setFrozen(false);
+    QTRY_VERIFY_WITH_TIMEOUT(session->isAnswering(), BrokerSession::kAnswerDeadlineMs + 4000);
 }
 
 void tst_BrokerSession::fleetWaitsForABrokerThatIsDown_data()
