@@ -222,6 +222,7 @@ void MainWindow::reportPortTrouble()
     });
     connect(&serialPort->channel(), &SerialChannel::openFailed, logDisplay.get(), &LogDisplay::set);
     connect(serialPort, &mySerialPort::settingsNotSaved, logDisplay.get(), &LogDisplay::set);
+    connect(serialPort, &mySerialPort::portNotFound, logDisplay.get(), &LogDisplay::set);
     connect(accountLogin.get(), &AccountLogin::settingsNotSaved, logDisplay.get(), &LogDisplay::set);
     accountLogin->setRequestHold([this] { return cloudWaitsForUpdate(); });
 }

@@ -84,6 +84,26 @@ QString mySerialPort::portPathOfItem(const QString &itemText)
     return name;
 }
 
+// The box reports its new text only after a selection's handler; a presence scan in between must
+// not judge the newly opened port by the old name, so the channel is told the name here.
+bool mySerialPort::choosePortOfItem(const QString &itemText)
+{
+    const QString name = portNameOfItem(itemText);
+    QString path;
+    QString problem;
+    if (!PortIdentity::resolve(name, &path, &problem)) {
+        if (serialChannel.isPortOpen()) {
+            serialChannel.setPortClosedByUser(true);
+            serialChannel.closePort();
+        }
+        emit portNotFound(problem);
+        return false;
+    }
+    serialChannel.setSelectedPortName(path);
+    serialChannel.setPortName(path);
+    return true;
+}
+
 QString mySerialPort::chosenPortName() const
 {
     const QString chosen = portNameOfItem(portListBox->currentText());
@@ -291,11 +311,8 @@ void mySerialPort::onPortSelected(int index)
         TRACE(lcSerial) << "comboBox_serialport currentIndexChange auto" << index;
         return;
     }
-    const QString name = portPathOfItem(portListBox->currentText());
-    // The box reports its new text only after this handler; a presence scan in between must
-    // not judge the newly opened port by the old name.
-    serialChannel.setSelectedPortName(name);
-    serialChannel.setPortName(name);
+    if (!choosePortOfItem(portListBox->currentText()))
+        return;
     reopenPort();
     TRACE(lcSerial) << "comboBox_serialport currentIndexChange" << index
                     << (serialChannel.isPortOpen() ? "true" : "false");
@@ -313,11 +330,8 @@ void mySerialPort::onOpenPressed()
     TRACE(lcSerial) << "pushButton_openport clicked";
     serialChannel.setPortClosedByUser(false);
     // A serial number is looked up again: its adapter may have been re-plugged since it was picked.
-    if (!serialChannel.isPortOpen()) {
-        const QString path = portPathOfItem(portListBox->currentText());
-        serialChannel.setSelectedPortName(path);
-        serialChannel.setPortName(path);
-    }
+    if (!serialChannel.isPortOpen() && !choosePortOfItem(portListBox->currentText()))
+        return;
     if (!serialChannel.openPort()) {
         TRACE(lcSerial) << serialChannel.lastOpenError();
         return;

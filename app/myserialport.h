@@ -61,6 +61,9 @@ signals:
     void threadCallBack(int status);
     // The chosen port and rate could not be stored; the text says why.
     void settingsNotSaved(QString reason);
+    // The chosen serial:SN item names an adapter that is not there, or several are: nothing is
+    // opened, and the text says which.
+    void portNotFound(QString problem);
 
 private:
     void buildPortGroup();
@@ -68,6 +71,7 @@ private:
     void buildButtons();
     void buildIndicator();
     void applyPanelToPort();
+    bool choosePortOfItem(const QString &itemText);
     void fillPortList();
     void reopenPort();
     void showOpenState(bool open);

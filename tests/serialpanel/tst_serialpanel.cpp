@@ -282,6 +282,16 @@ void tst_SerialPanel::serialNumberPickOpensTheAdapterItHasNow()
     serial.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
     QVERIFY(serial.channel().isPortOpen());
     QCOMPARE(serial.channel().selectedPortName(), second.slavePath);
+
+    // Two adapters answering to one serial number: neither is opened, and the user is told why.
+    serial.findChild<QPushButton *>(QStringLiteral("pushButton_closeport"))->click();
+    qputenv("PLOVIKKIT_EXTRA_PORTS", (first.slavePath + "=SN7:" + second.slavePath + "=SN7").toLocal8Bit());
+    QSignalSpy notFound(&serial, &mySerialPort::portNotFound);
+    serial.findChild<QPushButton *>(QStringLiteral("pushButton_openport"))->click();
+    QVERIFY(!serial.channel().isPortOpen());
+    QCOMPARE(notFound.count(), 1);
+    QVERIFY2(notFound.first().first().toString().contains(QStringLiteral("SN7")),
+             qPrintable(notFound.first().first().toString()));
 }
 
 void tst_SerialPanel::waitStartsWhenTheFrameHasLeftTheLine()
