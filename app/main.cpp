@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/windowlanguage.h"
 #include "core/appversion.h"
 #include "core/debugtrace.h"
 
@@ -63,6 +64,8 @@ int main(int argc, char *argv[])
     DebugTrace::useMessageOnlyPattern();
     parseCommandLine(app);
     applyStyleAndFont();
+    // Before the first window exists: every text is translated as its widget is built.
+    WindowLanguage::install(WindowLanguage::forThisStart());
 
     MainWindow window;
     window.show();
