@@ -126,6 +126,7 @@ void tst_I18n::englishWindowsHaveNoChinese()
     window.mqttWindow()->pushButton_mqtt_clearBuffer->click();
     window.findChild<QAction *>(QStringLiteral("action_language_zh"))->trigger();
     QVERIFY(window.findChild<QMessageBox *>(QStringLiteral("messageBox_languageNextStart")));
+    QCOMPARE(WindowLanguage::rememberedCode(), QStringLiteral("zh"));
     QWidget *account = window.account()->openAccountWindow();
     QStringList found =
         chineseTextsInside([account] { account->findChildren<QPushButton *>().first()->click(); });
