@@ -20,10 +20,15 @@
 
 namespace {
 
-const QString loggedOutText = QStringLiteral("未登录");
 const QString loginFlagValue = QStringLiteral("OK");
 
 } // namespace
+
+// What the account button says while nobody is logged in.
+QString AccountLogin::loggedOutText()
+{
+    return tr("未登录");
+}
 
 AccountLogin::AccountLogin()
 {
@@ -57,7 +62,7 @@ void AccountLogin::restoreSavedAccount()
     // The remembered login waits until the main window is on screen; until it succeeds the
     // button says that nobody is logged in.
     automaticLoginDue = settingValue.toString() == loginFlagValue && !accountName.isEmpty();
-    pushButton_account->setText(loggedOutText);
+    pushButton_account->setText(loggedOutText());
 }
 
 QString AccountLogin::runAutomaticLogin(CloudService &service)
@@ -73,7 +78,7 @@ QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpR
 {
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict == AccountReply::Verdict::NoReply) {
-        pushButton_account->setText(loggedOutText);
+        pushButton_account->setText(loggedOutText());
         return reply.error;
     }
     TRACE(lcCloud) << "plovik_clients_login getPasswordString:" << PasswordDigest::masked(accountPassword);
@@ -87,7 +92,7 @@ QString AccountLogin::takeAutomaticLoginReply(CloudService &service, const HttpR
                                   : QStringLiteral("the service gave no role for %1").arg(accountName);
     }
     if (!loggedIn)
-        pushButton_account->setText(loggedOutText);
+        pushButton_account->setText(loggedOutText());
     return problem;
 }
 
@@ -134,18 +139,18 @@ AccountLogin::AccountWindow AccountLogin::buildAccountWindow()
     AccountWindow fields;
     fields.window = new QWidget;
     fields.window->setFixedSize(300, 400);
-    fields.window->setWindowTitle(QStringLiteral("账户"));
+    fields.window->setWindowTitle(tr("账户"));
     fields.window->show();
     fields.account = new QLineEdit(accountName);
     fields.password = new QLineEdit(accountPassword);
-    fields.savePassword = new QCheckBox(QStringLiteral("记住密码"));
-    auto *update = new QPushButton(QStringLiteral("更新密码"));
-    auto *login = new QPushButton(QStringLiteral("登录"));
-    auto *quit = new QPushButton(QStringLiteral("退出登录"));
+    fields.savePassword = new QCheckBox(tr("记住密码"));
+    auto *update = new QPushButton(tr("更新密码"));
+    auto *login = new QPushButton(tr("登录"));
+    auto *quit = new QPushButton(tr("退出登录"));
     auto *layout = new QVBoxLayout(fields.window);
-    layout->addWidget(new QLabel(QStringLiteral("账号：")));
+    layout->addWidget(new QLabel(tr("账号：")));
     layout->addWidget(fields.account);
-    layout->addWidget(new QLabel(QStringLiteral("密码：")));
+    layout->addWidget(new QLabel(tr("密码：")));
     layout->addWidget(fields.password);
     for (QWidget *widget : std::initializer_list<QWidget *>{fields.savePassword, update, login, quit})
         layout->addWidget(widget);
@@ -192,16 +197,16 @@ void AccountLogin::takeManualLoginReply(CloudService &service, const AccountWind
         TRACE(lcCloud) << "plovik_clients_login getParams_json" << accountJson;
     switch (verdict) {
     case AccountReply::Verdict::NoReply:
-        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：404\r\nmessage：数据出错"));
+        notice(tr("登录出错了，请联系管理员\r\ncode：404\r\nmessage：数据出错"));
         break;
     case AccountReply::Verdict::NotJson:
-        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：5001\r\nmessage：数据出错"));
+        notice(tr("登录出错了，请联系管理员\r\ncode：5001\r\nmessage：数据出错"));
         break;
     case AccountReply::Verdict::CodeNotNumber:
-        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：4000\r\nmessage：用户权限不足"));
+        notice(tr("登录出错了，请联系管理员\r\ncode：4000\r\nmessage：用户权限不足"));
         break;
     case AccountReply::Verdict::Refused:
-        notice(QStringLiteral("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2")
+        notice(tr("登录出错了，请联系管理员\r\ncode：%1\r\nmessage：%2")
                    .arg(accountJson.value(QStringLiteral("code")).toInt())
                    .arg(CloudEnvelope::messageText(accountJson)));
         break;
@@ -210,7 +215,7 @@ void AccountLogin::takeManualLoginReply(CloudService &service, const AccountWind
         break;
     }
     if (!loggedIn)
-        pushButton_account->setText(loggedOutText);
+        pushButton_account->setText(loggedOutText());
 }
 
 void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const HttpResult &reply)
@@ -225,14 +230,14 @@ void AccountLogin::takeManualUserInformation(const AccountWindow &fields, const 
             {{SettingsKeys::accountName, accountName},
              {SettingsKeys::passwordName, fields.savePassword->isChecked() ? accountPassword : QString()},
              {SettingsKeys::loginFlag, loginFlagValue}});
-        notice(QStringLiteral("登录成功"));
+        notice(tr("登录成功"));
     }
 }
 
 void AccountLogin::updatePassword(const AccountWindow &fields)
 {
     if (!loggedIn) {
-        notice(QStringLiteral("出错了，请先登录"));
+        notice(tr("出错了，请先登录"));
         return;
     }
     MyHttp http;
@@ -245,13 +250,13 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const Ht
     const AccountReply::Verdict verdict = AccountReply::judge(reply, &accountJson);
     if (verdict != AccountReply::Verdict::NoReply)
         TRACE(lcCloud) << "user_infor/password/update getParams_json" << accountJson;
-    const QString failed = QStringLiteral("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
+    const QString failed = tr("出错了，请联系管理员\r\ncode：%1\r\nmessage：%2");
     switch (verdict) {
     case AccountReply::Verdict::NoReply:
-        notice(failed.arg(QStringLiteral("404"), QStringLiteral("数据出错")));
+        notice(failed.arg(QStringLiteral("404"), tr("数据出错")));
         break;
     case AccountReply::Verdict::NotJson:
-        notice(failed.arg(QStringLiteral("5001"), QStringLiteral("数据出错")));
+        notice(failed.arg(QStringLiteral("5001"), tr("数据出错")));
         break;
     case AccountReply::Verdict::CodeNotNumber:
         notice(failed.arg(QStringLiteral("5000"), QString()));
@@ -260,7 +265,7 @@ void AccountLogin::takePasswordUpdateReply(const AccountWindow &fields, const Ht
         notice(failed.arg(QStringLiteral("4000"), CloudEnvelope::messageText(accountJson)));
         break;
     case AccountReply::Verdict::Accepted:
-        notice(QStringLiteral("更新成功"));
+        notice(tr("更新成功"));
         accountPassword = fields.password->text();
         saveSetting(SettingsKeys::passwordName,
                     fields.savePassword->isChecked() ? fields.password->text() : QString());
@@ -273,7 +278,7 @@ void AccountLogin::logOut(const AccountWindow &fields)
     TRACE(lcCloud) << "pushButton_account_quit  3";
     user_clientLevel = 0;
     saveSetting(SettingsKeys::loginFlag, QString());
-    pushButton_account->setText(loggedOutText);
+    pushButton_account->setText(loggedOutText());
     fields.window->close();
     loggedIn = false;
     loggedInAccount.clear();
@@ -301,6 +306,6 @@ void AccountLogin::saveSettings(const QList<QPair<QString, QVariant>> &values)
 
 void AccountLogin::notice(const QString &text)
 {
-    QMessageBox::question(nullptr, QStringLiteral("提示"), text, QMessageBox::Yes | QMessageBox::No,
+    QMessageBox::question(nullptr, tr("提示"), text, QMessageBox::Yes | QMessageBox::No,
                           QMessageBox::NoButton);
 }

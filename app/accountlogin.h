@@ -69,6 +69,7 @@ private:
         QCheckBox *savePassword;
     };
 
+    static QString loggedOutText();
     void restoreSavedAccount();
     AccountWindow buildAccountWindow();
     void connectRememberBox(QCheckBox *box);

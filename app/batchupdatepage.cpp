@@ -35,15 +35,15 @@ QString stateText(FleetResult result)
 {
     switch (result) {
     case FleetResult::Waiting:
-        return QStringLiteral("等待");
+        return BatchUpdatePage::tr("等待");
     case FleetResult::Running:
-        return QStringLiteral("更新中");
+        return BatchUpdatePage::tr("更新中");
     case FleetResult::Success:
-        return QStringLiteral("成功");
+        return BatchUpdatePage::tr("成功");
     case FleetResult::Failed:
-        return QStringLiteral("失败");
+        return BatchUpdatePage::tr("失败");
     case FleetResult::Skipped:
-        return QStringLiteral("跳过");
+        return BatchUpdatePage::tr("跳过");
     }
     return QString();
 }
@@ -314,7 +314,7 @@ void BatchUpdatePage::startFleet()
     connect(&fleet->runner(), &FleetRunner::finished, this, &BatchUpdatePage::finishFleet);
     recordTries();
     setRunning(true);
-    setStatus(QStringLiteral("正在更新 %1 个网关").arg(runGateways.size()), false);
+    setStatus(tr("正在更新 %1 个网关").arg(runGateways.size()), false);
     fleet->start(runImage);
 }
 
@@ -355,7 +355,7 @@ void BatchUpdatePage::finishFleet()
     const int succeeded = runner().count(FleetResult::Success);
     const int failed = runner().count(FleetResult::Failed);
     const int skipped = runner().count(FleetResult::Skipped);
-    setStatus(QStringLiteral("完成：%1 成功，%2 失败，%3 跳过，用时 %4")
+    setStatus(tr("完成：%1 成功，%2 失败，%3 跳过，用时 %4")
                   .arg(succeeded)
                   .arg(failed)
                   .arg(skipped)

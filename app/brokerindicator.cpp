@@ -18,13 +18,13 @@ QString wordsFor(MqttClient::ClientState state)
 {
     switch (state) {
     case MqttClient::Connected:
-        return QStringLiteral("MQTT: 已连接 (connected)");
+        return BrokerIndicator::tr("MQTT: 已连接 (connected)");
     case MqttClient::Connecting:
-        return QStringLiteral("MQTT: 连接中 (connecting)");
+        return BrokerIndicator::tr("MQTT: 连接中 (connecting)");
     case MqttClient::Disconnected:
         break;
     }
-    return QStringLiteral("MQTT: 未连接 (down)");
+    return BrokerIndicator::tr("MQTT: 未连接 (down)");
 }
 
 } // namespace

@@ -17,8 +17,13 @@ namespace {
 
 // A record's results as the store spells them, with what the list shows for each.
 const std::pair<const char *, const char *> kResultChoices[] = {
-    {"", "全部结果"},    {"success", "成功"},     {"failed", "失败"},    {"skipped", "跳过"},
-    {"stopped", "停止"}, {"interrupted", "中断"}, {"running", "进行中"},
+    {"", QT_TRANSLATE_NOOP("HistoryPage", "全部结果")},
+    {"success", QT_TRANSLATE_NOOP("HistoryPage", "成功")},
+    {"failed", QT_TRANSLATE_NOOP("HistoryPage", "失败")},
+    {"skipped", QT_TRANSLATE_NOOP("HistoryPage", "跳过")},
+    {"stopped", QT_TRANSLATE_NOOP("HistoryPage", "停止")},
+    {"interrupted", QT_TRANSLATE_NOOP("HistoryPage", "中断")},
+    {"running", QT_TRANSLATE_NOOP("HistoryPage", "进行中")},
 };
 
 UpdateRecord recordOf(const QSqlRecord &row)
@@ -128,7 +133,7 @@ void HistoryPage::showEvent(QShowEvent *event)
 void HistoryPage::fillResultChoices()
 {
     for (const auto &[result, shown] : kResultChoices)
-        ui->comboBox_history_result->addItem(QString::fromUtf8(shown), QString::fromLatin1(result));
+        ui->comboBox_history_result->addItem(tr(shown), QString::fromLatin1(result));
 }
 
 void HistoryPage::readRows()
@@ -137,15 +142,14 @@ void HistoryPage::readRows()
     HistoryStore *store = history.reader();
     if (!store) {
         rows->clear();
-        setStatus(QStringLiteral("无法读取历史记录，详情见“日志”页"), true);
+        setStatus(tr("无法读取历史记录，详情见“日志”页"), true);
         return;
     }
     rows->setQuery(scrollable(store->findQuery(filters())));
-    setStatus(
-        QStringLiteral("%1 条记录%2（%3）")
-            .arg(rows->rowCount())
-            .arg(rows->canFetchMore() ? QStringLiteral("以上") : QString(), history.location().displayName()),
-        false);
+    setStatus(tr("%1 条记录%2（%3）")
+                  .arg(rows->rowCount())
+                  .arg(rows->canFetchMore() ? tr("以上") : QString(), history.location().displayName()),
+              false);
 }
 
 void HistoryPage::letGoOfStore()
@@ -156,15 +160,15 @@ void HistoryPage::letGoOfStore()
 
 void HistoryPage::chooseExportFile()
 {
-    const QString path = QFileDialog::getSaveFileName(
-        this, QStringLiteral("导出CSV"), QStringLiteral("history.csv"), QStringLiteral("CSV (*.csv)"));
+    const QString path = QFileDialog::getSaveFileName(this, tr("导出CSV"), QStringLiteral("history.csv"),
+                                                      QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty())
         return;
     QString problem;
     if (exportCsv(path, &problem))
-        setStatus(QStringLiteral("已导出 %1 条记录到 %2").arg(rows->rowCount()).arg(path), false);
+        setStatus(tr("已导出 %1 条记录到 %2").arg(rows->rowCount()).arg(path), false);
     else
-        setStatus(QStringLiteral("导出失败：") + problem, true);
+        setStatus(tr("导出失败：") + problem, true);
 }
 
 void HistoryPage::setStatus(const QString &text, bool failed)

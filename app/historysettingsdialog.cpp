@@ -12,18 +12,18 @@
 HistorySettingsDialog::HistorySettingsDialog(WindowHistory &history, QWidget *parent)
     : QDialog(parent), history(history)
 {
-    setWindowTitle(QStringLiteral("历史记录设置"));
+    setWindowTitle(tr("历史记录设置"));
     auto *form = new QFormLayout(this);
     urlEdit = new QLineEdit(history.urlSetting(), this);
     urlEdit->setObjectName(QStringLiteral("lineEdit_history_url"));
-    urlEdit->setPlaceholderText(QStringLiteral("postgresql://USER@HOST:PORT/DB（空：本机文件）"));
-    urlEdit->setToolTip(QStringLiteral("共享的PostgreSQL服务器；密码取自PGPASSWORD或~/.pgpass，不写在这里"));
+    urlEdit->setPlaceholderText(tr("postgresql://USER@HOST:PORT/DB（空：本机文件）"));
+    urlEdit->setToolTip(tr("共享的PostgreSQL服务器；密码取自PGPASSWORD或~/.pgpass，不写在这里"));
     urlEdit->setMinimumWidth(360);
-    form->addRow(QStringLiteral("记录库"), urlEdit);
+    form->addRow(tr("记录库"), urlEdit);
     stationEdit = new QLineEdit(history.stationSetting(), this);
     stationEdit->setObjectName(QStringLiteral("lineEdit_history_station"));
     stationEdit->setPlaceholderText(QHostInfo::localHostName());
-    form->addRow(QStringLiteral("工位名称"), stationEdit);
+    form->addRow(tr("工位名称"), stationEdit);
     problemLabel = new QLabel(this);
     problemLabel->setStyleSheet(QStringLiteral("color: #c62828;"));
     problemLabel->setWordWrap(true);

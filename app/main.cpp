@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/windowlanguage.h"
 #include "core/appversion.h"
 #include "core/debugtrace.h"
 
@@ -30,7 +31,9 @@ void parseCommandLine(const QCoreApplication &app)
     parser.setApplicationDescription(QStringLiteral(
         "Writes new firmware into radio modules, demo boards and gateways through their bootloader, over a\n"
         "serial port or through an MQTT broker and a radio gateway. The window reads project.conf,\n"
-        "startContent.html and app.ico from the working directory, or else from the installed data folder."));
+        "startContent.html (startContent_en.html in English) and app.ico from the working directory, or\n"
+        "else from the installed data folder. It speaks Chinese or English: the language chosen in its\n"
+        "menu, else PLOVIKKIT_LANG=zh|en, else Chinese for a Chinese locale and English for any other."));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.process(app);
@@ -63,6 +66,8 @@ int main(int argc, char *argv[])
     DebugTrace::useMessageOnlyPattern();
     parseCommandLine(app);
     applyStyleAndFont();
+    // Before the first window exists: every text is translated as its widget is built.
+    WindowLanguage::install(WindowLanguage::forThisStart());
 
     MainWindow window;
     window.show();

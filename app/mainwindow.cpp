@@ -11,6 +11,7 @@
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
 #include "app/windowhistory.h"
+#include "app/windowlanguage.h"
 #include "app/windowupdatelink.h"
 #include "app/windowupdatereporter.h"
 #include "core/debugtrace.h"
@@ -24,6 +25,7 @@
 #include "update/updateestimate.h"
 #include "update/updatesession.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
@@ -39,6 +41,13 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+
+namespace {
+
+// The title project.conf ships with has a translation; a title of the user's own shows as written.
+const char *const kShippedTitle = QT_TRANSLATE_NOOP("MainWindow", "plovikKit 固件升级工具");
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
@@ -164,7 +173,7 @@ void MainWindow::createBatchPage()
     context.newRecord = [this](const QString &run) { return imageRecord(run); };
     // A batch waits for a broker that went away; the session subscribes its gateways again.
     batchUpdatePage = std::make_unique<BatchUpdatePage>(mqttConfig->brokerSession(), context);
-    ui->tabWidget->addTab(batchUpdatePage.get(), QStringLiteral("批量更新"));
+    ui->tabWidget->addTab(batchUpdatePage.get(), tr("批量更新"));
 }
 
 void MainWindow::createHistory()
@@ -175,7 +184,7 @@ void MainWindow::createHistory()
 void MainWindow::createHistoryPage()
 {
     historyView = std::make_unique<HistoryPage>(*history);
-    ui->tabWidget->addTab(historyView.get(), QStringLiteral("历史记录"));
+    ui->tabWidget->addTab(historyView.get(), tr("历史记录"));
 }
 
 // What "开始更新" sends: the image downloaded from the catalogue, else the file in the path box.
@@ -236,7 +245,7 @@ void MainWindow::restoreTitle()
                                       &lastReadText);
     MAIN_TRACE_AS(lcApp, "MainWindow") << (lastReadOk ? "true" : "false") << folder << lastReadText;
     if (lastReadOk)
-        setWindowTitle(lastReadText);
+        setWindowTitle(lastReadText == QString::fromUtf8(kShippedTitle) ? tr(kShippedTitle) : lastReadText);
     lastReadOk = nativeFile->readItem(folder, SettingsKeys::projectConfFileName, SettingsKeys::updateInfor,
                                       &lastReadText);
     setWindowIcon(QIcon(PlatformPaths::shippedFile(QStringLiteral("app.ico"))));
@@ -282,9 +291,9 @@ void MainWindow::setUpFirmwareTable()
 
 void MainWindow::setTargetToolTips()
 {
-    ui->radioButton_target_directModue->setToolTip(QStringLiteral("发送hex命令"));
-    ui->radioButton_target_demoBoard->setToolTip(QStringLiteral("不发送任何命令，等待升级请求"));
-    ui->radioButton_target_gateway->setToolTip(QStringLiteral("发送json命令"));
+    ui->radioButton_target_directModue->setToolTip(tr("发送hex命令"));
+    ui->radioButton_target_demoBoard->setToolTip(tr("不发送任何命令，等待升级请求"));
+    ui->radioButton_target_gateway->setToolTip(tr("发送json命令"));
 }
 
 void MainWindow::showAboutTexts()
@@ -318,7 +327,7 @@ void MainWindow::createLogConsole()
     // Lives as long as the window; unparented, as a window class of its own. Its page belongs
     // to the tab.
     logDisplay = std::make_unique<LogDisplay>();
-    ui->tabWidget->insertTab(1, logDisplay->takePage(), QStringLiteral("日志"));
+    ui->tabWidget->insertTab(1, logDisplay->takePage(), tr("日志"));
     for (const QString &note : qAsConst(startupNotes))
         logDisplay->set(note);
     startupNotes.clear();
@@ -336,26 +345,63 @@ void MainWindow::createMqttWindow()
 
 void MainWindow::buildMenuBar()
 {
-    QMenu *fileMenu = menuBar()->addMenu(QStringLiteral("文件"));
+    QMenu *fileMenu = menuBar()->addMenu(tr("文件"));
     fileMenu->addAction(QStringLiteral("---"));
     fileMenu->addAction(QStringLiteral("---"));
-    QMenu *paramMenu = menuBar()->addMenu(QStringLiteral("参数设置"));
-    QAction *mqttParams = paramMenu->addAction(QStringLiteral("mqtt参数"));
+    QMenu *paramMenu = menuBar()->addMenu(tr("参数设置"));
+    QAction *mqttParams = paramMenu->addAction(tr("mqtt参数"));
     mqttParams->setObjectName(QStringLiteral("action_mqttParams"));
     connect(mqttParams, &QAction::triggered, this, [this] {
         TRACE(lcApp) << "action_mqttParams";
         mqttConfig->settingsWindow->show();
     });
-    QAction *historySettings = paramMenu->addAction(QStringLiteral("历史记录"));
+    QAction *historySettings = paramMenu->addAction(tr("历史记录"));
     historySettings->setObjectName(QStringLiteral("action_historySettings"));
     connect(historySettings, &QAction::triggered, this, [this] {
         HistorySettingsDialog dialog(*history, this);
         dialog.exec();
     });
-    QAction *debugTrace = paramMenu->addAction(QStringLiteral("调试跟踪"));
+    QAction *debugTrace = paramMenu->addAction(tr("调试跟踪"));
     debugTrace->setObjectName(QStringLiteral("action_debugTrace"));
     debugTrace->setCheckable(true);
     connect(debugTrace, &QAction::toggled, this, [](bool on) { DebugTrace::setTraceOn(on); });
+    buildLanguageMenu(paramMenu);
+}
+
+void MainWindow::buildLanguageMenu(QMenu *parent)
+{
+    QMenu *menu = parent->addMenu(tr("语言 / Language"));
+    auto *group = new QActionGroup(menu);
+    const std::pair<WindowLanguage::Language, QString> choices[] = {
+        {WindowLanguage::Language::Chinese, tr("中文")},
+        {WindowLanguage::Language::English, tr("English")},
+    };
+    for (const auto &[language, text] : choices) {
+        QAction *action = menu->addAction(text);
+        action->setObjectName(QStringLiteral("action_language_") + WindowLanguage::code(language));
+        action->setCheckable(true);
+        action->setChecked(language == WindowLanguage::installed());
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, language = language] { chooseLanguage(language); });
+    }
+}
+
+// Every window builds its texts once, many of them in code: the new language shows from the next
+// start on, which the user is told.
+void MainWindow::chooseLanguage(WindowLanguage::Language language)
+{
+    QString why;
+    if (!WindowLanguage::remember(language, &why)) {
+        logDisplay->set(QStringLiteral("the language choice was not saved: ") + why);
+        return;
+    }
+    if (language == WindowLanguage::installed())
+        return;
+    auto *box = new QMessageBox(QMessageBox::Information, tr("提示"), tr("界面语言将在下次启动时切换。"),
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("messageBox_languageNextStart"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void MainWindow::initialize_mainTimer(int timeout_ms)
@@ -426,11 +472,9 @@ bool MainWindow::userLetsUpdateEnd()
     if (!single && !(batchUpdatePage && batchUpdatePage->isRunning()))
         return true;
     QMessageBox question(
-        QMessageBox::Question, QStringLiteral("提示"),
-        single
-            ? QStringLiteral("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
-            : QStringLiteral(
-                  "批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
+        QMessageBox::Question, tr("提示"),
+        single ? tr("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
+               : tr("批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
         QMessageBox::Yes | QMessageBox::No, this);
     question.setObjectName(QStringLiteral("messageBox_closeDuringUpdate"));
     question.setDefaultButton(QMessageBox::No);

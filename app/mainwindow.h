@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/windowlanguage.h"
 #include "cloud/firmwarecatalogue.h"
 #include "core/appversion.h"
 #include "history/updaterecord.h"
@@ -26,6 +27,7 @@ class MyMqttConfig;
 class NativeFile;
 enum class UpdateOutcome;
 class QColor;
+class QMenu;
 class QTimer;
 class mySerialPort;
 class UpdateLink;
@@ -148,6 +150,8 @@ private:
     void createLogConsole();
     void createMqttWindow();
     void buildMenuBar();
+    void buildLanguageMenu(QMenu *parent);
+    void chooseLanguage(WindowLanguage::Language language);
     void openFirmwareFile();
     void startUpdate();
     void consoleReturnCode(const QByteArray &frame);

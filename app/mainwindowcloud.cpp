@@ -167,7 +167,7 @@ void MainWindow::http_get_firmware_infor(Ui::MainWindow *form, QString account)
     form->tableWidget->clearContents();
     catalogue.clearAll();
     if (account.isEmpty()) {
-        AccountLogin::notice(QStringLiteral("请先登录或加载本地固件"));
+        AccountLogin::notice(tr("请先登录或加载本地固件"));
         return;
     }
     MyHttp http;
@@ -198,7 +198,7 @@ void MainWindow::takeFirmwareList(const QByteArray &body)
 void MainWindow::reportCatalogueFailure(const QString &reason)
 {
     logDisplay->set(QStringLiteral("firmware list failed: ") + reason);
-    AccountLogin::notice(QStringLiteral("获取固件失败\r\n") + reason);
+    AccountLogin::notice(tr("获取固件失败\r\n") + reason);
 }
 
 void MainWindow::on_lineEdit_filter_text_textChanged(QString arg1)
@@ -251,8 +251,7 @@ void MainWindow::showCloudImage(const QString &id, const QJsonObject &record)
     facts.createdTime = record.value(QStringLiteral("createTime")).toString();
     facts.owner = record.value(QStringLiteral("owner")).toString();
     image->setCloudRecord(id, netserverFirmware, facts);
-    const QString source =
-        QStringLiteral("云端固件：%1（序号 %2）").arg(record.value(nameMember).toString(), id);
+    const QString source = tr("云端固件：%1（序号 %2）").arg(record.value(nameMember).toString(), id);
     ui->comboBox_update_link->setEditText(source);
     ui->comboBox_update_link->setToolTip(source);
 }

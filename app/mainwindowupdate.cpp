@@ -36,13 +36,13 @@ QString whatToCheck(UpdateFailure::Kind kind)
     switch (kind) {
     case UpdateFailure::Kind::LinkLost:
     case UpdateFailure::Kind::BrokerUnavailable:
-        return QStringLiteral("请检查串口连接或MQTT代理的连接");
+        return MainWindow::tr("请检查串口连接或MQTT代理的连接");
     case UpdateFailure::Kind::ImageUnusable:
-        return QStringLiteral("请检查固件文件以及设备报告的分包参数");
+        return MainWindow::tr("请检查固件文件以及设备报告的分包参数");
     case UpdateFailure::Kind::Refused:
-        return QStringLiteral("请检查固件是否适合该设备以及目标设备类型");
+        return MainWindow::tr("请检查固件是否适合该设备以及目标设备类型");
     default:
-        return QStringLiteral("请检查目标设备类型、串口或网关ID以及设备电源");
+        return MainWindow::tr("请检查目标设备类型、串口或网关ID以及设备电源");
     }
 }
 
@@ -294,7 +294,7 @@ void MainWindow::showUpdateRunning()
 {
     ui->pushButton_update_start->setEnabled(false);
     ui->pushButton_update_stop->setEnabled(true);
-    setUpdateStatus(QStringLiteral("正在更新……点击“停止”可以中止。"), QColor());
+    setUpdateStatus(tr("正在更新……点击“停止”可以中止。"), QColor());
 }
 
 // Said beside the bar: the console ends alike for every outcome, and a bar left at its last
@@ -306,9 +306,8 @@ void MainWindow::showUpdateOutcome(UpdateOutcome outcome)
     QProgressBar *bar = ui->progressBar_upadate_progress;
     if (outcome == UpdateOutcome::Success) {
         bar->setValue(bar->maximum());
-        setUpdateStatus(
-            QStringLiteral("更新成功：设备已确认新固件。可以断开设备，或接上下一台设备再点击“开始更新”。"),
-            QColor(0x2e, 0x7d, 0x32));
+        setUpdateStatus(tr("更新成功：设备已确认新固件。可以断开设备，或接上下一台设备再点击“开始更新”。"),
+                        QColor(0x2e, 0x7d, 0x32));
         return;
     }
     const int reached = bar->value() > bar->minimum() ? int(qint64(bar->value()) * 100 / bar->maximum()) : 0;
@@ -319,14 +318,12 @@ void MainWindow::showUpdateOutcome(UpdateOutcome outcome)
 QString MainWindow::updateFailureText(UpdateOutcome outcome, int reachedPercent) const
 {
     if (outcome == UpdateOutcome::EmptyImage)
-        return QStringLiteral("没有可发送的固件：请先点击“打开文件”，或在“在线固件列表”中选择固件。");
+        return tr("没有可发送的固件：请先点击“打开文件”，或在“在线固件列表”中选择固件。");
     const UpdateFailure &failure = updateSession->failure();
     const QString reason = failure.text;
     if (failure.isStop())
-        return QStringLiteral("更新已停止（完成 %1%）：%2。可以再次点击“开始更新”。")
-            .arg(reachedPercent)
-            .arg(reason);
-    return QStringLiteral("更新失败（完成 %1%）：%2。\n%3，详情见“日志”页，然后再次点击“开始更新”。")
+        return tr("更新已停止（完成 %1%）：%2。可以再次点击“开始更新”。").arg(reachedPercent).arg(reason);
+    return tr("更新失败（完成 %1%）：%2。\n%3，详情见“日志”页，然后再次点击“开始更新”。")
         .arg(reachedPercent)
         .arg(reason, whatToCheck(failure.kind));
 }

@@ -123,7 +123,7 @@ void MyMqttConfig::addLabel(QVBoxLayout *column, const QString &text)
 
 void MyMqttConfig::createProfileList(QVBoxLayout *column)
 {
-    addLabel(column, QStringLiteral("名称"));
+    addLabel(column, tr("名称"));
     comboBox_mqtt_profileName = uniqueEditableBox(QStringLiteral("comboBox_mqtt_profileName"));
     comboBox_mqtt_profileName->setEditText(QStringLiteral("mqtt profile name"));
     const QVariant names = mqttSettings->value(SettingsKeys::mqttProfileNameList);
@@ -167,25 +167,23 @@ void MyMqttConfig::watchField(QLineEdit *field, const QString &key)
 
 void MyMqttConfig::createFields(QVBoxLayout *column)
 {
-    lineEdit_mqtt_brokerAddress =
-        addField(column, QStringLiteral("服务器地址"), QStringLiteral("lineEdit_mqtt_brokerAddress"),
-                 QStringLiteral("127.0.0.1"));
+    lineEdit_mqtt_brokerAddress = addField(
+        column, tr("服务器地址"), QStringLiteral("lineEdit_mqtt_brokerAddress"), QStringLiteral("127.0.0.1"));
     lineEdit_mqtt_brokerAddress->setPlaceholderText(QStringLiteral("000.000.000.000/url"));
     watchField(lineEdit_mqtt_brokerAddress, SettingsKeys::mqttBrokerAddress);
     connect(lineEdit_mqtt_brokerAddress, &QLineEdit::textChanged, this, &MyMqttConfig::rewriteBrokerAddress);
-    lineEdit_mqtt_port = addField(column, QStringLiteral("服务器端口号"),
-                                  QStringLiteral("lineEdit_mqtt_port"), QStringLiteral("1883"));
+    lineEdit_mqtt_port =
+        addField(column, tr("服务器端口号"), QStringLiteral("lineEdit_mqtt_port"), QStringLiteral("1883"));
     watchField(lineEdit_mqtt_port, SettingsKeys::mqttPort);
     createClientIdRow(column);
     lineEdit_mqtt_userName =
-        addField(column, QStringLiteral("用户名"), QStringLiteral("lineEdit_mqtt_userName"), QString());
+        addField(column, tr("用户名"), QStringLiteral("lineEdit_mqtt_userName"), QString());
     watchField(lineEdit_mqtt_userName, SettingsKeys::mqttUserName);
     lineEdit_mqtt_password =
-        addField(column, QStringLiteral("密码"), QStringLiteral("lineEdit_mqtt_password"), QString());
+        addField(column, tr("密码"), QStringLiteral("lineEdit_mqtt_password"), QString());
     watchField(lineEdit_mqtt_password, SettingsKeys::mqttPassword);
-    lineEdit_mqtt_keepAliveInterval =
-        addField(column, QStringLiteral("保活时间"), QStringLiteral("lineEdit_mqtt_keepAliveInterval"),
-                 QStringLiteral("60"));
+    lineEdit_mqtt_keepAliveInterval = addField(
+        column, tr("保活时间"), QStringLiteral("lineEdit_mqtt_keepAliveInterval"), QStringLiteral("60"));
     watchField(lineEdit_mqtt_keepAliveInterval, SettingsKeys::mqttKeepAliveInterval);
 }
 
@@ -201,7 +199,7 @@ void MyMqttConfig::rewriteBrokerAddress(const QString &text)
 
 void MyMqttConfig::createClientIdRow(QVBoxLayout *column)
 {
-    addLabel(column, QStringLiteral("设备Client ID"));
+    addLabel(column, tr("设备Client ID"));
     auto *row = new QHBoxLayout;
     lineEdit_mqtt_clientId = new QLineEdit(generateClientId());
     lineEdit_mqtt_clientId->setObjectName(QStringLiteral("lineEdit_mqtt_clientId"));
@@ -231,15 +229,13 @@ void MyMqttConfig::createCheckBoxes(QVBoxLayout *column)
     checkBox_mqtt_cleanSession =
         addCheckBox(column, QStringLiteral("Clean session"), QStringLiteral("checkBox_mqtt_cleanSession"),
                     SettingsKeys::mqttCleanSession);
-    checkBox_mqtt_enableSSLTLS =
-        addCheckBox(column, QStringLiteral("启用TLS"), QStringLiteral("checkBox_mqtt_enableSSLTLS"),
-                    SettingsKeys::mqttEnableSSLTLS);
+    checkBox_mqtt_enableSSLTLS = addCheckBox(
+        column, tr("启用TLS"), QStringLiteral("checkBox_mqtt_enableSSLTLS"), SettingsKeys::mqttEnableSSLTLS);
     lineEdit_mqtt_caFile =
-        addField(column, QStringLiteral("CA证书文件"), QStringLiteral("lineEdit_mqtt_caFile"), QString());
-    lineEdit_mqtt_caFile->setPlaceholderText(
-        QStringLiteral("空: 系统证书 (empty: the system's certificates)"));
+        addField(column, tr("CA证书文件"), QStringLiteral("lineEdit_mqtt_caFile"), QString());
+    lineEdit_mqtt_caFile->setPlaceholderText(tr("空: 系统证书 (empty: the system's certificates)"));
     watchField(lineEdit_mqtt_caFile, SettingsKeys::mqttCaFile);
-    pushButton_mqtt_cleanLog = new QPushButton(QStringLiteral("清空日志"));
+    pushButton_mqtt_cleanLog = new QPushButton(tr("清空日志"));
     pushButton_mqtt_cleanLog->setObjectName(QStringLiteral("pushButton_mqtt_cleanLog"));
     connect(pushButton_mqtt_cleanLog, &QPushButton::clicked, this,
             [] { TRACE(lcMqtt) << "pushButton_mqtt_cleanLog "; });
@@ -248,7 +244,7 @@ void MyMqttConfig::createCheckBoxes(QVBoxLayout *column)
 
 void MyMqttConfig::createGatewayList(QVBoxLayout *column)
 {
-    addLabel(column, QStringLiteral("网关设备ID"));
+    addLabel(column, tr("网关设备ID"));
     comboBox_mqtt_gatewayId = uniqueEditableBox(QStringLiteral("comboBox_mqtt_gatewayId"));
     const QVariant ids = mqttSettings->value(SettingsKeys::mqttGatewayIdList);
     if (ids.isValid()) {
@@ -263,11 +259,11 @@ void MyMqttConfig::createGatewayList(QVBoxLayout *column)
 
 void MyMqttConfig::createGatewayButtons(QVBoxLayout *column)
 {
-    pushButton_mqtt_subscribe = new QPushButton(QStringLiteral("订阅"));
+    pushButton_mqtt_subscribe = new QPushButton(tr("订阅"));
     pushButton_mqtt_subscribe->setObjectName(QStringLiteral("pushButton_mqtt_subscribe"));
     pushButton_mqtt_subscribe->setMaximumWidth(150);
     connect(pushButton_mqtt_subscribe, &QPushButton::clicked, this, &MyMqttConfig::subscribeClicked);
-    pushButton_mqtt_clearBuffer = new QPushButton(QStringLiteral("清空"));
+    pushButton_mqtt_clearBuffer = new QPushButton(tr("清空"));
     pushButton_mqtt_clearBuffer->setObjectName(QStringLiteral("pushButton_mqtt_clearBuffer"));
     pushButton_mqtt_clearBuffer->setMaximumWidth(70);
     connect(pushButton_mqtt_clearBuffer, &QPushButton::clicked, this, &MyMqttConfig::clearClicked);
@@ -529,8 +525,7 @@ QStringList MyMqttConfig::wantedGateways() const
 
 void MyMqttConfig::showSubscribeButton()
 {
-    pushButton_mqtt_subscribe->setText(subState(currentGatewayId()) ? QStringLiteral("取消订阅")
-                                                                    : QStringLiteral("订阅"));
+    pushButton_mqtt_subscribe->setText(subState(currentGatewayId()) ? tr("取消订阅") : tr("订阅"));
 }
 
 void MyMqttConfig::syncSettings()
@@ -546,8 +541,8 @@ void MyMqttConfig::clearClicked()
 {
     TRACE(lcMqtt) << "pushButton_mqtt_clearBuffer ";
     auto *question = new QMessageBox(
-        QMessageBox::Question, QStringLiteral("提示"),
-        QStringLiteral("清空全部设置? config.ini 中的所有设置 (MQTT配置、网关列表、串口和账号) 都将被删除。"),
+        QMessageBox::Question, tr("提示"),
+        tr("清空全部设置? config.ini 中的所有设置 (MQTT配置、网关列表、串口和账号) 都将被删除。"),
         QMessageBox::Yes | QMessageBox::No, settingsWindow);
     question->setObjectName(QStringLiteral("messageBox_mqtt_clear"));
     question->setDefaultButton(QMessageBox::No);

@@ -190,7 +190,7 @@ void mySerialPort::emitClosedPortError()
 void mySerialPort::buildPortGroup()
 {
     auto *group = new QHBoxLayout;
-    group->addWidget(new QLabel(QStringLiteral("串口选择"), this));
+    group->addWidget(new QLabel(tr("串口选择"), this));
     group->addWidget(portListBox);
     portListBox->setObjectName(QStringLiteral("comboBox_serialport"));
     portListBox->clear();
@@ -210,7 +210,7 @@ void mySerialPort::buildPortGroup()
 void mySerialPort::buildBaudGroup()
 {
     auto *group = new QHBoxLayout;
-    group->addWidget(new QLabel(QStringLiteral("波特率"), this));
+    group->addWidget(new QLabel(tr("波特率"), this));
     baudBox->setEditable(true);
     baudBox->addItems(baudList);
     const QString storedBaud = settings->value(SettingsKeys::serialBaudrate).toString();
@@ -229,12 +229,12 @@ void mySerialPort::buildBaudGroup()
 
 void mySerialPort::buildButtons()
 {
-    openButton->setText(QStringLiteral("打开"));
+    openButton->setText(tr("打开"));
     openButton->setObjectName(QStringLiteral("pushButton_openport"));
     connect(openButton, &QPushButton::clicked, this, &mySerialPort::onOpenPressed);
     panelLayout->addWidget(openButton);
 
-    closeButton->setText(QStringLiteral("关闭"));
+    closeButton->setText(tr("关闭"));
     closeButton->setObjectName(QStringLiteral("pushButton_closeport"));
     panelLayout->addWidget(closeButton);
     connect(closeButton, &QPushButton::clicked, this, &mySerialPort::onClosePressed);

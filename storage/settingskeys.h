@@ -26,6 +26,10 @@ inline const QString passwordName = QStringLiteral("password_name");
 inline const QString loginFlag = QStringLiteral("login_flag");
 inline const QString savePasswordFlag = QStringLiteral("save_password_flag");
 
+// config.ini: the windows' language as the menu chose it, "zh" or "en" (empty: the environment's or
+// the system's).
+inline const QString windowLanguage = QStringLiteral("window_language");
+
 // config.ini: the update record. The store's URL (postgresql://USER@HOST:PORT/DB; empty: the
 // environment's, else the local file) and the station's name (empty: the host name).
 inline const QString historyUrl = QStringLiteral("history_url");

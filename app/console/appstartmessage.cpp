@@ -1,9 +1,11 @@
 #include "app/console/appstartmessage.h"
 #include "ui_appstartmessage.h"
 
+#include "app/windowlanguage.h"
 #include "platform/platformpaths.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QTextStream>
 
@@ -12,10 +14,9 @@ appStartMessage::appStartMessage(QWidget *parent) : QWidget(parent), ui(new Ui::
     ui->setupUi(this);
     setWindowModality(Qt::WindowModal);
 
-    QFile page(PlatformPaths::shippedFile(contentFileName()));
+    QFile page(contentPath());
     if (!page.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QMessageBox::information(nullptr, QStringLiteral("提示"), QStringLiteral("打不开用户文件"),
-                                 QMessageBox::Ok);
+        QMessageBox::information(nullptr, tr("提示"), tr("打不开用户文件"), QMessageBox::Ok);
     }
     QTextStream in(&page);
     in.setCodec("UTF-8");
@@ -25,6 +26,17 @@ appStartMessage::appStartMessage(QWidget *parent) : QWidget(parent), ui(new Ui::
 appStartMessage::~appStartMessage()
 {
     delete ui;
+}
+
+// The English page where one is shipped; the Chinese page is bilingual, and so the fallback.
+QString appStartMessage::contentPath()
+{
+    if (WindowLanguage::installed() == WindowLanguage::Language::English) {
+        const QString english = PlatformPaths::shippedFile(englishContentFileName());
+        if (QFileInfo::exists(english))
+            return english;
+    }
+    return PlatformPaths::shippedFile(contentFileName());
 }
 
 QString appStartMessage::pageHtml() const

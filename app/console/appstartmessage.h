@@ -7,7 +7,7 @@ class appStartMessage;
 }
 
 // Shown once after start-up with the page "startContent.html" from the working directory (or,
-// when it has none, the installed one).
+// when it has none, the installed one); in English "startContent_en.html", where there is one.
 class appStartMessage : public QWidget
 {
     Q_OBJECT
@@ -18,6 +18,8 @@ public:
     QString pageHtml() const;
 
     static QString contentFileName() { return QStringLiteral("startContent.html"); }
+    static QString englishContentFileName() { return QStringLiteral("startContent_en.html"); }
+    static QString contentPath();
 
 private:
     Ui::appStartMessage *ui;

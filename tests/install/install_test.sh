@@ -25,10 +25,11 @@ head -c 1000 /dev/urandom > image.bin
 sleep 0.2
 cmp -s <(head -c 1000 received.bin) image.bin || fail "the device did not receive the image"
 
-# The installed window, started from here, takes its title from the installed project.conf.
+# The installed window, started from here, takes its title from the installed project.conf (in
+# Chinese, which shows it as written; in English the shipped title has a translation).
 title="$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["APP_TITLE"])' \
     "$root/share/plovikkit/project.conf")"
-QT_QPA_PLATFORM=xcb xvfb-run -a bash -c '
+PLOVIKKIT_LANG=zh QT_QPA_PLATFORM=xcb xvfb-run -a bash -c '
     "$1" >/dev/null 2>&1 &
     timeout 30 xdotool search --sync --name "$2" >/dev/null
     status=$?
