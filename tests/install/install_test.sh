@@ -38,10 +38,6 @@ QT_QPA_PLATFORM=xcb xvfb-run -a bash -c '
 desktop-file-validate "$root"/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net "$root"/share/metainfo/*.metainfo.xml >/dev/null || fail "AppStream data"
 man -l "$root/share/man/man1/plovikkit-flash.1.gz" 2>/dev/null | grep -q "plovikkit-flash" || fail "man page"
-for program in plovikkit-flash plovikkit-devsim; do
-    [ -s "$root/share/zsh/vendor-completions/_$program" ] || fail "zsh completion of $program"
-done
-# The installed bash completion completes the installed flasher's options.
 bash -c 'source "$1"; COMP_WORDS=(plovikkit-flash --tar); COMP_CWORD=1; _plovikkit_flash
     [[ " ${COMPREPLY[*]} " == *" --targets "* ]]' bash "$root/share/bash-completion/completions/plovikkit-flash" ||
     fail "bash completion"
