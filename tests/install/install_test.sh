@@ -39,6 +39,9 @@ PLOVIKKIT_LANG=zh QT_QPA_PLATFORM=xcb xvfb-run -a bash -c '
 desktop-file-validate "$root"/share/applications/*.desktop || fail "desktop entry"
 appstreamcli validate --no-net "$root"/share/metainfo/*.metainfo.xml >/dev/null || fail "AppStream data"
 man -l "$root/share/man/man1/plovikkit-flash.1.gz" 2>/dev/null | grep -q "plovikkit-flash" || fail "man page"
+bash -c 'source "$1"; COMP_WORDS=(plovikkit-flash --tar); COMP_CWORD=1; _plovikkit_flash
+    [[ " ${COMPREPLY[*]} " == *" --targets "* ]]' bash "$root/share/bash-completion/completions/plovikkit-flash" ||
+    fail "bash completion"
 for size in 16 32 48 64 128 scalable; do
     ls "$root/share/icons/hicolor/$size"*/apps/plovikkit.* >/dev/null || fail "icon $size"
 done
