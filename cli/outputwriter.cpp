@@ -16,18 +16,18 @@ constexpr int kBatchBytes = 64 * 1024;
 constexpr int kOut = 0;
 constexpr int kErr = 1;
 
-struct Item
-{
-    int stream = kOut;
-    QByteArray bytes;
-    bool droppable = false;
-};
-
 } // namespace
 
 // Shared with the thread, which may outlive the writer when it is blocked in a write at exit.
 struct OutputWriter::State
 {
+    struct Item
+    {
+        int stream = kOut;
+        QByteArray bytes;
+        bool droppable = false;
+    };
+
     enum class Next
     {
         Nothing,
