@@ -304,6 +304,7 @@ private slots:
     void eachDeviceOfOneProcessIsUpdatedOnItsOwn();
     void benchDevicesArriveInTurnWithOwnAddresses();
     void benchDeviceStaysThenLeavesSilence();
+    void benchDemoBoardIsSilentAfterItsSuccess();
     void benchSummaryFlagsSecondUpdate_data();
     void benchSummaryFlagsSecondUpdate();
 };
@@ -979,6 +980,25 @@ void tst_Devsim::benchDeviceStaysThenLeavesSilence()
     const double updateEnded =
         times.captured(2).toDouble() + times.captured(3).toDouble() + times.captured(1).toDouble();
     QVERIFY(times.captured(4).toDouble() - updateEnded >= kStayMs / 1000.0 - 0.002);
+}
+
+// The next announcement after a demo board's success, though it stays longer than its repeat
+// period, comes from the next board.
+void tst_Devsim::benchDemoBoardIsSilentAfterItsSuccess()
+{
+    DevsimProcess bench;
+    QVERIFY(bench.start(kSmallBench + QStringList{"--target", "demo", "--devices", "2", "--demo-delay", "0",
+                                                  "--demo-repeat", "3000", "--arrive-after", "0", "--stay",
+                                                  "4000"}));
+    BenchPort tool(bench.portPath());
+    BootFrame::SplitLenRequest request;
+    QVERIFY(
+        BootFrame::parseSplitLenRequest(readAtLeast(tool.fd, BootFrame::kSplitLenFrameSize, 5000), &request));
+    QCOMPARE(request.deviceAddr, 0x12345678u);
+    QVERIFY(tool.update(testImage(16)));
+    const QByteArray next = readAtLeast(tool.fd, BootFrame::kSplitLenFrameSize, 10000);
+    QVERIFY(BootFrame::parseSplitLenRequest(next.left(BootFrame::kSplitLenFrameSize), &request));
+    QCOMPARE(request.deviceAddr, 0x12345679u);
 }
 
 void tst_Devsim::benchSummaryFlagsSecondUpdate_data()
