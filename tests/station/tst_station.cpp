@@ -83,6 +83,7 @@ private slots:
     void countersOfUnits_data();
     void countersOfUnits();
     void countEndsTheFlasherWithTwoUnitsOfOneAddress();
+    void skipDoneTurnsAwayADeviceOfAnEarlierRun();
 
 private:
     QTemporaryDir dir;
@@ -305,6 +306,42 @@ void tst_Station::countEndsTheFlasherWithTwoUnitsOfOneAddress()
     }
     QCOMPARE(last.value("event").toString(), QStringLiteral("summary"));
     QCOMPARE(last.value("passed").toInt(), 2);
+}
+
+// The first run records its unit; the next, with --skip-done, sends the device nothing but the
+// probe and records it as skipped.
+void tst_Station::skipDoneTurnsAwayADeviceOfAnEarlierRun()
+{
+    const QString link = dir.filePath(QStringLiteral("skip"));
+    auto sim = device(link, QStringLiteral("0000F00D"), QStringLiteral("module"));
+    QVERIFY(sim);
+    const QStringList arguments{"--station", "-p", link, "--json", dir.filePath(QStringLiteral("image.bin"))};
+    QProcess first;
+    first.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                arguments + QStringList{"--count", "1"});
+    QVERIFY(first.waitForFinished(60000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(first.readAllStandardOutput().contains("\"result\":\"success\""));
+
+    QProcess second;
+    second.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                 arguments + QStringList{"--skip-done"});
+    QJsonObject unit;
+    while (unit.isEmpty() && second.waitForReadyRead(20000)) {
+        while (second.canReadLine()) {
+            const QJsonObject event = QJsonDocument::fromJson(second.readLine()).object();
+            if (event.value("event") == QLatin1String("unit"))
+                unit = event;
+        }
+    }
+    second.terminate();
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(unit.value("result").toString(), QStringLiteral("skipped"));
+    QCOMPARE(unit.value("device").toString(), QStringLiteral("0000F00D"));
+    QVERIFY(!unit.value("record").toString().isEmpty());
+    QTRY_VERIFY(sim->log().contains(QStringLiteral("FIRMWARE LEN")));
+    QCOMPARE(sim->log().count("FIRMWARE LEN"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Station)
