@@ -5,6 +5,21 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace {
+
+// Every path PLOVIKKIT_EXTRA_PORTS names, there or not yet: a virtual port that appears later
+// appears in its folder.
+QStringList namedExtraPaths()
+{
+    QStringList paths;
+    for (const QString &entry :
+         qEnvironmentVariable("PLOVIKKIT_EXTRA_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        paths << entry.section(QLatin1Char('='), 0, 0);
+    return paths;
+}
+
+} // namespace
+
 StationPorts::StationPorts(QObject *parent) : QObject(parent)
 {
     scanTimer.setSingleShot(true);
@@ -12,9 +27,11 @@ StationPorts::StationPorts(QObject *parent) : QObject(parent)
     connect(&scanTimer, &QTimer::timeout, this, &StationPorts::recheck);
 }
 
-void StationPorts::start()
+void StationPorts::start(bool listAll)
 {
-    current = listNow();
+    listing = listAll;
+    if (listing)
+        current = listNow();
     watchFolders();
 }
 
@@ -31,7 +48,7 @@ QStringList StationPorts::listNow()
 void StationPorts::watchFolders()
 {
     QStringList folders{QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")};
-    for (const QString &path : SerialPortList::extraPortPaths() + givenPaths) {
+    for (const QString &path : namedExtraPaths() + givenPaths) {
         const QFileInfo info(path);
         folders << info.absolutePath();
         if (info.isSymLink())
@@ -52,6 +69,11 @@ void StationPorts::watchFolders()
 
 void StationPorts::recheck()
 {
+    if (!listing) {
+        watchFolders();
+        emit changed({}, {});
+        return;
+    }
     const QStringList now = listNow();
     QStringList appeared;
     QStringList disappeared;
