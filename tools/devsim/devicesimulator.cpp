@@ -181,6 +181,8 @@ void DeviceSimulator::enterBoot()
 void DeviceSimulator::handleFrame(const QByteArray &frame)
 {
     const int number = isFirmwarePhase(uint8_t(frame.at(2))) ? ++frameCount : 0;
+    if (number > 0)
+        emit firmwareFrameReceived();
     const QString what = describeFrame(frame, number);
     if (number > 0 && injectFault(number, what))
         return;
@@ -241,6 +243,8 @@ DeviceSimulator::Reply DeviceSimulator::answerFirmwareLen(const QByteArray &fram
         return fail(BootReturn::FirmwareLenError, QStringLiteral("length %1 out of range").arg(length));
     demoTimer.stop();
     restartTimer.stop();
+    if (!firmwareAnnounced)
+        emit updateStarted();
     firmwareAnnounced = true;
     succeeded = false;
     image = QByteArray(int(length), char(0xFF));
@@ -317,6 +321,7 @@ DeviceSimulator::Reply DeviceSimulator::answerOver(const QByteArray &)
     const int imageSize = image.size();
     succeeded = true;
     resetSession();
+    emit updateConfirmed();
     const QString written =
         settings.outputPath.isEmpty()
             ? QStringLiteral("%1 bytes received").arg(imageSize)

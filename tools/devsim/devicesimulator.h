@@ -36,6 +36,11 @@ public slots:
 signals:
     void output(const QByteArray &bytes);
     void logLine(const QString &line);
+    // A FIRMWARE LEN began a new image (not its repeat within the same session).
+    void updateStarted();
+    void updateConfirmed();
+    // A FIRMWARE LEN, PACKET, CHECK or OVER frame came in, whatever its fate.
+    void firmwareFrameReceived();
 
 private:
     struct Reply

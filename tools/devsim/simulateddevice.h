@@ -28,6 +28,9 @@ public:
 
 signals:
     void logLine(const QString &line);
+    void updateStarted();
+    void updateConfirmed();
+    void firmwareFrameReceived();
 
 private:
     QString deviceName;
