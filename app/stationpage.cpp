@@ -343,6 +343,12 @@ void StationPage::showCounters()
                                             .arg(counters.yieldPercent(), 0, 'f', 1)
                                             .arg(counters.unitsPerHour(), 0, 'f', 0)
                                             .arg(counters.medianUnitSeconds(), 0, 'f', 1));
+    QStringList kinds;
+    for (auto kind = counters.failuresByKind().cbegin(); kind != counters.failuresByKind().cend(); ++kind)
+        kinds << QStringLiteral("%1: %2").arg(kind.key()).arg(kind.value());
+    ui->label_station_counters->setToolTip(
+        kinds.isEmpty() ? QString() : tr("失败按类别：") + kinds.join(QStringLiteral(", ")));
+    emit countersChanged();
 }
 
 void StationPage::finishStation()

@@ -69,6 +69,8 @@ public slots:
 signals:
     void runningChanged(bool running);
     void stationFinished();
+    // A unit ended: the counters moved.
+    void countersChanged();
 
 private:
     void fillChoices();

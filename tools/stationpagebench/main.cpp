@@ -1,0 +1,96 @@
+// The window's memory over a day at the station: builds the main window, ticks the given ports on
+// its page "量产" as an operator would, sends IMAGE to device after device, and prints the
+// process's resident memory each time the passed units reach one of the given counts; after the
+// last count it presses "停止" and prints the counters. The ports must be listed
+// (PLOVIKKIT_EXTRA_PORTS) and have devices coming and going (plovikkit-devsim --devices).
+#include "app/mainwindow.h"
+#include "app/stationpage.h"
+#include "station/stationcounters.h"
+#include "ui_mainwindow.h"
+#include "ui_stationpage.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+long residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return -1;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+bool tickPorts(StationPage &page, const QStringList &ports)
+{
+    QListWidget *list = page.form()->listWidget_station_ports;
+    int ticked = 0;
+    for (int row = 0; row < list->count(); ++row) {
+        if (ports.contains(list->item(row)->data(Qt::UserRole).toString())) {
+            list->item(row)->setCheckState(Qt::Checked);
+            ++ticked;
+        }
+    }
+    return ticked == ports.size();
+}
+
+QList<int> unitCounts(const QString &text)
+{
+    QList<int> counts;
+    for (const QString &part : text.split(QLatin1Char(','))) {
+        const int count = part.toInt();
+        if (count <= 0)
+            return {};
+        counts << count;
+    }
+    std::sort(counts.begin(), counts.end());
+    return counts;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    const QList<int> counts = unitCounts(arguments.value(2));
+    if (arguments.size() < 4 || counts.isEmpty()) {
+        fprintf(stderr, "usage: plovikkit-stationpagebench IMAGE UNITS[,UNITS...] PORT...\n");
+        return 2;
+    }
+    MainWindow window;
+    window.show();
+    window.form()->comboBox_update_link->setEditText(arguments.at(1));
+    StationPage &page = *window.stationPage();
+    window.form()->tabWidget->setCurrentWidget(&page);
+    page.refreshPorts();
+    if (!tickPorts(page, arguments.mid(3))) {
+        fprintf(stderr, "plovikkit-stationpagebench: not every port is listed\n");
+        return 1;
+    }
+    int next = 0;
+    QObject::connect(&page, &StationPage::countersChanged, [&] {
+        const int passed = page.counters()->passed();
+        for (; next < counts.size() && passed >= counts.at(next); ++next)
+            printf("units %d rss_kib %ld\n", passed, residentKiB());
+        fflush(stdout);
+        if (next == counts.size())
+            page.stop();
+    });
+    QObject::connect(&page, &StationPage::stationFinished, &app, &QApplication::quit);
+    QTimer::singleShot(0, &page, &StationPage::start);
+    app.exec();
+    const StationCounters *counters = page.counters();
+    if (!counters || next < counts.size()) {
+        fprintf(stderr, "plovikkit-stationpagebench: %s\n",
+                qPrintable(page.form()->label_station_status->text()));
+        return 1;
+    }
+    printf("passed %d failed %d skipped %d\n", counters->passed(), counters->failed(), counters->skipped());
+    return 0;
+}
