@@ -13,7 +13,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <QRegularExpression>
+
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -215,6 +218,50 @@ QString startDevsim(QProcess *process, const QStringList &arguments)
     return firstLine.startsWith("pty: /dev/") ? firstLine.mid(5) : QString();
 }
 
+// The tool's side of one bench port: it probes as a station does and updates what answers.
+class BenchPort
+{
+public:
+    explicit BenchPort(const QString &path) : fd(openRawPort(path)) {}
+    ~BenchPort() { ::close(fd); }
+
+    // The address the device on the port announces to a boot entry; -1 while the port is silent.
+    qint64 probe()
+    {
+        if (!writeAll(fd, QByteArray::fromHex("0326018e0353016d")))
+            return -1;
+        BootFrame::SplitLenRequest request;
+        if (!BootFrame::parseSplitLenRequest(readAtLeast(fd, BootFrame::kSplitLenFrameSize, 300), &request))
+            return -1;
+        return request.deviceAddr;
+    }
+
+    qint64 probeUntil(const std::function<bool(qint64)> &wanted)
+    {
+        QDeadlineTimer deadline(10000);
+        qint64 address = probe();
+        while (!wanted(address) && !deadline.hasExpired()) {
+            // As a station probes: now and then, not so often that the log floods its pipe.
+            QTest::qWait(100);
+            address = probe();
+        }
+        return address;
+    }
+
+    bool update(const QByteArray &image)
+    {
+        for (const QByteArray &frame : updateFrames(image)) {
+            if (!writeAll(fd, frame) || readAtLeast(fd, kContinue.size(), 5000) != normalReply(frame))
+                return false;
+        }
+        return true;
+    }
+
+    int fd;
+};
+
+const QStringList kSmallBench{"--split-len", "8", "--uart-len", "4", "--summary"};
+
 } // namespace
 
 class tst_Devsim : public QObject
@@ -255,6 +302,10 @@ private slots:
     void radioHopDelaysInOrder();
     void eachDeviceOfOneProcessIsUpdatedOnItsOwn_data();
     void eachDeviceOfOneProcessIsUpdatedOnItsOwn();
+    void benchDevicesArriveInTurnWithOwnAddresses();
+    void benchDeviceStaysThenLeavesSilence();
+    void benchSummaryFlagsSecondUpdate_data();
+    void benchSummaryFlagsSecondUpdate();
 };
 
 void tst_Devsim::splitLenRequestCarriesOptions_data()
@@ -296,6 +347,10 @@ void tst_Devsim::badOptionsAreRefused_data()
     QTest::newRow("gateway twice") << QStringList{"--mqtt", "h", "--gateway", "GW2", "--gateways", "2"};
     QTest::newRow("devices sharing a file") << QStringList{"--ports", "2", "--output", "image.bin"};
     QTest::newRow("more links than ports") << QStringList{"--ports", "1", "--link", "a", "--link", "b"};
+    QTest::newRow("stay without devices") << QStringList{"--stay", "10"};
+    QTest::newRow("devices behind gateways")
+        << QStringList{"--mqtt", "h", "--gateway", "G", "--devices", "2"};
+    QTest::newRow("bench devices sharing a file") << QStringList{"--devices", "2", "--output", "image.bin"};
 }
 
 void tst_Devsim::badOptionsAreRefused()
@@ -877,6 +932,79 @@ void tst_Devsim::eachDeviceOfOneProcessIsUpdatedOnItsOwn()
         QVERIFY(received.open(QIODevice::ReadOnly));
         QCOMPARE(received.readAll(), testImage(512 + 256 * i));
     }
+}
+
+// Port p's device k announces base + (p - 1) * N + k - 1, carried past 2^32, one after another.
+void tst_Devsim::benchDevicesArriveInTurnWithOwnAddresses()
+{
+    DevsimProcess bench;
+    QVERIFY(
+        bench.start(kSmallBench + QStringList{"--ports", "2", "--devices", "2", "--device-addr", "FFFFFFFE",
+                                              "--stay", "0", "--arrive-after", "300", "--exit-when-done"},
+                    2));
+    const QList<QList<qint64>> expected{{0xFFFFFFFE, 0xFFFFFFFF}, {0x00000000, 0x00000001}};
+    for (int port = 0; port < 2; ++port) {
+        BenchPort tool(bench.readyNames().at(port));
+        qint64 previous = -1;
+        for (const qint64 address : expected[port]) {
+            const qint64 seen = tool.probeUntil([previous](qint64 a) { return a >= 0 && a != previous; });
+            QCOMPARE(seen, address);
+            QVERIFY(tool.update(testImage(16)));
+            previous = seen;
+        }
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(bench.log().contains("summary: devices="), 10000);
+    QVERIFY2(bench.log().contains("summary: devices=4 succeeded=4 failed=0 more-than-once=0"),
+             qPrintable(bench.log().right(2000)));
+}
+
+// After its update a module still answers with its address, until it leaves; then the port is silent.
+void tst_Devsim::benchDeviceStaysThenLeavesSilence()
+{
+    constexpr int kStayMs = 3000;
+    DevsimProcess bench;
+    QVERIFY(bench.start(kSmallBench + QStringList{"--devices", "2", "--arrive-after", "5000", "--stay",
+                                                  QString::number(kStayMs)}));
+    BenchPort tool(bench.portPath());
+    QCOMPARE(tool.probeUntil([](qint64 a) { return a >= 0; }), qint64(0x12345678));
+    QVERIFY(tool.update(testImage(16)));
+    QCOMPARE(tool.probe(), qint64(0x12345678));
+    QCOMPARE(tool.probeUntil([](qint64 a) { return a < 0; }), qint64(-1));
+    bench.stop();
+
+    const QRegularExpression unit(R"(unit: port=1 device=12345678 result=success seconds=([\d.]+) )"
+                                  R"(arrived=([\d.]+) to-first-frame=([\d.]+) left=([\d.]+) updates=1 )");
+    const QRegularExpressionMatch times = unit.match(bench.log());
+    QVERIFY2(times.hasMatch(), qPrintable(bench.log().right(2000)));
+    const double updateEnded =
+        times.captured(2).toDouble() + times.captured(3).toDouble() + times.captured(1).toDouble();
+    QVERIFY(times.captured(4).toDouble() - updateEnded >= kStayMs / 1000.0 - 0.002);
+}
+
+void tst_Devsim::benchSummaryFlagsSecondUpdate_data()
+{
+    QTest::addColumn<int>("updates");
+    QTest::addColumn<QString>("flag");
+    QTest::newRow("once") << 1 << "updates=1 more-than-once=no";
+    QTest::newRow("twice") << 2 << "updates=2 more-than-once=yes";
+}
+
+void tst_Devsim::benchSummaryFlagsSecondUpdate()
+{
+    QFETCH(int, updates);
+    QFETCH(QString, flag);
+    DevsimProcess bench;
+    QVERIFY(
+        bench.start(kSmallBench + QStringList{"--devices", "1", "--arrive-after", "0", "--stay", "60000"}));
+    BenchPort tool(bench.portPath());
+    for (int i = 0; i < updates; ++i) {
+        QVERIFY(tool.probeUntil([](qint64 a) { return a >= 0; }) >= 0);
+        QVERIFY(tool.update(testImage(16)));
+    }
+    bench.stop();
+    QVERIFY2(bench.log().contains("unit: port=1 device=12345678 result=success"), qPrintable(bench.log()));
+    QVERIFY(bench.log().contains(flag + "\n"));
+    QVERIFY(bench.log().contains(QStringLiteral("more-than-once=%1\n").arg(updates - 1)));
 }
 
 QTEST_GUILESS_MAIN(tst_Devsim)

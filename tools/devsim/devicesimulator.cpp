@@ -241,6 +241,8 @@ DeviceSimulator::Reply DeviceSimulator::answerFirmwareLen(const QByteArray &fram
         return fail(BootReturn::FirmwareLenError, QStringLiteral("length %1 out of range").arg(length));
     demoTimer.stop();
     restartTimer.stop();
+    if (!firmwareAnnounced)
+        emit updateStarted();
     firmwareAnnounced = true;
     succeeded = false;
     image = QByteArray(int(length), char(0xFF));
@@ -317,6 +319,7 @@ DeviceSimulator::Reply DeviceSimulator::answerOver(const QByteArray &)
     const int imageSize = image.size();
     succeeded = true;
     resetSession();
+    emit updateConfirmed();
     const QString written =
         settings.outputPath.isEmpty()
             ? QStringLiteral("%1 bytes received").arg(imageSize)

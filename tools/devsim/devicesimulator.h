@@ -36,6 +36,9 @@ public slots:
 signals:
     void output(const QByteArray &bytes);
     void logLine(const QString &line);
+    // A FIRMWARE LEN began a new image (not its repeat within the same session).
+    void updateStarted();
+    void updateConfirmed();
 
 private:
     struct Reply

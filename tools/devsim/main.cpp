@@ -1,6 +1,7 @@
 #include "core/appversion.h"
 #include "core/consoleline.h"
 #include "platform/signalwatcher.h"
+#include "tools/devsim/benchslot.h"
 #include "tools/devsim/gatewayconnection.h"
 #include "tools/devsim/gatewaytransport.h"
 #include "tools/devsim/ptytransport.h"
@@ -9,6 +10,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTimer>
@@ -136,6 +138,66 @@ int runOnPty(const SimulatorOptions &options, Devices *devices)
     return status;
 }
 
+using BenchSlots = std::vector<std::unique_ptr<BenchSlot>>;
+
+void writeBenchSummary(const BenchSlots &benchSlots)
+{
+    QList<BenchUnit> units;
+    for (const std::unique_ptr<BenchSlot> &slot : benchSlots)
+        units += slot->units();
+    for (const BenchUnit &unit : qAsConst(units))
+        writeLog(unit.summaryLine());
+    writeLog(BenchUnit::totalsLine(units));
+}
+
+void quitWhenAllDone(const BenchSlots &benchSlots)
+{
+    for (const std::unique_ptr<BenchSlot> &slot : benchSlots) {
+        if (!slot->isDone())
+            return;
+    }
+    // A pty whose master closes loses what the tool has not read yet: the last device's last
+    // answers get a moment to be read.
+    constexpr int kLastAnswersMs = 1000;
+    writeLog(QStringLiteral("every device has left"));
+    QTimer::singleShot(kLastAnswersMs, &QCoreApplication::quit);
+}
+
+// Each pty a fixture that devices pass one at a time.
+int runBench(const SimulatorOptions &options)
+{
+    Ports ports;
+    QString error;
+    if (!openPorts(options, &ports, &error)) {
+        printLine(error, stderr);
+        removeLinks(options, ports);
+        return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    BenchSlots benchSlots;
+    for (size_t i = 0; i < ports.size(); ++i) {
+        benchSlots.push_back(std::make_unique<BenchSlot>(int(i) + 1, options, ports[i].get(), &clock));
+        BenchSlot *slot = benchSlots.back().get();
+        QObject::connect(slot, &BenchSlot::logLine, &writeLog);
+        if (options.exitWhenDone)
+            QObject::connect(slot, &BenchSlot::done, [&benchSlots] { quitWhenAllDone(benchSlots); });
+    }
+    for (size_t i = 0; i < ports.size(); ++i) {
+        printLine(QStringLiteral("pty: ") + ports[i]->slavePath(), stdout);
+        writeLog(QStringLiteral("[%1] bench of %2 %3 devices on %4")
+                     .arg(i + 1)
+                     .arg(options.devicesPerPort)
+                     .arg(TargetKindText::name(options.target), ports[i]->slavePath()));
+        benchSlots[i]->start();
+    }
+    const int status = QCoreApplication::exec();
+    if (options.summary)
+        writeBenchSummary(benchSlots);
+    removeLinks(options, ports);
+    return status;
+}
+
 void announceGateways(const Devices &devices, const SimulatorOptions &options)
 {
     for (const std::unique_ptr<SimulatedDevice> &device : devices) {
@@ -214,6 +276,8 @@ int main(int argc, char *argv[])
     });
 
     Devices devices;
+    if (options.devicesPerPort > 0)
+        return runBench(options);
     const int status =
         options.mqttHost.isEmpty() ? runOnPty(options, &devices) : runOnGateway(options, &devices);
     if (options.summary)

@@ -15,4 +15,6 @@ SimulatedDevice::SimulatedDevice(const QString &name, const SimulatorOptions &op
     const auto forward = [this](const QString &line) { emit logLine(linePrefix + line); };
     connect(&simulator, &DeviceSimulator::logLine, this, forward);
     connect(transport, &DeviceTransport::logLine, this, forward);
+    connect(&simulator, &DeviceSimulator::updateStarted, this, &SimulatedDevice::updateStarted);
+    connect(&simulator, &DeviceSimulator::updateConfirmed, this, &SimulatedDevice::updateConfirmed);
 }

@@ -28,6 +28,8 @@ public:
 
 signals:
     void logLine(const QString &line);
+    void updateStarted();
+    void updateConfirmed();
 
 private:
     QString deviceName;

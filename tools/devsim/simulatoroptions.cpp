@@ -10,6 +10,7 @@ namespace {
 
 constexpr int kMaxGateways = 10000;
 constexpr int kMaxPorts = 512;
+constexpr int kMaxBenchDevices = 1000000;
 const QLatin1String kNamePlaceholder("{}");
 
 bool readNumber(const QString &text, int base, qint64 min, qint64 max, qint64 *out)
@@ -141,6 +142,28 @@ bool readPorts(const QCommandLineParser &parser, SimulatorOptions *out, QString 
     return refuseRepeats("link", out->linkPaths, error);
 }
 
+// The bench options make sense only for devices that come and go, and those sit on ptys.
+bool readBench(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
+{
+    if (!parser.isSet("devices")) {
+        for (const char *option : {"arrive-after", "stay", "exit-when-done"}) {
+            if (parser.isSet(option)) {
+                *error = QStringLiteral("--%1: only with --devices").arg(QLatin1String(option));
+                return false;
+            }
+        }
+        return true;
+    }
+    if (!out->mqttHost.isEmpty()) {
+        *error = QStringLiteral("--devices: not with --mqtt");
+        return false;
+    }
+    out->exitWhenDone = parser.isSet("exit-when-done");
+    return readOption(parser, "devices", 10, 1, kMaxBenchDevices, &out->devicesPerPort, error) &&
+           readOption(parser, "arrive-after", 10, 0, INT32_MAX, &out->arriveAfterMs, error) &&
+           readOption(parser, "stay", 10, 0, INT32_MAX, &out->stayMs, error);
+}
+
 // Devices that shared one file would overwrite each other's image.
 bool readOutput(const QCommandLineParser &parser, SimulatorOptions *out, QString *error)
 {
@@ -214,7 +237,23 @@ void SimulatorOptions::addTo(QCommandLineParser *parser)
          "hex"},
         {"summary",
          "Print a summary line per device on stderr at exit; with several devices, then a last line "
-         "\"summary: devices=N succeeded=M\"."},
+         "\"summary: devices=N succeeded=M\". With --devices, one line per device that arrived, see "
+         "above."},
+        {"devices",
+         "Bench: each pty is a fixture that this many devices pass, one at a time (1 to 1000000). "
+         "Port p's device k (both from 1) is named p.k and announces the address --device-addr + "
+         "(p - 1) * N + k - 1 (hexadecimal, modulo 2^32).",
+         "n"},
+        {"arrive-after",
+         "Bench: a device arrives this many ms after the previous one left; the first one this many "
+         "ms after start (default 500).",
+         "ms"},
+        {"stay",
+         "Bench: a device leaves this many ms after its update ended, success or failure (default 1000).",
+         "ms"},
+        {"exit-when-done",
+         "Bench: exit with status 0 a second after every port's devices have left (so that the tool "
+         "can still read the last answers)."},
         {"mqtt",
          "Gateway mode: sit behind a radio gateway on this MQTT broker instead of a pty (target gateway "
          "unless --target says otherwise).",
@@ -251,7 +290,7 @@ bool SimulatorOptions::read(const QCommandLineParser &parser, SimulatorOptions *
         !readOption(parser, "over-reply", 16, 0, 0xFF, &options.overReply, error) ||
         !readOption(parser, "chatter", 10, 0, INT32_MAX, &options.chatterMs, error) ||
         !readGateway(parser, &options, error) || !readPorts(parser, &options, error) ||
-        !readOutput(parser, &options, error) ||
+        !readBench(parser, &options, error) || !readOutput(parser, &options, error) ||
         !readFrameNumbers(parser, "drop-reply", &options.dropReplyFrames, error) ||
         !readFrameNumbers(parser, "fail-frame", &options.failFrames, error) ||
         !readFrameNumbers(parser, "garbage-frame", &options.garbageFrames, error))
@@ -283,7 +322,22 @@ QString SimulatorOptions::helpText()
         "Boot entry commands and other frames are not counted. A frame hit by an injection is not\n"
         "handled, so the device expects it again; after a RETURN FAIL without bit 7 (injected or\n"
         "real) the device restarts its SPLIT LEN request. When one frame has several injections,\n"
-        "--silent wins, then --drop-reply, then --garbage-frame, then --fail-frame.");
+        "--silent wins, then --drop-reply, then --garbage-frame, then --fail-frame.\n"
+        "\n"
+        "Bench (--devices N): devices come and go on each pty, one at a time, each with a fresh\n"
+        "bootloader and its own address; while no device is there the pty answers nothing. A demo\n"
+        "board announces itself (--demo-delay, --demo-repeat) and after its success says nothing\n"
+        "more; a module answers the boot entry, after its success too (its new firmware), with\n"
+        "the same address. An update begins with a FIRMWARE LEN and ends with the device's RETURN\n"
+        "SUCCESS, or as failed once the tool has sent nothing for 6 s in the middle of it, or when\n"
+        "the device leaves during it. Frame numbers count per device. stderr says when a device\n"
+        "arrives, begins and ends an update, and leaves; with --summary, at exit, one line per\n"
+        "device that arrived:\n"
+        "  unit: port=P device=ADDR result=R seconds=S arrived=A to-first-frame=F left=L\n"
+        "        updates=U more-than-once=yes|no\n"
+        "R is success, failed, updating (at exit) or none (never updated); S the time of its first\n"
+        "update, A and L seconds since start (L -1 while it is there), F from arrival to its first\n"
+        "FIRMWARE LEN (-1: none); then \"summary: devices=N succeeded=M failed=F more-than-once=T\".");
 }
 
 QStringList SimulatorOptions::portNames() const
@@ -298,5 +352,22 @@ SimulatorOptions SimulatorOptions::forDevice(const QString &name) const
 {
     SimulatorOptions options = *this;
     options.outputPath.replace(kNamePlaceholder, name);
+    return options;
+}
+
+QString SimulatorOptions::benchDeviceName(int port, int number)
+{
+    return QStringLiteral("%1.%2").arg(port).arg(number);
+}
+
+uint32_t SimulatorOptions::benchDeviceAddr(int port, int number) const
+{
+    return uint32_t(deviceAddr + uint64_t(port - 1) * uint64_t(devicesPerPort) + uint64_t(number - 1));
+}
+
+SimulatorOptions SimulatorOptions::forBenchDevice(int port, int number) const
+{
+    SimulatorOptions options = forDevice(benchDeviceName(port, number));
+    options.deviceAddr = benchDeviceAddr(port, number);
     return options;
 }

@@ -43,6 +43,14 @@ struct SimulatorOptions
     int baudRate = 0;
     int overReply = -1; // command byte that answers FIRMWARE OVER; -1: RETURN SUCCESS
     bool summary = false;
+    // Bench mode: each pty is a fixture that this many devices pass, one at a time; 0: one
+    // device that is always there.
+    int devicesPerPort = 0;
+    // The slot stays empty this long, at start and after each device left.
+    int arriveAfterMs = 500;
+    // A device leaves this long after its update ended.
+    int stayMs = 1000;
+    bool exitWhenDone = false;
     // Gateway mode: the device sits behind a radio gateway on this broker instead of a pty.
     QString mqttHost;
     quint16 mqttPort = 1883;
@@ -57,7 +65,15 @@ struct SimulatorOptions
 
     // The names of the ports: their numbers from 1.
     QStringList portNames() const;
-    int deviceCount() const { return mqttHost.isEmpty() ? portCount : gatewayIds.size(); }
+    int deviceCount() const
+    {
+        return mqttHost.isEmpty() ? portCount * qMax(1, devicesPerPort) : gatewayIds.size();
+    }
     // These options as one device takes them: its own output file.
     SimulatorOptions forDevice(const QString &name) const;
+    // Port p's device k (both from 1) is "p.k", and its address base + (p - 1) * N + k - 1,
+    // modulo 2^32, so that no two devices of one run share an address.
+    static QString benchDeviceName(int port, int number);
+    uint32_t benchDeviceAddr(int port, int number) const;
+    SimulatorOptions forBenchDevice(int port, int number) const;
 };
