@@ -131,12 +131,16 @@ void StationPage::showImage()
     showImageFacts(context.image->facts().name, context.image->facts().size, context.image->sha256());
 }
 
+// A file's SHA-256 is known once its bytes are read, which a start does; the path may name a
+// FIFO by now, so choosing it reads nothing.
 void StationPage::showImageFacts(const QString &name, qint64 size, const QString &sha256)
 {
-    ui->label_station_imageName->setText(name.isEmpty() ? tr("（未选择固件）")
-                                                        : name + QStringLiteral("  ") + sizeText(size));
-    ui->label_station_imageSha256->setText(sha256.isEmpty() ? QString()
-                                                            : QStringLiteral("SHA-256 ") + sha256);
+    const bool none = name.isEmpty() && size < 0;
+    ui->label_station_imageName->setText(none ? tr("（未选择固件）")
+                                              : (name.isEmpty() ? tr("（内存中的固件）") : name) +
+                                                    QStringLiteral("  ") + sizeText(size));
+    ui->label_station_imageSha256->setText(
+        none ? QString() : QStringLiteral("SHA-256 ") + (sha256.isEmpty() ? tr("（开始时读取）") : sha256));
 }
 
 TargetKind StationPage::chosenTarget() const
@@ -273,7 +277,7 @@ void StationPage::showSlotState(const QString &slotName, const StationSlotStatus
         tile->showPass(status.device, twice);
         break;
     case StationSlotStatus::State::Fail:
-        tile->showFail(status.reason, status.whatToCheck);
+        tile->showFail(status.device, status.reason, status.whatToCheck);
         break;
     case StationSlotStatus::State::Remove:
         tile->showRemove(status.device);

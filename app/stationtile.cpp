@@ -92,10 +92,14 @@ void StationTile::showPass(const QString &device, const QString &text)
     setLook(Look::Pass, QStringLiteral("PASS"), text.isEmpty() ? device : device + QLatin1Char('\n') + text);
 }
 
-void StationTile::showFail(const QString &reason, const QString &whatToCheck)
+void StationTile::showFail(const QString &device, const QString &reason, const QString &whatToCheck)
 {
-    setLook(Look::Fail, QStringLiteral("FAIL"),
-            whatToCheck.isEmpty() ? reason : reason + QLatin1Char('\n') + tr("请检查：") + whatToCheck);
+    QStringList lines{reason};
+    if (!device.isEmpty())
+        lines.prepend(device);
+    if (!whatToCheck.isEmpty())
+        lines << tr("请检查：") + whatToCheck;
+    setLook(Look::Fail, QStringLiteral("FAIL"), lines.join(QLatin1Char('\n')));
 }
 
 void StationTile::showRemove(const QString &device)

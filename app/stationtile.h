@@ -32,7 +32,7 @@ public:
     void showBusy(const QString &device);
     void showProgress(qint64 done, qint64 total);
     void showPass(const QString &device, const QString &detail);
-    void showFail(const QString &reason, const QString &whatToCheck);
+    void showFail(const QString &device, const QString &reason, const QString &whatToCheck);
     void showRemove(const QString &device);
 
 private:
