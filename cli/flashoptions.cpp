@@ -24,6 +24,10 @@ namespace {
 
 // A day: longer would overflow no timer, but no operator means it.
 constexpr int kMaxBrokerWaitSeconds = 86400;
+// A probe needs the module's two commands and their answers; a minute between two is no station.
+constexpr int kMinProbeIntervalMs = 100;
+constexpr int kMaxProbeIntervalMs = 60000;
+constexpr int kMaxGoneAfter = 100;
 
 // Every option of the flasher: names, help text, value name (empty: a switch).
 struct OptionEntry
@@ -128,6 +132,22 @@ const QList<OptionEntry> &optionTable()
         {{"mqtt-client-id"}, "MQTT client id (default: one chosen by the library).", "ID"},
         {{"tls"}, "Connect with TLS, trusting the system's certificates.", ""},
         {{"ca-file"}, "Connect with TLS, trusting the CA certificates in FILE.", "FILE"},
+        {{"station"},
+         "Run a production station: each port given (-p, --targets; none: every serial port that appears "
+         "while it runs) is a slot that waits for a device, updates it, records it and waits until it is "
+         "gone, then takes the next one; a device this run updated already is not updated again (with "
+         "--skip-done, nor one any earlier record has with this image). Ends after --count passed units or "
+         "at SIGINT, with the summary. Exit status: 0 when every unit passed (or none ran), 1 when a unit "
+         "failed, 3 when no unit ran and no slot's port could ever be opened.",
+         ""},
+        {{"probe-interval"},
+         "With --station: send the boot entry to an empty slot every MS milliseconds (default 1000, 100 to "
+         "60000); a demo board announces itself.",
+         "MS"},
+        {{"gone-after"},
+         "With --station: a device is gone after N probes in a row without an answer (default 3, 1 to 100).",
+         "N"},
+        {{"count"}, "With --station: end after N passed units (default: run until stopped).", "N"},
         {{"broker-wait"},
          "While the broker is down, the targets not yet started wait for it up to S seconds (default 60), "
          "then are skipped.",
@@ -244,7 +264,9 @@ public:
 
     QString readFlash()
     {
-        QString problem = readLine();
+        QString problem = readStation();
+        if (problem.isEmpty())
+            problem = readLine();
         if (problem.isEmpty())
             problem = readBroker();
         if (problem.isEmpty())
@@ -305,6 +327,30 @@ private:
         return QString();
     }
 
+    // A station takes one device after another on each port; what shapes a batch has no meaning there.
+    QString readStation()
+    {
+        options.station = isSet("station");
+        if (!options.station) {
+            for (const char *name : {"probe-interval", "gone-after", "count"}) {
+                if (isSet(name))
+                    return QStringLiteral("--%1 needs --station").arg(QLatin1String(name));
+            }
+            return QString();
+        }
+        for (const char *name : {"mqtt", "parallel", "canary", "max-failures", "retries", "retry-failed"}) {
+            if (isSet(name))
+                return QStringLiteral("--%1 does not go with --station").arg(QLatin1String(name));
+        }
+        QString problem =
+            readCount("probe-interval", kMinProbeIntervalMs, &options.probeIntervalMs, kMaxProbeIntervalMs);
+        if (problem.isEmpty())
+            problem = readCount("gone-after", 1, &options.goneAfter, kMaxGoneAfter);
+        if (problem.isEmpty())
+            problem = readCount("count", 1, &options.stationCount, INT_MAX);
+        return problem;
+    }
+
     QString readBroker()
     {
         if (!isSet("mqtt")) {
@@ -351,6 +397,8 @@ private:
         if (isSet("retry-failed"))
             return names.isEmpty() ? QString()
                                    : QStringLiteral("give either targets or --retry-failed RUN, not both");
+        if (names.isEmpty() && options.station)
+            return QString();
         if (names.isEmpty())
             return options.usesBroker()
                        ? QStringLiteral("no gateway id given: use --gateway ID with --mqtt")

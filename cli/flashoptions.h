@@ -60,6 +60,12 @@ struct FlashOptions
     QString retryFailed;
     // How long the targets not yet started wait for a broker that is down (--broker-wait).
     int brokerWaitSeconds = 60;
+    // A production station (--station): the ports are its slots (none: every port that appears),
+    // each updating one device after another until `stationCount` passed (0: until stopped).
+    bool station = false;
+    int probeIntervalMs = 1000;
+    int goneAfter = 3;
+    int stationCount = 0;
     // Set when the command line is unusable; the text names the cause in one line.
     QString error;
     // Help or version text to print before exiting with 0.

@@ -12,6 +12,7 @@
 #include "cli/flashoptions.h"
 #include "cli/fleetflash.h"
 #include "cli/historycommand.h"
+#include "cli/stationflash.h"
 #include "cli/terminaltext.h"
 #include "core/appversion.h"
 #include "history/historylocation.h"
@@ -148,6 +149,10 @@ int flash(const FlashOptions &options)
                     qPrintable(options.retryFailed));
             return ExitSuccess;
         }
+    }
+    if (options.station) {
+        StationFlash station(resolved, facts);
+        return station.run(image);
     }
     FleetFlash job(resolved, facts);
     return job.run(image);

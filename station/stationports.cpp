@@ -5,6 +5,21 @@
 #include <QDir>
 #include <QFileInfo>
 
+namespace {
+
+// Every path PLOVIKKIT_EXTRA_PORTS names, there or not yet: a virtual port that appears later
+// appears in its folder.
+QStringList namedExtraPaths()
+{
+    QStringList paths;
+    for (const QString &entry :
+         qEnvironmentVariable("PLOVIKKIT_EXTRA_PORTS").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        paths << entry.section(QLatin1Char('='), 0, 0);
+    return paths;
+}
+
+} // namespace
+
 StationPorts::StationPorts(QObject *parent) : QObject(parent)
 {
     scanTimer.setSingleShot(true);
@@ -31,7 +46,7 @@ QStringList StationPorts::listNow()
 void StationPorts::watchFolders()
 {
     QStringList folders{QStringLiteral("/dev"), QStringLiteral("/dev/serial/by-id")};
-    for (const QString &path : SerialPortList::extraPortPaths() + givenPaths) {
+    for (const QString &path : namedExtraPaths() + givenPaths) {
         const QFileInfo info(path);
         folders << info.absolutePath();
         if (info.isSymLink())

@@ -1,0 +1,253 @@
+#include "cli/stationconsole.h"
+
+#include "cli/clireporter.h"
+#include "cli/outputwriter.h"
+#include "cli/terminaltext.h"
+#include "core/consoleline.h"
+#include "platform/consolestream.h"
+#include "station/stationcounters.h"
+
+#include <QJsonDocument>
+#include <cstdio>
+
+namespace {
+
+QByteArray textLine(const QString &text)
+{
+    return (TerminalText::escaped(text) + QLatin1Char('\n')).toUtf8();
+}
+
+QJsonValue orNull(const QString &text)
+{
+    return text.isEmpty() ? QJsonValue() : QJsonValue(text);
+}
+
+// What a state change says in a console line and on the board, after the slot's name.
+QString stateText(const StationSlotStatus &status)
+{
+    using State = StationSlotStatus::State;
+    const QString twice = status.seenTwice ? QStringLiteral(" (address seen twice)") : QString();
+    switch (status.state) {
+    case State::Waiting:
+        return status.reason.isEmpty() ? QStringLiteral("waiting")
+                                       : QStringLiteral("waiting: ") + status.reason;
+    case State::Busy:
+        return QStringLiteral("busy ") + status.device + twice;
+    case State::Pass:
+        return QStringLiteral("PASS ") + status.device + twice;
+    case State::Fail: {
+        QString text = QStringLiteral("FAIL ") + (status.device.isEmpty() ? QString() : status.device + ' ') +
+                       status.reason + twice;
+        if (!status.whatToCheck.isEmpty())
+            text += QStringLiteral(": ") + status.whatToCheck;
+        return text;
+    }
+    case State::Remove:
+        return QStringLiteral("done, remove the device ") + status.device;
+    case State::Gone:
+        return QStringLiteral("gone ") + status.device +
+               (status.reason.isEmpty() ? QString() : ": " + status.reason);
+    }
+    return QString();
+}
+
+} // namespace
+
+StationConsole::StationConsole(OutputWriter &writer, bool json, bool showBoard,
+                               const StationCounters &counters)
+    : writer(writer), json(json), showBoard(showBoard), counters(counters),
+      holdLines(showBoard && ConsoleStream::isTerminal(fileno(stdout)))
+{
+    boardTimer.setSingleShot(true);
+    QObject::connect(&boardTimer, &QTimer::timeout, [this] { drawBoard(); });
+}
+
+void StationConsole::writeOut(const QByteArray &line, bool kept)
+{
+    if (!holdLines) {
+        writer.write(OutputWriter::Stream::Out, line,
+                     kept ? OutputWriter::Kind::Kept : OutputWriter::Kind::Line);
+        return;
+    }
+    if (!kept && heldBytes + line.size() > OutputWriter::kCapacityBytes) {
+        ++droppedHeld;
+        return;
+    }
+    heldLines << line;
+    heldBytes += line.size();
+    scheduleBoard();
+}
+
+void StationConsole::writeJson(const QJsonObject &object, bool kept)
+{
+    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', kept);
+}
+
+void StationConsole::slotAdded(const QString &slot)
+{
+    if (!slotBoards.contains(slot))
+        order << slot;
+    slotBoards.insert(slot, Slot());
+    scheduleBoard();
+}
+
+void StationConsole::slotRemoved(const QString &slot)
+{
+    order.removeAll(slot);
+    slotBoards.remove(slot);
+    scheduleBoard();
+}
+
+void StationConsole::slotState(const QString &slot, const StationSlotStatus &status)
+{
+    Slot &board = slotBoards[slot];
+    const bool stateChanged = board.status.state != status.state || !board.clock.isValid();
+    if (status.state == StationSlotStatus::State::Busy && board.status.state != status.state) {
+        board.clock.start();
+        board.done = board.total = 0;
+    }
+    board.status = status;
+    if (json) {
+        if (stateChanged)
+            writeJson({{"event", "slot"},
+                       {"slot", slot},
+                       {"state", StationSlotStatus::stateName(status.state)},
+                       {"device", orNull(status.device)},
+                       {"reason", orNull(status.reason)},
+                       {"seen_twice", status.seenTwice}});
+    } else {
+        writeOut(textLine(QLatin1Char('[') + slot + QStringLiteral("] ") +
+                          ConsoleLine::formatNow(stateText(status))),
+                 true);
+    }
+    if (!board.clock.isValid())
+        board.clock.start();
+    scheduleBoard();
+}
+
+void StationConsole::line(const QString &slot, const QString &text)
+{
+    if (json)
+        writeJson({{"target", slot}, {"event", "line"}, {"text", text}}, false);
+    else
+        writeOut(textLine(QLatin1Char('[') + slot + QStringLiteral("] ") + ConsoleLine::formatNow(text)),
+                 false);
+}
+
+void StationConsole::progress(const QString &slot, qint64 done, qint64 total)
+{
+    Slot &board = slotBoards[slot];
+    board.done = done;
+    board.total = total;
+    scheduleBoard();
+}
+
+void StationConsole::unit(const StationUnit &unit, const QString &record)
+{
+    if (json) {
+        QJsonObject event{{"event", "unit"},
+                          {"slot", unit.slot},
+                          {"device", orNull(unit.device)},
+                          {"result", StationUnit::resultName(unit.result)},
+                          {"kind", UpdateFailure::kindName(unit.failure.kind)},
+                          {"reason", unit.failure.text},
+                          {"seconds", unit.seconds},
+                          {"record", orNull(record)}};
+        if (unit.seenTwice)
+            event.insert("seen_twice", true);
+        if (!unit.whatToCheck.isEmpty())
+            event.insert("what_to_check", unit.whatToCheck);
+        writeJson(event);
+    }
+    scheduleBoard();
+}
+
+void StationConsole::note(const QString &text)
+{
+    writer.write(OutputWriter::Stream::Err, textLine(QStringLiteral("plovikkit-flash: ") + text));
+}
+
+void StationConsole::summary(const QString &run)
+{
+    showBoard = false;
+    holdLines = false;
+    boardTimer.stop();
+    writer.setBoard(QByteArray(), QByteArray(), heldLines);
+    heldLines.clear();
+    if (json)
+        writeJson({{"event", "summary"},
+                   {"run", orNull(run)},
+                   {"passed", counters.passed()},
+                   {"failed", counters.failed()},
+                   {"skipped", counters.skipped()},
+                   {"units_per_hour", counters.unitsPerHour()},
+                   {"seconds", counters.runSeconds()},
+                   {"yield", counters.yieldPercent()},
+                   {"median_unit_seconds", counters.medianUnitSeconds()}});
+    QString text = counterLines(counters).join(QLatin1Char('\n')) + QLatin1Char('\n');
+    if (!run.isEmpty())
+        text += QStringLiteral("run: %1\n").arg(run);
+    writer.write(OutputWriter::Stream::Err, text.toUtf8());
+    const qint64 dropped = writer.droppedLines() + droppedHeld;
+    if (dropped > 0)
+        note(QStringLiteral("%1 console lines dropped: standard output did not take them fast enough")
+                 .arg(dropped));
+}
+
+QStringList StationConsole::counterLines(const StationCounters &counters)
+{
+    QStringList lines{QStringLiteral("%1 passed  %2 failed  %3 skipped  yield %4 %  %5 units/h  median %6 s")
+                          .arg(counters.passed())
+                          .arg(counters.failed())
+                          .arg(counters.skipped())
+                          .arg(counters.yieldPercent(), 0, 'f', 1)
+                          .arg(counters.unitsPerHour(), 0, 'f', 1)
+                          .arg(counters.medianUnitSeconds(), 0, 'f', 1)};
+    QStringList kinds;
+    for (auto it = counters.failuresByKind().begin(); it != counters.failuresByKind().end(); ++it)
+        kinds << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+    if (!kinds.isEmpty())
+        lines << QStringLiteral("failures: ") + kinds.join(QStringLiteral(", "));
+    return lines;
+}
+
+QString StationConsole::slotLine(const QString &slot, const StationSlotStatus &status, qint64 done,
+                                 qint64 total, qint64 busyMs)
+{
+    QString text = stateText(status);
+    if (status.state == StationSlotStatus::State::Busy)
+        text += QLatin1Char(' ') + CliReporter::progressText(done, total, busyMs, 20);
+    return QStringLiteral("%1 %2").arg(TerminalText::escaped(slot), TerminalText::escaped(text));
+}
+
+void StationConsole::scheduleBoard()
+{
+    if (!showBoard || boardTimer.isActive())
+        return;
+    const qint64 since = lastDraw.isValid() ? lastDraw.elapsed() : kBoardRedrawMs;
+    boardTimer.start(int(qMax<qint64>(0, kBoardRedrawMs - since)));
+}
+
+// Never taller than the terminal, no line wider: a line that wraps would be taken off one row short.
+void StationConsole::drawBoard()
+{
+    lastDraw.start();
+    const int errFd = fileno(stderr);
+    const int rows = qMax(3, ConsoleStream::terminalRows(errFd) - 1);
+    const int columns = ConsoleStream::terminalColumns(errFd) - 1;
+    QStringList lines = counterLines(counters);
+    for (const QString &slot : qAsConst(order)) {
+        if (lines.size() >= rows)
+            break;
+        const Slot &board = slotBoards.value(slot);
+        lines << slotLine(slot, board.status, board.done, board.total,
+                          board.clock.isValid() ? board.clock.elapsed() : 0);
+    }
+    QByteArray draw;
+    for (const QString &line : qAsConst(lines))
+        draw += "\x1b[K" + TerminalText::fitted(line, columns).toUtf8() + '\n';
+    const QByteArray erase = QStringLiteral("\x1b[%1A\x1b[J").arg(lines.size()).toLatin1();
+    writer.setBoard(draw, erase, heldLines);
+    heldLines.clear();
+    heldBytes = 0;
+}
