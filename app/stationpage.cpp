@@ -271,13 +271,15 @@ void StationPage::showSlotState(const QString &slotName, const StationSlotStatus
         tile->showWaiting(tr("设备已取下"));
         break;
     case StationSlotStatus::State::Busy:
-        tile->showBusy(status.device);
+        tile->showBusy(status.device + (twice.isEmpty() ? QString() : QLatin1Char('\n') + twice));
         break;
     case StationSlotStatus::State::Pass:
         tile->showPass(status.device, twice);
         break;
     case StationSlotStatus::State::Fail:
-        tile->showFail(status.device, status.reason, status.whatToCheck);
+        tile->showFail(status.device,
+                       twice.isEmpty() ? status.reason : status.reason + QLatin1Char('\n') + twice,
+                       status.whatToCheck);
         break;
     case StationSlotStatus::State::Remove:
         tile->showRemove(status.device);
@@ -333,8 +335,12 @@ void StationPage::completeUnitRecord(const StationUnit &unit)
                                : unit.result == StationUnit::Result::Skipped ? FleetResult::Skipped
                                                                              : FleetResult::Failed;
     WindowHistory::endRecord(&record, result, unit.failure, unit.stats, qint64(unit.seconds * 1000));
-    if (unit.seenTwice && result == FleetResult::Success)
-        record.reason = tr("address %1 seen on two slots at once").arg(unit.device);
+    // Worded as the flasher's station records it, so one query finds both.
+    if (unit.seenTwice) {
+        const QString twice =
+            QStringLiteral("address seen twice: another slot held a device of this address at the same time");
+        record.reason = record.reason.isEmpty() ? twice : record.reason + QStringLiteral("; ") + twice;
+    }
     context.history->complete(record);
 }
 
