@@ -45,6 +45,7 @@ StationTile::StationTile(const QString &slotName, QWidget *parent)
     name->setFont(scaled(font(), 1.2, true));
     state->setFont(scaled(font(), 2.4, true));
     state->setAlignment(Qt::AlignCenter);
+    detail->setFont(scaled(font(), 1.3, false));
     detail->setWordWrap(true);
     detail->setTextInteractionFlags(Qt::TextSelectableByMouse);
     bar->setRange(0, kBarSteps);
