@@ -66,6 +66,13 @@ bool StationPage::isRunning() const
     return running;
 }
 
+// Adapters come and go between shifts: the list is what the system has when the page is looked at.
+void StationPage::showEvent(QShowEvent *event)
+{
+    refreshPorts();
+    QWidget::showEvent(event);
+}
+
 const StationCounters *StationPage::counters() const
 {
     return station ? &station->counters() : nullptr;

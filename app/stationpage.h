@@ -72,6 +72,9 @@ signals:
     // A unit ended: the counters moved.
     void countersChanged();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void fillChoices();
     QStringList tickedPorts() const;
