@@ -1,5 +1,6 @@
 // The window's memory over a day at the station: builds the main window, ticks the given ports on
-// its page "量产" as an operator would, sends IMAGE to device after device, and prints the
+// its page "量产" as an operator would (and the target kind, module unless given), sends IMAGE to
+// device after device, and prints the
 // process's resident memory each time the passed units reach one of the given counts; after the
 // last count it presses "停止" and prints the counters. The ports must be listed
 // (PLOVIKKIT_EXTRA_PORTS) and have devices coming and going (plovikkit-devsim --devices).
@@ -10,6 +11,7 @@
 #include "ui_stationpage.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QTimer>
 #include <cstdio>
@@ -24,6 +26,15 @@ long residentKiB()
         return -1;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+bool chooseTarget(StationPage &page, const QString &name)
+{
+    TargetKind kind;
+    QComboBox *targets = page.form()->comboBox_station_target;
+    const int item = TargetKindText::parse(name, &kind) ? targets->findData(int(kind)) : -1;
+    targets->setCurrentIndex(item);
+    return item >= 0;
 }
 
 bool tickPorts(StationPage &page, const QStringList &ports)
@@ -57,10 +68,15 @@ QList<int> unitCounts(const QString &text)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const QStringList arguments = QCoreApplication::arguments();
+    QStringList arguments = QCoreApplication::arguments();
+    QString target = QStringLiteral("module");
+    if (arguments.value(1) == QLatin1String("--target")) {
+        target = arguments.value(2);
+        arguments.erase(arguments.begin() + 1, arguments.begin() + 3);
+    }
     const QList<int> counts = unitCounts(arguments.value(2));
     if (arguments.size() < 4 || counts.isEmpty()) {
-        fprintf(stderr, "usage: plovikkit-stationpagebench IMAGE UNITS[,UNITS...] PORT...\n");
+        fprintf(stderr, "usage: plovikkit-stationpagebench [--target KIND] IMAGE UNITS[,UNITS...] PORT...\n");
         return 2;
     }
     MainWindow window;
@@ -69,8 +85,8 @@ int main(int argc, char *argv[])
     StationPage &page = *window.stationPage();
     window.form()->tabWidget->setCurrentWidget(&page);
     page.refreshPorts();
-    if (!tickPorts(page, arguments.mid(3))) {
-        fprintf(stderr, "plovikkit-stationpagebench: not every port is listed\n");
+    if (!chooseTarget(page, target) || !tickPorts(page, arguments.mid(3))) {
+        fprintf(stderr, "plovikkit-stationpagebench: no such target kind, or not every port is listed\n");
         return 1;
     }
     int next = 0;
