@@ -1,9 +1,10 @@
 // The window's memory over a day at the station: builds the main window, ticks the given ports on
 // its page "量产" as an operator would (and the target kind, module unless given), sends IMAGE to
-// device after device, and prints the
-// process's resident memory each time the passed units reach one of the given counts; after the
-// last count it presses "停止" and prints the counters. The ports must be listed
-// (PLOVIKKIT_EXTRA_PORTS) and have devices coming and going (plovikkit-devsim --devices).
+// device after device, and prints the process's resident memory and the log's length each time
+// the passed units reach one of the given counts; after the last count it presses "停止" and
+// prints the counters. The ports must be listed (PLOVIKKIT_EXTRA_PORTS) and have devices coming
+// and going (plovikkit-devsim --devices).
+#include "app/console/logdisplay.h"
 #include "app/mainwindow.h"
 #include "app/stationpage.h"
 #include "station/stationcounters.h"
@@ -13,6 +14,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QTimer>
 #include <cstdio>
 #include <unistd.h>
@@ -92,8 +94,10 @@ int main(int argc, char *argv[])
     int next = 0;
     QObject::connect(&page, &StationPage::countersChanged, [&] {
         const int passed = page.counters()->passed();
+        // The log keeps its newest 20,000 lines: until it has them, it grows with the units.
+        const int logLines = window.console()->textArea()->document()->blockCount();
         for (; next < counts.size() && passed >= counts.at(next); ++next)
-            printf("units %d rss_kib %ld\n", passed, residentKiB());
+            printf("units %d rss_kib %ld log_lines %d\n", passed, residentKiB(), logLines);
         fflush(stdout);
         if (next == counts.size())
             page.stop();
