@@ -101,7 +101,9 @@ void StationConsole::slotRemoved(const QString &slot)
 void StationConsole::slotState(const QString &slot, const StationSlotStatus &status)
 {
     Slot &board = slotBoards[slot];
-    const bool stateChanged = board.status.state != status.state || !board.clock.isValid();
+    // A waiting slot's reason is news too: its port cannot be used, or can again.
+    const bool stateChanged =
+        board.status.state != status.state || board.status.reason != status.reason || !board.clock.isValid();
     if (status.state == StationSlotStatus::State::Busy && board.status.state != status.state) {
         board.clock.start();
         board.done = board.total = 0;

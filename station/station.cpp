@@ -35,7 +35,7 @@ void Station::start()
     }
     ports->watchAlso(paths);
     connect(ports, &StationPorts::changed, this, &Station::onPortsChanged);
-    ports->start();
+    ports->start(settings.ports.isEmpty());
     for (const QString &port : qAsConst(settings.ports))
         addSlot(port)->start();
 }

@@ -27,9 +27,11 @@ StationPorts::StationPorts(QObject *parent) : QObject(parent)
     connect(&scanTimer, &QTimer::timeout, this, &StationPorts::recheck);
 }
 
-void StationPorts::start()
+void StationPorts::start(bool listAll)
 {
-    current = listNow();
+    listing = listAll;
+    if (listing)
+        current = listNow();
     watchFolders();
 }
 
@@ -67,6 +69,11 @@ void StationPorts::watchFolders()
 
 void StationPorts::recheck()
 {
+    if (!listing) {
+        watchFolders();
+        emit changed({}, {});
+        return;
+    }
     const QStringList now = listNow();
     QStringList appeared;
     QStringList disappeared;

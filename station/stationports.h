@@ -21,8 +21,9 @@ public:
 
     // The folders of these device paths (ports named by a path) are watched as well.
     void watchAlso(const QStringList &devicePaths) { givenPaths = devicePaths; }
-    // Reads the list now (without a signal) and watches from then on.
-    void start();
+    // Reads the list now (without a signal) and watches from then on. Without `listing` the list
+    // is never read (it costs thousands of system calls): every notice is a change with no names.
+    void start(bool listing = true);
     QStringList ports() const { return current; }
 
 signals:
@@ -36,6 +37,7 @@ private:
 
     QStringList current;
     QStringList givenPaths;
+    bool listing = true;
     QFileSystemWatcher watcher;
     QTimer scanTimer;
 };

@@ -64,6 +64,11 @@ void StationSlot::start()
     tryOpen();
 }
 
+bool StationSlot::holdsDevice() const
+{
+    return shown.state != State::Waiting && shown.state != State::Gone;
+}
+
 QString StationSlot::deviceOnSlot() const
 {
     return shown.state == State::Waiting || shown.state == State::Gone ? QString() : shown.device;
@@ -114,7 +119,7 @@ void StationSlot::onPortLost(const QString &reason)
     if (session->isRunning())
         return;
     endProbe();
-    if (!deviceOnSlot().isEmpty())
+    if (holdsDevice())
         deviceGone(reason);
     show(State::Waiting, QString(), reason);
 }
@@ -215,7 +220,7 @@ void StationSlot::waitForNextProbe()
 void StationSlot::noAnswer()
 {
     const bool heardSomething = channel->receivedByteCount() != bytesBeforeProbe;
-    if (deviceOnSlot().isEmpty() && shown.state != State::Fail) {
+    if (!holdsDevice()) {
         mutedProbes = heardSomething && options.target != TargetKind::DemoBoard ? mutedProbes + 1 : 0;
         if (mutedProbes >= options.goneAfter)
             failMuted();

@@ -61,6 +61,8 @@ public:
     bool isBusy() const { return shown.state == State::Busy; }
     // The address of the device on the slot now (busy, passed, failed or to remove); empty when none.
     QString deviceOnSlot() const;
+    // A device is on the slot (its address may be unknown: one that never named itself).
+    bool holdsDevice() const;
     bool isStopped() const { return stopped || draining; }
 
 signals:

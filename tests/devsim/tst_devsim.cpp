@@ -236,9 +236,9 @@ public:
         return request.deviceAddr;
     }
 
-    qint64 probeUntil(const std::function<bool(qint64)> &wanted)
+    qint64 probeUntil(const std::function<bool(qint64)> &wanted, int timeoutMs = 10000)
     {
-        QDeadlineTimer deadline(10000);
+        QDeadlineTimer deadline(timeoutMs);
         qint64 address = probe();
         while (!wanted(address) && !deadline.hasExpired()) {
             // As a station probes: now and then, not so often that the log floods its pipe.
@@ -304,6 +304,8 @@ private slots:
     void eachDeviceOfOneProcessIsUpdatedOnItsOwn();
     void benchDevicesArriveInTurnWithOwnAddresses();
     void benchDeviceStaysThenLeavesSilence();
+    void benchDemoBoardIsSilentAfterItsSuccess();
+    void benchUpdateGivenUpDespiteProbes();
     void benchSummaryFlagsSecondUpdate_data();
     void benchSummaryFlagsSecondUpdate();
 };
@@ -979,6 +981,41 @@ void tst_Devsim::benchDeviceStaysThenLeavesSilence()
     const double updateEnded =
         times.captured(2).toDouble() + times.captured(3).toDouble() + times.captured(1).toDouble();
     QVERIFY(times.captured(4).toDouble() - updateEnded >= kStayMs / 1000.0 - 0.002);
+}
+
+// The next announcement after a demo board's success, though it stays longer than its repeat
+// period, comes from the next board.
+void tst_Devsim::benchDemoBoardIsSilentAfterItsSuccess()
+{
+    DevsimProcess bench;
+    QVERIFY(bench.start(kSmallBench + QStringList{"--target", "demo", "--devices", "2", "--demo-delay", "0",
+                                                  "--demo-repeat", "3000", "--arrive-after", "0", "--stay",
+                                                  "4000"}));
+    BenchPort tool(bench.portPath());
+    BootFrame::SplitLenRequest request;
+    QVERIFY(
+        BootFrame::parseSplitLenRequest(readAtLeast(tool.fd, BootFrame::kSplitLenFrameSize, 5000), &request));
+    QCOMPARE(request.deviceAddr, 0x12345678u);
+    QVERIFY(tool.update(testImage(16)));
+    const QByteArray next = readAtLeast(tool.fd, BootFrame::kSplitLenFrameSize, 10000);
+    QVERIFY(BootFrame::parseSplitLenRequest(next.left(BootFrame::kSplitLenFrameSize), &request));
+    QCOMPARE(request.deviceAddr, 0x12345679u);
+}
+
+// A tool that stops in the middle of an update and goes back to probing has given it up: the
+// device fails and leaves, however often it is probed.
+void tst_Devsim::benchUpdateGivenUpDespiteProbes()
+{
+    DevsimProcess bench;
+    QVERIFY(bench.start(kSmallBench + QStringList{"--devices", "1", "--arrive-after", "0", "--stay", "0"}));
+    BenchPort tool(bench.portPath());
+    QVERIFY(tool.probeUntil([](qint64 a) { return a >= 0; }) >= 0);
+    QVERIFY(writeAll(tool.fd, firmwareLenFrame(16)));
+    QCOMPARE(readAtLeast(tool.fd, kRequestFirmware.size(), 5000), kRequestFirmware);
+    QCOMPARE(tool.probeUntil([](qint64 a) { return a < 0; }, 30000), qint64(-1));
+    bench.stop();
+    QVERIFY2(bench.log().contains("unit: port=1 device=12345678 result=failed"),
+             qPrintable(bench.log().right(500)));
 }
 
 void tst_Devsim::benchSummaryFlagsSecondUpdate_data()

@@ -389,6 +389,12 @@ void tst_Flash::usageAndPortErrors_data()
     QTest::newRow("gateway id with a wildcard")
         << QStringList{"--mqtt", "localhost", "--gateway", "G+", "IMAGE"} << 2
         << "cannot stand in an MQTT topic";
+    QTest::newRow("station option without --station")
+        << QStringList{"-p", "x", "--count", "3", "IMAGE"} << 2 << "--count needs --station";
+    QTest::newRow("station through a broker") << QStringList{"--station", "--mqtt", "localhost", "IMAGE"} << 2
+                                              << "--mqtt does not go with --station";
+    QTest::newRow("station probing too often")
+        << QStringList{"--station", "--probe-interval", "5", "IMAGE"} << 2 << "--probe-interval takes 100 to";
     QTest::newRow("module commands need the serial port")
         << QStringList{"--mqtt", "localhost", "--gateway", "G", "-t", "module", "IMAGE"} << 2
         << "serial port";

@@ -79,10 +79,18 @@ private slots:
     void portThatAppearsBecomesASlot();
     void serialNumberFollowsTheAdapterAcrossAReplug();
     void adapterPulledMidUpdateFailsOnlyItsSlot();
+    void portHeldByAnotherProgramIsSaidAndTriedAgain();
+    void countersOfUnits_data();
+    void countersOfUnits();
     void countEndsTheFlasherWithTwoUnitsOfOneAddress();
+    void skipDoneTurnsAwayADeviceOfAnEarlierRun();
 
 private:
     QTemporaryDir dir;
+    bool imageWritten = [this] {
+        QFile file(dir.filePath(QStringLiteral("image.bin")));
+        return file.open(QIODevice::WriteOnly) && file.write(image()) > 0;
+    }();
 };
 
 // Three devices one after another, the first put back at the end: it is turned away without a
@@ -114,6 +122,12 @@ void tst_Station::slotTakesEachDeviceOnce()
         if (target == QLatin1String("module"))
             QTRY_VERIFY_WITH_TIMEOUT(sim->log().mid(before.size()).count("into boot") >= 3, 20000);
         QCOMPARE(sim->log().count("FIRMWARE LEN"), i < 2 ? 1 : 0);
+        // The update starts from the probe's SPLIT LEN: no second boot entry before FIRMWARE LEN.
+        const QStringList lines = sim->log().split(QLatin1Char('\n'));
+        for (int line = 1; line < lines.size(); ++line) {
+            if (lines.at(line).contains(QStringLiteral("FIRMWARE LEN")))
+                QVERIFY2(lines.at(line - 1).contains(QStringLiteral("SPLIT LEN")), qPrintable(sim->log()));
+        }
         if (i == 2)
             QVERIFY2(!sim->log().contains(QStringLiteral(" frame")), qPrintable(sim->log()));
         sim.reset();
@@ -192,6 +206,74 @@ void tst_Station::adapterPulledMidUpdateFailsOnlyItsSlot()
     QVERIFY(station.isRunning());
 }
 
+void tst_Station::portHeldByAnotherProgramIsSaidAndTriedAgain()
+{
+    const QString link = dir.filePath(QStringLiteral("held"));
+    auto sim = device(link, QStringLiteral("F0000001"), QStringLiteral("module"));
+    QVERIFY(sim);
+    // Another program: a flasher waiting for a demo board, which holds the port and sends nothing.
+    QProcess holder;
+    holder.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                 {"-t", "demo", "-p", link, "--no-history", dir.filePath("image.bin")});
+    while (!holder.peek(1 << 16).contains("trying to connect device"))
+        QVERIFY(holder.waitForReadyRead(20000));
+    const QByteArray bytes = image();
+    Station station(optionsFor({link}, QStringLiteral("module")), bytes);
+    StationLog log(station);
+    station.start();
+    QTRY_VERIFY_WITH_TIMEOUT(station.slotStatus(link).reason.contains(QStringLiteral("in use")), 20000);
+    QVERIFY(log.units.isEmpty());
+    holder.terminate();
+    QVERIFY(holder.waitForFinished(20000));
+    QTRY_COMPARE_WITH_TIMEOUT(log.results(), QStringList{"F0000001 success"}, 20000);
+}
+
+void tst_Station::countersOfUnits_data()
+{
+    QTest::addColumn<QList<double>>("passedSeconds");
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<double>("median");
+    QTest::addColumn<double>("yield");
+    QTest::newRow("odd count") << QList<double>{30, 10, 20} << 1 << 20.0 << 75.0;
+    QTest::newRow("even count: between the middle two")
+        << QList<double>{40, 10, 30, 20} << 0 << 25.0 << 100.0;
+    // The oldest times leave the window, so a day of units weighs no more than its last thousand.
+    QList<double> many;
+    for (int i = 0; i < StationCounters::kMedianWindow; ++i)
+        many << 1000.0;
+    for (int i = 0; i < StationCounters::kMedianWindow; ++i)
+        many << 2.0;
+    QTest::newRow("only the latest units") << many << 0 << 2.0 << 100.0;
+}
+
+// Failed units count with a time of 0 s here, as a unit that ends at once would.
+void tst_Station::countersOfUnits()
+{
+    QFETCH(QList<double>, passedSeconds);
+    QFETCH(int, failed);
+    QFETCH(double, median);
+    QFETCH(double, yield);
+    StationCounters counters;
+    counters.start();
+    StationUnit unit;
+    unit.result = StationUnit::Result::Skipped;
+    counters.add(unit);
+    unit.result = StationUnit::Result::Success;
+    for (double seconds : passedSeconds) {
+        unit.seconds = seconds;
+        counters.add(unit);
+    }
+    unit.result = StationUnit::Result::Failed;
+    unit.failure = {UpdateFailure::Kind::LinkLost, QStringLiteral("port lost")};
+    unit.seconds = median;
+    for (int i = 0; i < failed; ++i)
+        counters.add(unit);
+    QCOMPARE(counters.medianUnitSeconds(), median);
+    QCOMPARE(counters.yieldPercent(), yield);
+    QCOMPARE(counters.skipped(), 1);
+    QCOMPARE(counters.failuresByKind().value(QStringLiteral("link-lost")), failed);
+}
+
 // Two slots with devices of one address: both are updated and both say so; --count 2 then ends
 // the station by itself with the summary last.
 void tst_Station::countEndsTheFlasherWithTwoUnitsOfOneAddress()
@@ -201,10 +283,8 @@ void tst_Station::countEndsTheFlasherWithTwoUnitsOfOneAddress()
     auto a = device(first, QStringLiteral("E0000001"), QStringLiteral("module"), {"--baud", "57600"});
     auto b = device(second, QStringLiteral("E0000001"), QStringLiteral("module"), {"--baud", "57600"});
     QVERIFY(a && b);
-    const QString imagePath = dir.filePath(QStringLiteral("count.bin"));
-    QFile file(imagePath);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image()) > 0);
-    file.close();
+    const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
+    QVERIFY(imageWritten);
 
     QProcess flash;
     flash.start(
@@ -226,6 +306,42 @@ void tst_Station::countEndsTheFlasherWithTwoUnitsOfOneAddress()
     }
     QCOMPARE(last.value("event").toString(), QStringLiteral("summary"));
     QCOMPARE(last.value("passed").toInt(), 2);
+}
+
+// The first run records its unit; the next, with --skip-done, sends the device nothing but the
+// probe and records it as skipped.
+void tst_Station::skipDoneTurnsAwayADeviceOfAnEarlierRun()
+{
+    const QString link = dir.filePath(QStringLiteral("skip"));
+    auto sim = device(link, QStringLiteral("0000F00D"), QStringLiteral("module"));
+    QVERIFY(sim);
+    const QStringList arguments{"--station", "-p", link, "--json", dir.filePath(QStringLiteral("image.bin"))};
+    QProcess first;
+    first.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                arguments + QStringList{"--count", "1"});
+    QVERIFY(first.waitForFinished(60000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(first.readAllStandardOutput().contains("\"result\":\"success\""));
+
+    QProcess second;
+    second.start(DevsimProcess::binary(QStringLiteral("plovikkit-flash")),
+                 arguments + QStringList{"--skip-done"});
+    QJsonObject unit;
+    while (unit.isEmpty() && second.waitForReadyRead(20000)) {
+        while (second.canReadLine()) {
+            const QJsonObject event = QJsonDocument::fromJson(second.readLine()).object();
+            if (event.value("event") == QLatin1String("unit"))
+                unit = event;
+        }
+    }
+    second.terminate();
+    QVERIFY(second.waitForFinished(20000));
+    QCOMPARE(second.exitCode(), 0);
+    QCOMPARE(unit.value("result").toString(), QStringLiteral("skipped"));
+    QCOMPARE(unit.value("device").toString(), QStringLiteral("0000F00D"));
+    QVERIFY(!unit.value("record").toString().isEmpty());
+    QTRY_VERIFY(sim->log().contains(QStringLiteral("FIRMWARE LEN")));
+    QCOMPARE(sim->log().count("FIRMWARE LEN"), 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Station)

@@ -1,6 +1,5 @@
 #include "tools/devsim/benchdevice.h"
 
-#include "tools/devsim/devicetransport.h"
 #include "tools/devsim/simulateddevice.h"
 
 #include <QElapsedTimer>
@@ -40,7 +39,8 @@ void BenchDevice::arrive()
     connect(device.get(), &SimulatedDevice::logLine, this, &BenchDevice::logLine);
     connect(device.get(), &SimulatedDevice::updateStarted, this, &BenchDevice::beginUpdate);
     connect(device.get(), &SimulatedDevice::updateConfirmed, this, [this] { endUpdate(true, nowMs()); });
-    connect(line, &DeviceTransport::received, device.get(), [this] {
+    // Probes of a tool that gave the update up do not keep it running.
+    connect(device.get(), &SimulatedDevice::firmwareFrameReceived, this, [this] {
         lastHeardMs = nowMs();
         if (updating)
             quietTimer.start();

@@ -181,6 +181,8 @@ void DeviceSimulator::enterBoot()
 void DeviceSimulator::handleFrame(const QByteArray &frame)
 {
     const int number = isFirmwarePhase(uint8_t(frame.at(2))) ? ++frameCount : 0;
+    if (number > 0)
+        emit firmwareFrameReceived();
     const QString what = describeFrame(frame, number);
     if (number > 0 && injectFault(number, what))
         return;

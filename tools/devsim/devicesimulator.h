@@ -39,6 +39,8 @@ signals:
     // A FIRMWARE LEN began a new image (not its repeat within the same session).
     void updateStarted();
     void updateConfirmed();
+    // A FIRMWARE LEN, PACKET, CHECK or OVER frame came in, whatever its fate.
+    void firmwareFrameReceived();
 
 private:
     struct Reply

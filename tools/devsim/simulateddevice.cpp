@@ -17,4 +17,6 @@ SimulatedDevice::SimulatedDevice(const QString &name, const SimulatorOptions &op
     connect(transport, &DeviceTransport::logLine, this, forward);
     connect(&simulator, &DeviceSimulator::updateStarted, this, &SimulatedDevice::updateStarted);
     connect(&simulator, &DeviceSimulator::updateConfirmed, this, &SimulatedDevice::updateConfirmed);
+    connect(&simulator, &DeviceSimulator::firmwareFrameReceived, this,
+            &SimulatedDevice::firmwareFrameReceived);
 }

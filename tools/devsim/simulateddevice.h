@@ -30,6 +30,7 @@ signals:
     void logLine(const QString &line);
     void updateStarted();
     void updateConfirmed();
+    void firmwareFrameReceived();
 
 private:
     QString deviceName;
