@@ -10,6 +10,7 @@
 #include "app/historysettingsdialog.h"
 #include "app/mymqttconfig.h"
 #include "app/myserialport.h"
+#include "app/stationpage.h"
 #include "app/windowhistory.h"
 #include "app/windowlanguage.h"
 #include "app/windowupdatelink.h"
@@ -83,6 +84,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     createUpdateEngine();
     createBatchPage();
+    createStationPage();
     createHistoryPage();
     reportPortTrouble();
 }
@@ -174,6 +176,23 @@ void MainWindow::createBatchPage()
     // A batch waits for a broker that went away; the session subscribes its gateways again.
     batchUpdatePage = std::make_unique<BatchUpdatePage>(mqttConfig->brokerSession(), context);
     ui->tabWidget->addTab(batchUpdatePage.get(), tr("批量更新"));
+}
+
+void MainWindow::createStationPage()
+{
+    StationPage::Context context;
+    context.image = image;
+    context.imageBytes = [this](QString *problem) { return imageToSend(problem); };
+    context.console = [this](const QString &text) { logDisplay->set(text); };
+    context.mayStart = [this](QString *problem) {
+        if (updateSession->isRunning())
+            *problem = tr("an update is running");
+        return problem->isEmpty();
+    };
+    context.history = history.get();
+    context.newRecord = [this](const QString &run) { return imageRecord(run); };
+    stationView = std::make_unique<StationPage>(context);
+    ui->tabWidget->addTab(stationView.get(), tr("量产"));
 }
 
 void MainWindow::createHistory()
@@ -460,6 +479,8 @@ void MainWindow::closeEvent(QCloseEvent *event)
         updateSession->requestAbort({UpdateFailure::Kind::StoppedByUser, QStringLiteral("update aborted")});
     if (batchUpdatePage)
         batchUpdatePage->stop();
+    if (stationView)
+        stationView->stop();
     closeOtherWindows();
     QMainWindow::closeEvent(event);
 }
@@ -469,12 +490,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
 bool MainWindow::userLetsUpdateEnd()
 {
     const bool single = updateSession && updateSession->isRunning();
-    if (!single && !(batchUpdatePage && batchUpdatePage->isRunning()))
+    const bool station = stationView && stationView->isRunning();
+    if (!single && !station && !(batchUpdatePage && batchUpdatePage->isRunning()))
         return true;
     QMessageBox question(
         QMessageBox::Question, tr("提示"),
-        single ? tr("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
-               : tr("批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
+        single    ? tr("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
+        : station ? tr("量产正在进行。关闭窗口会中止各工位的更新，设备中的固件可能不完整。\n确定关闭吗？")
+                  : tr("批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
         QMessageBox::Yes | QMessageBox::No, this);
     question.setObjectName(QStringLiteral("messageBox_closeDuringUpdate"));
     question.setDefaultButton(QMessageBox::No);

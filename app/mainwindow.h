@@ -24,6 +24,7 @@ class HistoryPage;
 class ImageSource;
 class LogDisplay;
 class MyMqttConfig;
+class StationPage;
 class NativeFile;
 enum class UpdateOutcome;
 class QColor;
@@ -70,6 +71,7 @@ public:
     BatchUpdatePage *batchPage() const { return batchUpdatePage.get(); }
     WindowHistory *updateHistory() const { return history.get(); }
     HistoryPage *historyPage() const { return historyView.get(); }
+    StationPage *stationPage() const { return stationView.get(); }
 
     // Opens no larger than the screen's free area, with room for a title bar.
     void fitToScreen(const QRect &freeArea);
@@ -160,6 +162,7 @@ private:
     void createBatchPage();
     void createHistory();
     void createHistoryPage();
+    void createStationPage();
     UpdateRecord imageRecord(const QString &run) const;
     void beginWindowRecord();
     void completeWindowRecord(UpdateOutcome outcome);
@@ -204,6 +207,8 @@ private:
     std::unique_ptr<BatchUpdatePage> batchUpdatePage;
     // Shown in a tab; its model reads on the history's connection.
     std::unique_ptr<HistoryPage> historyView;
+    // Shown in a tab; its slots record through the history: it goes first.
+    std::unique_ptr<StationPage> stationView;
     // The record of the window's update under way.
     std::optional<UpdateRecord> windowRecord;
     QByteArray netserverFirmware;

@@ -162,7 +162,7 @@ void tst_App::formDefaultsAfterConstruction()
     MainWindow window;
     Ui::MainWindow *ui = window.form();
     QCOMPARE(window.windowTitle(), QStringLiteral("plovikKit"));
-    QCOMPARE(ui->tabWidget->count(), 5);
+    QCOMPARE(ui->tabWidget->count(), 6);
     QCOMPARE(ui->tabWidget->currentIndex(), 0);
     QCOMPARE(ui->tabWidget->tabText(0), QStringLiteral("在线固件列表"));
     QCOMPARE(ui->tabWidget->tabText(1), QStringLiteral("日志"));
