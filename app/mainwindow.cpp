@@ -186,7 +186,7 @@ void MainWindow::createStationPage()
     context.console = [this](const QString &text) { logDisplay->set(text); };
     context.mayStart = [this](QString *problem) {
         if (updateSession->isRunning())
-            *problem = tr("an update is running");
+            *problem = QStringLiteral("an update is running");
         return problem->isEmpty();
     };
     context.history = history.get();
@@ -495,9 +495,10 @@ bool MainWindow::userLetsUpdateEnd()
         return true;
     QMessageBox question(
         QMessageBox::Question, tr("提示"),
-        single    ? tr("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
-        : station ? tr("量产正在进行。关闭窗口会中止各工位的更新，设备中的固件可能不完整。\n确定关闭吗？")
-                  : tr("批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
+        single ? tr("固件更新正在进行。关闭窗口会中止更新，设备中的固件可能不完整。\n确定关闭吗？")
+        : station
+            ? tr("量产正在进行。关闭窗口会中止各工位的更新，设备中的固件可能不完整。\n确定关闭吗？")
+            : tr("批量更新正在进行。关闭窗口会中止所有网关的更新，它们的固件可能不完整。\n确定关闭吗？"),
         QMessageBox::Yes | QMessageBox::No, this);
     question.setObjectName(QStringLiteral("messageBox_closeDuringUpdate"));
     question.setDefaultButton(QMessageBox::No);

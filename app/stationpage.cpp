@@ -223,9 +223,9 @@ void StationPage::startStation()
     connect(station.get(), &Station::unitStarted, this, &StationPage::beginUnitRecord);
     connect(station.get(), &Station::unitFinished, this, &StationPage::completeUnitRecord);
     connect(station.get(), &Station::finished, this, &StationPage::finishStation);
-    context.console(tr("station run %1: %2, %3 at %4 baud, image %5 (sha256 %6)")
+    context.console(QStringLiteral("station run %1: %2, %3 at %4 baud, image %5 (sha256 %6)")
                         .arg(run,
-                             options.ports.isEmpty() ? tr("every port that appears")
+                             options.ports.isEmpty() ? QStringLiteral("every port that appears")
                                                      : options.ports.join(QStringLiteral(", ")),
                              TargetKindText::name(runTarget))
                         .arg(options.baudRate)
@@ -371,7 +371,7 @@ void StationPage::showCounters()
 void StationPage::finishStation()
 {
     const StationCounters &counters = station->counters();
-    context.console(tr("station run over: %1 passed, %2 failed, %3 skipped")
+    context.console(QStringLiteral("station run over: %1 passed, %2 failed, %3 skipped")
                         .arg(counters.passed())
                         .arg(counters.failed())
                         .arg(counters.skipped()));

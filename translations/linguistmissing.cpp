@@ -1,1 +1,2 @@
-#error "The window embeds its English translation, which needs Qt Linguist's tools: run scripts/setup build (Debian: qttools5-dev qttools5-dev-tools)"
+#error                                                                                                       \
+    "The window embeds its English translation, which needs Qt Linguist's tools: run scripts/setup build (Debian: qttools5-dev qttools5-dev-tools)"

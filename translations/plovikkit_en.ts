@@ -618,6 +618,16 @@ Close anyway?</translation>
         <translation>Update failed (%1% done): %2.
 %3; see the “Log” tab for details, then press “Start update” again.</translation>
     </message>
+    <message>
+        <source>量产</source>
+        <translation>Production</translation>
+    </message>
+    <message>
+        <source>量产正在进行。关闭窗口会中止各工位的更新，设备中的固件可能不完整。
+确定关闭吗？</source>
+        <translation>The production station is running. Closing the window stops the update on every slot; the firmware in those devices may be incomplete.
+Close anyway?</translation>
+    </message>
 </context>
 <context>
     <name>MyMqttConfig</name>
@@ -688,6 +698,128 @@ Close anyway?</translation>
     <message>
         <source>清空全部设置? config.ini 中的所有设置 (MQTT配置、网关列表、串口和账号) 都将被删除。</source>
         <translation>Clear all settings? Every setting in config.ini (MQTT profiles, gateway list, serial port and account) will be deleted.</translation>
+    </message>
+</context>
+<context>
+    <name>StationPage</name>
+    <message>
+        <source>工位（串口）</source>
+        <translation>Slots (serial ports)</translation>
+    </message>
+    <message>
+        <source>勾选的串口各是一个工位；有序列号的适配器以 serial:序列号 列出，换插口后仍是同一个工位</source>
+        <translation>Each ticked port is a slot; an adapter with a serial number is listed as serial:SN and stays the same slot after a re-plug</translation>
+    </message>
+    <message>
+        <source>每个出现的串口</source>
+        <translation>Every port that appears</translation>
+    </message>
+    <message>
+        <source>刷新</source>
+        <translation>Refresh</translation>
+    </message>
+    <message>
+        <source>固件</source>
+        <translation>Firmware</translation>
+    </message>
+    <message>
+        <source>目标</source>
+        <translation>Target</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>模块</source>
+        <translation>Module</translation>
+    </message>
+    <message>
+        <source>演示板</source>
+        <translation>Demo board</translation>
+    </message>
+    <message>
+        <source>串口网关</source>
+        <translation>Serial gateway</translation>
+    </message>
+    <message>
+        <source>（未选择固件）</source>
+        <translation>(no firmware chosen)</translation>
+    </message>
+    <message>
+        <source>（内存中的固件）</source>
+        <translation>(firmware in memory)</translation>
+    </message>
+    <message>
+        <source>（开始时读取）</source>
+        <translation>(read at start)</translation>
+    </message>
+    <message>
+        <source>请勾选工位串口，或选择“每个出现的串口”</source>
+        <translation>Tick the slots&apos; ports, or choose &quot;Every port that appears&quot;</translation>
+    </message>
+    <message>
+        <source>波特率无效：%1</source>
+        <translation>Invalid baud rate: %1</translation>
+    </message>
+    <message>
+        <source>固件为空</source>
+        <translation>The firmware is empty</translation>
+    </message>
+    <message>
+        <source>运行中</source>
+        <translation>Running</translation>
+    </message>
+    <message>
+        <source>地址 %1 同时出现在两个工位</source>
+        <translation>Address %1 seen on two slots at once</translation>
+    </message>
+    <message>
+        <source>设备已取下</source>
+        <translation>Device removed</translation>
+    </message>
+    <message>
+        <source>通过 %1   失败 %2   良率 %3%   %4 台/小时   中位 %5 s</source>
+        <translation>Passed %1   Failed %2   Yield %3%   %4 units/h   Median %5 s</translation>
+    </message>
+    <message>
+        <source>失败按类别：</source>
+        <translation>Failures by kind:</translation>
+    </message>
+    <message>
+        <source>已停止</source>
+        <translation>Stopped</translation>
+    </message>
+</context>
+<context>
+    <name>StationTile</name>
+    <message>
+        <source>等待</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>更新中</source>
+        <translation>Updating</translation>
+    </message>
+    <message>
+        <source>请检查：</source>
+        <translation>Check: </translation>
+    </message>
+    <message>
+        <source>请取下</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>%1 已更新，请取下设备</source>
+        <translation>%1 done, remove the device</translation>
     </message>
 </context>
 <context>
