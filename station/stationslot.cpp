@@ -122,6 +122,9 @@ void StationSlot::onPortLost(const QString &reason)
     if (holdsDevice())
         deviceGone(reason);
     show(State::Waiting, QString(), reason);
+    // The file system's notices of the next device (a re-plug, a new tty) may have come before
+    // the loss did, while the port still looked open: one look now, then the notices again.
+    probeTimer.start(0);
 }
 
 void StationSlot::endProbe()
