@@ -204,7 +204,7 @@ void StationSlot::deviceAnswered(const QByteArray &splitLen, const QString &addr
         waitForNextProbe();
         return;
     }
-    if (!present.isEmpty())
+    if (holdsDevice())
         deviceGone(QStringLiteral("another device answered: %1").arg(address));
     const QString why = doneCheck ? doneCheck(address) : QString();
     if (why.isEmpty())
