@@ -6,7 +6,8 @@
 // usage error, an image that is missing, unreadable or empty, or a --retry-failed or --skip-done
 // that the record cannot answer; 3 when the way to a single target failed (its serial port cannot be
 // opened or is lost, the MQTT broker cannot be reached or goes away); 4 when the cloud service
-// fails or refuses.
+// fails or refuses. A station (--station) ends with 0 when no unit failed, 1 when one did, and 3
+// when no unit ran and none of its ports could ever be opened.
 #include "cli/cloudcommands.h"
 #include "cli/flashhistory.h"
 #include "cli/flashoptions.h"

@@ -108,6 +108,7 @@ bool SerialChannel::openPort()
     openedName = portLocation();
     watchPresence();
     lossPending = false;
+    ++openings;
     lineFreeAtMs = 0;
     cutter.discardReceived(QStringLiteral("before the port was opened"));
     announceOpenState();
@@ -189,7 +190,7 @@ void SerialChannel::onPortStateSignal(int status)
     if (status == 0) {
         if (!selectedName.isEmpty())
             serialPort->setPortName(selectedName);
-    } else if (status == 1 && serialPort->isOpen()) {
+    } else if (status == 1 && serialPort->isOpen() && !presence.isPresent()) {
         reportLoss(QStringLiteral("serial port %1 lost: its device is gone").arg(portLocation()));
     }
 }
@@ -210,10 +211,11 @@ void SerialChannel::onPortError(QSerialPort::SerialPortError error)
                               ? QStringLiteral("the device was removed or became unavailable")
                               : QStringLiteral("the line was hung up");
     const QString reason = QStringLiteral("serial port %1 lost: %2").arg(portLocation(), cause);
+    // A port closed and opened again (another device on it) before this runs is not the one lost.
     QMetaObject::invokeMethod(
         this,
-        [this, reason] {
-            if (serialPort->isOpen())
+        [this, reason, opening = openings] {
+            if (serialPort->isOpen() && openings == opening)
                 reportLoss(reason);
         },
         Qt::QueuedConnection);

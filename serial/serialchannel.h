@@ -146,6 +146,8 @@ private:
     bool lossPending = false;
     bool shownOpen = false;
     quint64 bytesArrived = 0;
+    // Counts the opens, so that a loss noticed before a re-open never closes the port opened since.
+    quint64 openings = 0;
     // When the bytes written so far will have left the line, on lineClock.
     QElapsedTimer lineClock;
     qint64 lineFreeAtMs = 0;

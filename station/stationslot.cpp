@@ -31,6 +31,8 @@ StationSlot::StationSlot(const QString &port, const StationOptions &options, con
 {
     qRegisterMetaType<StationSlotStatus>();
     qRegisterMetaType<StationUnit>();
+    // Until its first open says otherwise, a slot cannot take a device.
+    shown.reason = QStringLiteral("the port is not open yet");
     link.reset(new SerialUpdateLink(*channel, options.target));
     heldLink.reset(new HeldRequestLink(*link));
     reporter.reset(new ForwardingReporter([this](const QString &text) { emit consoleLine(text); },
@@ -47,8 +49,8 @@ StationSlot::StationSlot(const QString &port, const StationOptions &options, con
         if (status == SerialChannel::PortBackAndClosed)
             portsChanged();
     });
-    probeTimer.setSingleShot(true);
-    connect(&probeTimer, &QTimer::timeout, this, &StationSlot::tryOpen);
+    reopenTimer.setSingleShot(true);
+    connect(&reopenTimer, &QTimer::timeout, this, &StationSlot::tryOpen);
 }
 
 StationSlot::~StationSlot()
@@ -71,7 +73,7 @@ bool StationSlot::holdsDevice() const
 
 QString StationSlot::deviceOnSlot() const
 {
-    return shown.state == State::Waiting || shown.state == State::Gone ? QString() : shown.device;
+    return holdsDevice() ? shown.device : QString();
 }
 
 // A serial:SN name is resolved at each open: the adapter may have come back under another tty.
@@ -104,7 +106,7 @@ void StationSlot::openFailedHere(const QString &reason, bool tryAgainSoon)
     if (shown.state != State::Waiting || shown.reason != reason)
         show(State::Waiting, QString(), reason);
     if (tryAgainSoon)
-        probeTimer.start(options.probeIntervalMs);
+        reopenTimer.start(options.probeIntervalMs);
 }
 
 void StationSlot::portsChanged()
@@ -119,15 +121,23 @@ void StationSlot::onPortLost(const QString &reason)
     if (session->isRunning())
         return;
     endProbe();
+    portWentAway(reason);
+}
+
+void StationSlot::portWentAway(const QString &reason)
+{
     if (holdsDevice())
         deviceGone(reason);
     show(State::Waiting, QString(), reason);
+    // The file system's notices of the next device (a re-plug, a new tty) may have come before
+    // the loss did, while the port still looked open: one look now, then the notices again.
+    reopenTimer.start(0);
 }
 
 void StationSlot::endProbe()
 {
     probing = false;
-    probeTimer.stop();
+    reopenTimer.stop();
     link->cancel();
 }
 
@@ -194,7 +204,7 @@ void StationSlot::deviceAnswered(const QByteArray &splitLen, const QString &addr
         waitForNextProbe();
         return;
     }
-    if (!present.isEmpty())
+    if (holdsDevice())
         deviceGone(QStringLiteral("another device answered: %1").arg(address));
     const QString why = doneCheck ? doneCheck(address) : QString();
     if (why.isEmpty())
@@ -300,8 +310,7 @@ void StationSlot::afterUnit()
         return;
     }
     if (!channel->isPortOpen()) {
-        deviceGone(channel->unavailableReason());
-        show(State::Waiting, QString(), channel->unavailableReason());
+        portWentAway(channel->unavailableReason());
         return;
     }
     probe();

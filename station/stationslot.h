@@ -77,6 +77,7 @@ private:
     void tryOpen();
     void openFailedHere(const QString &reason, bool tryAgainSoon);
     void onPortLost(const QString &reason);
+    void portWentAway(const QString &reason);
     void probe();
     void endProbe();
     void awaitProbeAnswer();
@@ -105,8 +106,8 @@ private:
     std::unique_ptr<UpdateReporter> reporter;
     std::unique_ptr<UpdateSession> session;
     StationSlotStatus shown;
-    // Retries the open of a port that is there but held by another program.
-    QTimer probeTimer;
+    // Opens the port again: one that is there but held by another program, or just lost.
+    QTimer reopenTimer;
     QElapsedTimer probeClock;
     bool probing = false;
     bool probeAnswered = false;
