@@ -31,6 +31,7 @@ void ReplyCutter::feed(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     silenceTimer.start(silence);
+    loneByteWaited = false;
     burst.append(bytes);
     boundBurst();
     if (cutFrames())
@@ -111,6 +112,8 @@ void ReplyCutter::silenceElapsed()
         return;
     if (awaitsRestOfFrame())
         return;
+    if (holdsLoneByte())
+        return;
     if (stale) {
         if (droppedBytes + burst.size() > 0)
             TRACE(lcSerial).noquote()
@@ -123,6 +126,23 @@ void ReplyCutter::silenceElapsed()
         return;
     }
     endBurst();
+}
+
+// A lone byte is no answer of any kind (a module's is four bytes), but it may be the first half of
+// a frame's length field that an adapter sent on ahead: it waits a while for the rest, and is
+// noise when nothing follows.
+bool ReplyCutter::holdsLoneByte()
+{
+    if (burst.size() != 1 || scanFrom != 0 || stale)
+        return false;
+    if (!loneByteWaited) {
+        loneByteWaited = true;
+        silenceTimer.start(kLoneByteWaitMs);
+        return true;
+    }
+    stale = true;
+    dropReason = QStringLiteral("alone: a lone byte is no reply");
+    return false;
 }
 
 void ReplyCutter::traceCut(const QByteArray &reply) const

@@ -26,6 +26,10 @@ public:
     // are kept, and it is no reply of its own.
     static constexpr int kMaxScannedBurst = 4096;
 
+    // How long a lone byte waits for the rest of its frame: an adapter may hand on the first
+    // byte of a frame alone (a USB packet's latency, a loaded machine).
+    static constexpr int kLoneByteWaitMs = 200;
+
     explicit ReplyCutter(QObject *parent = nullptr);
 
     void setBaudRate(qint32 baudRate);
@@ -64,6 +68,7 @@ private:
     bool cutFrames();
     void boundBurst();
     bool awaitsRestOfFrame() const;
+    bool holdsLoneByte();
     int frameTotalAt(int offset) const;
     void enqueue(const QByteArray &reply);
     void endBurst();
@@ -78,6 +83,7 @@ private:
     // The burst is no answer unless a frame turns up in it (it follows a frame, was discarded,
     // or grew too long for a reply).
     bool stale = false;
+    bool loneByteWaited = false;
     qint64 droppedBytes = 0;
     QString dropReason;
     QQueue<QByteArray> replies;

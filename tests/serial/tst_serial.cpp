@@ -111,6 +111,9 @@ void tst_Serial::cutting_data()
     // A USB adapter may pause longer than the silence inside one frame at high rates.
     QTest::newRow("frame with a gap longer than the silence")
         << 921600 << Pieces{{0, request.left(3)}, {30, request.mid(3)}} << QList<QByteArray>{request};
+    // A lone byte is no reply of any kind: it may be the first of a frame's length field.
+    QTest::newRow("frame split after its first byte")
+        << 115200 << Pieces{{0, kContinue.left(1)}, {30, kContinue.mid(1)}} << QList<QByteArray>{kContinue};
     QTest::newRow("a flood is no reply, a frame after it is")
         << 115200 << Pieces{{0, QByteArray(1 << 20, '\x55')}, {0, kContinue}} << QList<QByteArray>{kContinue};
 }
