@@ -50,6 +50,9 @@ private slots:
             << "done summary";
         QTest::newRow("gateway fleet")
             << QStringList{"--mqtt", "{broker}", "--gateway", "GA", "--gateway", "GB", "{image}"} << all;
+        QTest::newRow("station") << QStringList{"--station",  "-p",      "{good}", "-p",
+                                                "{refusing}", "--count", "1",      "{image}"}
+                                 << "slot unit line summary";
         QTest::newRow("history") << QStringList{"--history"} << "record";
     }
 
@@ -73,15 +76,11 @@ private slots:
             QVERIFY2(seen.split(' ').contains(object), qPrintable(object + " not written; seen: " + seen));
     }
 
-    // The station's objects (until its real output joins the rows above), and what must not hold.
+    // What must not hold.
     void handWrittenLines_data()
     {
         QTest::addColumn<QByteArray>("lines");
         QTest::addColumn<bool>("hold");
-        QTest::newRow("station") << QByteArray(R"({"event":"slot","slot":"ttyUSB0","state":"busy"}
-{"event":"unit","slot":"serial:A1","device":"12345678","result":"failed","kind":"link-lost","reason":"port lost","seconds":3.5,"record":null}
-{"event":"summary","run":null,"passed":3,"failed":1,"skipped":0,"units_per_hour":412.5,"seconds":35}
-)") << true;
         QTest::newRow("unknown event") << QByteArray(R"({"event":"finish","target":"x"})") << false;
         QTest::newRow("summary of neither kind")
             << QByteArray(R"({"event":"summary","failed":0,"skipped":0,"seconds":1,"run":null})") << false;
