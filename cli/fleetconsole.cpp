@@ -25,11 +25,9 @@ QByteArray textLine(const QString &text)
 } // namespace
 
 FleetConsole::FleetConsole(OutputWriter &writer, Format format, bool showBoard, const QStringList &targets)
-    : writer(writer), format(format), showBoard(showBoard), names(targets), boards(targets.size()),
-      holdLines(showBoard && ConsoleStream::isTerminal(fileno(stdout)))
+    : writer(writer), format(format), names(targets), boards(targets.size()),
+      board(writer, showBoard, [this](int rows, int columns) { return boardLines(rows, columns); })
 {
-    boardTimer.setSingleShot(true);
-    QObject::connect(&boardTimer, &QTimer::timeout, [this] { drawBoard(); });
 }
 
 QString FleetConsole::resultName(FleetResult result)
@@ -48,68 +46,45 @@ QString FleetConsole::resultName(FleetResult result)
     return QStringLiteral("running");
 }
 
-// Whoever read stdout may have gone (`| head`); the updates still run to their end, so that
-// no device is left half-written, and only the lines are dropped.
-void FleetConsole::writeOut(const QByteArray &line, bool kept)
-{
-    if (!holdLines) {
-        writer.write(OutputWriter::Stream::Out, line,
-                     kept ? OutputWriter::Kind::Kept : OutputWriter::Kind::Line);
-        return;
-    }
-    if (!kept && heldBytes + line.size() > OutputWriter::kCapacityBytes) {
-        ++droppedHeld;
-        return;
-    }
-    heldLines << line;
-    heldBytes += line.size();
-    scheduleBoard();
-}
-
-void FleetConsole::writeJson(const QJsonObject &object, bool kept)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', kept);
-}
-
 void FleetConsole::started(int index)
 {
-    Board &board = boards[index];
-    board.running = true;
-    board.clock.start();
+    Board &shown = boards[index];
+    shown.running = true;
+    shown.clock.start();
     if (format == Format::Json)
-        writeJson({{"target", names.at(index)}, {"event", "start"}});
-    scheduleBoard();
+        board.writeJson({{"target", names.at(index)}, {"event", "start"}});
+    board.changed();
 }
 
 void FleetConsole::line(int index, const QString &text)
 {
     if (format == Format::Json)
-        writeJson({{"target", names.at(index)}, {"event", "line"}, {"text", text}}, false);
+        board.writeJson({{"target", names.at(index)}, {"event", "line"}, {"text", text}}, false);
     else
-        writeOut(textLine(QLatin1Char('[') + names.at(index) + QStringLiteral("] ") +
-                          ConsoleLine::formatNow(text)),
-                 false);
+        board.writeOut(textLine(QLatin1Char('[') + names.at(index) + QStringLiteral("] ") +
+                                ConsoleLine::formatNow(text)),
+                       false);
 }
 
 void FleetConsole::progress(int index, qint64 done, qint64 total)
 {
-    Board &board = boards[index];
-    board.done = done;
-    board.total = total;
+    Board &shown = boards[index];
+    shown.done = done;
+    shown.total = total;
     const bool last = total > 0 && done >= total;
     if (format == Format::Json &&
-        (last || !board.lastEvent.isValid() || board.lastEvent.elapsed() >= kProgressEventMs)) {
-        board.lastEvent.start();
+        (last || !shown.lastEvent.isValid() || shown.lastEvent.elapsed() >= kProgressEventMs)) {
+        shown.lastEvent.start();
         const QJsonObject event{
             {"target", names.at(index)}, {"event", "progress"}, {"done", done}, {"total", total}};
-        if (holdLines)
-            writeJson(event, false);
+        if (board.holdsLines())
+            board.writeJson(event, false);
         else
             writer.write(OutputWriter::Stream::Out,
                          QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n',
                          OutputWriter::Kind::Progress);
     }
-    scheduleBoard();
+    board.changed();
 }
 
 void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &failure, qint64 ms,
@@ -122,39 +97,34 @@ void FleetConsole::finished(int index, FleetResult result, const UpdateFailure &
                           {"reason", failure.text},       {"seconds", seconds(ms)}};
         for (auto fact = facts.begin(); fact != facts.end(); ++fact)
             event.insert(fact.key(), fact.value());
-        writeJson(event);
+        board.writeJson(event);
     }
-    scheduleBoard();
+    board.changed();
 }
 
 void FleetConsole::note(const QString &text)
 {
-    writer.write(OutputWriter::Stream::Err, textLine(QStringLiteral("plovikkit-flash: ") + text));
+    board.note(text);
 }
 
 void FleetConsole::summary(const FleetRunner &runner, const QString &run)
 {
-    showBoard = false;
-    holdLines = false;
-    boardTimer.stop();
-    // In one step: line by line, the writer would draw the board again between the lines.
-    writer.setBoard(QByteArray(), QByteArray(), heldLines);
-    heldLines.clear();
+    board.close();
     if (format == Format::Json)
-        writeJson({{"event", "summary"},
-                   {"succeeded", runner.count(FleetResult::Success)},
-                   {"failed", runner.count(FleetResult::Failed)},
-                   {"skipped", runner.count(FleetResult::Skipped)},
-                   {"dropped", writer.droppedLines() + droppedHeld},
-                   {"seconds", seconds(runner.totalMs())},
-                   {"run", run.isEmpty() ? QJsonValue() : QJsonValue(run)}});
+        board.writeJson({{"event", "summary"},
+                         {"succeeded", runner.count(FleetResult::Success)},
+                         {"failed", runner.count(FleetResult::Failed)},
+                         {"skipped", runner.count(FleetResult::Skipped)},
+                         {"dropped", board.droppedLines()},
+                         {"seconds", seconds(runner.totalMs())},
+                         {"run", run.isEmpty() ? QJsonValue() : QJsonValue(run)}});
     if (runner.size() > 1) {
         QString table = summaryTable(runner);
         if (!run.isEmpty())
             table += QStringLiteral("run: %1\n").arg(run);
         writer.write(OutputWriter::Stream::Err, table.toUtf8());
     }
-    const qint64 dropped = writer.droppedLines() + droppedHeld;
+    const qint64 dropped = board.droppedLines();
     if (dropped > 0)
         note(QStringLiteral("%1 console lines dropped: standard output did not take them fast enough")
                  .arg(dropped));
@@ -199,10 +169,10 @@ QString FleetConsole::reasonText(const UpdateFailure &failure)
 
 QString FleetConsole::boardLine(int index) const
 {
-    const Board &board = boards.at(index);
+    const Board &shown = boards.at(index);
     return QStringLiteral("%1 %2").arg(
         TerminalText::escaped(names.at(index)),
-        CliReporter::progressText(board.done, board.total, board.clock.elapsed(), 20));
+        CliReporter::progressText(shown.done, shown.total, shown.clock.elapsed(), 20));
 }
 
 // Never taller than the terminal (leaving the cursor's row), no line wider: a line that wraps
@@ -222,29 +192,4 @@ QStringList FleetConsole::boardLines(int rows, int columns) const
     if (shown < running.size())
         lines << QStringLiteral("%1 %2 more").arg(QChar(0x2026)).arg(running.size() - shown);
     return lines;
-}
-
-// Drawn when something changed, at most every kBoardRedrawMs, by a timer armed only then.
-void FleetConsole::scheduleBoard()
-{
-    if (!showBoard || boardTimer.isActive())
-        return;
-    const qint64 since = lastDraw.isValid() ? lastDraw.elapsed() : kBoardRedrawMs;
-    boardTimer.start(int(qMax<qint64>(0, kBoardRedrawMs - since)));
-}
-
-void FleetConsole::drawBoard()
-{
-    lastDraw.start();
-    const int errFd = fileno(stderr);
-    const QStringList lines =
-        boardLines(ConsoleStream::terminalRows(errFd), ConsoleStream::terminalColumns(errFd));
-    QByteArray draw;
-    for (const QString &line : lines)
-        draw += "\x1b[K" + line.toUtf8() + '\n';
-    const QByteArray erase =
-        lines.isEmpty() ? QByteArray() : QStringLiteral("\x1b[%1A\x1b[J").arg(lines.size()).toLatin1();
-    writer.setBoard(draw, erase, heldLines);
-    heldLines.clear();
-    heldBytes = 0;
 }

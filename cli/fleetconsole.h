@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/terminalboard.h"
 #include "update/fleetrunner.h"
 
 #include <QByteArrayList>
@@ -25,9 +26,6 @@ public:
     };
     // JSON progress events of one target come at most this often.
     static constexpr int kProgressEventMs = 250;
-    // The board is drawn at most this often, so a terminal gets a few screens a second however
-    // many lines and targets there are.
-    static constexpr int kBoardRedrawMs = 250;
 
     FleetConsole(OutputWriter &writer, Format format, bool showBoard, const QStringList &targets);
 
@@ -57,24 +55,12 @@ private:
         QElapsedTimer lastEvent;
     };
 
-    void writeOut(const QByteArray &line, bool kept);
-    void writeJson(const QJsonObject &object, bool kept = true);
-    void scheduleBoard();
-    void drawBoard();
     QStringList boardLines(int rows, int columns) const;
     QString boardLine(int index) const;
 
     OutputWriter &writer;
     Format format;
-    bool showBoard;
     QStringList names;
     QVector<Board> boards;
-    // Console lines for a terminal that also shows the board: they go out with its next drawing,
-    // which takes the board off once for all of them.
-    bool holdLines = false;
-    QByteArrayList heldLines;
-    qint64 heldBytes = 0;
-    qint64 droppedHeld = 0;
-    QElapsedTimer lastDraw;
-    QTimer boardTimer;
+    TerminalBoard board;
 };

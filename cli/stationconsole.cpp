@@ -55,32 +55,9 @@ QString stateText(const StationSlotStatus &status)
 
 StationConsole::StationConsole(OutputWriter &writer, bool json, bool showBoard,
                                const StationCounters &counters)
-    : writer(writer), json(json), showBoard(showBoard), counters(counters),
-      holdLines(showBoard && ConsoleStream::isTerminal(fileno(stdout)))
+    : writer(writer), json(json), counters(counters),
+      board(writer, showBoard, [this](int rows, int columns) { return boardLines(rows, columns); })
 {
-    boardTimer.setSingleShot(true);
-    QObject::connect(&boardTimer, &QTimer::timeout, [this] { drawBoard(); });
-}
-
-void StationConsole::writeOut(const QByteArray &line, bool kept)
-{
-    if (!holdLines) {
-        writer.write(OutputWriter::Stream::Out, line,
-                     kept ? OutputWriter::Kind::Kept : OutputWriter::Kind::Line);
-        return;
-    }
-    if (!kept && heldBytes + line.size() > OutputWriter::kCapacityBytes) {
-        ++droppedHeld;
-        return;
-    }
-    heldLines << line;
-    heldBytes += line.size();
-    scheduleBoard();
-}
-
-void StationConsole::writeJson(const QJsonObject &object, bool kept)
-{
-    writeOut(QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n', kept);
 }
 
 void StationConsole::slotAdded(const QString &slot)
@@ -88,60 +65,60 @@ void StationConsole::slotAdded(const QString &slot)
     if (!slotBoards.contains(slot))
         order << slot;
     slotBoards.insert(slot, Slot());
-    scheduleBoard();
+    board.changed();
 }
 
 void StationConsole::slotRemoved(const QString &slot)
 {
     order.removeAll(slot);
     slotBoards.remove(slot);
-    scheduleBoard();
+    board.changed();
 }
 
 void StationConsole::slotState(const QString &slot, const StationSlotStatus &status)
 {
-    Slot &board = slotBoards[slot];
+    Slot &shown = slotBoards[slot];
     // A waiting slot's reason is news too: its port cannot be used, or can again.
     const bool stateChanged =
-        board.status.state != status.state || board.status.reason != status.reason || !board.clock.isValid();
-    if (status.state == StationSlotStatus::State::Busy && board.status.state != status.state) {
-        board.clock.start();
-        board.done = board.total = 0;
+        shown.status.state != status.state || shown.status.reason != status.reason || !shown.clock.isValid();
+    if (status.state == StationSlotStatus::State::Busy && shown.status.state != status.state) {
+        shown.clock.start();
+        shown.done = shown.total = 0;
     }
-    board.status = status;
+    shown.status = status;
     if (json) {
         if (stateChanged)
-            writeJson({{"event", "slot"},
-                       {"slot", slot},
-                       {"state", StationSlotStatus::stateName(status.state)},
-                       {"device", orNull(status.device)},
-                       {"reason", orNull(status.reason)},
-                       {"seen_twice", status.seenTwice}});
+            board.writeJson({{"event", "slot"},
+                             {"slot", slot},
+                             {"state", StationSlotStatus::stateName(status.state)},
+                             {"device", orNull(status.device)},
+                             {"reason", orNull(status.reason)},
+                             {"seen_twice", status.seenTwice}});
     } else {
-        writeOut(textLine(QLatin1Char('[') + slot + QStringLiteral("] ") +
-                          ConsoleLine::formatNow(stateText(status))),
-                 true);
+        board.writeOut(textLine(QLatin1Char('[') + slot + QStringLiteral("] ") +
+                                ConsoleLine::formatNow(stateText(status))),
+                       true);
     }
-    if (!board.clock.isValid())
-        board.clock.start();
-    scheduleBoard();
+    if (!shown.clock.isValid())
+        shown.clock.start();
+    board.changed();
 }
 
 void StationConsole::line(const QString &slot, const QString &text)
 {
     if (json)
-        writeJson({{"target", slot}, {"event", "line"}, {"text", text}}, false);
+        board.writeJson({{"target", slot}, {"event", "line"}, {"text", text}}, false);
     else
-        writeOut(textLine(QLatin1Char('[') + slot + QStringLiteral("] ") + ConsoleLine::formatNow(text)),
-                 false);
+        board.writeOut(
+            textLine(QLatin1Char('[') + slot + QStringLiteral("] ") + ConsoleLine::formatNow(text)), false);
 }
 
 void StationConsole::progress(const QString &slot, qint64 done, qint64 total)
 {
-    Slot &board = slotBoards[slot];
-    board.done = done;
-    board.total = total;
-    scheduleBoard();
+    Slot &shown = slotBoards[slot];
+    shown.done = done;
+    shown.total = total;
+    board.changed();
 }
 
 void StationConsole::unit(const StationUnit &unit, const QString &record)
@@ -159,38 +136,34 @@ void StationConsole::unit(const StationUnit &unit, const QString &record)
             event.insert("seen_twice", true);
         if (!unit.whatToCheck.isEmpty())
             event.insert("what_to_check", unit.whatToCheck);
-        writeJson(event);
+        board.writeJson(event);
     }
-    scheduleBoard();
+    board.changed();
 }
 
 void StationConsole::note(const QString &text)
 {
-    writer.write(OutputWriter::Stream::Err, textLine(QStringLiteral("plovikkit-flash: ") + text));
+    board.note(text);
 }
 
 void StationConsole::summary(const QString &run)
 {
-    showBoard = false;
-    holdLines = false;
-    boardTimer.stop();
-    writer.setBoard(QByteArray(), QByteArray(), heldLines);
-    heldLines.clear();
+    board.close();
     if (json)
-        writeJson({{"event", "summary"},
-                   {"run", orNull(run)},
-                   {"passed", counters.passed()},
-                   {"failed", counters.failed()},
-                   {"skipped", counters.skipped()},
-                   {"units_per_hour", counters.unitsPerHour()},
-                   {"seconds", counters.runSeconds()},
-                   {"yield", counters.yieldPercent()},
-                   {"median_unit_seconds", counters.medianUnitSeconds()}});
+        board.writeJson({{"event", "summary"},
+                         {"run", orNull(run)},
+                         {"passed", counters.passed()},
+                         {"failed", counters.failed()},
+                         {"skipped", counters.skipped()},
+                         {"units_per_hour", counters.unitsPerHour()},
+                         {"seconds", counters.runSeconds()},
+                         {"yield", counters.yieldPercent()},
+                         {"median_unit_seconds", counters.medianUnitSeconds()}});
     QString text = counterLines(counters).join(QLatin1Char('\n')) + QLatin1Char('\n');
     if (!run.isEmpty())
         text += QStringLiteral("run: %1\n").arg(run);
     writer.write(OutputWriter::Stream::Err, text.toUtf8());
-    const qint64 dropped = writer.droppedLines() + droppedHeld;
+    const qint64 dropped = board.droppedLines();
     if (dropped > 0)
         note(QStringLiteral("%1 console lines dropped: standard output did not take them fast enough")
                  .arg(dropped));
@@ -222,34 +195,20 @@ QString StationConsole::slotLine(const QString &slot, const StationSlotStatus &s
     return QStringLiteral("%1 %2").arg(TerminalText::escaped(slot), TerminalText::escaped(text));
 }
 
-void StationConsole::scheduleBoard()
-{
-    if (!showBoard || boardTimer.isActive())
-        return;
-    const qint64 since = lastDraw.isValid() ? lastDraw.elapsed() : kBoardRedrawMs;
-    boardTimer.start(int(qMax<qint64>(0, kBoardRedrawMs - since)));
-}
-
 // Never taller than the terminal, no line wider: a line that wraps would be taken off one row short.
-void StationConsole::drawBoard()
+QStringList StationConsole::boardLines(int terminalRows, int terminalColumns) const
 {
-    lastDraw.start();
-    const int errFd = fileno(stderr);
-    const int rows = qMax(3, ConsoleStream::terminalRows(errFd) - 1);
-    const int columns = ConsoleStream::terminalColumns(errFd) - 1;
+    const int rows = qMax(3, terminalRows - 1);
+    const int columns = terminalColumns - 1;
     QStringList lines = counterLines(counters);
     for (const QString &slot : qAsConst(order)) {
         if (lines.size() >= rows)
             break;
-        const Slot &board = slotBoards.value(slot);
-        lines << slotLine(slot, board.status, board.done, board.total,
-                          board.clock.isValid() ? board.clock.elapsed() : 0);
+        const Slot &shown = slotBoards.value(slot);
+        lines << slotLine(slot, shown.status, shown.done, shown.total,
+                          shown.clock.isValid() ? shown.clock.elapsed() : 0);
     }
-    QByteArray draw;
-    for (const QString &line : qAsConst(lines))
-        draw += "\x1b[K" + TerminalText::fitted(line, columns).toUtf8() + '\n';
-    const QByteArray erase = QStringLiteral("\x1b[%1A\x1b[J").arg(lines.size()).toLatin1();
-    writer.setBoard(draw, erase, heldLines);
-    heldLines.clear();
-    heldBytes = 0;
+    for (QString &line : lines)
+        line = TerminalText::fitted(line, columns);
+    return lines;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/terminalboard.h"
 #include "station/stationslotstatus.h"
 #include "station/stationunit.h"
 
@@ -17,12 +18,10 @@ class StationCounters;
 // The station's output: stdout carries each slot's console lines behind "[SLOT] " and a line per
 // change of a slot's state, or with --json one JSON object a line (slot, unit, line, summary);
 // stderr shows the board when it is a terminal: the counters, then one line per slot. The board
-// is drawn only after something changed, at most every kBoardRedrawMs.
+// is drawn only after something changed, at most every TerminalBoard::kRedrawMs.
 class StationConsole
 {
 public:
-    static constexpr int kBoardRedrawMs = 250;
-
     StationConsole(OutputWriter &writer, bool json, bool showBoard, const StationCounters &counters);
 
     void slotAdded(const QString &slot);
@@ -51,21 +50,12 @@ private:
         QElapsedTimer clock;
     };
 
-    void writeOut(const QByteArray &line, bool kept);
-    void writeJson(const QJsonObject &object, bool kept = true);
-    void scheduleBoard();
-    void drawBoard();
+    QStringList boardLines(int terminalRows, int terminalColumns) const;
 
     OutputWriter &writer;
     bool json;
-    bool showBoard;
     const StationCounters &counters;
     QStringList order;
     QHash<QString, Slot> slotBoards;
-    bool holdLines = false;
-    QByteArrayList heldLines;
-    qint64 heldBytes = 0;
-    qint64 droppedHeld = 0;
-    QElapsedTimer lastDraw;
-    QTimer boardTimer;
+    TerminalBoard board;
 };
