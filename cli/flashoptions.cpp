@@ -256,6 +256,14 @@ QString portPath(const QString &port)
     return QFileInfo(port).absoluteFilePath();
 }
 
+// The first problem the steps name, in their order; the steps after it are not taken.
+template <typename... Steps> QString firstProblem(Steps... steps)
+{
+    QString problem;
+    ((problem = problem.isEmpty() ? steps() : problem), ...);
+    return problem;
+}
+
 // Reads the options into `options`; each step names the first problem it finds.
 class Reader
 {
@@ -264,20 +272,10 @@ public:
 
     QString readFlash()
     {
-        QString problem = readStation();
-        if (problem.isEmpty())
-            problem = readLine();
-        if (problem.isEmpty())
-            problem = readBroker();
-        if (problem.isEmpty())
-            problem = readTargets();
-        if (problem.isEmpty())
-            problem = readFleetPolicy();
-        if (problem.isEmpty())
-            problem = readImage();
-        if (problem.isEmpty())
-            problem = readRecording();
-        return problem;
+        return firstProblem([this] { return readStation(); }, [this] { return readLine(); },
+                            [this] { return readBroker(); }, [this] { return readTargets(); },
+                            [this] { return readFleetPolicy(); }, [this] { return readImage(); },
+                            [this] { return readRecording(); });
     }
 
     QString readHistory()
@@ -291,20 +289,13 @@ public:
         query.run = value("run");
         if (options.json && options.csv)
             return QStringLiteral("give either --json or --csv, not both");
-        QString problem = readCount("limit", 1, &query.limit, INT_MAX);
-        if (problem.isEmpty())
-            problem = readDevice(&query.device);
-        if (problem.isEmpty())
-            problem = readImageFilter(&query.imageSha256);
-        if (problem.isEmpty())
-            problem = readResult(&query.result);
-        if (problem.isEmpty())
-            problem = readDay("since", false, &query.since);
-        if (problem.isEmpty())
-            problem = readDay("until", true, &query.until);
-        if (problem.isEmpty() && !parser.positionalArguments().isEmpty())
-            problem = QStringLiteral("--history takes no IMAGE: use --image to choose records by image");
-        return problem;
+        if (!parser.positionalArguments().isEmpty())
+            return QStringLiteral("--history takes no IMAGE: use --image to choose records by image");
+        return firstProblem(
+            [&] { return readCount("limit", 1, &query.limit, INT_MAX); },
+            [&] { return readDevice(&query.device); }, [&] { return readImageFilter(&query.imageSha256); },
+            [&] { return readResult(&query.result); }, [&] { return readDay("since", false, &query.since); },
+            [&] { return readDay("until", true, &query.until); });
     }
 
 private:
@@ -342,13 +333,13 @@ private:
             if (isSet(name))
                 return QStringLiteral("--%1 does not go with --station").arg(QLatin1String(name));
         }
-        QString problem =
-            readCount("probe-interval", kMinProbeIntervalMs, &options.probeIntervalMs, kMaxProbeIntervalMs);
-        if (problem.isEmpty())
-            problem = readCount("gone-after", 1, &options.goneAfter, kMaxGoneAfter);
-        if (problem.isEmpty())
-            problem = readCount("count", 1, &options.stationCount, INT_MAX);
-        return problem;
+        return firstProblem(
+            [this] {
+                return readCount("probe-interval", kMinProbeIntervalMs, &options.probeIntervalMs,
+                                 kMaxProbeIntervalMs);
+            },
+            [this] { return readCount("gone-after", 1, &options.goneAfter, kMaxGoneAfter); },
+            [this] { return readCount("count", 1, &options.stationCount, INT_MAX); });
     }
 
     QString readBroker()
@@ -498,16 +489,12 @@ private:
     QString readFleetPolicy()
     {
         options.json = isSet("json");
-        QString problem = readCount("parallel", 1, &options.policy.parallel);
-        if (problem.isEmpty())
-            problem = readCount("canary", 0, &options.policy.canary);
-        if (problem.isEmpty())
-            problem = readCount("max-failures", 1, &options.policy.maxFailures);
-        if (problem.isEmpty())
-            problem = readConnectAttempts();
-        if (problem.isEmpty())
-            problem = readCount("retries", 0, &options.policy.retries, FleetPolicy::kMaxRetries);
-        return problem;
+        return firstProblem(
+            [this] { return readCount("parallel", 1, &options.policy.parallel); },
+            [this] { return readCount("canary", 0, &options.policy.canary); },
+            [this] { return readCount("max-failures", 1, &options.policy.maxFailures); },
+            [this] { return readConnectAttempts(); },
+            [this] { return readCount("retries", 0, &options.policy.retries, FleetPolicy::kMaxRetries); });
     }
 
     QString readRecording()
