@@ -276,8 +276,25 @@ void UpdateSession::onReply(const QByteArray &reply)
         return;
     if (isLateAnswer(reply))
         awaitOverAnswerStill(reply);
+    else if (isRepeatedAnnouncement(reply))
+        awaitRequestStill(reply);
     else
         enter(answerOf(reply));
+}
+
+// A demo board repeats its SPLIT LEN until FIRMWARE LEN reaches it: a repeat already on the line
+// crosses FIRMWARE LEN, and the board still answers it.
+bool UpdateSession::isRepeatedAnnouncement(const QByteArray &reply) const
+{
+    return state == State::Announce && reply == splitLenReply;
+}
+
+void UpdateSession::awaitRequestStill(const QByteArray &repeat)
+{
+    consoleReply(repeat);
+    reporter.consoleLine(
+        QStringLiteral("SPLIT LEN again, sent before FIRMWARE LEN arrived: still waiting for its answer"));
+    awaitReply(int(qMax<qint64>(0, kFirmwareLenWaitMs - sinceAwaitedFrame.elapsed())));
 }
 
 // The device answers FIRMWARE OVER with RETURN SUCCESS or RETURN FAIL, never with CONTINUE:
@@ -293,7 +310,7 @@ void UpdateSession::awaitOverAnswerStill(const QByteArray &lateReply)
     consoleReply(lateReply);
     reporter.consoleLine(
         QStringLiteral("late answer of an earlier frame, still waiting for FIRMWARE OVER's"));
-    awaitReply(int(qMax<qint64>(0, kOverWaitMs - sinceOver.elapsed())));
+    awaitReply(int(qMax<qint64>(0, kOverWaitMs - sinceAwaitedFrame.elapsed())));
 }
 
 void UpdateSession::onTimeout()
@@ -508,6 +525,7 @@ void UpdateSession::sendFirmwareLen()
     QByteArray length(4, '\0');
     BootFrame::writeLe32(bytesOf(length), firmLen);
     sendFrame(BootFrame::makeBootFrame(BootCmd::FirmwareLen, length + '\x01'));
+    sinceAwaitedFrame.start();
     SESSION_TRACE() << "get uart split len";
     awaitReply(kFirmwareLenWaitMs);
 }
@@ -684,7 +702,7 @@ UpdateSession::State UpdateSession::checkAnswer(const QByteArray &reply)
 void UpdateSession::sendOver()
 {
     sendFrame(BootFrame::makeBootFrame(BootCmd::FirmwareOver, QByteArray(1, '\x01')));
-    sinceOver.start();
+    sinceAwaitedFrame.start();
     awaitReply(kOverWaitMs);
 }
 

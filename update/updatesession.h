@@ -135,6 +135,8 @@ private:
     void onReply(const QByteArray &reply);
     bool isLateAnswer(const QByteArray &reply) const;
     void awaitOverAnswerStill(const QByteArray &lateReply);
+    bool isRepeatedAnnouncement(const QByteArray &reply) const;
+    void awaitRequestStill(const QByteArray &repeat);
     void onTimeout();
     void onBootEntryDone();
     void onPauseDone();
@@ -198,7 +200,8 @@ private:
     int checkTimeouts = 0;
     // Time-outs of this update: after one, an answer may come late, after its frame's wait.
     int timeoutsSeen = 0;
-    QElapsedTimer sinceOver;
+    // Since FIRMWARE LEN or FIRMWARE OVER left: a reply that answers neither leaves the rest of their wait.
+    QElapsedTimer sinceAwaitedFrame;
     int packetRepeats = 0;
     int splitRewinds = 0;
     quint64 bytesAcknowledged = 0;

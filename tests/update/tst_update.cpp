@@ -306,6 +306,7 @@ private slots:
     void lateAnswerBeforeTheConfirmation();
     void deviceSilentWhileConnecting_data();
     void deviceSilentWhileConnecting();
+    void announcementRepeatCrossingFirmwareLen();
     void announceAnsweredOtherwiseEndsQuietly_data();
     void announceAnsweredOtherwiseEndsQuietly();
     void emptyImageHasNoReport();
@@ -634,6 +635,16 @@ void tst_Update::announceAnsweredOtherwiseEndsQuietly()
     QCOMPARE(run.failureReason, reason);
     QCOMPARE(run.reporter.lines.at(run.reporter.lines.size() - 2), reason);
     QVERIFY(run.reporter.reported());
+}
+
+// A demo board's repeated SPLIT LEN that crossed FIRMWARE LEN on the line is no answer to it.
+void tst_Update::announcementRepeatCrossingFirmwareLen()
+{
+    Run run;
+    run.device.scripted.insert(0, BootFrame::encodeSplitLenRequest(run.device.params));
+    run.device.followUps.insert(0, reply(BootCmd::RequestFirmware));
+    QCOMPARE(run.start(image(1000)), UpdateOutcome::Success);
+    QCOMPARE(run.device.received.left(1000), image(1000));
 }
 
 void tst_Update::emptyImageHasNoReport()
