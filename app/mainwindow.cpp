@@ -166,16 +166,20 @@ void MainWindow::createBatchPage()
     context.image = [this](QString *problem) { return imageToSend(problem); };
     context.target = [this] { return chosenTarget(); };
     context.console = [this](const QString &text) { logDisplay->set(text); };
-    context.mayStart = [this](QString *problem) {
-        if (updateSession->isRunning())
-            *problem = QStringLiteral("an update is running");
-        return problem->isEmpty();
-    };
+    context.mayStart = [this](QString *problem) { return noUpdateRunning(problem); };
     context.history = history.get();
     context.newRecord = [this](const QString &run) { return imageRecord(run); };
     // A batch waits for a broker that went away; the session subscribes its gateways again.
     batchUpdatePage = std::make_unique<BatchUpdatePage>(mqttConfig->brokerSession(), context);
     ui->tabWidget->addTab(batchUpdatePage.get(), tr("批量更新"));
+}
+
+// A batch or a station starts only while the update page's own update is not running.
+bool MainWindow::noUpdateRunning(QString *problem) const
+{
+    if (updateSession->isRunning())
+        *problem = QStringLiteral("an update is running");
+    return problem->isEmpty();
 }
 
 void MainWindow::createStationPage()
@@ -184,11 +188,7 @@ void MainWindow::createStationPage()
     context.image = image;
     context.imageBytes = [this](QString *problem) { return imageToSend(problem); };
     context.console = [this](const QString &text) { logDisplay->set(text); };
-    context.mayStart = [this](QString *problem) {
-        if (updateSession->isRunning())
-            *problem = QStringLiteral("an update is running");
-        return problem->isEmpty();
-    };
+    context.mayStart = [this](QString *problem) { return noUpdateRunning(problem); };
     context.history = history.get();
     context.newRecord = [this](const QString &run) { return imageRecord(run); };
     stationView = std::make_unique<StationPage>(context);

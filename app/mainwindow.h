@@ -162,6 +162,7 @@ private:
     void createBatchPage();
     void createHistory();
     void createHistoryPage();
+    bool noUpdateRunning(QString *problem) const;
     void createStationPage();
     UpdateRecord imageRecord(const QString &run) const;
     void beginWindowRecord();

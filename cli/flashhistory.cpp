@@ -43,13 +43,7 @@ bool FlashHistory::open(std::function<void(const QString &)> noteOf)
 {
     note = std::move(noteOf);
     const HistoryLocation location = HistoryLocation::fromEnvironment(options.historyUrl);
-    if (!options.stationName.isEmpty())
-        HistoryRecorder::setStation(options.stationName);
-    if (!options.noHistory) {
-        recorder = std::make_unique<HistoryRecorder>(location);
-        QObject::connect(recorder.get(), &HistoryRecorder::problem, recorder.get(),
-                         [this](const QString &text) { note(QStringLiteral("history: ") + text); });
-    }
+    recorder = FlashHistory::startRecorder(options, location, note);
     if (options.noHistory && !options.skipDone)
         return true;
     reader = std::make_unique<HistoryStore>();
@@ -63,6 +57,20 @@ bool FlashHistory::open(std::function<void(const QString &)> noteOf)
     }
     // The recorder says the same of its own store.
     return true;
+}
+
+std::unique_ptr<HistoryRecorder> FlashHistory::startRecorder(const FlashOptions &options,
+                                                             const HistoryLocation &location,
+                                                             std::function<void(const QString &)> note)
+{
+    if (!options.stationName.isEmpty())
+        HistoryRecorder::setStation(options.stationName);
+    if (options.noHistory)
+        return nullptr;
+    auto recorder = std::make_unique<HistoryRecorder>(location);
+    QObject::connect(recorder.get(), &HistoryRecorder::problem, recorder.get(),
+                     [note](const QString &text) { note(QStringLiteral("history: ") + text); });
+    return recorder;
 }
 
 void FlashHistory::attach(FleetRunner &fleet, std::function<void(int, const QString &)> consoleOf)

@@ -53,6 +53,11 @@ public:
     // in the run's order. Empty with a
     // reason when the store cannot be read, RUN is unknown, or it went another way or with another
     // image than `image`.
+    // The recorder of a run, unless --no-history; a problem of its store is said through `note`.
+    // Names the station the records carry, when one was given.
+    static std::unique_ptr<HistoryRecorder> startRecorder(const FlashOptions &options,
+                                                          const HistoryLocation &location,
+                                                          std::function<void(const QString &)> note);
     static QStringList failedTargets(const HistoryLocation &location, const QString &run,
                                      const UpdateRecord &image, bool throughGateways, QString *problem);
 

@@ -1,5 +1,6 @@
 #include "cli/stationhistory.h"
 
+#include "cli/flashhistory.h"
 #include "cli/flashoptions.h"
 #include "history/historyrecorder.h"
 #include "history/historystore.h"
@@ -26,13 +27,7 @@ bool StationHistory::open(std::function<void(const QString &)> noteOf)
 {
     note = std::move(noteOf);
     const HistoryLocation location = HistoryLocation::fromEnvironment(options.historyUrl);
-    if (!options.stationName.isEmpty())
-        HistoryRecorder::setStation(options.stationName);
-    if (!options.noHistory) {
-        recorder = std::make_unique<HistoryRecorder>(location);
-        QObject::connect(recorder.get(), &HistoryRecorder::problem, recorder.get(),
-                         [this](const QString &text) { note(QStringLiteral("history: ") + text); });
-    }
+    recorder = FlashHistory::startRecorder(options, location, note);
     if (!options.skipDone)
         return true;
     reader = std::make_unique<HistoryStore>();
